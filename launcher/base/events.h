@@ -1,0 +1,14 @@
+// Long work runs on the GUI thread and keeps the window alive by processing pending GUI events at
+// fixed points. The GUI installs the pump; the portable core only calls it (a no-op without a GUI).
+#pragma once
+
+namespace orv {
+
+using EventPump = void (*)();
+
+// Processes the pending GUI events once, like Application.ProcessMessages.
+void PumpEvents();
+// Installs the pump; nullptr restores the no-op. Returns the previous one.
+EventPump SetEventPump(EventPump pump);
+
+}  // namespace orv

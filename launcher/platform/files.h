@@ -1,0 +1,61 @@
+// The file services the portable core needs, implemented by the platform layer (files_win.cpp on
+// Windows, files_posix.cpp for native builds). Paths are UTF-8; the core joins them with "\" as the
+// launcher does on Windows, and the POSIX layer reads a backslash as a folder separator.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "launcher/base/unique_handle.h"
+
+namespace orv {
+
+struct FileHandleTraits {
+    using Type = intptr_t;  // HANDLE on Windows, a descriptor elsewhere
+    static constexpr Type Invalid() noexcept { return -1; }
+    static void Close(Type handle) noexcept;
+};
+using FileHandle = UniqueHandle<FileHandleTraits>;
+
+class File {
+public:
+    // Opens for reading; other programs may still read and write the file. Raises EOSError.
+    static File OpenRead(const std::string& path);
+    // Creates the file, or truncates an existing one, for writing. Raises EOSError.
+    static File Create(const std::string& path);
+
+    // Up to `size` bytes; 0 at the end of the file and on a read error.
+    size_t Read(void* buffer, size_t size);
+    // Writes all bytes or raises EOSError.
+    void Write(const void* data, size_t size);
+    // The file's current length. Raises EOSError.
+    uint64_t Size() const;
+    // Forces written data to the disk. Raises EOSError.
+    void Flush();
+    // Closes without reporting anything (on a path that is already failing).
+    void Abandon() noexcept;
+    // Closes now (the destructor closes too). Raises EOSError when buffered data cannot be written.
+    void Close();
+    bool IsOpen() const noexcept { return handle_.Valid(); }
+
+private:
+    explicit File(FileHandle handle) : handle_(std::move(handle)) {}
+    FileHandle handle_;
+};
+
+// True for an existing file that is not a folder.
+bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+// The whole file. Raises EOSError when it cannot be opened or read.
+std::string ReadFileBytes(const std::string& path);
+// Replaces the file's content so that it is never left truncated or half written: the bytes go to
+// a temporary file beside it, which then takes the file's place. A read-only file is refused as the
+// platform refuses it. Raises EOSError; the old file is then unchanged.
+void WriteFileReplacing(const std::string& path, const std::string& bytes);
+// Deletes a file; false when it did not exist or could not be deleted.
+bool RemoveFile(const std::string& path);
+// Creates a folder and its missing parents. Raises EOSError.
+void CreateDirectories(const std::string& path);
+
+}  // namespace orv

@@ -1,0 +1,156 @@
+#include <windows.h>
+
+#include <string>
+
+#include "launcher/base/errors.h"
+#include "launcher/platform/files.h"
+#include "launcher/platform/handles_win.h"
+
+namespace orv {
+namespace {
+
+HANDLE H(intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+intptr_t V(HANDLE handle) { return reinterpret_cast<intptr_t>(handle); }
+
+[[noreturn]] void RaiseCode(DWORD code) { throw EOSError(code, PlatformErrorMessage(code)); }
+
+}  // namespace
+
+std::string PlatformErrorMessage(uint32_t code) {
+    wchar_t* buffer = nullptr;
+    const DWORD n = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+        reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text = n ? std::wstring(buffer, n) : std::wstring();
+    if (buffer) ::LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) text.pop_back();
+    if (text.empty()) return "System Error.  Code: " + std::to_string(code) + ".";
+    return Narrow(text);
+}
+
+void RaiseLastPlatformError() { RaiseCode(::GetLastError()); }
+
+void FileHandleTraits::Close(Type handle) noexcept { ::CloseHandle(H(handle)); }
+
+File File::OpenRead(const std::string& path) {
+    HANDLE h = ::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) RaiseLastPlatformError();
+    return File(FileHandle(V(h)));
+}
+
+File File::Create(const std::string& path) {
+    HANDLE h = ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) RaiseLastPlatformError();
+    return File(FileHandle(V(h)));
+}
+
+size_t File::Read(void* buffer, size_t size) {
+    DWORD got = 0;
+    const DWORD want = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+    if (!::ReadFile(H(handle_.Get()), buffer, want, &got, nullptr)) return 0;
+    return got;
+}
+
+void File::Write(const void* data, size_t size) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+        DWORD written = 0;
+        if (!::WriteFile(H(handle_.Get()), p, chunk, &written, nullptr)) RaiseLastPlatformError();
+        if (written == 0) RaiseCode(ERROR_WRITE_FAULT);
+        p += written;
+        size -= written;
+    }
+}
+
+uint64_t File::Size() const {
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(H(handle_.Get()), &size)) RaiseLastPlatformError();
+    return static_cast<uint64_t>(size.QuadPart);
+}
+
+void File::Flush() {
+    if (!::FlushFileBuffers(H(handle_.Get()))) RaiseLastPlatformError();
+}
+
+void File::Abandon() noexcept { handle_.Reset(); }
+
+void File::Close() {
+    const HANDLE h = H(handle_.Release());
+    if (h != INVALID_HANDLE_VALUE && !::CloseHandle(h)) RaiseLastPlatformError();
+}
+
+bool FileExists(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExists(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string ReadFileBytes(const std::string& path) {
+    File file = File::OpenRead(path);
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        ::SetLastError(ERROR_SUCCESS);
+        const size_t n = file.Read(buffer, sizeof buffer);
+        if (n == 0) {
+            const DWORD code = ::GetLastError();
+            if (code != ERROR_SUCCESS && code != ERROR_HANDLE_EOF) RaiseCode(code);
+            break;
+        }
+        bytes.append(buffer, n);
+    }
+    return bytes;
+}
+
+void WriteFileReplacing(const std::string& path, const std::string& bytes) {
+    const std::wstring target = Wide(path);
+    // Ask the platform first whether the file may be written at all (read-only attribute, ACLs,
+    // another program holding it), so that a refusal leaves no temporary file behind.
+    {
+        ScopedFileHandle probe(::CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!probe.Valid() && ::GetLastError() != ERROR_FILE_NOT_FOUND) RaiseLastPlatformError();
+    }
+    const std::string temp = path + ".orvtmp";
+    {
+        File out = File::Create(temp);
+        try {
+            out.Write(bytes.data(), bytes.size());
+            out.Flush();
+            out.Close();
+        } catch (...) {
+            out.Abandon();
+            ::DeleteFileW(Wide(temp).c_str());
+            throw;
+        }
+    }
+    if (!::MoveFileExW(Wide(temp).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const DWORD code = ::GetLastError();
+        ::DeleteFileW(Wide(temp).c_str());
+        RaiseCode(code);
+    }
+}
+
+bool RemoveFile(const std::string& path) { return ::DeleteFileW(Wide(path).c_str()) != 0; }
+
+void CreateDirectories(const std::string& path) {
+    std::wstring wide = Wide(path);
+    for (size_t pos = 3; pos <= wide.size(); ++pos) {
+        if (pos != wide.size() && wide[pos] != L'\\' && wide[pos] != L'/') continue;
+        const std::wstring part = wide.substr(0, pos);
+        if (!::CreateDirectoryW(part.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+            const DWORD attributes = ::GetFileAttributesW(part.c_str());
+            if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                RaiseLastPlatformError();
+        }
+    }
+}
+
+}  // namespace orv

@@ -1,0 +1,32 @@
+// Helpers for tests that need files on disk: a temporary folder removed afterwards, and whole-file
+// reads and writes. Paths are UTF-8 and work on both builds (the Windows one runs under Wine).
+#pragma once
+
+#include <string>
+
+namespace orv::test {
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& Path() const { return path_; }
+    // Path of `name` inside the folder, joined with the platform's separator.
+    std::string File(const std::string& name) const;
+
+private:
+    std::string path_;
+};
+
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+// Makes a file read-only (or writable again).
+void SetReadOnly(const std::string& path, bool readOnly);
+// Deterministic test data: `size` bytes, compressible when `compressible` is set.
+std::string MakeData(size_t size, unsigned seed, bool compressible);
+
+}  // namespace orv::test
