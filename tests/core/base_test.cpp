@@ -1,0 +1,79 @@
+// The shared base: text conversions, the message-box seam and the text tables.
+#include <gtest/gtest.h>
+
+#include "launcher/base/app_state.h"
+#include "launcher/base/message_box.h"
+#include "launcher/base/texts.h"
+#include "launcher/base/utf8.h"
+
+namespace orv {
+namespace {
+
+TEST(Utf8, RoundTripsAndReplacesBrokenSequences) {
+    const std::string text = "Игрок \xF0\x9F\x8E\xAE a";  // Cyrillic, an astral character, ASCII
+    const std::u16string wide = Utf8ToUtf16(text);
+    EXPECT_EQ(wide.size(), 5u + 1 + 2 + 2);
+    EXPECT_EQ(Utf16ToUtf8(wide), text);
+    // A lone continuation byte, a cut sequence, an overlong form and a surrogate all become U+FFFD.
+    EXPECT_EQ(Utf8ToUtf16("\x80"), std::u16string(1, u'\xFFFD'));
+    EXPECT_EQ(Utf8ToUtf16("\xD0"), std::u16string(1, u'\xFFFD'));
+    EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), std::u16string(2, u'\xFFFD'));
+    EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80").front(), u'\xFFFD');
+    EXPECT_EQ(Utf16ToUtf8(std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");
+}
+
+class MessageSeamTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous_ = SetMessageHandler([this](const MessageRequest& r) {
+            seen_.push_back(r);
+            return MsgResult::Retry;
+        });
+    }
+    void TearDown() override {
+        SetMessageHandler(previous_);
+        UiLanguage = UiRussian;
+    }
+    MessageHandler previous_;
+    std::vector<MessageRequest> seen_;
+};
+
+TEST_F(MessageSeamTest, ErrorBoxAppendsAFullStopAndUsesTheTitle) {
+    ShowErrorBox("Unable to write to C:\\x.ini");
+    ShowErrorBox("Already ends.");
+    ShowErrorBox("");
+    ASSERT_EQ(seen_.size(), 3u);
+    EXPECT_EQ(seen_[0].text, "Unable to write to C:\\x.ini.");
+    EXPECT_EQ(seen_[0].caption, ApplicationTitle);
+    EXPECT_EQ(seen_[0].flags, mb::Ok | mb::IconError);
+    EXPECT_EQ(seen_[1].text, "Already ends.");
+    EXPECT_EQ(seen_[2].text, ".");
+}
+
+TEST_F(MessageSeamTest, HandlerAnswersAndCanBeRestored) {
+    EXPECT_EQ(ShowMessageBox({"q", "c", mb::AbortRetryIgnore | mb::IconError}), MsgResult::Retry);
+    auto mine = SetMessageHandler(nullptr);
+    EXPECT_TRUE(static_cast<bool>(mine));
+    // Without a handler the first button answers, so unattended tools never block.
+    EXPECT_EQ(ShowMessageBox({"q", "c", mb::AbortRetryIgnore}), MsgResult::Abort);
+    EXPECT_EQ(ShowMessageBox({"q", "c", mb::YesNo}), MsgResult::Yes);
+    SetMessageHandler(mine);
+    ShowMessage("plain");
+    ASSERT_EQ(seen_.size(), 2u);
+    EXPECT_EQ(seen_[1].flags, mb::Ok);
+}
+
+TEST(Texts, EveryTextExistsInBothLanguagesAndFollowsUiLanguage) {
+    for (int i = 0; i < static_cast<int>(TextId::Count); ++i) {
+        const auto id = static_cast<TextId>(i);
+        EXPECT_NE(std::string(TextIn(id, UiRussian)), "") << i;
+        EXPECT_NE(std::string(TextIn(id, UiEnglish)), "") << i;
+    }
+    EXPECT_EQ(std::string(TextIn(TextId::AlreadyRunning, UiRussian)).rfind("Программа уже запущена ранее", 0), 0u);
+    EXPECT_EQ(std::string(TextIn(TextId::AlreadyRunning, 7)).rfind("The program is already running", 0), 0u);
+    EXPECT_EQ(std::string(TextIn(TextId::SettingsError, UiEnglish)), "Ошибка настроек");
+    EXPECT_EQ(FormatText(Tr(TextId::UnableToWrite), "C:\\g\\a.ini"), "Unable to write to C:\\g\\a.ini");
+}
+
+}  // namespace
+}  // namespace orv
