@@ -1,1 +1,97 @@
-int main() { return 0; }
+// orvanta-tool: the launcher's checksums and ".lzma" container for scripts and server operators.
+//   orvanta-tool crc32 FILE...       CRC-32 of each file as decimal text, one per line
+//   orvanta-tool lzma d|e IN OUT     unpack or pack the ".lzma" container
+// Exit status: 0 on success, 1 on a failure (message on stderr), 2 on bad arguments (usage text).
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "launcher/base/errors.h"
+#include "launcher/integrity/crc32.h"
+#include "launcher/integrity/lzma_alone.h"
+#include "launcher/platform/files.h"
+#ifdef _WIN32
+#include "launcher/base/utf8.h"
+#endif
+
+namespace {
+
+using Args = std::vector<std::string>;  // UTF-8, without the program and subcommand names
+
+constexpr int kFailed = 1;
+constexpr int kBadArguments = 2;
+
+void Fail(const std::string& message) { std::fprintf(stderr, "orvanta-tool: %s\n", message.c_str()); }
+
+int Crc32Command(const Args& args) {
+    if (args.empty()) return kBadArguments;
+    int status = 0;
+    for (const std::string& path : args) {
+        try {
+            orv::File::OpenRead(path);  // FileCrc32 reads an unreadable file as 0: report it instead
+        } catch (const orv::Error& e) {
+            Fail(path + ": " + e.what());
+            status = kFailed;
+            continue;
+        }
+        std::printf("%s\n", orv::Crc32Text(orv::FileCrc32(path)).c_str());
+    }
+    return status;
+}
+
+int LzmaCommand(const Args& args) {
+    if (args.size() != 3 || (args[0] != "d" && args[0] != "e")) return kBadArguments;
+    if (orv::TLZMAAlone().Main(args[1], args[2], args[0])) return 0;
+    Fail(args[1] + ": not a usable .lzma file, or its data is damaged");
+    return kFailed;
+}
+
+struct Subcommand {
+    const char* name;
+    const char* arguments;  // as shown in the usage text
+    int (*run)(const Args& args);
+};
+
+constexpr Subcommand kSubcommands[] = {
+    {"crc32", "FILE...", Crc32Command},
+    {"lzma", "d|e IN OUT", LzmaCommand},
+};
+
+int Usage() {
+    for (const Subcommand& sub : kSubcommands)
+        std::fprintf(stderr, "%s orvanta-tool %s %s\n", &sub == kSubcommands ? "usage:" : "      ", sub.name,
+                     sub.arguments);
+    return kBadArguments;
+}
+
+int Run(const Args& argv) {
+    if (argv.empty()) return Usage();
+    for (const Subcommand& sub : kSubcommands) {
+        if (argv[0] != sub.name) continue;
+        try {
+            const int status = sub.run(Args(argv.begin() + 1, argv.end()));
+            return status == kBadArguments ? Usage() : status;
+        } catch (const std::exception& e) {
+            Fail(e.what());
+            return kFailed;
+        }
+    }
+    return Usage();
+}
+
+}  // namespace
+
+#ifdef _WIN32
+// Wide entry (linked with -municode) so that paths outside the ANSI code page arrive intact.
+int wmain(int argc, wchar_t** argv) {
+    Args args;
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring arg(argv[i]);
+        args.push_back(orv::Utf16ToUtf8(std::u16string(arg.begin(), arg.end())));
+    }
+    return Run(args);
+}
+#else
+int main(int argc, char** argv) { return Run(Args(argv + 1, argv + argc)); }
+#endif
