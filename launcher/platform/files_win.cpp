@@ -118,6 +118,10 @@ void WriteFileReplacing(const std::string& path, const std::string& bytes) {
                                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!probe.Valid() && ::GetLastError() != ERROR_FILE_NOT_FOUND) RaiseLastPlatformError();
     }
+    // Windows refuses a read-only file even to administrators; Wine run as root does not, so the
+    // attribute is honoured here as well.
+    const DWORD attributes = ::GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) RaiseCode(ERROR_ACCESS_DENIED);
     const std::string temp = path + ".orvtmp";
     {
         File out = File::Create(temp);
