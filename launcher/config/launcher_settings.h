@@ -1,0 +1,73 @@
+// The launcher settings file in the game folder and its in-memory record, LauncherConfig, plus the
+// value conversions that the launcher's INI files share (the emulator profile uses them too).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace orv {
+
+// The player's choices between runs. Text fields are UTF-8 bytes; before loading every text is
+// empty and every number 0.
+struct LauncherSettings {
+    std::string GameLanguage;
+    std::string GamePlayerName;
+    std::string GameClanTag;
+    std::string GameProcName;    // the game's run options
+    std::string GameUseAvatar;   // "True" or "False", carried to the emulator profile as it is
+    int GameRankLevel = 0;
+    int GamePrivatRank = 0;
+    bool GlobalShowNewVersionNotification = false;
+    int GameNamePosition = 0;     // 1-based index into the catalogue's games
+    int GameVersionPosition = 0;  // 1-based index into the selected game's builds
+};
+
+// The one process-wide record; it belongs to the GUI thread.
+extern LauncherSettings LauncherConfig;
+
+namespace settings_keys {
+inline constexpr const char* GameSection = "GameSettings";
+inline constexpr const char* LauncherSection = "LauncherSettings";
+inline constexpr const char* BaseVersion = "BaseVersion";
+inline constexpr const char* BuildVersion = "BuildVersion";
+// The installed game version of one catalogue game is kept under this section.
+inline std::string ClientVersionSection(const std::string& appName) { return appName + "ClientVersion"; }
+}  // namespace settings_keys
+
+// Values loaded from the launcher's INI files are at most this long.
+inline constexpr size_t IniTextMaxBytes = 255;
+
+// The text of a value read from an INI file: characters up to U+0020 removed at both ends, then cut
+// to its first 255 bytes, even inside a multi-byte character.
+std::string TextFromIni(std::string_view value);
+// The bytes to write for a text: the same trimming and cut.
+std::string TextToIni(std::string_view text);
+// A decimal or "0x" hexadecimal integer with an optional sign; `fallback` for anything else
+// (including values outside the int range).
+int IntFromIni(std::string_view value, int fallback);
+// True for any non-zero integer; `fallback` when the value is not an integer.
+bool BoolFromIni(std::string_view value, bool fallback);
+
+// The user name of the calling thread as the platform gives it; "You Name" when it cannot.
+std::string DefaultPlayerName();
+
+// True when the file starts with the UTF-8 byte-order mark. The file must exist (EOSError else).
+bool HasUtf8Bom(const std::string& path);
+
+// GameFolder + "\" + SettingsFileName.
+std::string LauncherSettingsPath();
+
+// Fills LauncherConfig from the settings file; a missing file gives the defaults and is not created.
+// A failure while reading is shown as the settings error box; fields read before it keep their new
+// values and loading ends normally.
+void LoadLauncherSettings();
+// Writes all ten fields. When the file cannot be written, raises Error "Unable to write to <path>"
+// and leaves the file as it was.
+void SaveLauncherSettings();
+// Writes one text value (through TextToIni). Raises Error "Unable to write to <path>".
+void WriteLauncherSetting(const std::string& section, const std::string& key, const std::string& value);
+// Reads one text value (through TextFromIni); `fallback` when the file, section or key is missing.
+// Raises EOSError when the existing file cannot be read.
+std::string ReadLauncherSetting(const std::string& section, const std::string& key, const std::string& fallback);
+
+}  // namespace orv
