@@ -10,6 +10,7 @@ enum class TextId : int {
     AlreadyRunning,   // a second launcher was started
     SettingsError,    // reading the settings file failed (Russian only)
     UnableToWrite,    // a refused write; %s stands for the file path (English only)
+    ErrorInternetReadFile,  // a download broke off (the same in both languages)
     Count
 };
 

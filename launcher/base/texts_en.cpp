@@ -11,6 +11,8 @@ const char* const kEnglish[static_cast<int>(TextId::Count)] = {
     "Ошибка настроек",
     // UnableToWrite
     "Unable to write to %s",
+    // ErrorInternetReadFile
+    "Error InternetReadFile",
 };
 
 }  // namespace orv::texts_detail
