@@ -1,0 +1,63 @@
+#include "launcher/windows/form_settings_win.h"
+
+#include "launcher/base/app_state.h"
+
+namespace orv {
+
+TForm_Settings* Form_Settings = nullptr;
+
+namespace {
+
+// Fixed single border with only the close box.
+constexpr WindowSpec kSettingsWindow = {
+    L"TForm_Settings",
+    WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN,
+    WS_EX_CONTROLPARENT,
+    410,
+    200,
+    "Настройки",
+    WindowPosition::OwnerCenter,
+    false,
+};
+
+constexpr const wchar_t* kFontFace = L"Tahoma";
+constexpr int kFontPoints = 8;
+
+// Texts by interface language: [0] Russian, [1] English.
+struct SettingsTexts {
+    const char* caption;
+};
+constexpr SettingsTexts kTexts[] = {
+    {"Настройки"},
+    {"Settings"},
+};
+
+}  // namespace
+
+TForm_Settings::TForm_Settings() : Window(kSettingsWindow) { Form_Settings = this; }
+
+TForm_Settings::~TForm_Settings() {
+    DestroyHandle();
+    if (Form_Settings == this) Form_Settings = nullptr;
+}
+
+void TForm_Settings::Create(HWND owner) {
+    CreateHandle(owner);
+    SetFont(kFontFace, kFontPoints);
+    translate();
+}
+
+void TForm_Settings::translate() {
+    // Another language value changes no text.
+    if (UiLanguage != UiRussian && UiLanguage != UiEnglish) return;
+    const SettingsTexts& texts = kTexts[UiLanguage == UiRussian ? 0 : 1];
+    SetCaption(texts.caption);
+}
+
+void TForm_Settings::FormCreate() {}
+
+void TForm_Settings::FormShow() { translate(); }
+
+void TForm_Settings::FormActivate() {}
+
+}  // namespace orv

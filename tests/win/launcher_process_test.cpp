@@ -1,0 +1,121 @@
+// The real Orvanta.exe, started as the player starts it, in a game folder of its own: a second
+// launcher gives way with the already-running message unless it carries a connect link.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+
+#include "launcher/base/texts.h"
+#include "launcher/platform/handles_win.h"
+#include "support/test_files.h"
+#include "ui_driver.h"
+
+namespace orv {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ChildProcess;
+
+constexpr auto kWindowTimeout = 10s;
+
+// ORVANTA_EXE as ctest passes it: a host path, which Wine sees on drive Z:.
+std::string LauncherUnderTest() {
+    const char* value = std::getenv("ORVANTA_EXE");
+    std::string path = value ? value : "";
+    if (path.empty()) {
+        // Run by hand from the build folder: tests/win_tests.exe beside ../Orvanta.exe.
+        wchar_t self[MAX_PATH] = {};
+        ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+        path = Narrow(self);
+        path = path.substr(0, path.find_last_of('\\'));
+        path = path.substr(0, path.find_last_of('\\')) + "\\Orvanta.exe";
+    } else if (path.front() == '/') {
+        std::replace(path.begin(), path.end(), '/', '\\');
+        path = "Z:" + path;
+    }
+    return path;
+}
+
+bool HasText(HWND dialog, const std::string& text) {
+    const auto texts = test::ControlTexts(dialog);
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+// One launcher runs for the whole suite in its own game folder; each test starts a second one.
+class LauncherProcessTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        folder_ = std::make_unique<test::TempDir>();
+        exe_ = folder_->File("Orvanta.exe");
+        const std::string source = LauncherUnderTest();
+        if (!::CopyFileW(Wide(source).c_str(), Wide(exe_).c_str(), FALSE)) {
+            setupError_ = "cannot copy " + source;
+            return;
+        }
+        first_ = std::make_unique<ChildProcess>(exe_, "", folder_->Path());
+        firstWindow_ = test::WaitForWindow([] { return test::FindWindowOf(first_->Id(), "TForm1", "Orvanta"); },
+                                           kWindowTimeout);
+        if (!firstWindow_) setupError_ = "the first launcher showed no main window";
+    }
+    static void TearDownTestSuite() {
+        first_.reset();
+        folder_.reset();
+    }
+    void SetUp() override {
+        ASSERT_TRUE(setupError_.empty()) << setupError_;
+        ASSERT_TRUE(first_->Running());
+    }
+    void TearDown() override {
+        // The first launcher is left as it was: running, with its main window.
+        EXPECT_TRUE(first_->Running());
+        EXPECT_TRUE(::IsWindow(firstWindow_));
+    }
+
+    // Starts a second launcher that must refuse to run: its box shows the Russian message under
+    // the application title, OK ends it with exit code 0, and it never makes a main window.
+    static void ExpectRefused(const std::string& arguments) {
+        ChildProcess second(exe_, arguments, folder_->Path());
+        HWND box = test::WaitForWindow([&] { return test::FindDialogOf(second.Id()); }, kWindowTimeout);
+        ASSERT_NE(box, nullptr) << "no message box for arguments '" << arguments << "'";
+        EXPECT_EQ(test::TextOf(box), "Orvanta");
+        EXPECT_TRUE(HasText(box, TextIn(TextId::AlreadyRunning, 0)))
+            << ::testing::PrintToString(test::ControlTexts(box));
+        EXPECT_EQ(test::FindWindowOf(second.Id(), "TForm1"), nullptr);
+        ASSERT_TRUE(test::PressButton(box, IDOK));
+        const auto code = second.WaitForExit(5s);
+        ASSERT_TRUE(code.has_value()) << "the second launcher did not end after OK";
+        EXPECT_EQ(*code, 0u);
+    }
+
+    static std::unique_ptr<test::TempDir> folder_;
+    static std::string exe_;
+    static std::unique_ptr<ChildProcess> first_;
+    static HWND firstWindow_;
+    static std::string setupError_;
+};
+
+std::unique_ptr<test::TempDir> LauncherProcessTest::folder_;
+std::string LauncherProcessTest::exe_;
+std::unique_ptr<ChildProcess> LauncherProcessTest::first_;
+HWND LauncherProcessTest::firstWindow_ = nullptr;
+std::string LauncherProcessTest::setupError_;
+
+TEST_F(LauncherProcessTest, SecondStartWithoutArgumentsShowsAlreadyRunningAndEnds) { ExpectRefused(""); }
+
+TEST_F(LauncherProcessTest, SecondStartWithForceUpdateIsGuardedToo) { ExpectRefused("x forceupdate"); }
+
+TEST_F(LauncherProcessTest, ASingleArgumentIsIgnoredAndTheStartIsGuarded) { ExpectRefused("forceupdate"); }
+
+TEST_F(LauncherProcessTest, AnyOtherArgumentTwoSkipsTheGuard) {
+    // Capitals make it a connect link, not the update switch.
+    ChildProcess second(exe_, "x ForceUpdate", folder_->Path());
+    HWND window = test::WaitForWindow([&] { return test::FindWindowOf(second.Id(), "TForm1"); }, kWindowTimeout);
+    EXPECT_NE(window, nullptr);
+    EXPECT_EQ(test::FindDialogOf(second.Id()), nullptr);
+    EXPECT_TRUE(second.Running());
+}
+
+}  // namespace
+}  // namespace orv

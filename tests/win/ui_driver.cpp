@@ -1,0 +1,126 @@
+#include "ui_driver.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "launcher/base/errors.h"
+
+namespace orv::test {
+
+ChildProcess::ChildProcess(const std::string& exe, const std::string& arguments, const std::string& workDir) {
+    std::wstring commandLine = L"\"" + Wide(exe) + L"\"";
+    if (!arguments.empty()) commandLine += L" " + Wide(arguments);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(Wide(exe).c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          workDir.empty() ? nullptr : Wide(workDir).c_str(), &startup, &info))
+        RaiseLastPlatformError();
+    ScopedHandle thread(info.hThread);
+    process_.Reset(info.hProcess);
+    id_ = info.dwProcessId;
+}
+
+ChildProcess::~ChildProcess() { Kill(); }
+
+bool ChildProcess::Running() const {
+    return process_ && ::WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT;
+}
+
+std::optional<DWORD> ChildProcess::WaitForExit(std::chrono::milliseconds timeout) const {
+    if (!process_) return std::nullopt;
+    if (::WaitForSingleObject(process_.Get(), static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) return std::nullopt;
+    DWORD code = 0;
+    if (!::GetExitCodeProcess(process_.Get(), &code)) return std::nullopt;
+    return code;
+}
+
+void ChildProcess::Kill() {
+    if (!process_) return;
+    if (Running()) {
+        ::TerminateProcess(process_.Get(), 99);
+        ::WaitForSingleObject(process_.Get(), 5000);
+    }
+    process_.Reset();
+}
+
+std::vector<HWND> TopLevelWindows(DWORD processId) {
+    struct Search {
+        DWORD process;
+        std::vector<HWND> found;
+    } search{processId, {}};
+    ::EnumWindows(
+        [](HWND hwnd, LPARAM param) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(param);
+            DWORD owner = 0;
+            ::GetWindowThreadProcessId(hwnd, &owner);
+            if (owner == s->process) s->found.push_back(hwnd);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::vector<HWND> ChildWindows(HWND parent) {
+    std::vector<HWND> found;
+    ::EnumChildWindows(
+        parent,
+        [](HWND hwnd, LPARAM param) -> BOOL {
+            reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+std::string ClassNameOf(HWND hwnd) {
+    wchar_t name[256] = {};
+    const int n = ::GetClassNameW(hwnd, name, 256);
+    return Narrow(std::wstring(name, n > 0 ? static_cast<size_t>(n) : 0));
+}
+
+std::string TextOf(HWND hwnd) {
+    DWORD_PTR length = 0;
+    if (!::SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length)) return {};
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    if (!::SendMessageTimeoutW(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
+                               2000, &copied))
+        return {};
+    text.resize(std::min<size_t>(copied, length));
+    return Narrow(text);
+}
+
+std::vector<std::string> ControlTexts(HWND parent) {
+    std::vector<std::string> texts;
+    for (HWND child : ChildWindows(parent)) texts.push_back(TextOf(child));
+    return texts;
+}
+
+HWND FindWindowOf(DWORD processId, const std::string& className, const std::string& caption) {
+    for (HWND hwnd : TopLevelWindows(processId)) {
+        if (!::IsWindowVisible(hwnd) || ClassNameOf(hwnd) != className) continue;
+        if (caption.empty() || TextOf(hwnd) == caption) return hwnd;
+    }
+    return nullptr;
+}
+
+HWND FindDialogOf(DWORD processId) { return FindWindowOf(processId, "#32770"); }
+
+HWND WaitForWindow(const std::function<HWND()>& find, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (HWND hwnd = find()) return hwnd;
+        if (std::chrono::steady_clock::now() >= end) return nullptr;
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+}
+
+bool PressButton(HWND dialog, int controlId) {
+    HWND button = ::GetDlgItem(dialog, controlId);
+    if (!button) return false;
+    // The notification a click sends; BM_CLICK would need the dialog to be the active window.
+    return ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(controlId, BN_CLICKED), reinterpret_cast<LPARAM>(button)) != 0;
+}
+
+}  // namespace orv::test

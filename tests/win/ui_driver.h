@@ -1,0 +1,59 @@
+// A small UI driver for the Windows tests: starts programs (and always ends them), finds the
+// top-level windows of a process, reads the texts of a window and its controls and presses
+// buttons, the way a person at the screen would see and use them. Texts are UTF-8.
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "launcher/platform/handles_win.h"
+
+namespace orv::test {
+
+// A started program. The destructor terminates it if it still runs, so that no test leaves a
+// process behind, whatever it asserted.
+class ChildProcess {
+public:
+    // Starts `exe` with the command line `"exe" arguments` in folder `workDir`. Raises EOSError.
+    ChildProcess(const std::string& exe, const std::string& arguments, const std::string& workDir);
+    ~ChildProcess();
+    ChildProcess(ChildProcess&&) = default;
+    ChildProcess& operator=(ChildProcess&&) = default;
+
+    DWORD Id() const noexcept { return id_; }
+    bool Running() const;
+    // The exit code once the process ends within `timeout`; nothing if it is still running.
+    std::optional<DWORD> WaitForExit(std::chrono::milliseconds timeout) const;
+    void Kill();
+
+private:
+    ScopedHandle process_;
+    DWORD id_ = 0;
+};
+
+std::vector<HWND> TopLevelWindows(DWORD processId);
+std::vector<HWND> ChildWindows(HWND parent);
+std::string ClassNameOf(HWND hwnd);
+// The window's text as WM_GETTEXT gives it (works across processes, unlike GetWindowText).
+std::string TextOf(HWND hwnd);
+// The texts of every control inside `parent`, in window order.
+std::vector<std::string> ControlTexts(HWND parent);
+
+// A visible top-level window of the process with this class and caption (empty: any caption).
+HWND FindWindowOf(DWORD processId, const std::string& className, const std::string& caption = "");
+// A visible standard dialog (a message box) of the process.
+HWND FindDialogOf(DWORD processId);
+
+// Polls `find` until it yields a window or `timeout` passes; nullptr then.
+HWND WaitForWindow(const std::function<HWND()>& find, std::chrono::milliseconds timeout);
+
+// Clicks the dialog's button with this control id (IDOK, IDNO, ...) as the dialog manager
+// reports a click to its owner. False when the dialog has no such button.
+bool PressButton(HWND dialog, int controlId);
+
+}  // namespace orv::test
