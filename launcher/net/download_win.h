@@ -1,0 +1,37 @@
+// The launcher's HTTP client over WinInet: one availability probe and three blocking downloads, all
+// run on the GUI thread. Each call opens and closes its own internet handle; every download starts
+// from the first byte and replaces its target file. Bodies are saved as they come, error pages
+// included; the status code only matters to the probe.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "launcher/net/progress.h"
+
+namespace orv {
+
+// True when the URL answers with status 200, 302, 301, 307 or 308; false for any other status and
+// when the server cannot be reached. Never raises.
+bool ProbeUrl(const std::string& url);
+
+// Saves the URL's body to `path` without any display. False when the server cannot be reached or
+// the body breaks off (the partial file is deleted); raises EOSError when `path` cannot be created.
+bool DownloadFile(const std::string& url, const std::string& path);
+
+// Saves one game file for the check run, driving the per-file bar (maximum 100) and the image
+// (0..fullWidth pixels). `size` is the caller's expectation, used only when the server sends no
+// length. The event queue is pumped once per 4096-byte block; `stop` is read after every block that
+// arrived, and 1 ends the transfer with the file deleted, the bar full and the result true.
+// False after a read or file failure ("Error InternetReadFile" is shown for a read failure), with
+// nothing left at `path`. Raises EOSError when the server cannot be reached.
+bool DownloadGameFile(const std::string& url, const std::string& path, int32_t size, ProgressBar& bar,
+                      ProgressImage& image, int32_t fullWidth, int32_t& stop);
+
+// Saves a launcher update for the self-update window. As DownloadGameFile, with a bar only; `size`
+// 0 means not given, and without a size from the server either the bar runs in marquee style until
+// the body is complete. Pumps once per block, twice when the size is known.
+bool DownloadUpdateFile(const std::string& url, const std::string& path, ProgressBar& bar, int64_t size,
+                        int32_t& stop);
+
+}  // namespace orv

@@ -1,0 +1,31 @@
+// What a transfer shows its progress on. The downloads drive these, not controls, so that the same
+// code moves the main window's per-file bar and image, the self-update window's bar, and the
+// recording doubles of the tests.
+#pragma once
+
+namespace orv {
+
+// A progress bar: an integer maximum and position, and a style that is either normal (the position
+// shows) or marquee (a running band for a transfer of unknown size).
+class ProgressBar {
+public:
+    virtual ~ProgressBar() = default;
+
+    virtual void SetMax(int value) = 0;
+    virtual int Max() const = 0;
+    virtual void SetPosition(int value) = 0;
+    virtual int Position() const = 0;
+    virtual void SetMarquee(bool on) = 0;
+    virtual bool IsMarquee() const = 0;
+};
+
+// A picture whose width in pixels shows the same progress as a bar.
+class ProgressImage {
+public:
+    virtual ~ProgressImage() = default;
+
+    virtual void SetWidth(int pixels) = 0;
+    virtual int Width() const = 0;
+};
+
+}  // namespace orv

@@ -1,0 +1,147 @@
+#!/usr/bin/env bash
+# A private nginx on the loopback address, serving one folder: the "real" update server of the
+# end-to-end tests and the download benchmark. It uses Debian's nginx binary with a configuration,
+# prefix, pid file and error log of its own in a temporary folder (nothing under /etc or /var, no
+# system service), listens on 127.0.0.1 only, and never outlives its lifetime.
+#
+# As a command:
+#   tests/rig/nginx.sh [--lifetime SECONDS] ROOT [COMMAND [ARGS...]]
+#     Serves ROOT at http://127.0.0.1:<free port>/, exports ORVANTA_NGINX_URL (that address, ending
+#     with "/"), ORVANTA_NGINX_PORT and ORVANTA_NGINX_ROOT, runs COMMAND and stops nginx; the exit
+#     status is COMMAND's. Without COMMAND it prints the address and serves until interrupted or
+#     until the lifetime ends.
+#
+# As a library (bash):
+#   source tests/rig/nginx.sh
+#   nginx_rig_start ROOT [LIFETIME_SECONDS]   # sets and exports the same three variables
+#   ...                                       # requests to $ORVANTA_NGINX_URL
+#   nginx_rig_stop                            # also safe when nothing was started
+#   The caller should run nginx_rig_stop from its EXIT trap. Should the caller die without it,
+#   nginx still stops when the lifetime (default 600 s) is over.
+#
+# Files are served as application/octet-stream (".txt", ".ini", ".json" as text/plain), with
+# sendfile, so the transfer speed is that of the loopback and not of the server.
+
+NGINX_RIG_BIN=${NGINX_RIG_BIN:-/usr/sbin/nginx}
+NGINX_RIG_STATE=
+NGINX_RIG_PID=
+
+_nginx_rig_free_port() {
+    python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()'
+}
+
+_nginx_rig_write_conf() {  # state root port
+    local user_line=
+    # A master started as root would hand the requests to "nobody", who may not read ROOT.
+    [ "$(id -u)" -eq 0 ] && user_line="user $(id -un) $(id -gn);"
+    cat >"$1/nginx.conf" <<EOF
+daemon off;
+worker_processes 1;
+pid $1/nginx.pid;
+error_log $1/error.log warn;
+$user_line
+events { worker_connections 256; }
+http {
+    access_log off;
+    client_body_temp_path $1/tmp/client_body;
+    proxy_temp_path $1/tmp/proxy;
+    fastcgi_temp_path $1/tmp/fastcgi;
+    uwsgi_temp_path $1/tmp/uwsgi;
+    scgi_temp_path $1/tmp/scgi;
+    types { text/plain txt ini json; }
+    default_type application/octet-stream;
+    sendfile on;
+    tcp_nopush on;
+    keepalive_timeout 5;
+    server {
+        listen 127.0.0.1:$3;
+        server_name localhost;
+        root $2;
+    }
+}
+EOF
+}
+
+_nginx_rig_answers() {  # port
+    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
+}
+
+nginx_rig_start() {
+    local root lifetime attempt port i
+    root=$(cd "$1" && pwd) || { echo "nginx rig: no folder $1" >&2; return 1; }
+    lifetime=${2:-600}
+    [ -x "$NGINX_RIG_BIN" ] || { echo "nginx rig: $NGINX_RIG_BIN missing (scripts/install-deps)" >&2; return 1; }
+    NGINX_RIG_STATE=$(mktemp -d "${TMPDIR:-/tmp}/orvanta-nginx.XXXXXX")
+    mkdir -p "$NGINX_RIG_STATE/tmp"
+    # The free port may be taken between the look and the bind: try a few.
+    for attempt in 1 2 3 4 5; do
+        port=$(_nginx_rig_free_port)
+        _nginx_rig_write_conf "$NGINX_RIG_STATE" "$root" "$port"
+        # timeout bounds the lifetime even when the caller dies without stopping nginx, and passes a
+        # TERM it receives on to nginx.
+        timeout -k 5 "$lifetime" "$NGINX_RIG_BIN" -p "$NGINX_RIG_STATE" -c "$NGINX_RIG_STATE/nginx.conf" \
+            -e "$NGINX_RIG_STATE/error.log" </dev/null >>"$NGINX_RIG_STATE/stdout.log" 2>&1 &
+        NGINX_RIG_PID=$!
+        for i in $(seq 1 100); do
+            _nginx_rig_answers "$port" && break
+            kill -0 "$NGINX_RIG_PID" 2>/dev/null || break
+            sleep 0.05
+        done
+        if kill -0 "$NGINX_RIG_PID" 2>/dev/null && _nginx_rig_answers "$port"; then
+            export ORVANTA_NGINX_PORT=$port
+            export ORVANTA_NGINX_URL="http://127.0.0.1:$port/"
+            export ORVANTA_NGINX_ROOT=$root
+            return 0
+        fi
+        kill -TERM "$NGINX_RIG_PID" 2>/dev/null
+        wait "$NGINX_RIG_PID" 2>/dev/null
+        NGINX_RIG_PID=
+    done
+    echo "nginx rig: nginx did not start:" >&2
+    cat "$NGINX_RIG_STATE/error.log" "$NGINX_RIG_STATE/stdout.log" >&2 2>/dev/null
+    rm -rf "$NGINX_RIG_STATE"
+    NGINX_RIG_STATE=
+    return 1
+}
+
+nginx_rig_stop() {
+    local i
+    if [ -n "$NGINX_RIG_PID" ]; then
+        kill -TERM "$NGINX_RIG_PID" 2>/dev/null
+        for i in $(seq 1 50); do
+            kill -0 "$NGINX_RIG_PID" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -KILL "$NGINX_RIG_PID" 2>/dev/null
+        wait "$NGINX_RIG_PID" 2>/dev/null
+        NGINX_RIG_PID=
+    fi
+    if [ -n "$NGINX_RIG_STATE" ]; then
+        rm -rf "$NGINX_RIG_STATE"
+        NGINX_RIG_STATE=
+    fi
+    return 0
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    set -u
+    lifetime=600
+    if [ "${1:-}" = "--lifetime" ]; then
+        lifetime=$2
+        shift 2
+    fi
+    [ $# -ge 1 ] || { echo "usage: $0 [--lifetime SECONDS] ROOT [COMMAND [ARGS...]]" >&2; exit 2; }
+    root=$1
+    shift
+    trap nginx_rig_stop EXIT
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
+    nginx_rig_start "$root" "$lifetime" || exit 1
+    if [ $# -eq 0 ]; then
+        echo "$ORVANTA_NGINX_URL"
+        wait "$NGINX_RIG_PID"
+        exit 0
+    fi
+    "$@"
+    exit $?
+fi

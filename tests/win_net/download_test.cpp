@@ -1,0 +1,518 @@
+// The WinInet download client against real loopback servers: the fault server of tests/rig for
+// every status, broken body and odd header, and nginx for a plain file. Run through
+// tests/rig/with-servers.sh, which exports the servers' addresses. Progress is seen through
+// recording doubles of the bar and the image; the event pump counts its calls and can act like a
+// Stop button.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "launcher/base/errors.h"
+#include "launcher/base/events.h"
+#include "launcher/base/message_box.h"
+#include "launcher/net/download_win.h"
+#include "launcher/net/progress.h"
+#include "launcher/platform/handles_win.h"
+#include "support/test_files.h"
+
+namespace orv {
+namespace {
+
+using test::Exists;
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+
+constexpr int kFullWidth = 417;
+constexpr int kUntouchedWidth = 5;
+
+// ---- The servers
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+std::string Fault(const std::string& route) { return Env("ORVANTA_FAULT_URL") + route; }
+std::string Closed() { return Env("ORVANTA_CLOSED_URL") + "data/100"; }
+
+// The fault server's body pattern (see fault_server.py).
+std::string Pattern(size_t size, unsigned seed = 0) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + (i / 4096) * 17 + seed) & 0xFF);
+    return bytes;
+}
+
+// Compares file contents without dumping binary bodies into the test log.
+::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected) {
+    if (actual == expected) return ::testing::AssertionSuccess();
+    size_t at = 0;
+    while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
+    return ::testing::AssertionFailure() << actual.size() << " bytes where " << expected.size()
+                                         << " were expected; first difference at byte " << at;
+}
+
+// ---- Recording doubles
+
+class RecordingBar final : public ProgressBar {
+public:
+    void SetMax(int value) override { max_ = value; }
+    int Max() const override { return max_; }
+    void SetPosition(int value) override {
+        position_ = value;
+        positions.push_back(value);
+    }
+    int Position() const override { return position_; }
+    void SetMarquee(bool on) override {
+        marquee_ = on;
+        styles.push_back(on);
+    }
+    bool IsMarquee() const override { return marquee_; }
+
+    std::vector<int> positions;  // every SetPosition, in order
+    std::vector<bool> styles;    // every SetMarquee, in order
+
+private:
+    // Not the values a download starts from, so that its own start is visible.
+    int max_ = 7;
+    int position_ = 3;
+    bool marquee_ = false;
+};
+
+class RecordingImage final : public ProgressImage {
+public:
+    void SetWidth(int pixels) override {
+        width_ = pixels;
+        widths.push_back(pixels);
+    }
+    int Width() const override { return width_; }
+
+    std::vector<int> widths;
+
+private:
+    int width_ = kUntouchedWidth;
+};
+
+int g_pumps = 0;
+std::function<void()> g_onPump;
+void CountingPump() {
+    ++g_pumps;
+    if (g_onPump) g_onPump();
+}
+
+class DownloadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(Env("ORVANTA_FAULT_URL").empty()) << "run through tests/rig/with-servers.sh";
+        ASSERT_FALSE(Env("ORVANTA_CLOSED_URL").empty()) << "run through tests/rig/with-servers.sh";
+        g_pumps = 0;
+        g_onPump = nullptr;
+        previousPump_ = SetEventPump(&CountingPump);
+        previousHandler_ = SetMessageHandler([this](const MessageRequest& request) {
+            messages.push_back(request.text);
+            return MsgResult::Ok;
+        });
+        target = dir.File("target.lzma");
+    }
+    void TearDown() override {
+        SetEventPump(previousPump_);
+        SetMessageHandler(std::move(previousHandler_));
+        g_onPump = nullptr;
+    }
+
+    bool Game(const std::string& route, int32_t size, int32_t stopValue = 0) {
+        stop = stopValue;
+        return DownloadGameFile(Fault(route), target, size, bar, image, kFullWidth, stop);
+    }
+    bool Update(const std::string& route, int64_t size, int32_t stopValue = 0) {
+        stop = stopValue;
+        return DownloadUpdateFile(Fault(route), target, bar, size, stop);
+    }
+
+    TempDir dir;
+    std::string target;
+    RecordingBar bar;
+    RecordingImage image;
+    int32_t stop = 0;
+    std::vector<std::string> messages;
+
+private:
+    EventPump previousPump_ = nullptr;
+    MessageHandler previousHandler_;
+};
+
+std::vector<int> Widths(const std::vector<int>& positions) {
+    std::vector<int> widths;
+    for (int p : positions) widths.push_back(static_cast<int>(p * kFullWidth / 100.0));
+    return widths;
+}
+
+// ---- ProbeUrl
+
+using ProbeUrlTest = DownloadTest;
+
+TEST_F(ProbeUrlTest, OkAndRedirectsAnswerOtherStatusesAndSilenceDoNot) {
+    for (const char* code : {"200", "301", "302", "307", "308"})
+        EXPECT_TRUE(ProbeUrl(Fault(std::string("status/") + code))) << code;
+    for (const char* code : {"404", "500", "403", "204"})
+        EXPECT_FALSE(ProbeUrl(Fault(std::string("status/") + code))) << code;
+    EXPECT_FALSE(ProbeUrl(Closed()));
+    EXPECT_FALSE(ProbeUrl("not a url"));
+    EXPECT_FALSE(ProbeUrl(""));
+    EXPECT_EQ(g_pumps, 0);
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(ProbeUrlTest, IntroducesItselfAsTheUrlChecker) {
+    EXPECT_TRUE(ProbeUrl(Fault("agent?is=InetURL%3A%2F1.0")));
+    EXPECT_FALSE(ProbeUrl(Fault("agent?is=Updater%20vtl")));
+}
+
+// ---- DownloadFile
+
+using DownloadFileTest = DownloadTest;
+
+TEST_F(DownloadFileTest, SavesWholeBodiesReplacingTheOldFile) {
+    WriteFile(target, std::string(300000, 'x'));
+    ASSERT_TRUE(DownloadFile(Fault("data/100000?seed=3"), target));
+    EXPECT_TRUE(SameBytes(ReadFile(target), Pattern(100000, 3)));
+
+    ASSERT_TRUE(DownloadFile(Fault("empty"), target));
+    EXPECT_EQ(ReadFile(target), "");
+
+    ASSERT_TRUE(DownloadFile(Fault("noclen/9000"), target));
+    EXPECT_TRUE(SameBytes(ReadFile(target), Pattern(9000)));
+
+    // More than announced: Windows stops at the announced length, Wine reads on to the close.
+    // Either way the bytes are saved as they came.
+    ASSERT_TRUE(DownloadFile(Fault("long/5000/9000"), target));
+    const std::string longer = ReadFile(target);
+    EXPECT_TRUE(longer.size() == 5000 || longer.size() == 9000) << longer.size();
+    EXPECT_TRUE(SameBytes(longer, Pattern(longer.size())));
+
+    // Error pages are saved like any body.
+    ASSERT_TRUE(DownloadFile(Fault("status/404"), target));
+    EXPECT_EQ(ReadFile(target), "<html><body><h1>404</h1></body></html>\n");
+
+    EXPECT_EQ(g_pumps, 0);
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(DownloadFileTest, AsksForAFreshCopyUnderItsOwnName) {
+    ASSERT_TRUE(DownloadFile(Fault("echo"), target));
+    const std::string request = ReadFile(target);
+    EXPECT_NE(request.find("User-Agent: Updater vtl\n"), std::string::npos) << request;
+    EXPECT_NE(request.find("Pragma: no-cache"), std::string::npos) << request;
+}
+
+TEST_F(DownloadFileTest, UnreachableServerGivesFalseAndLeavesTheTargetAlone) {
+    WriteFile(target, "old");
+    EXPECT_FALSE(DownloadFile(Closed(), target));
+    EXPECT_FALSE(DownloadFile("not a url", target));
+    EXPECT_EQ(ReadFile(target), "old");
+}
+
+TEST_F(DownloadFileTest, BrokenBodyGivesFalseWithoutMessageAndDeletesThePartialFile) {
+    for (const char* route : {"short/20000/9000", "reset/20000/9000"}) {
+        WriteFile(target, "old");
+        EXPECT_FALSE(DownloadFile(Fault(route), target)) << route;
+        EXPECT_FALSE(Exists(target)) << route;
+    }
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(DownloadFileTest, MissingFolderRaisesThePlatformError) {
+    const std::string path = dir.File("no such folder\\inf.ini");
+    try {
+        DownloadFile(Fault("data/10"), path);
+        FAIL() << "no error raised";
+    } catch (const EOSError& e) {
+        EXPECT_EQ(e.Code(), static_cast<uint32_t>(ERROR_PATH_NOT_FOUND));
+        EXPECT_EQ(std::string(e.what()), PlatformErrorMessage(ERROR_PATH_NOT_FOUND));
+    }
+    EXPECT_FALSE(Exists(path));
+}
+
+// ---- DownloadGameFile
+
+using GameDownloadTest = DownloadTest;
+
+TEST_F(GameDownloadTest, ServerLengthDrivesBarAndImageOncePerBlock) {
+    // 20000 bytes: four full blocks and one of 3616. The server's length wins over the caller's.
+    ASSERT_TRUE(Game("data/20000?seed=9", 1000));
+    EXPECT_TRUE(SameBytes(ReadFile(target), Pattern(20000, 9)));
+    EXPECT_EQ(bar.Max(), 100);
+    const std::vector<int> positions{0, 20, 40, 61, 81, 100};
+    EXPECT_EQ(bar.positions, positions);
+    EXPECT_EQ(image.widths, (std::vector<int>{83, 166, 254, 337, 417}));
+    EXPECT_EQ(g_pumps, 5);
+    EXPECT_TRUE(bar.styles.empty());
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(GameDownloadTest, CallerSizeServesWhenTheServerGivesNone) {
+    ASSERT_TRUE(Game("noclen/20000", 40000));
+    EXPECT_TRUE(SameBytes(ReadFile(target), Pattern(20000)));
+    const std::vector<int> positions{0, 10, 20, 30, 40, 50};
+    EXPECT_EQ(bar.positions, positions);
+    EXPECT_EQ(image.widths, Widths({10, 20, 30, 40, 50}));
+    EXPECT_EQ(image.Width(), 208);
+}
+
+TEST_F(GameDownloadTest, BodyLongerThanTheSizeEndsAtFullBarAndImage) {
+    ASSERT_TRUE(Game("noclen/20000", 8192));
+    EXPECT_EQ(bar.positions, (std::vector<int>{0, 50, 100, 100, 100, 100}));
+    EXPECT_EQ(image.widths, (std::vector<int>{208, 417, 417, 417, 417}));
+}
+
+TEST_F(GameDownloadTest, TenDigitLengthDoesNotFitAndTheCallerSizeStays) {
+    // "0000004096": the server's length is 4096, but its text needs ten characters.
+    ASSERT_TRUE(Game("tendigit/4096", 8192));
+    EXPECT_TRUE(SameBytes(ReadFile(target), Pattern(4096)));
+    EXPECT_EQ(bar.positions, (std::vector<int>{0, 50}));
+    EXPECT_EQ(image.widths, (std::vector<int>{208}));
+}
+
+TEST_F(GameDownloadTest, WithoutAnySizeTheBarStaysAtZeroAndTheImageUntouched) {
+    ASSERT_TRUE(Game("noclen/10000", 0));
+    EXPECT_TRUE(SameBytes(ReadFile(target), Pattern(10000)));
+    EXPECT_EQ(bar.positions, (std::vector<int>{0}));
+    EXPECT_TRUE(image.widths.empty());
+    EXPECT_EQ(g_pumps, 3);
+}
+
+TEST_F(GameDownloadTest, EmptyBodyGivesAnEmptyFileAndLeavesTheDisplayAlone) {
+    WriteFile(target, "old content");
+    ASSERT_TRUE(Game("empty", 1000));
+    EXPECT_TRUE(Exists(target));
+    EXPECT_EQ(ReadFile(target), "");
+    EXPECT_EQ(bar.Max(), 100);
+    EXPECT_EQ(bar.positions, (std::vector<int>{0}));
+    EXPECT_EQ(image.Width(), kUntouchedWidth);
+    EXPECT_TRUE(image.widths.empty());
+    EXPECT_EQ(g_pumps, 0);
+}
+
+TEST_F(GameDownloadTest, SlowBodyArrivesWhole) {
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(Game("slow/12288/3/100", 0));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+    EXPECT_TRUE(SameBytes(ReadFile(target), Pattern(12288)));
+    EXPECT_EQ(bar.Position(), 100);
+    EXPECT_EQ(g_pumps, 3);
+}
+
+TEST_F(GameDownloadTest, ErrorPageIsSavedAsTheFile) {
+    ASSERT_TRUE(Game("status/500", 100));
+    EXPECT_EQ(ReadFile(target), "<html><body><h1>500</h1></body></html>\n");
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(GameDownloadTest, IntroducesItselfWithGameAndLauncherVersion) {
+    ASSERT_TRUE(Game("echo", 0));
+    const std::string request = ReadFile(target);
+    EXPECT_NE(request.find("User-Agent: Updater vtl cstrike 1.2\n"), std::string::npos) << request;
+    EXPECT_NE(request.find("Pragma: no-cache"), std::string::npos) << request;
+}
+
+TEST_F(GameDownloadTest, TargetIsHeldWithoutSharingWhileTheTransferRuns) {
+    DWORD code = 0;
+    bool opened = true;
+    g_onPump = [&] {
+        if (g_pumps != 1) return;
+        ScopedFileHandle other(::CreateFileW(Wide(target).c_str(), GENERIC_READ,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        opened = other.Valid();
+        code = ::GetLastError();
+    };
+    ASSERT_TRUE(Game("data/10000", 0));
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(code, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+}
+
+TEST_F(GameDownloadTest, StopDuringTheFirstBlockLetsItArriveThenDeletesTheFile) {
+    WriteFile(target, "old");
+    ASSERT_TRUE(Game("data/20000", 0, 1));
+    EXPECT_FALSE(Exists(target));
+    EXPECT_EQ(bar.Position(), bar.Max());
+    EXPECT_EQ(bar.positions, (std::vector<int>{0, 100}));
+    EXPECT_TRUE(image.widths.empty());
+    EXPECT_EQ(g_pumps, 0);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(stop, 1);
+}
+
+TEST_F(GameDownloadTest, StopPressedWhilePumpingEndsAtTheNextBlock) {
+    g_onPump = [&] { stop = 1; };
+    ASSERT_TRUE(Game("data/20000", 0));
+    EXPECT_FALSE(Exists(target));
+    EXPECT_EQ(g_pumps, 1);
+    EXPECT_EQ(bar.positions, (std::vector<int>{0, 20, 100}));
+}
+
+TEST_F(GameDownloadTest, OnlyOneStopsTheTransfer) {
+    for (int32_t value : {0, 2, -1}) {
+        ASSERT_TRUE(Game("data/9000", 0, value)) << value;
+        EXPECT_TRUE(SameBytes(ReadFile(target), Pattern(9000))) << value;
+    }
+}
+
+TEST_F(GameDownloadTest, BrokenBodyShowsTheReadErrorAndDeletesThePartialFile) {
+    for (const char* route : {"short/20000/9000", "reset/20000/9000"}) {
+        messages.clear();
+        WriteFile(target, "old");
+        EXPECT_FALSE(Game(route, 0)) << route;
+        EXPECT_FALSE(Exists(target)) << route;
+        EXPECT_EQ(messages, (std::vector<std::string>{"Error InternetReadFile"})) << route;
+    }
+}
+
+TEST_F(GameDownloadTest, LengthThatIsNotANumberGivesFalseAndNoFile) {
+    for (const char* value : {"abc", "12x", "-"}) {
+        WriteFile(target, "old");
+        EXPECT_FALSE(Game(std::string("badlength?value=") + value, 100)) << value;
+        EXPECT_FALSE(Exists(target)) << value;
+    }
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(GameDownloadTest, TargetThatCannotBeCreatedGivesFalseAndNothingOnDisk) {
+    const std::string path = dir.File("no such folder\\a.lzma");
+    stop = 0;
+    EXPECT_FALSE(DownloadGameFile(Fault("data/100"), path, 100, bar, image, kFullWidth, stop));
+    EXPECT_FALSE(Exists(path));
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(GameDownloadTest, UnreachableServerRaisesThePlatformError) {
+    try {
+        stop = 0;
+        DownloadGameFile(Closed(), target, 100, bar, image, kFullWidth, stop);
+        FAIL() << "no error raised";
+    } catch (const EOSError& e) {
+        EXPECT_EQ(e.Code(), 12029u);  // ERROR_INTERNET_CANNOT_CONNECT
+        // WinInet's own text for its code, not a bare number.
+        EXPECT_FALSE(std::string(e.what()).empty());
+        EXPECT_EQ(std::string(e.what()).find("Code:"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(Exists(target));
+    EXPECT_EQ(bar.Max(), 100);
+    EXPECT_EQ(bar.positions, (std::vector<int>{0}));
+    EXPECT_THROW(DownloadGameFile("not a url", target, 100, bar, image, kFullWidth, stop), EOSError);
+}
+
+// ---- DownloadUpdateFile
+
+using UpdateDownloadTest = DownloadTest;
+
+TEST_F(UpdateDownloadTest, KnownSizePumpsTwicePerBlockAndMovesOnlyOnChange) {
+    ASSERT_TRUE(Update("data/20000?seed=1", 0));
+    EXPECT_TRUE(SameBytes(ReadFile(target), Pattern(20000, 1)));
+    EXPECT_EQ(bar.positions, (std::vector<int>{0, 20, 40, 61, 81, 100}));
+    EXPECT_EQ(g_pumps, 10);
+    EXPECT_TRUE(bar.styles.empty());
+
+    // Ten blocks of a 4 MB announcement: 0 % nine times, then 1 %.
+    bar.positions.clear();
+    g_pumps = 0;
+    ASSERT_TRUE(Update("noclen/40960", 4096000));
+    EXPECT_EQ(bar.positions, (std::vector<int>{0, 1}));
+    EXPECT_EQ(g_pumps, 20);
+
+    // Longer than announced: the maximum is set once.
+    bar.positions.clear();
+    ASSERT_TRUE(Update("noclen/20000", 4096));
+    EXPECT_EQ(bar.positions, (std::vector<int>{0, 100}));
+    EXPECT_TRUE(bar.styles.empty());
+}
+
+TEST_F(UpdateDownloadTest, UnknownSizeRunsAMarqueeUntilTheEnd) {
+    std::vector<bool> marqueeWhilePumping;
+    g_onPump = [&] { marqueeWhilePumping.push_back(bar.IsMarquee()); };
+    ASSERT_TRUE(Update("noclen/20000", 0));
+    EXPECT_TRUE(SameBytes(ReadFile(target), Pattern(20000)));
+    EXPECT_EQ(marqueeWhilePumping, std::vector<bool>(5, true));
+    EXPECT_EQ(bar.styles, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(bar.IsMarquee());
+    EXPECT_EQ(bar.positions, (std::vector<int>{0, 100}));
+}
+
+TEST_F(UpdateDownloadTest, EmptyBodyOfUnknownSizeEndsFullInNormalStyle) {
+    ASSERT_TRUE(Update("empty", 0));
+    EXPECT_EQ(ReadFile(target), "");
+    EXPECT_FALSE(bar.IsMarquee());
+    EXPECT_EQ(bar.styles, (std::vector<bool>{true, false}));
+    EXPECT_EQ(bar.Position(), bar.Max());
+    EXPECT_EQ(bar.Max(), 100);
+    EXPECT_EQ(g_pumps, 0);
+}
+
+TEST_F(UpdateDownloadTest, StopDeletesTheFileAndFillsTheBar) {
+    ASSERT_TRUE(Update("data/20000", 0, 1));
+    EXPECT_FALSE(Exists(target));
+    EXPECT_EQ(bar.positions, (std::vector<int>{0, 100}));
+    EXPECT_EQ(g_pumps, 0);
+
+    // The marquee this download switched on does not outlive it.
+    bar.positions.clear();
+    ASSERT_TRUE(Update("noclen/20000", 0, 1));
+    EXPECT_FALSE(Exists(target));
+    EXPECT_EQ(bar.Position(), 100);
+    EXPECT_FALSE(bar.IsMarquee());
+}
+
+TEST_F(UpdateDownloadTest, FailuresGiveFalseAndLeaveNothing) {
+    WriteFile(target, "old");
+    EXPECT_FALSE(Update("short/20000/9000", 0));
+    EXPECT_FALSE(Exists(target));
+    EXPECT_EQ(messages, (std::vector<std::string>{"Error InternetReadFile"}));
+
+    messages.clear();
+    EXPECT_FALSE(Update("badlength", 0));
+    EXPECT_FALSE(Exists(target));
+    EXPECT_FALSE(bar.IsMarquee());
+
+    stop = 0;
+    EXPECT_FALSE(DownloadUpdateFile(Fault("data/10"), dir.File("missing\\x.lzma"), bar, 10, stop));
+    EXPECT_TRUE(messages.empty());
+
+    EXPECT_THROW(DownloadUpdateFile(Closed(), target, bar, 0, stop), EOSError);
+    EXPECT_FALSE(Exists(target));
+}
+
+TEST_F(UpdateDownloadTest, IntroducesItselfLikeTheGameDownload) {
+    ASSERT_TRUE(Update("agent?is=Updater%20vtl%20cstrike%201.2", 0));
+    EXPECT_EQ(ReadFile(target), "agent Updater vtl cstrike 1.2\n");
+}
+
+// ---- A plain file from nginx
+
+TEST_F(DownloadTest, PlainFileFromNginxArrivesWhole) {
+    const std::string root = Env("ORVANTA_NGINX_ROOT");
+    const std::string url = Env("ORVANTA_NGINX_URL");
+    ASSERT_FALSE(root.empty() || url.empty()) << "run through tests/rig/with-servers.sh";
+    // Wine shows the host's root folder as drive Z:.
+    std::string served = "Z:" + root + "/net-test.bin";
+    for (char& c : served)
+        if (c == '/') c = '\\';
+    const std::string body = Pattern(1 << 20, 77);
+    WriteFile(served, body);
+    stop = 0;
+    const bool ok = DownloadGameFile(url + "net-test.bin", target, 0, bar, image, kFullWidth, stop);
+    ::DeleteFileW(Wide(served).c_str());
+    ASSERT_TRUE(ok);
+    EXPECT_TRUE(SameBytes(ReadFile(target), body));
+    EXPECT_EQ(bar.Position(), 100);
+    EXPECT_EQ(image.Width(), kFullWidth);
+    EXPECT_EQ(g_pumps, 256);
+}
+
+}  // namespace
+}  // namespace orv
