@@ -1,0 +1,34 @@
+#include <sys/stat.h>
+
+#include "launcher/net/file_helpers.h"
+#include "launcher/platform/files.h"
+
+namespace orv {
+namespace {
+
+std::string NativePath(const std::string& path) {
+    std::string result = path;
+    for (char& c : result)
+        if (c == '\\') c = '/';
+    return result;
+}
+
+}  // namespace
+
+std::string GetShortPath(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || ::stat(NativePath(path).c_str(), &st) != 0) return {};
+    return path;
+}
+
+void CreateEmptyFile(const std::string& path) { File::Create(path).Close(); }
+
+int64_t FileSize64(const std::string& path) {
+    struct stat st {};
+    if (::stat(NativePath(path).c_str(), &st) != 0) return -1;
+    // As on Windows, where a folder's attributes carry no size.
+    if (S_ISDIR(st.st_mode)) return 0;
+    return static_cast<int64_t>(st.st_size);
+}
+
+}  // namespace orv
