@@ -67,14 +67,14 @@ _nginx_rig_answers() {  # port
 }
 
 nginx_rig_start() {
-    local root lifetime attempt port i
+    local root lifetime port
     root=$(cd "$1" && pwd) || { echo "nginx rig: no folder $1" >&2; return 1; }
     lifetime=${2:-600}
     [ -x "$NGINX_RIG_BIN" ] || { echo "nginx rig: $NGINX_RIG_BIN missing (scripts/install-deps)" >&2; return 1; }
     NGINX_RIG_STATE=$(mktemp -d "${TMPDIR:-/tmp}/orvanta-nginx.XXXXXX")
     mkdir -p "$NGINX_RIG_STATE/tmp"
     # The free port may be taken between the look and the bind: try a few.
-    for attempt in 1 2 3 4 5; do
+    for _ in 1 2 3 4 5; do
         port=$(_nginx_rig_free_port)
         _nginx_rig_write_conf "$NGINX_RIG_STATE" "$root" "$port"
         # timeout bounds the lifetime even when the caller dies without stopping nginx, and passes a
@@ -82,7 +82,7 @@ nginx_rig_start() {
         timeout -k 5 "$lifetime" "$NGINX_RIG_BIN" -p "$NGINX_RIG_STATE" -c "$NGINX_RIG_STATE/nginx.conf" \
             -e "$NGINX_RIG_STATE/error.log" </dev/null >>"$NGINX_RIG_STATE/stdout.log" 2>&1 &
         NGINX_RIG_PID=$!
-        for i in $(seq 1 100); do
+        for _ in $(seq 1 100); do
             _nginx_rig_answers "$port" && break
             kill -0 "$NGINX_RIG_PID" 2>/dev/null || break
             sleep 0.05
@@ -105,10 +105,9 @@ nginx_rig_start() {
 }
 
 nginx_rig_stop() {
-    local i
     if [ -n "$NGINX_RIG_PID" ]; then
         kill -TERM "$NGINX_RIG_PID" 2>/dev/null
-        for i in $(seq 1 50); do
+        for _ in $(seq 1 50); do
             kill -0 "$NGINX_RIG_PID" 2>/dev/null || break
             sleep 0.1
         done
