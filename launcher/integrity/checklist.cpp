@@ -67,7 +67,9 @@ bool ChecklistEntry::IsEmptyFile() const { return sizeText == "0" && !IsFolder()
 std::string ChecklistEntry::FolderPath() const { return IsFolder() ? path.substr(0, path.size() - 1) : path; }
 
 std::string ConversionErrorText(std::string_view text) {
-    return "'" + std::string(text) + "' is not a valid integer value";
+    std::string message = "'";
+    message.append(text).append("' is not a valid integer value");
+    return message;
 }
 
 std::optional<int32_t> ParseInt32Decimal(std::string_view text) {
