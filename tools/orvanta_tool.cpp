@@ -1,9 +1,11 @@
 // orvanta-tool: the launcher's checksums and ".lzma" container for scripts and server operators.
 //   orvanta-tool crc32 FILE...       CRC-32 of each file as decimal text, one per line
 //   orvanta-tool lzma d|e IN OUT     unpack or pack the ".lzma" container
+//   orvanta-tool publish OPTIONS...  put a game build onto a static HTTP update server
 // Exit status: 0 on success, 1 on a failure (message on stderr), 2 on bad arguments (usage text).
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "launcher/integrity/crc32.h"
 #include "launcher/integrity/lzma_alone.h"
 #include "launcher/platform/files.h"
+#include "tools/publish.h"
 #ifdef _WIN32
 #include "launcher/base/utf8.h"
 #endif
@@ -47,6 +50,25 @@ int LzmaCommand(const Args& args) {
     return kFailed;
 }
 
+int PublishCommand(const Args& args) {
+    if (args.size() == 1 && args[0] == "--help") {
+        std::printf("usage: orvanta-tool publish OPTIONS...\n%s", orv::publish::PublishUsage);
+        return 0;
+    }
+    orv::publish::PublishOptions options;
+    if (const std::optional<std::string> problem = orv::publish::ParsePublishArguments(args, options)) {
+        Fail("publish: " + *problem);
+        std::fprintf(stderr, "publish options:\n%s", orv::publish::PublishUsage);
+        return kBadArguments;
+    }
+    const orv::publish::PublishSummary summary = orv::publish::Publish(options, [](const std::string& line) {
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+    });
+    for (const std::string& line : orv::publish::SummaryLines(summary, options)) std::printf("%s\n", line.c_str());
+    return 0;
+}
+
 struct Subcommand {
     const char* name;
     const char* arguments;  // as shown in the usage text
@@ -56,6 +78,10 @@ struct Subcommand {
 constexpr Subcommand kSubcommands[] = {
     {"crc32", "FILE...", Crc32Command},
     {"lzma", "d|e IN OUT", LzmaCommand},
+    {"publish",
+     "--build-dir DIR --server-root ROOT --checklist NAME --game-name TEXT --build-name TEXT\n"
+     "                            --download-path PATH|--download-url URL [options: publish --help]",
+     PublishCommand},
 };
 
 int Usage() {
