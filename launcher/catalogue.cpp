@@ -38,8 +38,9 @@ void SetAll(IniDocument& document, const std::vector<PendingValue>& values) {
         IniDocument probe;
         probe.Set(v.section, v.key, v.value);
         if (probe.Find(v.section, v.key) != v.value)
-            throw Error("The value \"" + v.value + "\" of [" + v.section + "] " + v.key +
-                        " cannot be stored in inf.ini as it is (line breaks, surrounding blanks or quotes, or too long)");
+            throw Error(
+                "The value \"" + v.value + "\" of [" + v.section + "] " + v.key +
+                " cannot be stored in inf.ini as it is (line breaks, surrounding blanks or quotes, or too long)");
     }
     // A value that is already there keeps its line as it is, blanks around "=" included.
     for (const PendingValue& v : values)
@@ -68,7 +69,8 @@ CatalogueText Catalogue::Text(std::string_view section, std::string_view key, co
 }
 
 CatalogueText Catalogue::TrimmedText(std::string_view section, std::string_view key, std::string_view fallback) const {
-    if (std::optional<std::string> value = document_.Find(section, key)) return {std::string(TrimControls(*value)), true};
+    if (std::optional<std::string> value = document_.Find(section, key))
+        return {std::string(TrimControls(*value)), true};
     return {std::string(fallback), false};
 }
 
@@ -103,7 +105,9 @@ CatalogueText Catalogue::DownloadAddress(int game, int build) const {
     return Text(GameSection(game), Numbered("adrskach", build), catalogue_defaults::Unset);
 }
 
-CatalogueText Catalogue::LoaderPath(int game) const { return Text(GameSection(game), "run", catalogue_defaults::Loader); }
+CatalogueText Catalogue::LoaderPath(int game) const {
+    return Text(GameSection(game), "run", catalogue_defaults::Loader);
+}
 
 CatalogueText Catalogue::AppName(int game, std::string_view gameCode) const {
     return TrimmedText(GameSection(game), "appname", LowerAscii(gameCode));

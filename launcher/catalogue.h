@@ -19,12 +19,12 @@
 namespace orv {
 
 namespace catalogue_defaults {
-inline constexpr const char* Name = "No parameter";            // game and build names
+inline constexpr const char* Name = "No parameter";  // game and build names
 inline constexpr const char* NewsAddress = "about:blank";
-inline constexpr const char* Unset = "Нет параметра";          // checklist name, download address
+inline constexpr const char* Unset = "Нет параметра";  // checklist name, download address
 inline constexpr const char* FileCount = "0";
 inline constexpr const char* Loader = "\\revLoader.exe";
-inline constexpr const char* Version = "0";                    // server base and build versions
+inline constexpr const char* Version = "0";  // server base and build versions
 }  // namespace catalogue_defaults
 
 // One text value of the catalogue.

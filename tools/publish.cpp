@@ -9,11 +9,10 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <system_error>
 #include <thread>
-
-#include <nlohmann/json.hpp>
 
 #include "launcher/base/errors.h"
 #include "launcher/base/utf8.h"
@@ -122,6 +121,11 @@ std::string Encode(std::string_view what, const std::string& text, CodePage page
     return encoded.text;
 }
 
+// Where the launcher will look for a build file's ".lzma", below the server root.
+fs::path GameFilePlace(const fs::path& root, const std::string& downloadPath, const std::string& relative) {
+    return Below(root, GameFileUrl(downloadPath, ListedPath(relative)));
+}
+
 // ---- The build as found on disk.
 
 struct BuildFile {
@@ -151,12 +155,14 @@ Build Walk(const fs::path& root, CodePage page) {
             const std::string name = Utf8Of(part);
             if (!IsValidUtf8(name)) throw Error("The name of " + Utf8Of(entry.path()) + " is not UTF-8 text");
             if (name.find('\\') != std::string::npos)
-                throw Error("The name of " + Utf8Of(entry.path()) + " holds a backslash, a folder separator on Windows");
+                throw Error("The name of " + Utf8Of(entry.path()) +
+                            " holds a backslash, a folder separator on Windows");
             if (!relative.empty()) relative += '/';
             relative += name;
         }
         if (!IsSafeRelativeEntryPath(ListedPath(relative)))
-            throw Error("\"" + relative + "\" cannot be published: Windows would not keep that name inside the game folder");
+            throw Error("\"" + relative +
+                        "\" cannot be published: Windows would not keep that name inside the game folder");
         Encode("The file name", relative, page);
         const auto [clash, added] = folded.emplace(FoldCase(relative), relative);
         if (!added)
@@ -198,7 +204,8 @@ Manifest LoadManifest(const fs::path& path) {
     Manifest manifest;
     if (!fs::exists(path)) return manifest;
     const nlohmann::json document = nlohmann::json::parse(ReadFileBytes(Utf8Of(path)), nullptr, false);
-    if (document.is_discarded() || !document.is_object() || !document.contains("files") || !document["files"].is_object())
+    if (document.is_discarded() || !document.is_object() || !document.contains("files") ||
+        !document["files"].is_object())
         return manifest;  // unreadable: every file is compressed again
     for (const auto& [name, value] : document["files"].items()) {
         if (!value.is_object() || !value.value("size", nlohmann::json()).is_number_unsigned() ||
@@ -274,7 +281,8 @@ void Compress(const fs::path& source, const fs::path& target) {
 struct Work {
     std::vector<BuildFile>* files = nullptr;
     const Manifest* manifest = nullptr;
-    fs::path downloadFolder;
+    fs::path root;
+    std::string downloadPath;
     std::atomic<size_t> next{0};
     std::atomic<bool> failed{false};
     std::mutex lock;
@@ -291,7 +299,7 @@ void ProcessFile(Work& work, BuildFile& file) {
     file.crc = sum.crc;
     if (file.size == 0) return;  // the launcher makes empty files itself and never fetches them
 
-    const fs::path target = Below(work.downloadFolder, file.relative) += ".lzma";
+    const fs::path target = GameFilePlace(work.root, work.downloadPath, file.relative);
     const auto known = work.manifest->find(file.relative);
     std::error_code ec;
     const uintmax_t existing = fs::file_size(target, ec);
@@ -314,9 +322,11 @@ void Worker(Work& work) {
         if (index >= work.files->size() || work.failed) break;
         try {
             ProcessFile(work, (*work.files)[index]);
-        } catch (...) {
+        } catch (const std::exception& e) {
+            // The platform's messages do not say which file they are about.
             std::lock_guard<std::mutex> guard(work.lock);
-            if (!work.error) work.error = std::current_exception();
+            if (!work.error)
+                work.error = std::make_exception_ptr(Error((*work.files)[index].relative + ": " + e.what()));
             work.failed = true;
             break;
         }
@@ -335,12 +345,13 @@ std::string Megabytes(uint64_t bytes) {
     return text;
 }
 
-void PackFiles(Build& build, const Manifest& manifest, const fs::path& downloadFolder, unsigned jobs,
-               const ProgressSink& progress, const fs::path& manifestPath) {
+void PackFiles(Build& build, const Manifest& manifest, const fs::path& root, const std::string& downloadPath,
+               unsigned jobs, const ProgressSink& progress, const fs::path& manifestPath) {
     Work work;
     work.files = &build.files;
     work.manifest = &manifest;
-    work.downloadFolder = downloadFolder;
+    work.root = root;
+    work.downloadPath = downloadPath;
     const unsigned threads = std::max(1u, std::min<unsigned>(jobs, static_cast<unsigned>(build.files.size())));
     work.running = threads;
     std::vector<std::thread> pool;
@@ -353,9 +364,20 @@ void PackFiles(Build& build, const Manifest& manifest, const fs::path& downloadF
     Manifest progressManifest = manifest;
     auto lastReport = Clock::now();
     auto lastSave = Clock::now();
+    // However this loop ends, the workers are told to stop and are waited for.
+    struct Joiner {
+        Work& work;
+        std::vector<std::thread>& pool;
+        ~Joiner() {
+            work.failed = true;
+            for (std::thread& t : pool)
+                if (t.joinable()) t.join();
+        }
+    } joiner{work, pool};
     std::unique_lock<std::mutex> guard(work.lock);
     while (work.running > 0 || !work.finished.empty()) {
-        work.changed.wait_for(guard, std::chrono::seconds(2), [&] { return !work.finished.empty() || work.running == 0; });
+        work.changed.wait_for(guard, std::chrono::seconds(2),
+                              [&] { return !work.finished.empty() || work.running == 0; });
         std::vector<size_t> finished;
         finished.swap(work.finished);
         guard.unlock();
@@ -388,6 +410,7 @@ void PackFiles(Build& build, const Manifest& manifest, const fs::path& downloadF
     }
     guard.unlock();
     for (std::thread& t : pool) t.join();
+    std::lock_guard<std::mutex> errorGuard(work.lock);
     if (work.error) std::rethrow_exception(work.error);
 }
 
@@ -448,14 +471,15 @@ std::string KeepListBytes(const Build& build, KeepListMode mode, const fs::path&
 }
 
 // Deletes the ".lzma" files of an earlier publish whose source has gone, and folders left empty.
-size_t RemoveStale(const Manifest& old, const Build& build, const fs::path& downloadFolder) {
+size_t RemoveStale(const Manifest& old, const Build& build, const fs::path& root, const std::string& downloadPath) {
+    const fs::path downloadFolder = Below(root, downloadPath);
     std::set<std::string> current;
     for (const BuildFile& f : build.files)
         if (f.size > 0) current.insert(f.relative);
     size_t removed = 0;
     for (const auto& [name, entry] : old) {
         if (current.count(name)) continue;
-        fs::path target = Below(downloadFolder, name) += ".lzma";
+        const fs::path target = GameFilePlace(root, downloadPath, name);
         std::error_code ec;
         if (fs::remove(target, ec)) ++removed;
         for (fs::path dir = target.parent_path(); dir != downloadFolder && dir.has_relative_path();
@@ -483,7 +507,8 @@ Places ResolveDownloadPlace(const PublishOptions& o) {
     if (!url.empty()) {
         if (const std::optional<std::string> derived = DownloadPathOf(url, o.serverBase)) {
             if (!path.empty() && path != *derived)
-                throw Error("--download-url " + url + " lies at " + *derived + " below the server base, not at " + path);
+                throw Error("--download-url " + url + " lies at " + *derived + " below the server base, not at " +
+                            path);
             path = *derived;
         } else if (path.empty()) {
             throw Error("--download-url " + url + " is not below the server base " + o.serverBase +
@@ -554,12 +579,12 @@ PublishSummary Publish(const PublishOptions& o, const ProgressSink& progress) {
 
     // A game file must not take the place of a resource of the server.
     std::map<std::u16string, std::string> reserved;
-    for (const std::string& path : {CataloguePath(o.gameCode), ChecklistPath(o.checklistName, o.gameCode),
-                                    KeepListPath(o.gameCode), UpdateDescriptionPath(o.gameCode),
-                                    UpdateInstallerPath(o.gameCode)})
+    for (const std::string& path :
+         {CataloguePath(o.gameCode), ChecklistPath(o.checklistName, o.gameCode), KeepListPath(o.gameCode),
+          UpdateDescriptionPath(o.gameCode), UpdateInstallerPath(o.gameCode)})
         reserved[FoldCase(path)] = path;
     for (const BuildFile& f : build.files) {
-        const auto clash = reserved.find(FoldCase(GameFileUrl(places.downloadPath, "/" + f.relative)));
+        const auto clash = reserved.find(FoldCase(GameFileUrl(places.downloadPath, ListedPath(f.relative))));
         if (clash != reserved.end())
             throw Error("\"" + f.relative + "\" would be published as " + clash->second +
                         ", which the server uses for something else: choose another download path");
@@ -581,7 +606,7 @@ PublishSummary Publish(const PublishOptions& o, const ProgressSink& progress) {
     const Manifest manifest = LoadManifest(manifestFile);
     const unsigned jobs = o.jobs != 0 ? o.jobs : std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
     fs::create_directories(downloadFolder);
-    PackFiles(build, manifest, downloadFolder, jobs, progress, manifestFile);
+    PackFiles(build, manifest, root, places.downloadPath, jobs, progress, manifestFile);
 
     Manifest published;
     for (const BuildFile& f : build.files) {
@@ -605,7 +630,7 @@ PublishSummary Publish(const PublishOptions& o, const ProgressSink& progress) {
     summary.catalogueWritten = PutFile(catalogueFile, catalogue.Bytes());
     if (keepList) summary.keepListWritten = PutFile(keepListFile, *keepList);
 
-    summary.removed = RemoveStale(manifest, build, downloadFolder);
+    summary.removed = RemoveStale(manifest, build, root, places.downloadPath);
     summary.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     return summary;
 }

@@ -65,9 +65,10 @@ struct PublishSummary {
 // Receives one line of progress at a time (without its line end), from the calling thread.
 using ProgressSink = std::function<void(const std::string& line)>;
 
-// Publishes the build. Raises Error with a message naming the file or value at fault; nothing the
-// launcher reads (checklist, catalogue, keep list) has changed by then, though some ".lzma" files
-// may have been written already (the next run keeps them).
+// Publishes the build. Raises Error (std::filesystem's errors for a folder that cannot be listed)
+// with a message naming the file or value at fault; nothing the launcher reads (checklist,
+// catalogue, keep list) has changed by then, though some ".lzma" files may have been written
+// already (the next run keeps them).
 PublishSummary Publish(const PublishOptions& options, const ProgressSink& progress);
 
 // The file of the manifest kept in the build's download folder: what each ".lzma" there was made

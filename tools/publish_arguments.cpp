@@ -1,8 +1,8 @@
 // The command line of "orvanta-tool publish" and the summary it prints.
 #include <charconv>
-#include <type_traits>
 #include <cstdio>
 #include <map>
+#include <type_traits>
 
 #include "tools/publish.h"
 
@@ -70,8 +70,10 @@ std::optional<std::string> ParsePublishArguments(const std::vector<std::string>&
         std::string value;
         if (!take(name, value)) return;
         int number = 0;
-        if (!ParsePositive(value, number)) problem = std::string(name) + " takes a number from 1 up, not \"" + value + "\"";
-        else field = static_cast<std::remove_reference_t<decltype(field)>>(number);
+        if (!ParsePositive(value, number))
+            problem = std::string(name) + " takes a number from 1 up, not \"" + value + "\"";
+        else
+            field = static_cast<std::remove_reference_t<decltype(field)>>(number);
     };
 
     for (const char* required : {"--build-dir", "--server-root", "--checklist"})
@@ -99,10 +101,14 @@ std::optional<std::string> ParsePublishArguments(const std::vector<std::string>&
         o.codePage = *page;
     }
     if (take("--keep-list", text)) {
-        if (text == "replace") o.keepList = KeepListMode::Replace;
-        else if (text == "merge") o.keepList = KeepListMode::Merge;
-        else if (text == "leave") o.keepList = KeepListMode::Leave;
-        else return "--keep-list takes replace, merge or leave, not \"" + text + "\"";
+        if (text == "replace")
+            o.keepList = KeepListMode::Replace;
+        else if (text == "merge")
+            o.keepList = KeepListMode::Merge;
+        else if (text == "leave")
+            o.keepList = KeepListMode::Leave;
+        else
+            return "--keep-list takes replace, merge or leave, not \"" + text + "\"";
     }
     if (problem) return problem;
     if (!given.empty()) return "unknown option " + given.begin()->first;
@@ -129,8 +135,8 @@ std::vector<std::string> SummaryLines(const PublishSummary& s, const PublishOpti
         "catalogue:  game " + std::to_string(s.place.game) + (s.place.newGame ? " (new)" : "") + ", build " +
             std::to_string(s.place.build) + (s.place.newBuild ? " (new)" : "") + " (" +
             state(s.catalogueWritten, "written") + ")",
-        "keep list:  " + (o.keepList == KeepListMode::Leave ? std::string("left as it was")
-                                                             : state(s.keepListWritten, "written")),
+        "keep list:  " +
+            (o.keepList == KeepListMode::Leave ? std::string("left as it was") : state(s.keepListWritten, "written")),
         std::string("time:       ") + seconds,
     };
 }

@@ -153,7 +153,8 @@ std::string WriteChecklist(const std::vector<ChecklistItem>& items, CodePage pag
         for (size_t depth = 1; depth < key.size(); ++depth) {
             const std::vector<std::string> parent(key.begin(), key.begin() + static_cast<std::ptrdiff_t>(depth));
             const auto found = entries.find(parent);
-            if (found == entries.end()) entries.emplace(parent, Entry{true, 0, 0});
+            if (found == entries.end())
+                entries.emplace(parent, Entry{true, 0, 0});
             else if (!found->second.folder)
                 throw Error("Cannot list \"" + item.path + "\" in the checklist: a parent is listed as a file");
         }
@@ -185,7 +186,8 @@ std::string WriteChecklist(const std::vector<ChecklistItem>& items, CodePage pag
 }
 
 size_t ChecklistFileCount(const std::vector<ChecklistItem>& items) {
-    return static_cast<size_t>(std::count_if(items.begin(), items.end(), [](const ChecklistItem& i) { return !i.folder; }));
+    return static_cast<size_t>(
+        std::count_if(items.begin(), items.end(), [](const ChecklistItem& i) { return !i.folder; }));
 }
 
 }  // namespace orv

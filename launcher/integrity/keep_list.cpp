@@ -43,8 +43,10 @@ std::string TextOfDocument(std::string_view bytes, CodePage ansiPage) {
 std::vector<std::string> Elements(const nlohmann::json& array) {
     std::vector<std::string> out;
     for (const nlohmann::json& element : array) {
-        if (element.is_string()) out.push_back(element.get<std::string>());
-        else if (element.is_primitive()) out.push_back(element.dump());
+        if (element.is_string())
+            out.push_back(element.get<std::string>());
+        else if (element.is_primitive())
+            out.push_back(element.dump());
     }
     return out;
 }

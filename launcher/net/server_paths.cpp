@@ -62,9 +62,7 @@ std::string ChecklistShownAddress(std::string_view downloadAddress, std::string_
     return Join({downloadAddress, "/", CompressedChecklistFileName(checklistName)});
 }
 
-std::string CompressedChecklistFileName(std::string_view checklistName) {
-    return Join({checklistName, ".dim.lzma"});
-}
+std::string CompressedChecklistFileName(std::string_view checklistName) { return Join({checklistName, ".dim.lzma"}); }
 
 std::string ChecklistFileName(std::string_view checklistName) { return Join({checklistName, ".dim"}); }
 

@@ -104,7 +104,8 @@ TEST(CatalogueWrite, ANewBuildOfAKnownGameKeepsEveryOtherLine) {
 
 TEST(CatalogueWrite, RepublishingABuildRewritesOnlyItsChangedValues) {
     Catalogue c(kCatalogue);
-    const CataloguePlace place = c.PutBuild({"\xCA\xF1", "v34", "css34", "1521", "http://cdn.example.net/css/v34", 0, 0});
+    const CataloguePlace place =
+        c.PutBuild({"\xCA\xF1", "v34", "css34", "1521", "http://cdn.example.net/css/v34", 0, 0});
     EXPECT_EQ(place.build, 1);
     EXPECT_FALSE(place.newBuild);
     std::string expected = kCatalogue;

@@ -125,12 +125,15 @@ TEST(ChecklistSafePath, NamesInsideTheGameFolderPass) {
 }
 
 TEST(ChecklistSafePath, NamesThatLeaveTheFolderOrNameADeviceAreRefused) {
-    for (const char* bad : {"", "\\", "\\.", "hl2.exe", "\\..\\evil.dll", "\\cstrike\\..\\..\\x", "\\a\\..",
-                            "\\a/../../x", "\\\\server\\share\\x", "\\\\?\\C:\\x", "\\C:\\Windows\\x", "\\C:x",
-                            "\\file.txt:stream", "\\a\\\\b", "\\a\\", "\\a\\.\\b", "\\...\\x", "\\ \\x", "\\a.\\b",
-                            "\\a \\b", "\\name.", "\\a\rb", "\\a\nb", "\\a\tb", "\\a*", "\\a?", "\\a<b", "\\a|b",
-                            "\\a\"b", "\\NUL", "\\cstrike\\con.txt", "\\Aux", "\\com1", "\\LPT9.log", "\\conin$",
-                            "\\nul .txt", "\\COM\xC2\xB9"}) {
+    // clang-format off
+    const char* const unsafe[] = {
+        "", "\\", "\\.", "hl2.exe", "\\..\\evil.dll", "\\cstrike\\..\\..\\x", "\\a\\..", "\\a/../../x",
+        "\\\\server\\share\\x", "\\\\?\\C:\\x", "\\C:\\Windows\\x", "\\C:x", "\\file.txt:stream", "\\a\\\\b",
+        "\\a\\", "\\a\\.\\b", "\\...\\x", "\\ \\x", "\\a.\\b", "\\a \\b", "\\name.", "\\a\rb", "\\a\nb",
+        "\\a\tb", "\\a*", "\\a?", "\\a<b", "\\a|b", "\\a\"b", "\\NUL", "\\cstrike\\con.txt", "\\Aux",
+        "\\com1", "\\LPT9.log", "\\conin$", "\\nul .txt", "\\COM\xC2\xB9"};
+    // clang-format on
+    for (const char* bad : unsafe) {
         EXPECT_FALSE(IsSafeRelativeEntryPath(bad)) << bad;
     }
 }

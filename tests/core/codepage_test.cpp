@@ -84,7 +84,7 @@ TEST(CodePage, UnmappableCharactersAreReplacedAndTheFirstIsLocated) {
 
 TEST(CodePage, MalformedUtf8IsNotLossless) {
     for (const std::string& bad : {std::string("\xC0\xAF"), std::string("\xED\xA0\x80"), std::string("\xD0"),
-                                  std::string("\xF4\x90\x80\x80"), std::string("\x80")}) {
+                                   std::string("\xF4\x90\x80\x80"), std::string("\x80")}) {
         const CodePageText text = Utf8ToAnsi("ok" + bad, CodePage::Windows1251);
         EXPECT_FALSE(text.lossless);
         EXPECT_EQ(text.firstFailure, 2u);

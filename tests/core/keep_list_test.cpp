@@ -62,9 +62,10 @@ TEST(KeepList, ElementsAreTakenByTheirWrittenFormAndOtherMembersIgnored) {
 }
 
 TEST(KeepList, DocumentsWithoutTheTwoArraysAreRefusedAsOne) {
-    for (const std::string& bad : {std::string(""), std::string("plain text"), std::string("[1,2]"),
-                                  std::string("{\"Files\":[]}"), std::string("{\"Files\":[],\"Dirs\":\"x\"}"),
-                                  std::string("{\"Files\":[],\"Dirs\":[]"), std::string("\xEF\xBB\xBF{\"Files\":[\"\xFF\"],\"Dirs\":[]}")}) {
+    for (const std::string& bad :
+         {std::string(""), std::string("plain text"), std::string("[1,2]"), std::string("{\"Files\":[]}"),
+          std::string("{\"Files\":[],\"Dirs\":\"x\"}"), std::string("{\"Files\":[],\"Dirs\":[]"),
+          std::string("\xEF\xBB\xBF{\"Files\":[\"\xFF\"],\"Dirs\":[]}")}) {
         EXPECT_EQ(ReadError(bad), "File does not contains JSON-data.") << bad;
     }
 }

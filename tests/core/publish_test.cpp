@@ -148,8 +148,8 @@ void ExpectServerMatchesBuild(const Fixture& f, const PublishOptions& o) {
     const std::string checklistUrl = ChecklistUrl("css34", kBase, "cstrike");
     ASSERT_EQ(checklistUrl.substr(0, std::string(kBase).size()), kBase);
     const std::string checklistFile = f.Server(checklistUrl.substr(std::string(kBase).size()));
-    ChecklistReader reader = ChecklistReader::Open(Unpack(checklistFile, Join(f.dir.Path(), "list.dim")),
-                                                   CodePage::Windows1251);
+    ChecklistReader reader =
+        ChecklistReader::Open(Unpack(checklistFile, Join(f.dir.Path(), "list.dim")), CodePage::Windows1251);
 
     const auto& files = f.files;
     std::set<std::string> seenFiles, seenFolders;
@@ -195,7 +195,7 @@ void ExpectServerMatchesBuild(const Fixture& f, const PublishOptions& o) {
     }
     EXPECT_EQ(seenFiles.size(), files.size());
     EXPECT_EQ(seenFolders, (std::set<std::string>{"cstrike", "cstrike\\cfg", "cstrike\\empty folder",
-                                                   "cstrike\\empty folder\\inner", "cstrike\\maps", "cstrike\\Игрок"}));
+                                                  "cstrike\\empty folder\\inner", "cstrike\\maps", "cstrike\\Игрок"}));
     EXPECT_EQ(catalogue.FileCountText(1, 1).bytes, std::to_string(fileEntries));
 
     const KeepList keep = ReadKeepList(test::ReadFile(f.Server(KeepListPath("cstrike"))), CodePage::Windows1252);
@@ -364,9 +364,8 @@ TEST(Publish, LinksAndNamesWindowsCannotHoldAreRefused) {
         EXPECT_NE(error.find(fragment), std::string::npos) << error;
         EXPECT_FALSE(test::Exists(f.root));
     };
-    refusedWith("is a symbolic link", [](Fixture& f) {
-        fs::create_directory_symlink("/etc", FsPath(Join(f.build, "etc")));
-    });
+    refusedWith("is a symbolic link",
+                [](Fixture& f) { fs::create_directory_symlink("/etc", FsPath(Join(f.build, "etc"))); });
     refusedWith("differ only in letter case", [](Fixture& f) { f.Put("HL2.EXE", "x"); });
     refusedWith("differ only in letter case", [](Fixture& f) { f.Put("cstrike\\ИГРОК\\x", "x"); });
     refusedWith("holds a backslash", [](Fixture& f) {
@@ -380,11 +379,13 @@ TEST(Publish, LinksAndNamesWindowsCannotHoldAreRefused) {
 
 TEST(PublishArguments, OptionsFillTheSettingsAndProblemsAreNamed) {
     PublishOptions o;
+    // clang-format off
     const auto problem = ParsePublishArguments(
         {"--build-dir", "b", "--server-root=r", "--checklist", "c", "--game-name", "G", "--build-name", "B",
          "--download-url", "http://x/y", "--codepage", "1252", "--game-number", "2", "--keep-list", "merge",
          "--appname", "css", "--jobs", "3"},
         o);
+    // clang-format on
     EXPECT_FALSE(problem) << *problem;
     EXPECT_EQ(o.buildDir, "b");
     EXPECT_EQ(o.serverRoot, "r");
@@ -396,8 +397,8 @@ TEST(PublishArguments, OptionsFillTheSettingsAndProblemsAreNamed) {
     EXPECT_FALSE(o.baseVersion);
     EXPECT_EQ(o.serverBase, UpdateServerBase);
 
-    const std::vector<std::string> base = {"--build-dir", "b", "--server-root", "r", "--checklist", "c",
-                                           "--game-name", "G", "--build-name", "B", "--download-path", "p"};
+    const std::vector<std::string> base = {"--build-dir", "b", "--server-root", "r", "--checklist",     "c",
+                                           "--game-name", "G", "--build-name",  "B", "--download-path", "p"};
     auto problemWith = [&](std::vector<std::string> extra) {
         std::vector<std::string> args = base;
         args.insert(args.end(), extra.begin(), extra.end());
@@ -412,8 +413,8 @@ TEST(PublishArguments, OptionsFillTheSettingsAndProblemsAreNamed) {
     EXPECT_EQ(problemWith({"--jobs"}), "--jobs needs a value");
     EXPECT_EQ(problemWith({"stray"}), "unexpected argument \"stray\"");
     PublishOptions options;
-    EXPECT_EQ(ParsePublishArguments({"--build-dir", "b", "--server-root", "r", "--checklist", "c", "--build-name",
-                                     "B", "--download-path", "p"},
+    EXPECT_EQ(ParsePublishArguments({"--build-dir", "b", "--server-root", "r", "--checklist", "c", "--build-name", "B",
+                                     "--download-path", "p"},
                                     options),
               "missing --game-name (or --game-number)");
     EXPECT_EQ(ParsePublishArguments({"--server-root", "r"}, options), "missing --build-dir");
