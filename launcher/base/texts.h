@@ -11,6 +11,12 @@ enum class TextId : int {
     SettingsError,    // reading the settings file failed (Russian only)
     UnableToWrite,    // a refused write; %s stands for the file path (English only)
     ErrorInternetReadFile,  // a download broke off (the same in both languages)
+    CatalogueUnreachable,  // the catalogue address did not answer at start-up; %s stands for the address
+    NicknameTooLong,  // Play refused: nickname over its byte limit; %s stands for the limit
+    ClanTagTooLong,  // Play refused: clan tag over its byte limit; %s stands for the limit
+    ChangeNickname,  // Play refused: the nickname is still the edit box's initial text
+    UnsafeLoaderPath,  // the catalogue's loader lies outside the game folder; %s stands for the value
+    UnsafeConnectLink,  // a connect link whose address is no server address; %s stands for the address
     Count
 };
 

@@ -13,6 +13,19 @@ const char* const kEnglish[static_cast<int>(TextId::Count)] = {
     "Unable to write to %s",
     // ErrorInternetReadFile
     "Error InternetReadFile",
+    // CatalogueUnreachable
+    "Error loading %s apparently the server is unavailable, or the internet does not work",
+    // NicknameTooLong
+    "Nickname is longer than %s characters.",
+    // ClanTagTooLong
+    "ClanTag is longer than %s characters.",
+    // ChangeNickname
+    "Please change your nickname.",
+    // UnsafeLoaderPath
+    "The game loader \"%s\" named by the server catalogue lies outside the game folder and will not be "
+    "started.",
+    // UnsafeConnectLink
+    "The server address \"%s\" in the link is not valid, the game will not be started.",
 };
 
 }  // namespace orv::texts_detail

@@ -13,6 +13,18 @@ const char* const kRussian[static_cast<int>(TextId::Count)] = {
     "Unable to write to %s",
     // ErrorInternetReadFile
     "Error InternetReadFile",
+    // CatalogueUnreachable
+    "Ошибка загрузки %s видимо сервер недоступен, либо интернет не работает",
+    // NicknameTooLong
+    "Длина ника превышает %s символ(ов).",
+    // ClanTagTooLong
+    "Длина клантега превышает %s символ(ов).",
+    // ChangeNickname
+    "Пожалуйста смените ник.",
+    // UnsafeLoaderPath
+    "Загрузчик игры \"%s\" из каталога сервера лежит вне папки игры и не будет запущен.",
+    // UnsafeConnectLink
+    "Адрес сервера \"%s\" в ссылке недопустим, игра не будет запущена.",
 };
 
 }  // namespace orv::texts_detail
