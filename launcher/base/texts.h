@@ -17,6 +17,20 @@ enum class TextId : int {
     ChangeNickname,  // Play refused: the nickname is still the edit box's initial text
     UnsafeLoaderPath,  // the catalogue's loader lies outside the game folder; %s stands for the value
     UnsafeConnectLink,  // a connect link whose address is no server address; %s stands for the address
+    MainCaptionSuffix,  // follows GameShortTitle in the main window's caption
+    LabelGameName,      // main window: caption of the game list
+    LabelGameVersion,   // main window: caption of the build list
+    LabelNickname,      // main window: caption of the nickname box
+    LabelClanTag,       // main window: caption of the clan-tag box
+    MenuLanguage,       // the language menu on the menu bar
+    MenuAbout,          // the about item on the menu bar
+    TrayMenuExit,       // the tray menu's exit item (Russian only)
+    NicknameInitial,    // the nickname box's initial text (the same in both languages)
+    ClanTagInitial,     // the clan-tag box's initial text (the same in both languages)
+    OfflineTitle,       // the news panel's offline page: title
+    OfflineHeading,     // the news panel's offline page: heading
+    OfflineText,        // the news panel's offline page: paragraph
+    OfflineDetails,     // the news panel's offline page: text of the help link
     Count
 };
 

@@ -26,6 +26,34 @@ const char* const kEnglish[static_cast<int>(TextId::Count)] = {
     "started.",
     // UnsafeConnectLink
     "The server address \"%s\" in the link is not valid, the game will not be started.",
+    // MainCaptionSuffix
+    " Launcher",
+    // LabelGameName
+    "Game",
+    // LabelGameVersion
+    "Select a version",
+    // LabelNickname
+    "Your nickname:",
+    // LabelClanTag
+    "ClanTag:",
+    // MenuLanguage
+    "Language",
+    // MenuAbout
+    "About",
+    // TrayMenuExit
+    "Выход",
+    // NicknameInitial
+    "You name",
+    // ClanTagInitial
+    "ClanTag",
+    // OfflineTitle
+    "Orvanta is in Offline Mode",
+    // OfflineHeading
+    "Orvanta is in Offline Mode",
+    // OfflineText
+    "Unable to connect to server. Server may be offline or you may not be connected to the internet.",
+    // OfflineDetails
+    "View details",
 };
 
 }  // namespace orv::texts_detail

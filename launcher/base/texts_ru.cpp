@@ -25,6 +25,35 @@ const char* const kRussian[static_cast<int>(TextId::Count)] = {
     "Загрузчик игры \"%s\" из каталога сервера лежит вне папки игры и не будет запущен.",
     // UnsafeConnectLink
     "Адрес сервера \"%s\" в ссылке недопустим, игра не будет запущена.",
+    // MainCaptionSuffix
+    " Лаунчер",
+    // LabelGameName
+    "Игра",
+    // LabelGameVersion
+    "Выберите версию",
+    // LabelNickname
+    "Ваш ник:",
+    // LabelClanTag
+    "КланТэг:",
+    // MenuLanguage
+    "Язык / Language",
+    // MenuAbout
+    "О программе",
+    // TrayMenuExit
+    "Выход",
+    // NicknameInitial
+    "You name",
+    // ClanTagInitial
+    "ClanTag",
+    // OfflineTitle
+    "Автономный режим Orvanta",
+    // OfflineHeading
+    "Orvanta находится в автономном режиме",
+    // OfflineText
+    "Невозможно подключиться к серверу. Возможно, сервер отключен или у вас отсутствует подключение к "
+    "интернету.",
+    // OfflineDetails
+    "Подробности",
 };
 
 }  // namespace orv::texts_detail
