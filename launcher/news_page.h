@@ -1,0 +1,32 @@
+// The news panel's page loading: the selected game's news page from the web (with the launcher's
+// mark in the user agent, English pages under "/en/"), or, when the update server was unreachable
+// at start-up, a built-in offline page in the interface language.
+#pragma once
+
+#include <string>
+
+#include "launcher/web_view.h"
+
+namespace orv {
+
+inline constexpr const char* BlankPageUrl = "about:blank";
+
+// " Orvanta " + UserAgentVersion: appended to the browser's own user agent.
+std::string UserAgentSuffix();
+
+// Where the maker's offline help lives (scheme, host and first path segment, ending with "/").
+std::string OfflineHelpBase();
+
+// The news address for an interface language: `newsUrl` + "/en/" for English (1), unless the
+// address is the blank page; unchanged otherwise.
+std::string NewsAddress(const std::string& newsUrl, int uiLanguage);
+
+// The built-in offline page of an interface language (Russian for 0, English otherwise), in one
+// piece without line breaks.
+std::string OfflinePage(int uiLanguage);
+
+// Loads the panel for the current UiLanguage: blank first; then, in OfflineMode, the offline page
+// written into it; otherwise the user agent extended and NewsUrl loaded past the cache.
+void LoadNewsPage(WebView& view);
+
+}  // namespace orv
