@@ -1,0 +1,325 @@
+#include "launcher/controls_win.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+#include "launcher/app_win.h"
+#include "launcher/base/errors.h"
+#include "launcher/platform/handles_win.h"
+
+namespace orv {
+namespace {
+
+RECT UnionOf(const RECT& a, const RECT& b) {
+    RECT result{};
+    ::UnionRect(&result, &a, &b);
+    return result;
+}
+
+std::wstring WindowTextOf(HWND hwnd) {
+    if (!hwnd) return {};
+    const int length = ::GetWindowTextLengthW(hwnd);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    const int n = ::GetWindowTextW(hwnd, text.data(), length + 1);
+    text.resize(static_cast<size_t>(std::max(n, 0)));
+    return text;
+}
+
+// A drop-down list is created with the height of its open list; the closed box takes the
+// layout's height through the height of its selection field.
+constexpr int kDroppedListHeight = 200;
+
+}  // namespace
+
+// ---- Control
+
+bool Control::Enabled() const {
+    const HWND hwnd = ControlHandle();
+    return hwnd && ::IsWindowEnabled(hwnd);
+}
+
+void Control::SetEnabled(bool enabled) {
+    if (const HWND hwnd = ControlHandle()) ::EnableWindow(hwnd, enabled ? TRUE : FALSE);
+}
+
+bool Control::Shown() const {
+    const HWND hwnd = ControlHandle();
+    return hwnd && (::GetWindowLongPtrW(hwnd, GWL_STYLE) & WS_VISIBLE);
+}
+
+void Control::SetShown(bool shown) {
+    const HWND hwnd = ControlHandle();
+    if (!hwnd || Shown() == shown) return;
+    ::ShowWindow(hwnd, shown ? SW_SHOWNA : SW_HIDE);
+    RepaintParentArea(Bounds());
+}
+
+RECT Control::Bounds() const {
+    RECT r{};
+    const HWND hwnd = ControlHandle();
+    if (!hwnd) return r;
+    ::GetWindowRect(hwnd, &r);
+    ::MapWindowPoints(HWND_DESKTOP, ::GetParent(hwnd), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+void Control::SetBounds(int left, int top, int width, int height) {
+    const HWND hwnd = ControlHandle();
+    if (!hwnd) return;
+    const RECT before = Bounds();
+    ::SetWindowPos(hwnd, nullptr, left, top, std::max(width, 0), std::max(height, 0),
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    RepaintParentArea(UnionOf(before, Bounds()));
+}
+
+int Control::Width() const {
+    const RECT r = Bounds();
+    return r.right - r.left;
+}
+
+void Control::SetWidth(int width) {
+    const RECT r = Bounds();
+    SetBounds(r.left, r.top, width, r.bottom - r.top);
+}
+
+std::string Control::Text() const { return Narrow(WindowTextOf(ControlHandle())); }
+
+void Control::SetText(const std::string& text) {
+    const HWND hwnd = ControlHandle();
+    if (hwnd && !::SetWindowTextW(hwnd, Wide(text).c_str())) RaiseLastPlatformError();
+}
+
+void Control::RepaintParentArea(const RECT& area) const {
+    const HWND hwnd = ControlHandle();
+    const HWND parent = hwnd ? ::GetParent(hwnd) : nullptr;
+    if (parent) ::RedrawWindow(parent, &area, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+}
+
+// ---- Standard controls
+
+void StdControl::CreateWindowed(const ControlInit& init, const wchar_t* className, DWORD style, DWORD exStyle) {
+    style |= WS_CHILD | WS_CLIPSIBLINGS;
+    if (!(init.options & ctl::Hidden)) style |= WS_VISIBLE;
+    if (init.options & ctl::Disabled) style |= WS_DISABLED;
+    if (init.options & ctl::TabStop) style |= WS_TABSTOP;
+    const RECT& b = init.bounds;
+    const HWND hwnd = ::CreateWindowExW(exStyle, className, Wide(init.text).c_str(), style, b.left, b.top,
+                                        b.right - b.left, b.bottom - b.top, init.parent,
+                                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(init.id)),
+                                        ApplicationInstance(), nullptr);
+    if (!hwnd) RaiseLastPlatformError();
+    hwnd_ = hwnd;
+    SetName(init.name);
+    if (init.font) ::SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(init.font), FALSE);
+}
+
+void EditBox::Create(const ControlInit& init) {
+    CreateWindowed(init, L"EDIT", ES_LEFT | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE);
+}
+
+void DropDownList::Create(const ControlInit& init) {
+    ControlInit dropped = init;
+    dropped.bounds.bottom = dropped.bounds.top + kDroppedListHeight;
+    dropped.text.clear();
+    CreateWindowed(dropped, WC_COMBOBOXW, CBS_DROPDOWNLIST | WS_VSCROLL, 0);
+    // The closed box's height is its selection field's plus a frame whose size depends on the
+    // platform's theme: correct the field until the box has the layout's height.
+    const HWND hwnd = ControlHandle();
+    const int wanted = init.bounds.bottom - init.bounds.top;
+    int field = static_cast<int>(::SendMessageW(hwnd, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0));
+    for (int pass = 0; pass < 3 && field > 0; ++pass) {
+        RECT closed{};
+        ::GetWindowRect(hwnd, &closed);
+        const int height = closed.bottom - closed.top;
+        if (height == wanted) break;
+        field += wanted - height;
+        if (field <= 0) break;
+        ::SendMessageW(hwnd, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), field);
+    }
+}
+
+void DropDownList::Clear() {
+    if (const HWND hwnd = ControlHandle()) ::SendMessageW(hwnd, CB_RESETCONTENT, 0, 0);
+}
+
+void DropDownList::Add(const std::string& item) {
+    const HWND hwnd = ControlHandle();
+    if (!hwnd) return;
+    const std::wstring text = Wide(item);
+    const LRESULT added = ::SendMessageW(hwnd, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    if (added == CB_ERR || added == CB_ERRSPACE) throw Error("No room for another list item");
+}
+
+void DropDownList::SetItems(const std::vector<std::string>& items) {
+    Clear();
+    for (const std::string& item : items) Add(item);
+}
+
+int DropDownList::Count() const {
+    const HWND hwnd = ControlHandle();
+    return hwnd ? static_cast<int>(::SendMessageW(hwnd, CB_GETCOUNT, 0, 0)) : 0;
+}
+
+std::string DropDownList::Item(int index) const {
+    const HWND hwnd = ControlHandle();
+    if (!hwnd || index < 0 || index >= Count()) return {};
+    const LRESULT length = ::SendMessageW(hwnd, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+    if (length == CB_ERR) return {};
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    const LRESULT n = ::SendMessageW(hwnd, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(n == CB_ERR ? 0 : static_cast<size_t>(n));
+    return Narrow(text);
+}
+
+int DropDownList::ItemIndex() const {
+    const HWND hwnd = ControlHandle();
+    return hwnd ? static_cast<int>(::SendMessageW(hwnd, CB_GETCURSEL, 0, 0)) : -1;
+}
+
+void DropDownList::SetItemIndex(int index) {
+    if (const HWND hwnd = ControlHandle()) ::SendMessageW(hwnd, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+void ProgressBar::Create(const ControlInit& init) {
+    CreateWindowed(init, PROGRESS_CLASSW, 0, 0);
+    ::SendMessageW(ControlHandle(), PBM_SETRANGE32, 0, 100);
+}
+
+int ProgressBar::Position() const {
+    const HWND hwnd = ControlHandle();
+    return hwnd ? static_cast<int>(::SendMessageW(hwnd, PBM_GETPOS, 0, 0)) : 0;
+}
+
+void ProgressBar::SetPosition(int position) {
+    if (const HWND hwnd = ControlHandle()) ::SendMessageW(hwnd, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+int ProgressBar::Max() const {
+    const HWND hwnd = ControlHandle();
+    return hwnd ? static_cast<int>(::SendMessageW(hwnd, PBM_GETRANGE, FALSE, 0)) : 0;
+}
+
+void ProgressBar::SetMax(int max) {
+    if (const HWND hwnd = ControlHandle()) {
+        const int low = static_cast<int>(::SendMessageW(hwnd, PBM_GETRANGE, TRUE, 0));
+        ::SendMessageW(hwnd, PBM_SETRANGE32, static_cast<WPARAM>(low), max);
+    }
+}
+
+// ---- Graphic controls
+
+namespace {
+
+WindowSpec GraphicSpec(const wchar_t* className) {
+    return WindowSpec{className, WS_CHILD | WS_CLIPSIBLINGS, 0, 0, 0, "", WindowPosition::AsIs, true};
+}
+
+}  // namespace
+
+GraphicControl::GraphicControl(const wchar_t* className) : Window(GraphicSpec(className)) {}
+
+void GraphicControl::CreateGraphic(const ControlInit& init) {
+    CreateHandle(init.parent);
+    const HWND hwnd = Handle();
+    if (!hwnd) return;
+    SetName(init.name);
+    ::SetWindowLongPtrW(hwnd, GWLP_ID, init.id);
+    const RECT& b = init.bounds;
+    ::SetWindowPos(hwnd, nullptr, b.left, b.top, b.right - b.left, b.bottom - b.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (!init.text.empty()) ::SetWindowTextW(hwnd, Wide(init.text).c_str());
+    if (init.options & ctl::Disabled) ::EnableWindow(hwnd, FALSE);
+    if (!(init.options & ctl::Hidden)) ::ShowWindow(hwnd, SW_SHOWNA);
+}
+
+void GraphicControl::Repaint() const {
+    if (HandleAllocated()) RepaintParentArea(Bounds());
+}
+
+void GraphicControl::OnPaint(HDC dc, const RECT& client) {
+    if (backdrop_) {
+        const RECT bounds = Bounds();
+        POINT previous{};
+        ::SetViewportOrgEx(dc, -bounds.left, -bounds.top, &previous);
+        backdrop_(dc, bounds, *this);
+        ::SetViewportOrgEx(dc, previous.x, previous.y, nullptr);
+    } else {
+        ::FillRect(dc, &client, ::GetSysColorBrush(COLOR_BTNFACE));
+    }
+    PaintContent(dc, client);
+}
+
+LRESULT GraphicControl::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+        case WM_PRINTCLIENT: {
+            RECT client{};
+            ::GetClientRect(Handle(), &client);
+            OnPaint(reinterpret_cast<HDC>(wParam), client);
+            return 0;
+        }
+        default:
+            return Window::HandleMessage(msg, wParam, lParam);
+    }
+}
+
+// ---- Labels
+
+LabelControl::LabelControl() : GraphicControl(L"Orvanta.Label") {}
+
+LabelControl::~LabelControl() { DestroyHandle(); }
+
+void LabelControl::Create(const ControlInit& init) {
+    font_ = init.font;
+    colour_ = init.colour;
+    autoSize_ = (init.options & ctl::AutoSize) != 0;
+    CreateGraphic(init);
+    if (autoSize_) SetText(init.text);
+}
+
+SIZE LabelControl::Measure(const std::wstring& text) const {
+    SIZE size{0, 0};
+    const HDC dc = ::GetDC(Handle());
+    if (!dc) return size;
+    const HGDIOBJ old = font_ ? ::SelectObject(dc, font_) : nullptr;
+    // An empty label keeps the height of a line, as a measured blank gives it.
+    const std::wstring measured = text.empty() ? std::wstring(L" ") : text;
+    RECT r{0, 0, 0, 0};
+    ::DrawTextW(dc, measured.c_str(), static_cast<int>(measured.size()), &r,
+                DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX | DT_LEFT | DT_TOP);
+    if (old) ::SelectObject(dc, old);
+    ::ReleaseDC(Handle(), dc);
+    size.cx = text.empty() ? 0 : r.right;
+    size.cy = r.bottom;
+    return size;
+}
+
+void LabelControl::SetText(const std::string& text) {
+    if (!HandleAllocated()) return;
+    const RECT before = Bounds();
+    const std::wstring wide = Wide(text);
+    if (!::SetWindowTextW(Handle(), wide.c_str())) RaiseLastPlatformError();
+    if (autoSize_) {
+        const SIZE size = Measure(wide);
+        ::SetWindowPos(Handle(), nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    RECT area{};
+    const RECT after = Bounds();
+    ::UnionRect(&area, &before, &after);
+    RepaintParentArea(area);
+}
+
+void LabelControl::PaintContent(HDC dc, const RECT& client) const {
+    const std::wstring text = Wide(Text());
+    if (text.empty()) return;
+    const HGDIOBJ old = font_ ? ::SelectObject(dc, font_) : nullptr;
+    const int mode = ::SetBkMode(dc, TRANSPARENT);
+    const COLORREF colour = ::SetTextColor(dc, colour_);
+    RECT r = client;
+    // Status lines show file paths: an ampersand in a path is a character, not an accelerator.
+    ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, DT_SINGLELINE | DT_NOPREFIX | DT_LEFT | DT_TOP);
+    ::SetTextColor(dc, colour);
+    ::SetBkMode(dc, mode);
+    if (old) ::SelectObject(dc, old);
+}
+
+}  // namespace orv
