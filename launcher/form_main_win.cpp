@@ -1,11 +1,21 @@
 #include "launcher/form_main_win.h"
 
+#include <cwchar>
+
+#include "game_profile.h"
 #include "launcher/app_win.h"
 #include "launcher/base/app_state.h"
+#include "launcher/base/errors.h"
+#include "launcher/base/texts.h"
+#include "launcher/config/launcher_settings.h"
+#include "launcher/language_menu.h"
+#include "launcher/news_page.h"
+#include "launcher/windows/form_settings_win.h"
 
 namespace orv {
 
 TForm1* Form1 = nullptr;
+HMODULE ArtworkModule = nullptr;
 
 namespace {
 
@@ -22,9 +32,68 @@ constexpr WindowSpec kMainWindow = {
     true,
 };
 
+constexpr const wchar_t* kFontFace = L"Tahoma";
+constexpr int kFontPoints = 8;
+
+// What shows where no artwork lies: the darkest slate of the launcher's colours.
+constexpr COLORREF kFormColour = RGB(0x0b, 0x14, 0x20);
+
+// Child control ids: the layout's index from here on.
+constexpr int kFirstControlId = 100;
+int ControlIdOf(MainControl id) { return kFirstControlId + static_cast<int>(id); }
+
+void FillSolid(HDC dc, const RECT& area, COLORREF colour) {
+    const COLORREF previous = ::SetDCBrushColor(dc, colour);
+    ::FillRect(dc, &area, static_cast<HBRUSH>(::GetStockObject(DC_BRUSH)));
+    ::SetDCBrushColor(dc, previous);
+}
+
+// The labels perevod translates.
+struct TranslatedLabel {
+    LabelControl TForm1::*label;
+    TextId text;
+};
+constexpr TranslatedLabel kTranslatedLabels[] = {
+    {&TForm1::Label_Nickname, TextId::LabelNickname},
+    {&TForm1::Label_Clantag, TextId::LabelClanTag},
+    {&TForm1::Label_GameName, TextId::LabelGameName},
+    {&TForm1::Label_GameVersion, TextId::LabelGameVersion},
+};
+
+void Fire(const std::function<void()>& handler) {
+    if (handler) handler();
+}
+
 }  // namespace
 
-TForm1::TForm1() : Window(kMainWindow) { Form1 = this; }
+TForm1::TForm1()
+    : Window(kMainWindow),
+      controls_{&NewsPanel,      &Image_BackgroundMainForm, &Label_GameName,     &ComboBox_GameName,
+                &Label_GameVersion, &ComboBox_GameVersion,   &Label_Nickname,     &EditNickname,
+                &Label_Clantag,  &EditClanTag,              &Image_Button_ServerBrowser, &Image_Settings,
+                &Image_Button_Play, &Image_Button_Check,    &Image_Button_Stop,  &lbl2,
+                &Label4,         &Image1,                   &Image2,             &Image3,
+                &Image9,         &Image4,                   &Image5,             &pb1,
+                &pb2},
+      stores_{&Image_Button_Play_Static,
+              &Image_Button_Play_Active,
+              &Image_Button_Play_Inactive,
+              &Image_Button_Check_Static_RU,
+              &Image_Button_Check_Active_RU,
+              &Image_Button_Check_Static_EN,
+              &Image_Button_Check_Active_EN,
+              &Image_Button_Stop_Static_RU,
+              &Image_Button_Stop_Active_RU,
+              &Image_Button_Stop_Static_EN,
+              &Image_Button_Stop_Active_EN,
+              &Image_Button_ServerBrowser_Static_RU,
+              &Image_Button_ServerBrowser_Active_RU,
+              &Image_Button_ServerBrowser_Static_EN,
+              &Image_Button_ServerBrowser_Active_EN,
+              &Image_Settings_Static,
+              &Image_Settings_Active} {
+    Form1 = this;
+}
 
 TForm1::~TForm1() {
     DestroyHandle();
@@ -35,7 +104,153 @@ void TForm1::Create() { CreateHandle(); }
 
 void TForm1::OnCreate() {
     MainWindowHandle = Handle();
+    SetFont(kFontFace, kFontPoints);
+    LOGFONTW bold{};
+    ::GetObjectW(Font(), sizeof(bold), &bold);
+    bold.lfWeight = FW_BOLD;
+    labelFont_.Reset(::CreateFontIndirectW(&bold));
+    if (!labelFont_) RaiseLastPlatformError();
+
+    mainMenu_.Attach(Handle());
+    pm1_.Create();
+    // The menu bar takes its height from the window: the client area keeps its size.
+    SetClientSize(kMainWindow.clientWidth, kMainWindow.clientHeight);
+    CreateControls();
+    CreateStores();
+    ArrangeStacking();
+    WirePictureButtons();
+    // Without its pictures the window still works: the error is shown and the start goes on.
+    RunGuarded([this] { LoadArtwork(); });
     FormCreate();
+}
+
+void TForm1::CreateControls() {
+    for (const ControlLayout& row : kMainLayout) {
+        ControlInit init;
+        init.parent = Handle();
+        init.id = ControlIdOf(row.id);
+        init.name = row.name;
+        init.bounds = RECT{row.left, row.top, row.left + row.width, row.top + row.height};
+        init.options = row.options;
+        init.colour = row.colour;
+        if (row.text != TextId::Count) init.text = TextIn(row.text, UiRussian);
+        init.font = row.kind == ControlKind::Label ? labelFont_.Get() : Font();
+        Control& control = ControlOf(row.id);
+        control.Create(init);
+        if (auto* graphic = dynamic_cast<GraphicControl*>(&control)) {
+            graphic->SetBackdrop([this](HDC dc, const RECT& area, const GraphicControl& above) {
+                PaintBelow(dc, area, above);
+            });
+            // The news panel covers its own area and overlaps nothing.
+            if (row.kind != ControlKind::WebPanel) layers_.push_back(graphic);
+        }
+    }
+}
+
+void TForm1::CreateStores() {
+    // Stacked in a column to the right of the visible area, hidden.
+    int top = 0;
+    for (const StoreLayout& row : kPictureStores) {
+        ControlInit init;
+        init.parent = Handle();
+        init.name = row.name;
+        init.bounds = RECT{kStoresLeft, top, kStoresLeft + row.width, top + row.height};
+        init.options = ctl::Hidden;
+        StoreOf(row.id).Create(init);
+        top += row.height;
+    }
+}
+
+void TForm1::ArrangeStacking() {
+    // Tab order is the order of the controls from the top of the stack; below them lie the
+    // graphic controls, the later in the layout the higher.
+    std::vector<HWND> fromTop;
+    for (const MainControl id : kMainTabOrder) fromTop.push_back(ControlOf(id).ControlHandle());
+    for (auto it = layers_.rbegin(); it != layers_.rend(); ++it) fromTop.push_back((*it)->Handle());
+    HWND after = HWND_TOP;
+    for (const HWND hwnd : fromTop) {
+        ::SetWindowPos(hwnd, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        after = hwnd;
+    }
+}
+
+void TForm1::PaintBelow(HDC dc, const RECT& area, const GraphicControl& above) const {
+    FillSolid(dc, area, kFormColour);
+    for (const GraphicControl* layer : layers_) {
+        if (layer == &above) break;
+        if (!layer->Shown()) continue;
+        const RECT bounds = layer->Bounds();
+        RECT overlap{};
+        if (!::IntersectRect(&overlap, &bounds, &area)) continue;
+        const int saved = ::SaveDC(dc);
+        ::IntersectClipRect(dc, overlap.left, overlap.top, overlap.right, overlap.bottom);
+        ::OffsetViewportOrgEx(dc, bounds.left, bounds.top, nullptr);
+        layer->PaintContent(dc, RECT{0, 0, bounds.right - bounds.left, bounds.bottom - bounds.top});
+        ::RestoreDC(dc, saved);
+    }
+}
+
+void TForm1::OnPaint(HDC dc, const RECT& client) { FillSolid(dc, client, kFormColour); }
+
+bool TForm1::OnCommand(int id, int code, HWND control) {
+    if (!control) {
+        // Menus: the language entries share one handler, which applies the entry's own name.
+        if (const auto entry = MainMenuBar::EntryOfCommand(id)) {
+            menu(LanguageEntries[static_cast<size_t>(*entry)]);
+            return true;
+        }
+        if (id == menu_ids::About) {
+            Fire(Events.AboutProgramClick);
+            return true;
+        }
+        if (id == menu_ids::Exit) {
+            Fire(Events.N1Click);
+            return true;
+        }
+        return false;
+    }
+    struct Notification {
+        MainControl control;
+        int code;
+        std::function<void()> MainWindowEvents::*handler;
+    };
+    static constexpr Notification kNotifications[] = {
+        {MainControl::ComboBox_GameName, CBN_SELCHANGE, &MainWindowEvents::ComboBox_GameNameClick},
+        {MainControl::ComboBox_GameVersion, CBN_SELCHANGE, &MainWindowEvents::ComboBox_GameVersionClick},
+        {MainControl::EditNickname, EN_CHANGE, &MainWindowEvents::EditNicknameChange},
+        {MainControl::EditClanTag, EN_CHANGE, &MainWindowEvents::EditClanTagChange},
+    };
+    for (const Notification& n : kNotifications) {
+        if (id == ControlIdOf(n.control) && code == n.code) {
+            Fire(Events.*n.handler);
+            return true;
+        }
+    }
+    return false;
+}
+
+void TForm1::perevod() {
+    // Another language value changes nothing.
+    if (UiLanguage != UiRussian && UiLanguage != UiEnglish) return;
+    const int language = UiLanguage;
+    SetCaption(std::string(GameShortTitle) + TextIn(TextId::MainCaptionSuffix, language));
+    for (const TranslatedLabel& row : kTranslatedLabels) (this->*row.label).SetText(TextIn(row.text, language));
+    mainMenu_.SetCaptions(TextIn(TextId::MenuLanguage, language), TextIn(TextId::MenuAbout, language));
+    ShowLanguagePictures();
+    if (Form_Settings && Form_Settings->HandleAllocated()) Form_Settings->translate();
+    // During the creation the news panel is left alone: the catalogue reading loads it at the
+    // first show.
+    if (CreationFinished) LoadNewsPage(wb1());
+}
+
+void TForm1::menu(const std::string& name) {
+    const LanguageSelection selection = SelectLanguage(name);
+    LauncherConfig.GameLanguage = selection.gameLanguage;
+    UiLanguage = selection.uiLanguage;
+    // Every mark is set before the translation runs, so a failing translation cannot leave a
+    // second entry checked.
+    for (int i = 0; i < LanguageEntryCount; ++i) mainMenu_.SetChecked(i, i == selection.entry);
+    perevod();
 }
 
 void TForm1::OnShow() {

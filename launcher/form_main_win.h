@@ -1,21 +1,107 @@
 // The main window TForm1: the launcher's only permanent window. Closing it ends the program.
+//
+// Its controls are public members named as the layout names them (form_main_layout_win.cpp), so
+// that the start-up, catalogue, check and Play code drives them as the window's own handlers
+// would; what the player does with them arrives through the handlers in `Events`.
 #pragma once
 
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "launcher/controls_win.h"
+#include "launcher/form_main_layout_win.h"
+#include "launcher/form_main_menu_win.h"
+#include "launcher/picture_control_win.h"
+#include "launcher/web_panel_win.h"
 #include "launcher/window_win.h"
 
 namespace orv {
+
+// The window's event handlers. Unset ones do nothing. They run on the GUI thread; an error
+// escaping one ends that event with the application's error box.
+struct MainWindowEvents {
+    std::function<void()> ComboBox_GameNameClick;     // a game picked in the list
+    std::function<void()> ComboBox_GameVersionClick;  // a build picked in the list
+    std::function<void()> EditNicknameChange;         // the nickname text changed (also when set)
+    std::function<void()> EditClanTagChange;          // the clan-tag text changed (also when set)
+    std::function<void()> Image_Button_PlayClick;
+    std::function<void()> Image_Button_CheckClick;
+    std::function<void()> Image_Button_StopClick;
+    std::function<void()> Image_Button_ServerBrowserClick;
+    std::function<void()> Image_SettingsClick;
+    std::function<void()> AboutProgramClick;  // the menu bar's about item
+    std::function<void()> N1Click;            // pm1's "Выход"
+};
 
 class TForm1 : public Window {
 public:
     TForm1();
     ~TForm1() override;
 
-    // Creates the window hidden and runs FormCreate; the window becomes the application's main
-    // window (MainWindowHandle). Raises EOSError when the platform refuses the window.
+    // Creates the window hidden with its controls and runs FormCreate; the window becomes the
+    // application's main window (MainWindowHandle). Raises EOSError when the platform refuses
+    // the window.
     void Create();
 
+    // ---- Controls, in the layout's order.
+    WebPanel NewsPanel;  // wb1: the window that stands for the news browser
+    PictureControl Image_BackgroundMainForm;
+    LabelControl Label_GameName;
+    DropDownList ComboBox_GameName;
+    LabelControl Label_GameVersion;
+    DropDownList ComboBox_GameVersion;
+    LabelControl Label_Nickname;
+    EditBox EditNickname;
+    LabelControl Label_Clantag;
+    EditBox EditClanTag;
+    PictureControl Image_Button_ServerBrowser;
+    PictureControl Image_Settings;
+    PictureControl Image_Button_Play;
+    PictureControl Image_Button_Check;
+    PictureControl Image_Button_Stop;
+    LabelControl lbl2;    // counters line of a check run
+    LabelControl Label4;  // status line of a check run
+    PictureControl Image1, Image2;  // progress strip backgrounds
+    PictureControl Image3, Image9;  // progress strip fills: per file, overall
+    PictureControl Image4, Image5;  // drawn over the fills
+    ProgressBar pb1, pb2;           // the check run's counters, outside the visible area
+
+    // ---- Hidden picture stores: a button shows a copy of one of these (PictureControl::Assign).
+    PictureControl Image_Button_Play_Static, Image_Button_Play_Active, Image_Button_Play_Inactive;
+    PictureControl Image_Button_Check_Static_RU, Image_Button_Check_Active_RU;
+    PictureControl Image_Button_Check_Static_EN, Image_Button_Check_Active_EN;
+    PictureControl Image_Button_Stop_Static_RU, Image_Button_Stop_Active_RU;
+    PictureControl Image_Button_Stop_Static_EN, Image_Button_Stop_Active_EN;
+    PictureControl Image_Button_ServerBrowser_Static_RU, Image_Button_ServerBrowser_Active_RU;
+    PictureControl Image_Button_ServerBrowser_Static_EN, Image_Button_ServerBrowser_Active_EN;
+    PictureControl Image_Settings_Static, Image_Settings_Active;
+
+    MainWindowEvents Events;
+
+    Control& ControlOf(MainControl id) { return *controls_[static_cast<size_t>(id)]; }
+    PictureControl& StoreOf(PictureStore id) { return *stores_[static_cast<size_t>(id)]; }
+
+    // The news panel as the page loading drives it.
+    WebView& wb1() { return newsView_ ? *newsView_ : NewsPanel; }
+    // Sends the news panel's calls to `view` instead (nullptr: back to the panel). For a browser
+    // component that lives elsewhere, and for tests that record the calls.
+    void SetNewsView(WebView* view) { newsView_ = view; }
+
+    const MainMenuBar& MainMenu() const noexcept { return mainMenu_; }
+    HMENU pm1() const noexcept { return pm1_.Handle(); }
+
+    // Sets the window's texts and language pictures for UiLanguage, has the settings window
+    // translate itself, and reloads the news panel once the creation has finished.
+    void perevod();
+    // Applies a game language name: the resolved name goes to LauncherConfig.GameLanguage, its
+    // entry alone is checked, UiLanguage follows it and the window is translated once.
+    void menu(const std::string& name);
+
 protected:
-    // The start-up sequence, run once the window exists. An error ends it at the failing step.
+    // The start-up sequence, run once the window and its controls exist. An error ends it at the
+    // failing step.
     void FormCreate();
     // The rest of the start, when the window is first shown.
     void FormShow();
@@ -26,12 +112,35 @@ protected:
     void OnShow() override;
     CloseAction OnClose() override { return CloseAction::Destroy; }
     void OnDestroy() override;
+    void OnPaint(HDC dc, const RECT& client) override;
+    bool OnCommand(int id, int code, HWND control) override;
 
 private:
+    void CreateControls();
+    void CreateStores();
+    void ArrangeStacking();
+    // Paints the window's background and every graphic control below `above` inside `area`.
+    void PaintBelow(HDC dc, const RECT& area, const GraphicControl& above) const;
+
+    // form_main_pictures_win.cpp
+    void LoadArtwork();
+    void WirePictureButtons();
+    void ShowLanguagePictures();
+
+    std::array<Control*, MainControlCount> controls_;
+    std::array<PictureControl*, PictureStoreCount> stores_;
+    std::vector<GraphicControl*> layers_;  // overlapping graphic controls, bottom first
+    ScopedFont labelFont_;
+    MainMenuBar mainMenu_;
+    TrayPopupMenu pm1_;
+    WebView* newsView_ = nullptr;
     bool formShowDone_ = false;
 };
 
 // The main window while it exists (one per process).
 extern TForm1* Form1;
+
+// The module whose resources hold the window's pictures; nullptr: the running executable.
+extern HMODULE ArtworkModule;
 
 }  // namespace orv
