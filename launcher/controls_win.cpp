@@ -6,6 +6,7 @@
 
 #include "launcher/app_win.h"
 #include "launcher/base/errors.h"
+#include "launcher/dc_scope_win.h"
 #include "launcher/platform/handles_win.h"
 
 namespace orv {
@@ -239,10 +240,9 @@ void GraphicControl::Repaint() const {
 void GraphicControl::OnPaint(HDC dc, const RECT& client) {
     if (backdrop_) {
         const RECT bounds = Bounds();
-        POINT previous{};
-        ::SetViewportOrgEx(dc, -bounds.left, -bounds.top, &previous);
+        SavedDcState state(dc);
+        ::SetViewportOrgEx(dc, -bounds.left, -bounds.top, nullptr);
         backdrop_(dc, bounds, *this);
-        ::SetViewportOrgEx(dc, previous.x, previous.y, nullptr);
     } else {
         ::FillRect(dc, &client, ::GetSysColorBrush(COLOR_BTNFACE));
     }
@@ -278,16 +278,14 @@ void LabelControl::Create(const ControlInit& init) {
 
 SIZE LabelControl::Measure(const std::wstring& text) const {
     SIZE size{0, 0};
-    const HDC dc = ::GetDC(Handle());
-    if (!dc) return size;
-    const HGDIOBJ old = font_ ? ::SelectObject(dc, font_) : nullptr;
+    const WindowDc dc(Handle());
+    if (!dc.Get()) return size;
+    const SelectObjectScope font(dc.Get(), font_);
     // An empty label keeps the height of a line, as a measured blank gives it.
     const std::wstring measured = text.empty() ? std::wstring(L" ") : text;
     RECT r{0, 0, 0, 0};
-    ::DrawTextW(dc, measured.c_str(), static_cast<int>(measured.size()), &r,
+    ::DrawTextW(dc.Get(), measured.c_str(), static_cast<int>(measured.size()), &r,
                 DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX | DT_LEFT | DT_TOP);
-    if (old) ::SelectObject(dc, old);
-    ::ReleaseDC(Handle(), dc);
     size.cx = text.empty() ? 0 : r.right;
     size.cy = r.bottom;
     return size;
@@ -311,15 +309,13 @@ void LabelControl::SetText(const std::string& text) {
 void LabelControl::PaintContent(HDC dc, const RECT& client) const {
     const std::wstring text = Wide(Text());
     if (text.empty()) return;
-    const HGDIOBJ old = font_ ? ::SelectObject(dc, font_) : nullptr;
-    const int mode = ::SetBkMode(dc, TRANSPARENT);
-    const COLORREF colour = ::SetTextColor(dc, colour_);
+    const SavedDcState state(dc);
+    const SelectObjectScope font(dc, font_);
+    ::SetBkMode(dc, TRANSPARENT);
+    ::SetTextColor(dc, colour_);
     RECT r = client;
     // Status lines show file paths: an ampersand in a path is a character, not an accelerator.
     ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, DT_SINGLELINE | DT_NOPREFIX | DT_LEFT | DT_TOP);
-    ::SetTextColor(dc, colour);
-    ::SetBkMode(dc, mode);
-    if (old) ::SelectObject(dc, old);
 }
 
 }  // namespace orv

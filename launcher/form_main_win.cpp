@@ -8,6 +8,7 @@
 #include "launcher/base/errors.h"
 #include "launcher/base/texts.h"
 #include "launcher/config/launcher_settings.h"
+#include "launcher/dc_scope_win.h"
 #include "launcher/language_menu.h"
 #include "launcher/news_page.h"
 #include "launcher/windows/form_settings_win.h"
@@ -182,11 +183,10 @@ void TForm1::PaintBelow(HDC dc, const RECT& area, const GraphicControl& above) c
         const RECT bounds = layer->Bounds();
         RECT overlap{};
         if (!::IntersectRect(&overlap, &bounds, &area)) continue;
-        const int saved = ::SaveDC(dc);
+        const SavedDcState state(dc);
         ::IntersectClipRect(dc, overlap.left, overlap.top, overlap.right, overlap.bottom);
         ::OffsetViewportOrgEx(dc, bounds.left, bounds.top, nullptr);
         layer->PaintContent(dc, RECT{0, 0, bounds.right - bounds.left, bounds.bottom - bounds.top});
-        ::RestoreDC(dc, saved);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "launcher/base/errors.h"
+#include "launcher/dc_scope_win.h"
 
 namespace orv {
 namespace {
@@ -17,18 +18,6 @@ namespace {
 void Check(HRESULT hr, const char* what) {
     if (FAILED(hr)) RaiseComError(hr, what);
 }
-
-class SelectInto {
-public:
-    SelectInto(HDC dc, HGDIOBJ object) : dc_(dc), old_(::SelectObject(dc, object)) {}
-    ~SelectInto() { ::SelectObject(dc_, old_); }
-    SelectInto(const SelectInto&) = delete;
-    SelectInto& operator=(const SelectInto&) = delete;
-
-private:
-    HDC dc_;
-    HGDIOBJ old_;
-};
 
 // A top-down 32-bit DIB section; `pixels` receives its bits.
 ScopedBitmap CreatePixelBitmap(int width, int height, uint32_t** pixels) {
@@ -50,7 +39,7 @@ void Blend(HDC dc, const Picture& picture, int x, int y, int width, int height) 
     if (picture.Empty() || width <= 0 || height <= 0) return;
     ScopedMemoryDc memory(::CreateCompatibleDC(dc));
     if (!memory) return;
-    SelectInto select(memory.Get(), picture.Bitmap());
+    const SelectObjectScope select(memory.Get(), picture.Bitmap());
     BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
     ::GdiAlphaBlend(dc, x, y, width, height, memory.Get(), 0, 0, picture.Width(), picture.Height(), blend);
 }
