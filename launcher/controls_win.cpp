@@ -212,8 +212,8 @@ void ProgressBar::SetMax(int max) {
 
 namespace {
 
-WindowSpec GraphicSpec(const wchar_t* className) {
-    return WindowSpec{className, WS_CHILD | WS_CLIPSIBLINGS, 0, 0, 0, "", WindowPosition::AsIs, true};
+WindowDesc GraphicSpec(const wchar_t* className) {
+    return WindowDesc{className, WS_CHILD | WS_CLIPSIBLINGS, 0, 0, 0, "", WindowPosition::AsIs, true};
 }
 
 }  // namespace

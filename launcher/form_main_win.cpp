@@ -22,7 +22,7 @@ namespace {
 
 // Fixed single border with the system menu and the minimise box only; the caption stays "Orvanta"
 // until the interface translation names the game.
-constexpr WindowSpec kMainWindow = {
+constexpr WindowDesc kMainWindow = {
     L"TForm1",
     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN,
     WS_EX_CONTROLPARENT,

@@ -113,7 +113,7 @@ void Window::CreateHandle(HWND owner) {
     const HINSTANCE instance = ApplicationInstance();
     WNDCLASSEXW existing{};
     existing.cbSize = sizeof(existing);
-    if (!::GetClassInfoExW(instance, spec_.className, &existing)) {
+    if (!::GetClassInfoExW(instance, desc_.className, &existing)) {
         WNDCLASSEXW wc{};
         wc.cbSize = sizeof(wc);
         wc.style = CS_DBLCLKS;
@@ -124,18 +124,18 @@ void Window::CreateHandle(HWND owner) {
         wc.hCursor = static_cast<HCURSOR>(
             ::LoadImageW(nullptr, IDC_ARROW, IMAGE_CURSOR, 0, 0, LR_SHARED | LR_DEFAULTSIZE));
         wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
-        wc.lpszClassName = spec_.className;
+        wc.lpszClassName = desc_.className;
         if (!::RegisterClassExW(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) RaiseLastPlatformError();
     }
-    const DWORD style = spec_.style & ~static_cast<DWORD>(WS_VISIBLE);
-    RECT frame{0, 0, spec_.clientWidth, spec_.clientHeight};
-    ::AdjustWindowRectEx(&frame, style, FALSE, spec_.exStyle);
-    const HWND hwnd = ::CreateWindowExW(spec_.exStyle, spec_.className, Wide(spec_.caption ? spec_.caption : "").c_str(),
+    const DWORD style = desc_.style & ~static_cast<DWORD>(WS_VISIBLE);
+    RECT frame{0, 0, desc_.clientWidth, desc_.clientHeight};
+    ::AdjustWindowRectEx(&frame, style, FALSE, desc_.exStyle);
+    const HWND hwnd = ::CreateWindowExW(desc_.exStyle, desc_.className, Wide(desc_.caption ? desc_.caption : "").c_str(),
                                         style, CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
                                         frame.bottom - frame.top, owner, nullptr, instance, this);
     if (!hwnd) RaiseLastPlatformError();
     // The frame computed above does not know the theme's exact metrics; measure and correct.
-    SetClientSize(spec_.clientWidth, spec_.clientHeight);
+    SetClientSize(desc_.clientWidth, desc_.clientHeight);
     ApplyPosition();
     RunGuarded([this] { OnCreate(); });
 }
@@ -223,7 +223,7 @@ int Window::ShowModal() {
 }
 
 std::string Window::Caption() const {
-    if (!handle_) return spec_.caption ? spec_.caption : "";
+    if (!handle_) return desc_.caption ? desc_.caption : "";
     const int length = ::GetWindowTextLengthW(handle_.Get());
     std::wstring text(static_cast<size_t>(length) + 1, L'\0');
     const int n = ::GetWindowTextW(handle_.Get(), text.data(), length + 1);
@@ -300,7 +300,7 @@ void Window::SetFont(const wchar_t* face, int points) {
 bool Window::PreTranslateMessage(MSG& msg) {
     // Only windows that hold controls take part in dialog navigation; for the others the dialog
     // manager would just eat Enter and Escape.
-    if (!handle_ || !(spec_.exStyle & WS_EX_CONTROLPARENT)) return false;
+    if (!handle_ || !(desc_.exStyle & WS_EX_CONTROLPARENT)) return false;
     return ::IsDialogMessageW(handle_.Get(), &msg) != FALSE;
 }
 
@@ -312,7 +312,7 @@ LRESULT Window::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
         case WM_ERASEBKGND:
             // The buffered paint covers every pixel; erasing first would only flicker.
-            if (spec_.doubleBuffered) return 1;
+            if (desc_.doubleBuffered) return 1;
             break;
         case WM_PAINT:
             Paint();
@@ -339,7 +339,7 @@ void Window::Paint() {
     PaintScope paint(handle_.Get());
     RECT client{};
     ::GetClientRect(handle_.Get(), &client);
-    if (!spec_.doubleBuffered || client.right <= 0 || client.bottom <= 0) return OnPaint(paint.Dc(), client);
+    if (!desc_.doubleBuffered || client.right <= 0 || client.bottom <= 0) return OnPaint(paint.Dc(), client);
     ScopedMemoryDc memory(::CreateCompatibleDC(paint.Dc()));
     ScopedBitmap bitmap(memory ? ::CreateCompatibleBitmap(paint.Dc(), client.right, client.bottom) : nullptr);
     // Short of GDI resources the window still paints, only without the buffer.
@@ -352,7 +352,7 @@ void Window::Paint() {
 }
 
 void Window::ApplyPosition() {
-    switch (spec_.position) {
+    switch (desc_.position) {
         case WindowPosition::AsIs:
             break;
         case WindowPosition::ScreenCenter:

@@ -58,7 +58,7 @@ enum class CloseAction {
 };
 
 // The fixed description of one kind of window.
-struct WindowSpec {
+struct WindowDesc {
     const wchar_t* className;  // registered once per process
     DWORD style;
     DWORD exStyle;
@@ -115,9 +115,9 @@ public:
     virtual bool PreTranslateMessage(MSG& msg);
 
 protected:
-    explicit Window(const WindowSpec& spec) : spec_(spec) {}
+    explicit Window(const WindowDesc& desc) : desc_(desc) {}
 
-    // Registers the class when needed, creates the window hidden with the spec's client size, and
+    // Registers the class when needed, creates the window hidden with the described client size, and
     // runs OnCreate (an error there is shown in the error box; the window stays). Raises EOSError
     // when the platform refuses the window.
     void CreateHandle(HWND owner = nullptr);
@@ -137,14 +137,14 @@ protected:
     // Every message; derived windows handle their own and pass the rest on to this.
     virtual LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
 
-    const WindowSpec& Spec() const noexcept { return spec_; }
+    const WindowDesc& Desc() const noexcept { return desc_; }
 
 private:
     static LRESULT CALLBACK Procedure(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     void Paint();
     void ApplyPosition();
 
-    WindowSpec spec_;
+    WindowDesc desc_;
     ScopedWindow handle_;
     ScopedFont font_;
     int modalResult_ = mr::None;

@@ -9,7 +9,7 @@ TForm_Settings* Form_Settings = nullptr;
 namespace {
 
 // Fixed single border with only the close box.
-constexpr WindowSpec kSettingsWindow = {
+constexpr WindowDesc kSettingsWindow = {
     L"TForm_Settings",
     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN,
     WS_EX_CONTROLPARENT,

@@ -226,7 +226,7 @@ protected:
     }
 
 private:
-    static constexpr WindowSpec kSpec = {L"OrvantaTest.Failing", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, 0, 200, 100,
+    static constexpr WindowDesc kSpec = {L"OrvantaTest.Failing", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, 0, 200, 100,
                                          "failing", WindowPosition::ScreenCenter, true};
     bool failOnCreate_, failOnShow_, failOnPaint_;
 };
