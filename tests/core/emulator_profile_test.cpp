@@ -12,6 +12,7 @@
 #include "launcher/base/message_box.h"
 #include "launcher/config/ini_file.h"
 #include "launcher/config/launcher_settings.h"
+#include "support/process_state.h"
 #include "support/test_files.h"
 
 #if defined(__linux__)
@@ -37,19 +38,8 @@ TEST(EmulatorRankText, ALeadingZeroBeforeTheDecimalNumber) {
 class EmulatorProfileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        savedFolder_ = GameFolder;
-        savedConfig_ = LauncherConfig;
         GameFolder = dir_.Path();
         LauncherConfig = LauncherSettings();
-        previous_ = SetMessageHandler([this](const MessageRequest& request) {
-            messages_.push_back(request.text);
-            return MsgResult::Ok;
-        });
-    }
-    void TearDown() override {
-        SetMessageHandler(previous_);
-        GameFolder = savedFolder_;
-        LauncherConfig = savedConfig_;
     }
     std::string Path() const { return dir_.Path() + "\\rev.ini"; }
     void Write(const std::string& bytes) const { test::WriteFile(Path(), bytes); }
@@ -70,13 +60,9 @@ protected:
         return c;
     }
 
+    test::ProcessStateGuard state_;
     test::TempDir dir_;
-    std::vector<std::string> messages_;
-
-private:
-    std::string savedFolder_;
-    LauncherSettings savedConfig_;
-    MessageHandler previous_;
+    std::vector<std::string>& messages_ = state_.messages;
 };
 
 TEST_F(EmulatorProfileTest, PathAndPlainCommandLine) {

@@ -9,6 +9,7 @@
 #include "launcher/base/errors.h"
 #include "launcher/config/launcher_settings.h"
 #include "launcher/platform/files.h"
+#include "support/process_state.h"
 #include "support/test_files.h"
 
 #if defined(__linux__)
@@ -107,15 +108,8 @@ class ConfigFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!UsesGameConfigNickname()) GTEST_SKIP() << "this build's game has no nickname line";
-        savedFolder_ = GameFolder;
-        savedConfig_ = LauncherConfig;
         GameFolder = dir_.Path();
         LauncherConfig = LauncherSettings();
-    }
-    void TearDown() override {
-        if (!UsesGameConfigNickname()) return;
-        GameFolder = savedFolder_;
-        LauncherConfig = savedConfig_;
     }
     std::string Path() const { return dir_.Path() + "\\cstrike\\cfg\\config.cfg"; }
     void Write(const std::string& bytes) const {
@@ -127,8 +121,7 @@ protected:
     test::TempDir dir_;
 
 private:
-    std::string savedFolder_;
-    LauncherSettings savedConfig_;
+    test::ProcessStateGuard state_;
 };
 
 TEST_F(ConfigFileTest, PathUnderTheCstrikeFolder) { EXPECT_EQ(GameConfigPath(), Path()); }

@@ -9,6 +9,7 @@
 #include "launcher/base/app_state.h"
 #include "launcher/base/errors.h"
 #include "launcher/base/message_box.h"
+#include "support/process_state.h"
 #include "support/test_files.h"
 
 #if defined(__linux__)
@@ -82,31 +83,16 @@ TEST(SettingsRecord, EmptyBeforeLoading) {
 class LauncherSettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        savedFolder_ = GameFolder;
-        savedConfig_ = LauncherConfig;
         GameFolder = dir_.Path();
         LauncherConfig = LauncherSettings();
-        previous_ = SetMessageHandler([this](const MessageRequest& request) {
-            messages_.push_back(request.text);
-            return MsgResult::Ok;
-        });
-    }
-    void TearDown() override {
-        SetMessageHandler(previous_);
-        GameFolder = savedFolder_;
-        LauncherConfig = savedConfig_;
     }
     std::string Path() const { return dir_.Path() + "\\" + SettingsFileName; }
     void Write(const std::string& bytes) const { test::WriteFile(Path(), bytes); }
     std::string Read() const { return test::ReadFile(Path()); }
 
+    test::ProcessStateGuard state_;
     test::TempDir dir_;
-    std::vector<std::string> messages_;
-
-private:
-    std::string savedFolder_;
-    LauncherSettings savedConfig_;
-    MessageHandler previous_;
+    std::vector<std::string>& messages_ = state_.messages;
 };
 
 TEST_F(LauncherSettingsTest, MissingFileGivesDefaultsAndIsNotCreated) {
