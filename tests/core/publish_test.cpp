@@ -24,17 +24,7 @@ namespace fs = std::filesystem;
 
 constexpr const char* kBase = "http://updates.test/base/";
 
-fs::path FsPath(const std::string& utf8) {
-#ifdef _WIN32
-    const std::u16string wide = Utf8ToUtf16(utf8);
-    return fs::path(std::wstring(wide.begin(), wide.end()));
-#else
-    std::string s = utf8;
-    for (char& c : s)
-        if (c == '\\') c = '/';
-    return fs::path(s);
-#endif
-}
+using test::FsPath;
 
 // "a\b" below `dir`, in the platform's form.
 std::string Join(const std::string& dir, const std::string& relative) {

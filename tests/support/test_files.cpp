@@ -13,7 +13,17 @@ namespace orv::test {
 namespace fs = std::filesystem;
 
 namespace {
-fs::path P(const std::string& utf8) {
+std::string U(const fs::path& path) {
+#ifdef _WIN32
+    const std::wstring w = path.wstring();
+    return Utf16ToUtf8(std::u16string(w.begin(), w.end()));
+#else
+    return path.string();
+#endif
+}
+}  // namespace
+
+fs::path FsPath(const std::string& utf8) {
 #ifdef _WIN32
     const std::u16string wide = Utf8ToUtf16(utf8);
     return fs::path(std::wstring(wide.begin(), wide.end()));
@@ -24,15 +34,6 @@ fs::path P(const std::string& utf8) {
     return fs::path(s);
 #endif
 }
-std::string U(const fs::path& path) {
-#ifdef _WIN32
-    const std::wstring w = path.wstring();
-    return Utf16ToUtf8(std::u16string(w.begin(), w.end()));
-#else
-    return path.string();
-#endif
-}
-}  // namespace
 
 TempDir::TempDir() {
     static std::atomic<int> counter{0};
@@ -49,9 +50,9 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
     std::error_code ec;
-    for (auto& entry : fs::recursive_directory_iterator(P(path_), ec))
+    for (auto& entry : fs::recursive_directory_iterator(FsPath(path_), ec))
         fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, ec);
-    fs::remove_all(P(path_), ec);
+    fs::remove_all(FsPath(path_), ec);
 }
 
 std::string TempDir::File(const std::string& name) const {
@@ -63,21 +64,21 @@ std::string TempDir::File(const std::string& name) const {
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(P(path), std::ios::binary | std::ios::trunc);
+    std::ofstream out(FsPath(path), std::ios::binary | std::ios::trunc);
     if (!out) throw std::runtime_error("cannot write " + path);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::string ReadFile(const std::string& path) {
-    std::ifstream in(P(path), std::ios::binary);
+    std::ifstream in(FsPath(path), std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + path);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool Exists(const std::string& path) { return fs::exists(P(path)); }
+bool Exists(const std::string& path) { return fs::exists(FsPath(path)); }
 
 void SetReadOnly(const std::string& path, bool readOnly) {
-    fs::permissions(P(path), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+    fs::permissions(FsPath(path), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     readOnly ? fs::perm_options::remove : fs::perm_options::add);
 }
 

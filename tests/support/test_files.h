@@ -2,9 +2,13 @@
 // reads and writes. Paths are UTF-8 and work on both builds (the Windows one runs under Wine).
 #pragma once
 
+#include <filesystem>
 #include <string>
 
 namespace orv::test {
+
+// A UTF-8 path (with "\" separators) as the platform's filesystem path.
+std::filesystem::path FsPath(const std::string& utf8);
 
 class TempDir {
 public:
