@@ -9,6 +9,7 @@
 #include "launcher/base/app_state.h"
 #include "launcher/base/codepage.h"
 #include "launcher/config/launcher_settings.h"
+#include "support/process_state.h"
 #include "support/test_files.h"
 
 namespace orv {
@@ -47,11 +48,6 @@ public:
 class CatalogueReaderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        savedFolder_ = GameFolder;
-        savedConfig_ = LauncherConfig;
-        savedOffline_ = OfflineMode;
-        savedLanguage_ = UiLanguage;
-        savedNewsUrl_ = NewsUrl;
         GameFolder = dir_.Path();
         LauncherConfig = LauncherSettings();
         LauncherConfig.GameNamePosition = 1;
@@ -60,14 +56,6 @@ protected:
         UiLanguage = UiRussian;
         NewsUrl = "about:blank";
     }
-    void TearDown() override {
-        GameFolder = savedFolder_;
-        LauncherConfig = savedConfig_;
-        OfflineMode = savedOffline_;
-        UiLanguage = savedLanguage_;
-        NewsUrl = savedNewsUrl_;
-    }
-
     std::string CataloguePath() const { return dir_.Path() + "\\inf.ini"; }
     void WriteCatalogue(const std::string& utf8) const { test::WriteFile(CataloguePath(), Cp1251(utf8)); }
     void WriteSettings(const std::string& bytes) const { test::WriteFile(LauncherSettingsPath(), bytes); }
@@ -80,15 +68,9 @@ protected:
                        CodePageCodec(CodePage::Windows1251));
     }
 
+    test::ProcessStateGuard state_;
     test::TempDir dir_;
     RecordingView view_;
-
-private:
-    std::string savedFolder_;
-    LauncherSettings savedConfig_;
-    bool savedOffline_ = false;
-    int savedLanguage_ = 0;
-    std::string savedNewsUrl_;
 };
 
 const char* const kThreeGames =

@@ -11,6 +11,7 @@
 #include "launcher/base/message_box.h"
 #include "launcher/config/ini_file.h"
 #include "launcher/config/launcher_settings.h"
+#include "support/process_state.h"
 #include "support/test_files.h"
 
 namespace orv {
@@ -63,17 +64,10 @@ TEST(ConnectCommandLine, CstrikePutsTheAddressLastOtherGamesBeforeTheRunOptions)
 class ConnectLinkTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        savedFolder_ = GameFolder;
-        savedConfig_ = LauncherConfig;
-        savedLanguage_ = UiLanguage;
         GameFolder = dir_.Path();
         UiLanguage = UiEnglish;
         LauncherConfig = LauncherSettings();
         LauncherConfig.GameProcName = "-console -novid";
-        previous_ = SetMessageHandler([this](const MessageRequest& request) {
-            messages_.push_back(request.text);
-            return MsgResult::Ok;
-        });
         actions_.killProcessByName = [this](const std::string& name) {
             events_.push_back("kill " + name);
             return 1;
@@ -84,28 +78,17 @@ protected:
         };
         actions_.terminateApplication = [this] { events_.push_back("terminate"); };
     }
-    void TearDown() override {
-        SetMessageHandler(previous_);
-        GameFolder = savedFolder_;
-        LauncherConfig = savedConfig_;
-        UiLanguage = savedLanguage_;
-    }
     std::string Profile() const { return dir_.Path() + "\\rev.ini"; }
     ConnectOutcome Start(const std::string& argument) {
         return StartConnectLink(argument, "C:\\Games\\CSS\\MyLauncher.exe", actions_,
                                 CodePageCodec(CodePage::Windows1251));
     }
 
+    test::ProcessStateGuard state_;
     test::TempDir dir_;
     ConnectActions actions_;
     std::vector<std::string> events_;
-    std::vector<std::string> messages_;
-
-private:
-    std::string savedFolder_;
-    LauncherSettings savedConfig_;
-    int savedLanguage_ = 0;
-    MessageHandler previous_;
+    std::vector<std::string>& messages_ = state_.messages;
 };
 
 const char* const kProfile =

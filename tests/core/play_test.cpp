@@ -14,6 +14,7 @@
 #include "launcher/config/ini_file.h"
 #include "launcher/config/launcher_settings.h"
 #include "launcher/platform/files.h"
+#include "support/process_state.h"
 #include "support/test_files.h"
 
 namespace orv {
@@ -22,9 +23,6 @@ namespace {
 class PlayTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        savedFolder_ = GameFolder;
-        savedConfig_ = LauncherConfig;
-        savedLanguage_ = UiLanguage;
         GameFolder = dir_.Path();
         UiLanguage = UiRussian;
         LauncherConfig = LauncherSettings();
@@ -38,21 +36,11 @@ protected:
         LauncherConfig.GlobalShowNewVersionNotification = true;
         LauncherConfig.GameNamePosition = 1;
         LauncherConfig.GameVersionPosition = 1;
-        previous_ = SetMessageHandler([this](const MessageRequest& request) {
-            messages_.push_back(request);
-            return MsgResult::Ok;
-        });
         actions_.startLoader = [this](const std::string& path) {
             events_.push_back("start " + path);
             if (shellRefuses_) throw EOSError(2, "The system cannot find the file specified.");
         };
         actions_.closeMainWindow = [this] { events_.push_back("close"); };
-    }
-    void TearDown() override {
-        SetMessageHandler(previous_);
-        GameFolder = savedFolder_;
-        LauncherConfig = savedConfig_;
-        UiLanguage = savedLanguage_;
     }
 
     PlayResult RunPlay(int selectedGame = 0) {
@@ -71,17 +59,12 @@ protected:
     }
     std::string OnlyMessage() const { return messages_.size() == 1 ? messages_[0].text : "<" + std::to_string(messages_.size()) + " messages>"; }
 
+    test::ProcessStateGuard state_;
     test::TempDir dir_;
     PlayActions actions_;
-    std::vector<MessageRequest> messages_;
+    std::vector<MessageRequest>& messages_ = state_.requests;
     std::vector<std::string> events_;
     bool shellRefuses_ = false;
-
-private:
-    std::string savedFolder_;
-    LauncherSettings savedConfig_;
-    int savedLanguage_ = 0;
-    MessageHandler previous_;
 };
 
 TEST_F(PlayTest, NicknameAndClanTagLimitsCountBytesAndRefuseWithoutSavingAnything) {

@@ -11,6 +11,7 @@ ProcessStateGuard::ProcessStateGuard()
       offlineMode_(OfflineMode),
       newsUrl_(NewsUrl) {
     previousHandler_ = SetMessageHandler([this](const MessageRequest& request) {
+        requests.push_back(request);
         messages.push_back(request.text);
         return MsgResult::Ok;
     });

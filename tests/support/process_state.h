@@ -18,7 +18,8 @@ public:
     ProcessStateGuard(const ProcessStateGuard&) = delete;
     ProcessStateGuard& operator=(const ProcessStateGuard&) = delete;
 
-    // Texts of the message boxes shown so far.
+    // The message boxes shown so far, and their texts.
+    std::vector<MessageRequest> requests;
     std::vector<std::string> messages;
 
 private:
