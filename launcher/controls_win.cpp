@@ -35,6 +35,10 @@ constexpr int kDroppedListHeight = 200;
 
 // ---- Control
 
+void Control::SetFocus() {
+    if (const HWND hwnd = ControlHandle()) ::SetFocus(hwnd);
+}
+
 bool Control::Enabled() const {
     const HWND hwnd = ControlHandle();
     return hwnd && ::IsWindowEnabled(hwnd);

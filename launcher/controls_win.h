@@ -54,6 +54,8 @@ public:
     // The control's own visibility flag (shown even while its window is still hidden).
     bool Shown() const;
     void SetShown(bool shown);
+    // Gives the control the keyboard focus.
+    void SetFocus();
 
     // Position and size in the parent's client coordinates.
     RECT Bounds() const;

@@ -9,8 +9,11 @@
 #include "launcher/base/texts.h"
 #include "launcher/config/launcher_settings.h"
 #include "launcher/dc_scope_win.h"
+#include "launcher/launch_win.h"
 #include "launcher/language_menu.h"
 #include "launcher/news_page.h"
+#include "launcher/startup_sequence_win.h"
+#include "launcher/system_codepage_win.h"
 #include "launcher/windows/form_settings_win.h"
 
 namespace orv {
@@ -19,6 +22,16 @@ TForm1* Form1 = nullptr;
 HMODULE ArtworkModule = nullptr;
 
 namespace {
+
+MainWindowStartup& StartupOverride() {
+    static MainWindowStartup startup;
+    return startup;
+}
+
+LoaderStarter& LoaderOverride() {
+    static LoaderStarter starter;
+    return starter;
+}
 
 // Fixed single border with the system menu and the minimise box only; the caption stays "Orvanta"
 // until the interface translation names the game.
@@ -67,6 +80,10 @@ void Fire(const std::function<void()>& handler) {
 
 }  // namespace
 
+void SetMainWindowStartup(MainWindowStartup startup) { StartupOverride() = std::move(startup); }
+
+void SetLoaderStarter(LoaderStarter starter) { LoaderOverride() = std::move(starter); }
+
 TForm1::TForm1()
     : Window(kMainWindow),
       controls_{&NewsPanel,      &Image_BackgroundMainForm, &Label_GameName,     &ComboBox_GameName,
@@ -94,6 +111,15 @@ TForm1::TForm1()
               &Image_Settings_Static,
               &Image_Settings_Active} {
     Form1 = this;
+    WireHandlers();
+}
+
+void TForm1::WireHandlers() {
+    Events.ComboBox_GameNameClick = [this] { ComboBox_GameNameClick(); };
+    Events.ComboBox_GameVersionClick = [this] { ComboBox_GameVersionClick(); };
+    Events.EditNicknameChange = [this] { EditNicknameChange(EditNickname.Text()); };
+    Events.EditClanTagChange = [this] { EditClanTagChange(EditClanTag.Text()); };
+    Events.Image_Button_PlayClick = [this] { Image_Button_PlayClick(); };
 }
 
 TForm1::~TForm1() {
@@ -267,10 +293,78 @@ void TForm1::OnDestroy() {
     TerminateApplication();
 }
 
-void TForm1::FormCreate() {}
+void TForm1::FormCreate() {
+    StartupWindowHooks hooks;
+    hooks.applyGameLanguage = [this] { menu(LauncherConfig.GameLanguage); };
+    hooks.enablePlay = [this] {
+        Image_Button_Play.SetEnabled(true);
+        Image_Button_Play.Assign(Image_Button_Play_Static);
+    };
+    hooks.resetCheckProgress = [this] { pb1.SetPosition(0); };
+    // The sequence shows its own errors; the window opens whatever it did.
+    startup_ = StartupOverride() ? StartupOverride()(hooks) : RunFormCreate(hooks);
+}
 
-void TForm1::FormShow() {}
+void TForm1::FormShow() {
+    // The self-update policy that runs first when SelfUpdateNeeded is set comes with the
+    // self-updater; until then the flag only suppresses the game version question.
+    RunGuarded([this] {
+        chtenie(LauncherConfig.GameNamePosition, LauncherConfig.GameVersionPosition, *this, SystemAnsiCodec());
+    });
+    // Also after a catalogue that could not be read: the boxes show the player's values, and
+    // their change handlers store the same values back.
+    EditNickname.SetText(LauncherConfig.GamePlayerName);
+    EditClanTag.SetText(LauncherConfig.GameClanTag);
+    WindowShown = true;
+}
 
-void TForm1::FormDestroy() {}
+void TForm1::FormDestroy() { ReleaseLzmaAloneInstance(); }
+
+void TForm1::LoadNews(const NewsPageRequest&) {
+    // NewsUrl and OfflineMode already say what the request says.
+    LoadNewsPage(wb1());
+}
+
+void TForm1::ShowGames(const std::vector<std::string>& names, int selected) {
+    ComboBox_GameName.SetItems(names);
+    ComboBox_GameName.SetItemIndex(selected);
+}
+
+void TForm1::ShowBuilds(const std::vector<std::string>& names, int selected) {
+    ComboBox_GameVersion.SetItems(names);
+    ComboBox_GameVersion.SetItemIndex(selected);
+}
+
+void TForm1::RestrictToOffline() {
+    ComboBox_GameName.SetEnabled(false);
+    ComboBox_GameVersion.SetEnabled(false);
+    for (PictureControl* button : {&Image_Button_Check, &Image_Button_ServerBrowser}) {
+        button->SetEnabled(false);
+        button->SetShown(false);
+    }
+}
+
+void TForm1::RunGameVersionCheck() {
+    // The comparison with the server's game version and its question come with the check-and-repair
+    // run that answers it.
+}
+
+void TForm1::ComboBox_GameNameClick() {
+    const bool firstGame = CatalogueGamePicked(ComboBox_GameName.ItemIndex(), *this, SystemAnsiCodec());
+    for (Control* control : std::initializer_list<Control*>{&Label_Nickname, &Label_Clantag, &EditNickname, &EditClanTag})
+        control->SetShown(firstGame);
+}
+
+void TForm1::ComboBox_GameVersionClick() {
+    CatalogueBuildPicked(ComboBox_GameName.ItemIndex(), ComboBox_GameVersion.ItemIndex(), *this, SystemAnsiCodec());
+}
+
+void TForm1::Image_Button_PlayClick() {
+    PlayActions actions = SystemPlayActions([this] { Close(); });
+    if (LoaderOverride()) actions.startLoader = LoaderOverride();
+    const PlayResult result = Play(ComboBox_GameName.ItemIndex(), actions, SystemAnsiCodec());
+    if (result.focus == PlayFocus::Nickname) EditNickname.SetFocus();
+    if (result.focus == PlayFocus::ClanTag) EditClanTag.SetFocus();
+}
 
 }  // namespace orv

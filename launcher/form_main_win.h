@@ -10,10 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "launcher/catalogue_reader.h"
 #include "launcher/controls_win.h"
 #include "launcher/form_main_layout_win.h"
 #include "launcher/form_main_menu_win.h"
 #include "launcher/picture_control_win.h"
+#include "launcher/play.h"
+#include "launcher/startup_sequence.h"
 #include "launcher/web_panel_win.h"
 #include "launcher/window_win.h"
 
@@ -35,7 +38,17 @@ struct MainWindowEvents {
     std::function<void()> N1Click;            // pm1's "Выход"
 };
 
-class TForm1 : public Window {
+// How the main window runs its creation sequence with its own hooks. Unset: RunFormCreate for this
+// process (its executable's folder, its command line, the real server). Tests point it at a
+// temporary game folder and a simulated server.
+using MainWindowStartup = std::function<StartupResult(const StartupWindowHooks&)>;
+void SetMainWindowStartup(MainWindowStartup startup);
+
+// Where Play sends the loader. Unset: the shell (SystemPlayActions).
+using LoaderStarter = std::function<void(const std::string& loaderPath)>;
+void SetLoaderStarter(LoaderStarter starter);
+
+class TForm1 : public Window, private CatalogueView {
 public:
     TForm1();
     ~TForm1() override;
@@ -99,6 +112,14 @@ public:
     // entry alone is checked, UiLanguage follows it and the window is translated once.
     void menu(const std::string& name);
 
+    // The player's handlers of the game and build lists, the edit boxes and Play (also what the
+    // controls' notifications run unless a test replaces them in `Events`).
+    void ComboBox_GameNameClick();
+    void ComboBox_GameVersionClick();
+    void Image_Button_PlayClick();
+    // What the last creation sequence did (the step that failed, a connect-link start).
+    const StartupResult& Startup() const noexcept { return startup_; }
+
 protected:
     // The start-up sequence, run once the window and its controls exist. An error ends it at the
     // failing step.
@@ -116,6 +137,14 @@ protected:
     bool OnCommand(int id, int code, HWND control) override;
 
 private:
+    // CatalogueView: what chtenie asks of the window.
+    void LoadNews(const NewsPageRequest& request) override;
+    void ShowGames(const std::vector<std::string>& names, int selected) override;
+    void ShowBuilds(const std::vector<std::string>& names, int selected) override;
+    void RestrictToOffline() override;
+    void RunGameVersionCheck() override;
+
+    void WireHandlers();
     void CreateControls();
     void CreateStores();
     void ArrangeStacking();
@@ -135,6 +164,7 @@ private:
     TrayPopupMenu pm1_;
     WebView* newsView_ = nullptr;
     bool formShowDone_ = false;
+    StartupResult startup_;
 };
 
 // The main window while it exists (one per process).

@@ -1,7 +1,10 @@
 #include "gui_test_support.h"
 
 #include "launcher/app_win.h"
+#include "launcher/base/app_state.h"
 #include "launcher/base/events.h"
+#include "launcher/form_main_win.h"
+#include "launcher/startup_sequence_win.h"
 
 namespace orv::test {
 
@@ -22,6 +25,53 @@ RecordedMessages::RecordedMessages(MsgResult answer) {
 }
 
 RecordedMessages::~RecordedMessages() { SetMessageHandler(previous_); }
+
+SimulatedStart::SimulatedStart() : SimulatedStart(Options{}) {}
+
+SimulatedStart::SimulatedStart(Options options) : options_(std::move(options)) {
+    GameFolder = dir_.Path();
+    OfflineMode = false;
+    SelfUpdateNeeded = false;
+    ForceUpdateRequested = false;
+    WindowShown = false;
+    CreationFinished = false;
+    LauncherConfig = LauncherSettings{};
+    SetMainWindowStartup([this](const StartupWindowHooks& hooks) {
+        if (!options_.runSequence) return StartupResult{};
+        StartupContext context;
+        context.executablePath = dir_.File("Orvanta.exe");
+        context.arguments = options_.arguments;
+        StartupPlatform platform = SystemStartupPlatform();
+        platform.checkGlobalUserOffline = [] {};
+        platform.registerUrlScheme = [](const std::string&) {};
+        platform.probeUrl = [this](const std::string&) {
+            ++probes;
+            return options_.catalogue.has_value();
+        };
+        platform.downloadFile = [this](const std::string&, const std::string& path) {
+            WriteFile(path, *options_.catalogue);
+            return true;
+        };
+        platform.connect.killProcessByName = [this](const std::string& name) {
+            killed.push_back(name);
+            return 0;
+        };
+        platform.connect.startLoader = [this](const std::string& path) { loaders.push_back(path); };
+        platform.connect.terminateApplication = [this] { terminated = true; };
+        return RunFormCreate(context, hooks, platform);
+    });
+    SetLoaderStarter([this](const std::string& path) { loaders.push_back(path); });
+}
+
+SimulatedStart::~SimulatedStart() {
+    SetMainWindowStartup(nullptr);
+    SetLoaderStarter(nullptr);
+    OfflineMode = false;
+    SelfUpdateNeeded = false;
+    ForceUpdateRequested = false;
+    WindowShown = false;
+    CreationFinished = false;
+}
 
 void PumpFor(DWORD milliseconds) {
     const DWORD start = ::GetTickCount();

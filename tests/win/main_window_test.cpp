@@ -169,6 +169,8 @@ protected:
     }
 
     static HMODULE artwork_;
+    // The window as its layout makes it; the creation sequence is tested on its own.
+    test::SimulatedStart start_{test::SimulatedStart::Options::LayoutOnly()};
     test::RecordedMessages messages_;
     std::unique_ptr<TForm1> form_;
 };

@@ -38,6 +38,9 @@ protected:
         ResetApplicationTermination();
     }
     void TearDown() override { UiLanguage = UiRussian; }
+
+    // The windows as their layout makes them, in a game folder of their own.
+    test::SimulatedStart start_{test::SimulatedStart::Options::LayoutOnly()};
 };
 
 TEST_F(WindowsTest, MainWindowIsAFixedCentredWindowCaptionedOrvanta) {
