@@ -105,7 +105,15 @@ HWND FindWindowOf(DWORD processId, const std::string& className, const std::stri
     return nullptr;
 }
 
-HWND FindDialogOf(DWORD processId) { return FindWindowOf(processId, "#32770"); }
+HWND FindDialogOf(DWORD processId) {
+    const HWND dialog = FindWindowOf(processId, "#32770");
+    if (!dialog) return nullptr;
+    // A box becomes visible before its dialog procedure has put the texts in: until then it is
+    // not there for a reader.
+    for (const std::string& text : ControlTexts(dialog))
+        if (!text.empty()) return dialog;
+    return nullptr;
+}
 
 HWND WaitForWindow(const std::function<HWND()>& find, std::chrono::milliseconds timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;

@@ -46,7 +46,7 @@ std::vector<std::string> ControlTexts(HWND parent);
 
 // A visible top-level window of the process with this class and caption (empty: any caption).
 HWND FindWindowOf(DWORD processId, const std::string& className, const std::string& caption = "");
-// A visible standard dialog (a message box) of the process.
+// A visible standard dialog (a message box) of the process, once its texts are filled in.
 HWND FindDialogOf(DWORD processId);
 
 // Polls `find` until it yields a window or `timeout` passes; nullptr then.
