@@ -31,6 +31,21 @@ enum class TextId : int {
     OfflineHeading,     // the news panel's offline page: heading
     OfflineText,        // the news panel's offline page: paragraph
     OfflineDetails,     // the news panel's offline page: text of the help link
+    ChecklistDownloading,  // the check run fetched the build's checklist
+    CheckingFile,  // status line prefix while a file is checked
+    CountersBeforeCheck,  // counters line before a long path is checked
+    CountersAfterFile,  // counters line after a download and after each file
+    CountersAtEnd,  // counters line at the end of a check run
+    ChecklistUnreachable,  // the checklist did not download; %s stands for its address
+    ChecklistUnpackFailed,  // the checklist did not unpack; %s stands for its address
+    GameFileUnreachable,  // a game file did not download; %s stands for its address
+    CheckSucceeded,  // a check run went through to its end
+    UnpackFailedQuestion,  // a repaired file did not unpack (English only)
+    UnpackFailedCaption,  // caption of that question (English only)
+    RetrySkipped,  // the answer Retry to that question (English only)
+    UnsafeChecklistPaths,  // checklist entries outside the game folder were skipped; %s stands for their list, one a line
+    UnsafeChecklistPathsMore,  // closes that list when it is cut; %s stands for the number left out
+    SettingsRepairGame,  // settings window: the game folder cleaner's button
     Count
 };
 

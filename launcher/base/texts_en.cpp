@@ -54,6 +54,36 @@ const char* const kEnglish[static_cast<int>(TextId::Count)] = {
     "Unable to connect to server. Server may be offline or you may not be connected to the internet.",
     // OfflineDetails
     "View details",
+    // ChecklistDownloading
+    "Download cheklist",
+    // CheckingFile
+    "Checks file: ",
+    // CountersBeforeCheck
+    "Total/Checked/Downloaded files: ",
+    // CountersAfterFile
+    "Total/Checked/Downloaded files: ",
+    // CountersAtEnd
+    "Total/Checked/Downloaded files: ",
+    // ChecklistUnreachable
+    "Error loading %s apparently the server is unavailable, or the Internet does not work",
+    // ChecklistUnpackFailed
+    "Error unpacking %s check stopped.",
+    // GameFileUnreachable
+    "Error loading %s apparently the server is unavailable, or the internet does not work",
+    // CheckSucceeded
+    "File checker was successful",
+    // UnpackFailedQuestion
+    "Error while unpacking the file, what should I do ??",
+    // UnpackFailedCaption
+    "Think please :)",
+    // RetrySkipped
+    "Retry Error! Skipped.",
+    // UnsafeChecklistPaths
+    "Entries of the checklist that point outside the game folder were skipped, the game version was not recorded:\n%s",
+    // UnsafeChecklistPathsMore
+    "... and %s more",
+    // SettingsRepairGame
+    "Repair game",
 };
 
 }  // namespace orv::texts_detail

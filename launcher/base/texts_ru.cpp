@@ -54,6 +54,36 @@ const char* const kRussian[static_cast<int>(TextId::Count)] = {
     "интернету.",
     // OfflineDetails
     "Подробности",
+    // ChecklistDownloading
+    "Выкачиваем cheklist",
+    // CheckingFile
+    "Проверяется файл: ",
+    // CountersBeforeCheck
+    "Всего/Проверено/Выкачено файлов: ",
+    // CountersAfterFile
+    "Всего/Проверено/Загружено файлов: ",
+    // CountersAtEnd
+    "Всего/Проверено/Загруженно файлов: ",
+    // ChecklistUnreachable
+    "Ошибка загрузки %s видимо сервер недоступен, либо интернет не работает",
+    // ChecklistUnpackFailed
+    "Ошибка распаковки %s проверка остановлена.",
+    // GameFileUnreachable
+    "Ошибка загрузки %s видимо сервер недоступен, либо интернет не работает",
+    // CheckSucceeded
+    "Проверка файлов прошла успешно",
+    // UnpackFailedQuestion
+    "Error while unpacking the file, what should I do ??",
+    // UnpackFailedCaption
+    "Think please :)",
+    // RetrySkipped
+    "Retry Error! Skipped.",
+    // UnsafeChecklistPaths
+    "Файлы из списка проверки, которые указывают за пределы папки игры, пропущены, версия игры не записана:\n%s",
+    // UnsafeChecklistPathsMore
+    "... и ещё %s",
+    // SettingsRepairGame
+    "Востановить игру",
 };
 
 }  // namespace orv::texts_detail
