@@ -5,15 +5,15 @@
 # system service), listens on 127.0.0.1 only, and never outlives its lifetime.
 #
 # As a command:
-#   tests/rig/nginx.sh [--lifetime SECONDS] ROOT [COMMAND [ARGS...]]
-#     Serves ROOT at http://127.0.0.1:<free port>/, exports ORVANTA_NGINX_URL (that address, ending
+#   tests/rig/nginx.sh [--lifetime SECONDS] [--port PORT] ROOT [COMMAND [ARGS...]]
+#     Serves ROOT at http://127.0.0.1:<free port, or PORT>/, exports ORVANTA_NGINX_URL (that address, ending
 #     with "/"), ORVANTA_NGINX_PORT and ORVANTA_NGINX_ROOT, runs COMMAND and stops nginx; the exit
 #     status is COMMAND's. Without COMMAND it prints the address and serves until interrupted or
 #     until the lifetime ends.
 #
 # As a library (bash):
 #   source tests/rig/nginx.sh
-#   nginx_rig_start ROOT [LIFETIME_SECONDS]   # sets and exports the same three variables
+#   nginx_rig_start ROOT [LIFETIME_SECONDS [PORT]]  # sets and exports the same three variables
 #   ...                                       # requests to $ORVANTA_NGINX_URL
 #   nginx_rig_stop                            # also safe when nothing was started
 #   The caller should run nginx_rig_stop from its EXIT trap. Should the caller die without it,
@@ -67,15 +67,26 @@ _nginx_rig_answers() {  # port
 }
 
 nginx_rig_start() {
-    local root lifetime port
+    local root lifetime port fixed
     root=$(cd "$1" && pwd) || { echo "nginx rig: no folder $1" >&2; return 1; }
     lifetime=${2:-600}
+    # A fixed port serves the launcher's built-in update server address (the demo, the end-to-end
+    # tests); it is tried once, and a port already taken is reported.
+    fixed=${3:-}
     [ -x "$NGINX_RIG_BIN" ] || { echo "nginx rig: $NGINX_RIG_BIN missing (scripts/install-deps)" >&2; return 1; }
     NGINX_RIG_STATE=$(mktemp -d "${TMPDIR:-/tmp}/orvanta-nginx.XXXXXX")
     mkdir -p "$NGINX_RIG_STATE/tmp"
     # The free port may be taken between the look and the bind: try a few.
     for _ in 1 2 3 4 5; do
-        port=$(_nginx_rig_free_port)
+        if [ -n "$fixed" ]; then
+            if _nginx_rig_answers "$fixed"; then
+                echo "nginx rig: port $fixed is already in use" >&2
+                break
+            fi
+            port=$fixed
+        else
+            port=$(_nginx_rig_free_port)
+        fi
         _nginx_rig_write_conf "$NGINX_RIG_STATE" "$root" "$port"
         # timeout bounds the lifetime even when the caller dies without stopping nginx, and passes a
         # TERM it receives on to nginx.
@@ -96,6 +107,7 @@ nginx_rig_start() {
         kill -TERM "$NGINX_RIG_PID" 2>/dev/null
         wait "$NGINX_RIG_PID" 2>/dev/null
         NGINX_RIG_PID=
+        [ -n "$fixed" ] && break
     done
     echo "nginx rig: nginx did not start:" >&2
     cat "$NGINX_RIG_STATE/error.log" "$NGINX_RIG_STATE/stdout.log" >&2 2>/dev/null
@@ -125,17 +137,21 @@ nginx_rig_stop() {
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
     set -u
     lifetime=600
-    if [ "${1:-}" = "--lifetime" ]; then
-        lifetime=$2
-        shift 2
-    fi
-    [ $# -ge 1 ] || { echo "usage: $0 [--lifetime SECONDS] ROOT [COMMAND [ARGS...]]" >&2; exit 2; }
+    port=
+    while [ $# -gt 0 ]; do
+        case "$1" in
+            --lifetime) lifetime=$2; shift 2 ;;
+            --port) port=$2; shift 2 ;;
+            *) break ;;
+        esac
+    done
+    [ $# -ge 1 ] || { echo "usage: $0 [--lifetime SECONDS] [--port PORT] ROOT [COMMAND [ARGS...]]" >&2; exit 2; }
     root=$1
     shift
     trap nginx_rig_stop EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM
-    nginx_rig_start "$root" "$lifetime" || exit 1
+    nginx_rig_start "$root" "$lifetime" "$port" || exit 1
     if [ $# -eq 0 ]; then
         echo "$ORVANTA_NGINX_URL"
         wait "$NGINX_RIG_PID"

@@ -4,6 +4,8 @@
 #include <thread>
 
 #include "launcher/base/errors.h"
+#include "launcher/dc_scope_win.h"
+#include "launcher/window_win.h"
 
 namespace orv::test {
 
@@ -122,6 +124,91 @@ HWND WaitForWindow(const std::function<HWND()>& find, std::chrono::milliseconds 
         if (std::chrono::steady_clock::now() >= end) return nullptr;
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
+}
+
+HWND ChildWithBounds(HWND parent, const std::string& className, const RECT& bounds) {
+    for (HWND child : ChildWindows(parent)) {
+        if (::GetParent(child) != parent || ClassNameOf(child) != className) continue;
+        RECT r{};
+        ::GetWindowRect(child, &r);
+        ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+        if (::EqualRect(&r, &bounds)) return child;
+    }
+    return nullptr;
+}
+
+std::vector<std::string> ComboItems(HWND combo) {
+    std::vector<std::string> items;
+    const LRESULT count = ::SendMessageW(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        const LRESULT length = ::SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
+        if (length < 0) break;
+        std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+        ::SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text.data()));
+        text.resize(static_cast<size_t>(length));
+        items.push_back(Narrow(text));
+    }
+    return items;
+}
+
+int ComboSelection(HWND combo) { return static_cast<int>(::SendMessageW(combo, CB_GETCURSEL, 0, 0)); }
+
+bool SetEditText(HWND edit, const std::string& text) {
+    const std::wstring wide = Wide(text);
+    DWORD_PTR result = 0;
+    return ::SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()), SMTO_ABORTIFHUNG, 5000,
+                                 &result) != 0 &&
+           result == TRUE;
+}
+
+bool ClickControl(HWND control) {
+    RECT r{};
+    if (!::GetClientRect(control, &r)) return false;
+    const LPARAM at = MAKELPARAM((r.right - r.left) / 2, (r.bottom - r.top) / 2);
+    return ::PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, at) && ::PostMessageW(control, WM_LBUTTONUP, 0, at);
+}
+
+bool ChooseMenuCommand(HWND window, int commandId) {
+    return ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(commandId, 0), 0) != 0;
+}
+
+bool SaveWindowShot(HWND window, const std::string& bmpPath) {
+    ::SetForegroundWindow(window);
+    ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+    ::Sleep(300);
+    RECT r{};
+    if (!::GetWindowRect(window, &r)) return false;
+    const int width = r.right - r.left, height = r.bottom - r.top;
+    const WindowDc screen(nullptr);
+    const ScopedMemoryDc memory(::CreateCompatibleDC(screen.Get()));
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;  // bottom-up, as BMP files keep their rows
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    const ScopedBitmap bitmap(::CreateDIBSection(screen.Get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!bitmap || !memory) return false;
+    {
+        const SelectObjectScope selected(memory.Get(), bitmap.Get());
+        if (!::BitBlt(memory.Get(), 0, 0, width, height, screen.Get(), r.left, r.top, SRCCOPY)) return false;
+        ::GdiFlush();
+    }
+    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    const DWORD imageSize = stride * static_cast<DWORD>(height);
+    BITMAPFILEHEADER file{};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = sizeof(file) + sizeof(info.bmiHeader);
+    file.bfSize = file.bfOffBits + imageSize;
+    info.bmiHeader.biSizeImage = imageSize;
+    const ScopedFileHandle out(
+        ::CreateFileW(Wide(bmpPath).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return out && ::WriteFile(out.Get(), &file, sizeof(file), &written, nullptr) &&
+           ::WriteFile(out.Get(), &info.bmiHeader, sizeof(info.bmiHeader), &written, nullptr) &&
+           ::WriteFile(out.Get(), bits, imageSize, &written, nullptr) && written == imageSize;
 }
 
 bool PressButton(HWND dialog, int controlId) {

@@ -52,6 +52,21 @@ HWND FindDialogOf(DWORD processId);
 // Polls `find` until it yields a window or `timeout` passes; nullptr then.
 HWND WaitForWindow(const std::function<HWND()>& find, std::chrono::milliseconds timeout);
 
+// The child of `parent` of this class whose place in the parent's client area is `bounds`.
+HWND ChildWithBounds(HWND parent, const std::string& className, const RECT& bounds);
+// The entries of a drop-down list, and its selected entry (-1: none).
+std::vector<std::string> ComboItems(HWND combo);
+int ComboSelection(HWND combo);
+// Sets an edit box's text as typing would leave it (the box notifies its parent of the change).
+bool SetEditText(HWND edit, const std::string& text);
+// A left click in the middle of a control that reacts to the mouse buttons itself.
+bool ClickControl(HWND control);
+// Chooses a menu command of a window as the menu bar would.
+bool ChooseMenuCommand(HWND window, int commandId);
+// Saves what the screen shows of the window (frame included) as a 24-bit BMP file; the window is
+// brought to the front first.
+bool SaveWindowShot(HWND window, const std::string& bmpPath);
+
 // Clicks the dialog's button with this control id (IDOK, IDNO, ...) as the dialog manager
 // reports a click to its owner. False when the dialog has no such button.
 bool PressButton(HWND dialog, int controlId);

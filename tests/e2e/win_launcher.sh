@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# The real Orvanta.exe end to end: a demo build published with orvanta-tool, served by nginx at the
+# launcher's built-in update server address (127.0.0.1:8740), a game folder laid out with it, and
+# tests/win_e2e driving the launcher from outside under Wine. The offline case runs before the
+# server is started. Screenshots of the main window land in BUILD_DIR/artefacts as PNG files.
+# Usage: win_launcher.sh BUILD_DIR SOURCE_DIR   (run by ctest inside Xvfb)
+set -uo pipefail
+build=$(cd "${1:?build folder}" && pwd)
+src=$(cd "${2:?source folder}" && pwd)
+port=8740
+
+tool=$src/build/native/tools/orvanta-tool
+if [ ! -x "$tool" ]; then
+  # The publisher runs on the server's side: the native build's tool.
+  (cd "$src" && cmake --preset native >/dev/null && cmake --build --preset native --target orvanta-tool >/dev/null) ||
+    { echo "cannot build $tool"; exit 1; }
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/orvanta-e2e.XXXXXX")
+# shellcheck source=../rig/nginx.sh
+source "$src/tests/rig/nginx.sh"
+trap 'nginx_rig_stop; rm -rf "$work"' EXIT
+
+bash "$src/tests/rig/demo-build.sh" "$tool" "$build/tests" "$work/www" "$work/game" || exit 1
+artefacts=$build/artefacts
+mkdir -p "$artefacts"
+rm -f "$artefacts"/main-window-*.bmp "$artefacts"/main-window-*.png
+
+export ORVANTA_EXE=$build/Orvanta.exe ORVANTA_DEMO_GAME=$work/game ORVANTA_ARTEFACTS=$artefacts
+driver=$build/tests/win_e2e_tests.exe
+status=0
+
+if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+  echo "port $port is in use: the offline case needs the update server's address to be closed"
+  exit 1
+fi
+"$src/scripts/wine-exec" "$driver" --gtest_brief=1 --gtest_filter='*Offline*' || status=1
+
+nginx_rig_start "$work/www" 600 "$port" || exit 1
+"$src/scripts/wine-exec" "$driver" --gtest_brief=1 --gtest_filter='-*Offline*' || status=1
+nginx_rig_stop
+
+for bmp in "$artefacts"/*.bmp; do
+  [ -e "$bmp" ] || continue
+  convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+done
+ls "$artefacts"/*.png 2>/dev/null
+exit $status

@@ -1,0 +1,194 @@
+// The real Orvanta.exe as a player meets it: started from a game folder holding a published demo
+// build, against nginx at the launcher's built-in update server address, and driven from outside
+// through its windows (lists read, a nickname typed, Play clicked, boxes answered). The fake loader
+// and game record how they were started.
+//
+// Run by tests/e2e/win_launcher.sh, which publishes the demo build, lays out the game folder and
+// starts or stops the server around the cases. It passes:
+//   ORVANTA_EXE        the launcher (host path)
+//   ORVANTA_DEMO_GAME  a game folder with the demo build and no launcher (host path)
+//   ORVANTA_ARTEFACTS  where screenshots go (host path)
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "game_profile.h"
+#include "launcher/base/app_state.h"
+#include "launcher/base/texts.h"
+#include "launcher/config/ini_file.h"
+#include "launcher/language_menu.h"
+#include "launcher/form_main_menu_win.h"
+#include "launcher/platform/handles_win.h"
+#include "support/test_files.h"
+#include "win/fake_records.h"
+#include "win/ui_driver.h"
+
+namespace orv {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ChildProcess;
+
+constexpr auto kTimeout = 20s;
+
+// A host path from the environment as Wine sees it (drive Z: is the host's root).
+std::string HostPathFromEnvironment(const char* name) {
+    const char* value = std::getenv(name);
+    std::string path = value ? value : "";
+    if (!path.empty() && path.front() == '/') {
+        std::replace(path.begin(), path.end(), '/', '\\');
+        path = "Z:" + path;
+    }
+    return path;
+}
+
+std::string CatalogueAddress() { return std::string(UpdateServerBase) + GameCode + "/inf.ini"; }
+
+// The control rectangles of the main window's layout that the driver needs.
+constexpr RECT kGameList{23, 407, 23 + 237, 407 + 24};
+constexpr RECT kBuildList{23, 451, 23 + 237, 451 + 24};
+constexpr RECT kNickname{307, 409, 307 + 131, 409 + 24};
+constexpr RECT kPlay{607, 472, 607 + 78, 472 + 79};
+constexpr RECT kCheck{459, 502, 459 + 117, 502 + 52};
+
+bool Contains(const std::vector<std::string>& texts, const std::string& text) {
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+class LauncherEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        exe_ = HostPathFromEnvironment("ORVANTA_EXE");
+        const std::string demo = HostPathFromEnvironment("ORVANTA_DEMO_GAME");
+        ASSERT_FALSE(exe_.empty()) << "ORVANTA_EXE is not set";
+        ASSERT_FALSE(demo.empty()) << "ORVANTA_DEMO_GAME is not set";
+        std::filesystem::copy(test::FsPath(demo), test::FsPath(game_.Path()),
+                              std::filesystem::copy_options::recursive);
+        ASSERT_TRUE(::CopyFileW(Wide(exe_).c_str(), Wide(game_.File("Orvanta.exe")).c_str(), FALSE));
+    }
+
+    std::unique_ptr<ChildProcess> StartLauncher(const std::string& arguments = "") {
+        return std::make_unique<ChildProcess>(game_.File("Orvanta.exe"), arguments, game_.Path());
+    }
+
+    HWND WaitForMainWindow(const ChildProcess& launcher) {
+        return test::WaitForWindow([&] { return test::FindWindowOf(launcher.Id(), "TForm1"); }, kTimeout);
+    }
+
+    // Saves a screenshot of the window as a PNG artefact (the script converts the BMP).
+    void Shot(HWND window, const std::string& name) {
+        const std::string folder = HostPathFromEnvironment("ORVANTA_ARTEFACTS");
+        if (folder.empty()) return;
+        EXPECT_TRUE(test::SaveWindowShot(window, folder + "\\" + name + ".bmp")) << name;
+    }
+
+    test::TempDir game_;
+    std::string exe_;
+};
+
+TEST_F(LauncherEndToEnd, OfflineStartShowsTheMessageAndThePlaceholderLists) {
+    auto launcher = StartLauncher();
+    const HWND box = test::WaitForWindow([&] { return test::FindDialogOf(launcher->Id()); }, kTimeout);
+    ASSERT_NE(box, nullptr) << "no offline message";
+    EXPECT_TRUE(Contains(test::ControlTexts(box), "Ошибка загрузки " + CatalogueAddress() +
+                                                      " видимо сервер недоступен, либо интернет не работает"))
+        << ::testing::PrintToString(test::ControlTexts(box));
+    ASSERT_TRUE(test::PressButton(box, IDOK));
+
+    const HWND window = WaitForMainWindow(*launcher);
+    ASSERT_NE(window, nullptr);
+    const HWND games = test::ChildWithBounds(window, "ComboBox", kGameList);
+    ASSERT_NE(games, nullptr);
+    // One placeholder game; the lists are locked and the check button is gone.
+    EXPECT_EQ(test::ComboItems(games).size(), 1u);
+    EXPECT_FALSE(::IsWindowEnabled(games));
+    const HWND check = test::ChildWithBounds(window, "Orvanta.Picture", kCheck);
+    ASSERT_NE(check, nullptr);
+    EXPECT_FALSE(::IsWindowVisible(check));
+    EXPECT_TRUE(test::Exists(game_.File("inf.ini")));
+    Shot(window, "main-window-offline");
+
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    const auto code = launcher->WaitForExit(kTimeout);
+    ASSERT_TRUE(code.has_value()) << "the launcher did not end when its window closed";
+    EXPECT_EQ(*code, 0u);
+}
+
+TEST_F(LauncherEndToEnd, PlayStartsTheLoaderWithTheProfileAndTheLauncherEnds) {
+    auto launcher = StartLauncher();
+    const HWND window = WaitForMainWindow(*launcher);
+    ASSERT_NE(window, nullptr) << "no main window";
+    EXPECT_EQ(test::FindDialogOf(launcher->Id()), nullptr) << "an unexpected message at start";
+
+    // The lists show the published catalogue.
+    const HWND games = test::ChildWithBounds(window, "ComboBox", kGameList);
+    const HWND builds = test::ChildWithBounds(window, "ComboBox", kBuildList);
+    ASSERT_TRUE(games && builds);
+    EXPECT_EQ(test::ComboItems(games), std::vector<std::string>{"Counter-Strike: Source"});
+    EXPECT_EQ(test::ComboItems(builds), std::vector<std::string>{"Demo build"});
+    EXPECT_EQ(test::ComboSelection(games), 0);
+    EXPECT_EQ(test::ComboSelection(builds), 0);
+    EXPECT_EQ(test::TextOf(window), std::string(GameShortTitle) + TextIn(TextId::MainCaptionSuffix, UiRussian));
+    Shot(window, "main-window-russian");
+
+    const HWND nickname = test::ChildWithBounds(window, "Edit", kNickname);
+    ASSERT_NE(nickname, nullptr);
+    ASSERT_TRUE(test::SetEditText(nickname, "Tester"));
+
+    // The language menu's "English" entry translates the window.
+    const auto english = std::find_if(LanguageEntries.begin(), LanguageEntries.end(),
+                                      [](const char* name) { return std::string(name) == "English"; });
+    ASSERT_NE(english, LanguageEntries.end());
+    ASSERT_TRUE(test::ChooseMenuCommand(window, menu_ids::FirstLanguage +
+                                                    static_cast<int>(english - LanguageEntries.begin())));
+    const std::string englishCaption = std::string(GameShortTitle) + TextIn(TextId::MainCaptionSuffix, UiEnglish);
+    EXPECT_NE(test::WaitForWindow([&] { return test::TextOf(window) == englishCaption ? window : nullptr; }, kTimeout),
+              nullptr);
+    Shot(window, "main-window-english");
+
+    const HWND play = test::ChildWithBounds(window, "Orvanta.Picture", kPlay);
+    ASSERT_NE(play, nullptr);
+    EXPECT_TRUE(::IsWindowEnabled(play));
+    ASSERT_TRUE(test::ClickControl(play));
+    const auto code = launcher->WaitForExit(kTimeout);
+    ASSERT_TRUE(code.has_value()) << "the launcher did not close after Play";
+    EXPECT_EQ(*code, 0u);
+
+    const auto records = test::WaitForFakeRecords(game_.File("revLoader.log"), 1, kTimeout);
+    ASSERT_EQ(records.size(), 1u) << "the loader was not started";
+    EXPECT_EQ(records[0].Get("rev.ini from"), "working folder");
+    const IniDocument profile(records[0].Get("rev.ini"));
+    EXPECT_EQ(profile.Get("steamclient", "PlayerName", ""), "Tester");
+    EXPECT_EQ(profile.Get("Emulator", "Language", ""), "English");
+    EXPECT_EQ(profile.Get("Loader", "ProcName", ""), std::string(GameCommandPrefix) + " -console -novid");
+    // The choices are kept for the next start.
+    const IniDocument settings(test::ReadFile(game_.File(SettingsFileName)));
+    EXPECT_EQ(settings.Get("GameSettings", "GameLanguage", ""), "English");
+}
+
+TEST_F(LauncherEndToEnd, AConnectLinkRestartsTheGameConnectedAndEndsTheRunningLauncher) {
+    ChildProcess game(game_.File("hl2.exe"), "", game_.Path());
+    ASSERT_EQ(test::WaitForFakeRecords(game_.File("hl2.log"), 1, kTimeout).size(), 1u);
+    auto first = StartLauncher();
+    ASSERT_NE(WaitForMainWindow(*first), nullptr);
+
+    // What the shell runs for vtlcstrike://1.2.3.4:27015/ ("%1" unquoted, so split at its blank).
+    auto link = StartLauncher("vtlcstrike:// 1.2.3.4:27015/");
+    const auto linkCode = link->WaitForExit(kTimeout);
+    ASSERT_TRUE(linkCode.has_value()) << "the connect-link start did not end";
+    EXPECT_TRUE(first->WaitForExit(kTimeout).has_value()) << "the running launcher was not ended";
+    EXPECT_TRUE(game.WaitForExit(kTimeout).has_value()) << "the running game was not ended";
+
+    const auto records = test::WaitForFakeRecords(game_.File("revLoader.log"), 1, kTimeout);
+    ASSERT_EQ(records.size(), 1u) << "the loader was not started";
+    const std::string procName = IniDocument(records[0].Get("rev.ini")).Get("Loader", "ProcName", "");
+    EXPECT_EQ(procName, std::string(GameCommandPrefix) + " -console -novid +connect 1.2.3.4:27015");
+}
+
+}  // namespace
+}  // namespace orv
