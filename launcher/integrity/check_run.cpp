@@ -1,0 +1,331 @@
+#include "launcher/integrity/check_run.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <optional>
+
+#include "launcher/base/app_state.h"
+#include "launcher/base/errors.h"
+#include "launcher/base/events.h"
+#include "launcher/base/message_box.h"
+#include "launcher/base/texts.h"
+#include "launcher/base/utf8.h"
+#include "launcher/catalogue.h"
+#include "launcher/config/launcher_settings.h"
+#include "launcher/integrity/checklist.h"
+#include "launcher/integrity/crc32.h"
+#include "launcher/integrity/lzma_alone.h"
+#include "launcher/net/file_helpers.h"
+#include "launcher/net/server_paths.h"
+#include "launcher/platform/files.h"
+
+namespace orv {
+namespace {
+
+// Beside the file, under a name no build ships, so that an unpack that breaks off never touches
+// the file it is meant to replace.
+constexpr const char* kUnpackSuffix = ".orvanta-unpack";
+
+std::string Decoded(const CatalogueText& text, const AnsiCodec& codec) {
+    return text.stored && codec.toUtf8 ? codec.toUtf8(text.bytes) : text.bytes;
+}
+
+int32_t ConvertOrRaise(const std::string& text) {
+    const std::optional<int32_t> value = ParseInt32Decimal(text);
+    if (!value) throw Error(ConversionErrorText(text));
+    return *value;
+}
+
+// The code points of the lower-case rule: Latin-1 capitals and the Cyrillic ones (Ѐ-Я, А-Я).
+char32_t LowerOf(char32_t c) {
+    if (c >= U'A' && c <= U'Z') return c + 0x20;
+    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 0x20;
+    if (c >= 0x410 && c <= 0x42F) return c + 0x20;
+    if (c >= 0x400 && c <= 0x40F) return c + 0x50;
+    return c;
+}
+
+// What one run keeps between entries.
+class Run {
+public:
+    Run(const CheckRunRequest& request, CheckRunView& view, const CheckRunPlatform& platform)
+        : request_(request), view_(view), platform_(platform) {}
+
+    CheckRunResult Execute();
+
+private:
+    enum class Next { Continue, Leave };
+
+    Next Entry(ChecklistReader& reader);
+    // The file is present with the listed size and checksum.
+    bool IsGood(const std::string& place, int32_t size, const std::string& crcText);
+    // Unpacks a downloaded file into its place; false when anything failed (the place then holds
+    // what it held before).
+    bool UnpackIntoPlace(const std::string& target, const std::string& place);
+    void FinishEntry();
+    void ShowCounters(CountersMoment moment, int entries);
+    int StepOverall();
+
+    const CheckRunRequest& request_;
+    CheckRunView& view_;
+    const CheckRunPlatform& platform_;
+    CheckRunResult result_;
+    std::string totalText_;
+    int32_t total_ = 0;
+    std::string downloadAddress_;
+};
+
+CheckRunResult Run::Execute() {
+    const int language = UiLanguage;
+    const Catalogue catalogue = Catalogue::Load(LocalCataloguePath());
+    const std::string section = Catalogue::GameSection(request_.gamePosition);
+    const std::string buildKey = std::to_string(request_.buildPosition);
+    {
+        const std::optional<std::string> stored = catalogue.Document().Find(section, request_.addressKeyPrefix + buildKey);
+        downloadAddress_ = Decoded(stored ? CatalogueText{*stored, true} : CatalogueText{catalogue_defaults::Unset, false},
+                                   platform_.catalogueCodec);
+    }
+    const std::string checklistName =
+        Decoded(catalogue.ChecklistName(request_.gamePosition, request_.buildPosition), platform_.catalogueCodec);
+
+    platform_.setCurrentFolder(GameFolder);
+    const std::string shownChecklist = ChecklistShownAddress(downloadAddress_, checklistName);
+    const std::string compressed = GameFolder + "\\" + CompressedChecklistFileName(checklistName);
+    const std::string checklist = GameFolder + "\\" + ChecklistFileName(checklistName);
+
+    // A file left by an earlier attempt must not pass for this one's download.
+    platform_.removeFile(compressed);
+    if (platform_.downloadFile(ChecklistUrl(checklistName, platform_.serverBase), compressed)) {
+        view_.SetStatus(TextIn(TextId::ChecklistDownloading, language));
+        PumpEvents();
+    } else {
+        ShowMessage(FormatText(TextIn(TextId::ChecklistUnreachable, language), shownChecklist));
+        view_.RequestClose();
+    }
+
+    view_.SetStatus(TextIn(TextId::CheckingFile, language));
+    PumpEvents();
+    bool unpacked = false;
+    try {
+        unpacked = platform_.unpackChecklist(compressed, checklist);
+    } catch (const std::exception&) {
+        unpacked = false;
+    }
+    if (!unpacked) {
+        ShowMessage(FormatText(TextIn(TextId::ChecklistUnpackFailed, language), shownChecklist));
+        view_.Stop();
+    }
+    platform_.removeFile(compressed);
+
+    totalText_ = Decoded(catalogue.FileCountText(request_.gamePosition, request_.buildPosition), platform_.catalogueCodec);
+    total_ = ConvertOrRaise(totalText_);
+    view_.ResetOverall(std::max(total_, 0));
+
+    ChecklistReader reader = ChecklistReader::Open(checklist, platform_.checklistPage);
+    while (!reader.AtEnd()) {
+        if (Entry(reader) == Next::Leave) break;
+    }
+
+    ShowCounters(CountersMoment::AtEnd, view_.OverallPosition());
+    platform_.removeFile(checklist);
+    view_.BringToFront();
+
+    if (!result_.refusedPaths.empty()) {
+        // Something the build lists was not put in place: the folder is not that version.
+        ShowMessage(RefusedPathsText(result_.refusedPaths, language));
+    } else if (StopFlag == 0) {
+        ShowMessage(TextIn(TextId::CheckSucceeded, language));
+        const std::string versionSection = settings_keys::ClientVersionSection(AppName);
+        WriteLauncherSetting(versionSection, settings_keys::BaseVersion, ServerBaseVersion);
+        WriteLauncherSetting(versionSection, settings_keys::BuildVersion, ServerBuildVersion);
+        LocalBaseVersion = ServerBaseVersion;
+        LocalBuildVersion = ServerBuildVersion;
+        result_.completed = true;
+        result_.versionRecorded = true;
+    }
+    view_.Stop();
+    return result_;
+}
+
+Run::Next Run::Entry(ChecklistReader& reader) {
+    const int language = UiLanguage;
+    ChecklistEntry entry = reader.Next();
+    if (entry.sizeText != "0") view_.SetFileMax(ConvertOrRaise(entry.sizeText));
+    if (StopFlag == 1) return Next::Leave;
+
+    if (!IsSafeRelativeEntryPath(entry.path)) {
+        result_.refusedPaths.push_back(entry.path);
+        return Next::Continue;
+    }
+    const std::string place = GameFolder + entry.path;
+
+    if (entry.sizeText == "0") {
+        if (entry.IsFolder()) {
+            platform_.createFolder(GameFolder + entry.FolderPath());
+            return Next::Continue;
+        }
+        platform_.createEmptyFile(place);
+        ++result_.checked;
+        StepOverall();
+        view_.SetOverallWidth(OverallProgressWidth(total_, result_.checked));
+        PumpEvents();
+        return Next::Continue;
+    }
+    const int32_t size = ConvertOrRaise(entry.sizeText);
+
+    const std::string lowered = platform_.lowerCase ? platform_.lowerCase(entry.path) : LowerCaseText(entry.path);
+    view_.SetStatus(CheckingFileText(entry.path, lowered, language));
+    if (IsLongStatusPath(entry.path)) ShowCounters(CountersMoment::BeforeLongPath, view_.OverallPosition() - 1);
+    PumpEvents();
+
+    if (!IsGood(place, size, entry.crcText)) {
+        const std::string url = GameFileUrl(downloadAddress_, entry.path);
+        const std::string target = place + ".lzma";
+        if (platform_.downloadGameFile(url, target, size, StopFlag)) {
+            ++result_.downloaded;
+            ShowCounters(CountersMoment::AfterFile, view_.OverallPosition());
+            PumpEvents();
+        } else {
+            ShowMessage(FormatText(TextIn(TextId::GameFileUnreachable, language), url));
+            view_.RequestClose();
+        }
+        if (StopFlag == 1) {
+            // The stop came during the transfer or the checksum: nothing may be unpacked.
+            platform_.removeFile(target);
+            return Next::Leave;
+        }
+
+        platform_.makeNormal(place);
+        if (!UnpackIntoPlace(target, place)) {
+            const MsgResult answer = ShowMessageBox(MessageRequest{TextIn(TextId::UnpackFailedQuestion, language),
+                                                                   TextIn(TextId::UnpackFailedCaption, language),
+                                                                   mb::AbortRetryIgnore | mb::IconError,
+                                                                   MainWindowHandle});
+            platform_.removeFile(target);
+            if (answer == MsgResult::Abort) {
+                view_.Stop();
+                return Next::Leave;
+            }
+            if (answer == MsgResult::Retry) ShowMessage(TextIn(TextId::RetrySkipped, language));
+            return Next::Continue;
+        }
+        platform_.removeFile(target);
+        platform_.makeNormal(place);
+    }
+    FinishEntry();
+    return Next::Continue;
+}
+
+bool Run::IsGood(const std::string& place, int32_t size, const std::string& crcText) {
+    if (!platform_.fileExists(place)) return false;
+    platform_.makeNormal(place);
+    PumpEvents();
+    if (platform_.fileSize(place) != size) return false;
+    return Crc32Text(platform_.fileCrc32(place, StopFlag)) == crcText;
+}
+
+bool Run::UnpackIntoPlace(const std::string& target, const std::string& place) {
+    const std::string temporary = UnpackTemporaryPath(place);
+    bool done = false;
+    try {
+        done = platform_.unpackGameFile(target, temporary) && platform_.replaceFile(temporary, place);
+    } catch (const std::exception&) {
+        done = false;
+    }
+    if (!done) platform_.removeFile(temporary);
+    return done;
+}
+
+void Run::FinishEntry() {
+    ++result_.checked;
+    StepOverall();
+    view_.SetOverallWidth(OverallProgressWidth(total_, result_.checked));
+    PumpEvents();
+    ShowCounters(CountersMoment::AfterFile, view_.OverallPosition());
+    PumpEvents();
+    view_.FillFileProgress();
+}
+
+int Run::StepOverall() {
+    // The bar is a counter held within 0 to the total.
+    const int position = std::min(view_.OverallPosition() + 1, std::max(total_, 0));
+    view_.SetOverallPosition(position);
+    return position;
+}
+
+void Run::ShowCounters(CountersMoment moment, int entries) {
+    view_.SetCounters(CountersText(moment, totalText_, entries, result_.downloaded, UiLanguage));
+}
+
+}  // namespace
+
+bool IsLongStatusPath(std::string_view path) { return Utf8ToUtf16(std::string(path)).size() >= StatusPathLimit; }
+
+std::string CheckingFileText(std::string_view path, std::string_view lowered, int language) {
+    std::string text = TextIn(TextId::CheckingFile, language);
+    if (!IsLongStatusPath(path)) return text.append(language == UiRussian ? path : lowered);
+    const std::u16string wide = Utf8ToUtf16(std::string(path));
+    // The last 36 characters: a path of exactly 35 shows whole.
+    const size_t shown = std::min(wide.size(), StatusPathLimit + 1);
+    return text.append("...").append(Utf16ToUtf8(wide.substr(wide.size() - shown)));
+}
+
+std::string CountersText(CountersMoment moment, std::string_view totalText, int entries, int downloaded,
+                         int language) {
+    TextId id = TextId::CountersAfterFile;
+    if (moment == CountersMoment::BeforeLongPath) id = TextId::CountersBeforeCheck;
+    if (moment == CountersMoment::AtEnd) id = TextId::CountersAtEnd;
+    std::string text = TextIn(id, language);
+    text.append(totalText).append(" / ").append(std::to_string(entries)).append(" / ");
+    return text.append(std::to_string(downloaded));
+}
+
+int OverallProgressWidth(int32_t total, int checked) {
+    if (total <= 0) return CheckProgressFullWidth;
+    const double width = std::trunc(static_cast<double>(CheckProgressFullWidth) / total * checked);
+    // A window cannot be wider than this anyway; the cut keeps the conversion defined.
+    constexpr double kWidest = std::numeric_limits<int16_t>::max();
+    return static_cast<int>(std::clamp(width, 0.0, kWidest));
+}
+
+std::string LowerCaseText(std::string_view utf8) {
+    std::u16string wide = Utf8ToUtf16(std::string(utf8));
+    for (char16_t& c : wide) c = static_cast<char16_t>(LowerOf(c));
+    return Utf16ToUtf8(wide);
+}
+
+std::string RefusedPathsText(const std::vector<std::string>& paths, int language) {
+    std::string list;
+    for (size_t i = 0; i < paths.size() && i < RefusedPathsShown; ++i) {
+        if (!list.empty()) list += "\n";
+        list += paths[i];
+    }
+    if (paths.size() > RefusedPathsShown)
+        list += "\n" + FormatText(TextIn(TextId::UnsafeChecklistPathsMore, language),
+                                  std::to_string(paths.size() - RefusedPathsShown));
+    return FormatText(TextIn(TextId::UnsafeChecklistPaths, language), list);
+}
+
+std::string UnpackTemporaryPath(const std::string& place) { return place + kUnpackSuffix; }
+
+CheckRunPlatform PortableCheckRunPlatform() {
+    CheckRunPlatform platform;
+    platform.unpackChecklist = [](const std::string& input, const std::string& output) {
+        if (!LzmaAloneInstance) return false;
+        return LzmaAloneInstance->Main(input, output, "d");
+    };
+    platform.fileExists = &FileExists;
+    platform.fileSize = &FileSize64;
+    platform.fileCrc32 = [](const std::string& path, const int32_t& stop) { return FileCrc32(path, stop); };
+    platform.createEmptyFile = &CreateEmptyFile;
+    platform.removeFile = &RemoveFile;
+    return platform;
+}
+
+CheckRunResult RunCheck(const CheckRunRequest& request, CheckRunView& view, const CheckRunPlatform& platform) {
+    Run run(request, view, platform);
+    return run.Execute();
+}
+
+}  // namespace orv

@@ -1,0 +1,145 @@
+// The check-and-repair run (CheckAllFiles) without the window: fetch the selected build's
+// checklist, walk it entry by entry, create folders and empty files, and download and unpack every
+// file whose size or CRC-32 differs from the list. Progress goes to the main window's status and
+// counters lines, its two bars and its two progress images.
+//
+// The window and the platform come in as an interface and as functions, so the run's order, its
+// texts and its failure rules can be tested anywhere; check_run_platform_win.h supplies the Win32
+// services and the main window (form_main_check_win.cpp) the view.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "game_profile.h"
+#include "launcher/base/codepage.h"
+#include "launcher/catalogue_reader.h"
+
+namespace orv {
+
+// Both progress images are this wide when full.
+inline constexpr int CheckProgressFullWidth = 417;
+// A path of this many characters or more is shown by its end only.
+inline constexpr size_t StatusPathLimit = 35;
+// The refusal message names at most this many entries.
+inline constexpr size_t RefusedPathsShown = 10;
+
+// ---- Texts of the status and counters lines, in `language` (0 Russian, otherwise English).
+
+// Whether the status line shows only the end of `path` (and refreshes the counters first).
+bool IsLongStatusPath(std::string_view path);
+// "Проверяется файл: " + path, or "Checks file: " + `lowered` (the path in lower case); for a long
+// path "...", then its last 36 characters as they stand.
+std::string CheckingFileText(std::string_view path, std::string_view lowered, int language);
+
+enum class CountersMoment {
+    BeforeLongPath,  // before a long path is checked
+    AfterFile,       // after a download and after each file
+    AtEnd,           // once the checklist has been walked
+};
+// The counters line: its wording for the moment, then total text / entries / downloads.
+std::string CountersText(CountersMoment moment, std::string_view totalText, int entries, int downloaded,
+                         int language);
+
+// The overall image's width: 417 / total × checked, cut to whole pixels and not limited to 417
+// (a catalogue that counts fewer files than its checklist lists makes it wider). Without a
+// positive total the image stays full.
+int OverallProgressWidth(int32_t total, int checked);
+
+// Lower case for the status line where the platform gives none: ASCII, Latin-1 and Cyrillic.
+std::string LowerCaseText(std::string_view utf8);
+
+// The refusal message for checklist entries that point outside the game folder.
+std::string RefusedPathsText(const std::vector<std::string>& paths, int language);
+
+// ---- The run.
+
+// What the run shows and asks of the main window.
+class CheckRunView {
+public:
+    virtual ~CheckRunView() = default;
+    virtual void SetStatus(const std::string& text) = 0;    // Label4
+    virtual void SetCounters(const std::string& text) = 0;  // lbl2
+    // pb2, the overall counter: position 0 and the given maximum.
+    virtual void ResetOverall(int max) = 0;
+    virtual int OverallPosition() const = 0;
+    virtual void SetOverallPosition(int position) = 0;
+    // Image9.
+    virtual void SetOverallWidth(int pixels) = 0;
+    // pb1's maximum for the next file.
+    virtual void SetFileMax(int max) = 0;
+    // pb1 to its maximum and Image3 full.
+    virtual void FillFileProgress() = 0;
+    // Show the window and bring it to the front.
+    virtual void BringToFront() = 0;
+    // The player is told the server cannot be reached: the launcher is to end once the run is over.
+    virtual void RequestClose() = 0;
+    // The stop procedure (stops): StopFlag 1, wait for a running worker, save, window idle.
+    virtual void Stop() = 0;
+};
+
+// The platform services of the run. Paths are UTF-8, joined with "\".
+struct CheckRunPlatform {
+    std::string serverBase = UpdateServerBase;
+    AnsiCodec catalogueCodec;   // the catalogue's texts
+    CodePage checklistPage = CodePage::Windows1252;
+    std::function<void(const std::string& folder)> setCurrentFolder;
+    // The checklist: false when the server cannot be reached or the body breaks off.
+    std::function<bool(const std::string& url, const std::string& path)> downloadFile;
+    // The checklist's unpacking on the calling thread; false for data that does not unpack, raises
+    // for files that cannot be opened or created.
+    std::function<bool(const std::string& input, const std::string& output)> unpackChecklist;
+    // One game file, driving the per-file bar and image; reads `stop` after every block. Raises
+    // when the server cannot be reached.
+    std::function<bool(const std::string& url, const std::string& path, int32_t size, int32_t& stop)>
+        downloadGameFile;
+    // A game file's unpacking on a worker while events are pumped; false when it failed. Leaves
+    // the input where it is.
+    std::function<bool(const std::string& input, const std::string& output)> unpackGameFile;
+    // Puts `from` in the place of `to` in one step; false when the platform refuses (the old file
+    // then stays as it was).
+    std::function<bool(const std::string& from, const std::string& to)> replaceFile;
+    std::function<bool(const std::string& path)> fileExists;
+    // Clears read-only and the like; a failure is left to the next step that needs the file.
+    std::function<void(const std::string& path)> makeNormal;
+    std::function<int64_t(const std::string& path)> fileSize;  // -1 when unreadable
+    std::function<uint32_t(const std::string& path, const int32_t& stop)> fileCrc32;
+    std::function<void(const std::string& path)> createEmptyFile;  // raises
+    // One level; an existing folder or a missing parent is ignored.
+    std::function<void(const std::string& path)> createFolder;
+    std::function<bool(const std::string& path)> removeFile;
+    std::function<std::string(const std::string& text)> lowerCase;
+};
+
+// The platform services that are the same everywhere (files.h, file_helpers.h, crc32.h and the
+// LZMA instance on the calling thread); the rest is left unset.
+CheckRunPlatform PortableCheckRunPlatform();
+
+struct CheckRunRequest {
+    int gamePosition = 1;   // 1-based, in the catalogue's games
+    int buildPosition = 1;  // 1-based, in that game's builds
+    std::string addressKeyPrefix = "adrskach";
+};
+
+struct CheckRunResult {
+    bool completed = false;  // walked to the end without a stop: the success message was shown
+    bool versionRecorded = false;
+    int checked = 0;      // file entries finished
+    int downloaded = 0;   // downloads that returned true
+    std::vector<std::string> refusedPaths;  // entries that point outside the game folder
+};
+
+// The name beside a file that its new content is unpacked to before it takes the file's place.
+std::string UnpackTemporaryPath(const std::string& place);
+
+// The run for the catalogue's game and build, in GameFolder. The caller has set StopFlag to 0 and
+// the window to its checking state. Messages go through the message-box seam, in UiLanguage.
+// Raises what ends a run early: a checklist that cannot be opened, a size or count that is not a
+// decimal integer (ConversionErrorText), a server that cannot be reached while repairing, an
+// empty file that cannot be created.
+CheckRunResult RunCheck(const CheckRunRequest& request, CheckRunView& view, const CheckRunPlatform& platform);
+
+}  // namespace orv
