@@ -46,6 +46,10 @@ enum class TextId : int {
     UnsafeChecklistPaths,  // checklist entries outside the game folder were skipped; %s stands for their list, one a line
     UnsafeChecklistPathsMore,  // closes that list when it is cut; %s stands for the number left out
     SettingsRepairGame,  // settings window: the game folder cleaner's button
+    GameVersionQuestionStart,  // the new-game-version question: before the server's base version
+    GameVersionQuestionEnd,    // ... after the server's build version
+    GameVersionQuestionCaption,  // ... its caption
+    GameVersionNotificationHint,  // the answer No to that question
     Count
 };
 

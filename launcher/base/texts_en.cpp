@@ -84,6 +84,14 @@ const char* const kEnglish[static_cast<int>(TextId::Count)] = {
     "... and %s more",
     // SettingsRepairGame
     "Repair game",
+    // GameVersionQuestionStart
+    "A new version of the game = ",
+    // GameVersionQuestionEnd
+    " Do you want to update?",
+    // GameVersionQuestionCaption
+    "Update available",
+    // GameVersionNotificationHint
+    "You can turn off notification of new versions in the settings.",
 };
 
 }  // namespace orv::texts_detail

@@ -84,6 +84,14 @@ const char* const kRussian[static_cast<int>(TextId::Count)] = {
     "... и ещё %s",
     // SettingsRepairGame
     "Востановить игру",
+    // GameVersionQuestionStart
+    "Вышла новая версия игры = ",
+    // GameVersionQuestionEnd
+    " Выполнить обновление?",
+    // GameVersionQuestionCaption
+    "Доступно обновление",
+    // GameVersionNotificationHint
+    "Вы можете отключить оповещение о новой версии в настройках.",
 };
 
 }  // namespace orv::texts_detail
