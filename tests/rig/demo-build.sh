@@ -11,7 +11,8 @@
 # GAME_DIR   optional: also lays out a player's game folder with the build in it (no launcher)
 #
 # The build is the fake game and loader, a few config files and a generated map, under the names
-# a real build has. The address in the catalogue is the launcher's built-in server address.
+# a real build has, published as game version 34 / 7545. The address in the catalogue is the
+# launcher's built-in server address.
 set -euo pipefail
 tool=${1:?orvanta-tool}
 fakes=${2:?folder of the fake programs}
@@ -42,7 +43,7 @@ PY
 mkdir -p "$www"
 "$tool" publish --build-dir "$build" --server-root "$www" --server-base "$base" --game-code cstrike \
   --checklist css-demo --game-name "Counter-Strike: Source" --build-name "Demo build" \
-  --download-path cstrike/demo >/dev/null
+  --download-path cstrike/demo --base-version 34 --build-version 7545 >/dev/null
 
 if [ -n "$game" ]; then
   mkdir -p "$game"

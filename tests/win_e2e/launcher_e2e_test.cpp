@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,21 @@ constexpr RECT kNickname{307, 409, 307 + 131, 409 + 24};
 constexpr RECT kPlay{607, 472, 607 + 78, 472 + 79};
 constexpr RECT kCheck{459, 502, 459 + 117, 502 + 52};
 
+// The demo build is published as game version 34 / 7545.
+const std::string kUpdateQuestion = "Вышла новая версия игры = 34 up7545 Выполнить обновление?";
+
+// Every file below `root` (relative paths with "\\"), and its bytes.
+std::map<std::string, std::string> FilesBelow(const std::string& root) {
+    std::map<std::string, std::string> files;
+    const std::filesystem::path base = test::FsPath(root);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(base)) {
+        const std::string relative = Narrow(std::filesystem::relative(entry.path(), base).wstring());
+        files[relative + (entry.is_directory() ? "\\" : "")] =
+            entry.is_directory() ? std::string() : test::ReadFile(Narrow(entry.path().wstring()));
+    }
+    return files;
+}
+
 bool Contains(const std::vector<std::string>& texts, const std::string& text) {
     return std::find(texts.begin(), texts.end(), text) != texts.end();
 }
@@ -74,6 +90,17 @@ protected:
 
     std::unique_ptr<ChildProcess> StartLauncher(const std::string& arguments = "") {
         return std::make_unique<ChildProcess>(game_.File("Orvanta.exe"), arguments, game_.Path());
+    }
+
+    // Waits for the launcher's next message box, checks that it shows `text` and presses `button`.
+    void Answer(const ChildProcess& launcher, const std::string& text, int button) {
+        const HWND box = test::WaitForWindow([&] { return test::FindDialogOf(launcher.Id()); }, kTimeout);
+        ASSERT_NE(box, nullptr) << "no message box with: " << text;
+        const std::vector<std::string> texts = test::ControlTexts(box);
+        EXPECT_TRUE(Contains(texts, text)) << ::testing::PrintToString(texts);
+        ASSERT_TRUE(test::PressButton(box, button));
+        ASSERT_NE(test::WaitForWindow([&] { return ::IsWindow(box) ? nullptr : box; }, kTimeout), nullptr)
+            << "the box did not close";
     }
 
     HWND WaitForMainWindow(const ChildProcess& launcher) {
@@ -123,7 +150,9 @@ TEST_F(LauncherEndToEnd, PlayStartsTheLoaderWithTheProfileAndTheLauncherEnds) {
     auto launcher = StartLauncher();
     const HWND window = WaitForMainWindow(*launcher);
     ASSERT_NE(window, nullptr) << "no main window";
-    EXPECT_EQ(test::FindDialogOf(launcher->Id()), nullptr) << "an unexpected message at start";
+    // A new game folder has no installed version: the update is offered, and declined.
+    Answer(*launcher, kUpdateQuestion, IDNO);
+    Answer(*launcher, "Вы можете отключить оповещение о новой версии в настройках.", IDOK);
 
     // The lists show the published catalogue.
     const HWND games = test::ChildWithBounds(window, "ComboBox", kGameList);
@@ -188,6 +217,55 @@ TEST_F(LauncherEndToEnd, AConnectLinkRestartsTheGameConnectedAndEndsTheRunningLa
     ASSERT_EQ(records.size(), 1u) << "the loader was not started";
     const std::string procName = IniDocument(records[0].Get("rev.ini")).Get("Loader", "ProcName", "");
     EXPECT_EQ(procName, std::string(GameCommandPrefix) + " -console -novid +connect 1.2.3.4:27015");
+}
+
+TEST_F(LauncherEndToEnd, TheUpdateQuestionRepairsADamagedFolderToThePublishedBuild) {
+    const std::string pristine = HostPathFromEnvironment("ORVANTA_DEMO_GAME");
+    // Damage: a missing map, a texture with one byte changed, a config folder gone, a read-only
+    // file that is good, and an empty file that has grown.
+    ::DeleteFileW(Wide(game_.File("cstrike\\maps\\de_demo.bsp")).c_str());
+    std::string texture = test::ReadFile(game_.File("cstrike\\materials\\demo\\crate.vtf"));
+    texture[texture.size() / 2] ^= 0x5A;
+    test::WriteFile(game_.File("cstrike\\materials\\demo\\crate.vtf"), texture);
+    std::filesystem::remove_all(test::FsPath(game_.File("cstrike\\cfg")));
+    test::SetReadOnly(game_.File("cstrike\\gameinfo.txt"), true);
+    test::WriteFile(game_.File("cstrike\\mine.txt"), "the player's own file");
+
+    auto launcher = StartLauncher();
+    const HWND window = WaitForMainWindow(*launcher);
+    ASSERT_NE(window, nullptr) << "no main window";
+    Answer(*launcher, kUpdateQuestion, IDYES);
+    Answer(*launcher, "Проверка файлов прошла успешно", IDOK);
+
+    // Every file and folder of the build is back, byte for byte; the player's own file stays.
+    const auto expected = FilesBelow(pristine);
+    const auto repaired = FilesBelow(game_.Path());
+    for (const auto& [path, bytes] : expected) {
+        const auto found = repaired.find(path);
+        ASSERT_NE(found, repaired.end()) << path << " is missing after the repair";
+        EXPECT_TRUE(found->second == bytes) << path << " differs from the build";
+    }
+    EXPECT_EQ(test::ReadFile(game_.File("cstrike\\mine.txt")), "the player's own file");
+    // Nothing of the run is left behind.
+    for (const auto& [path, bytes] : repaired) {
+        EXPECT_EQ(path.find(".lzma"), std::string::npos) << path;
+        EXPECT_EQ(path.find(".dim"), std::string::npos) << path;
+    }
+    // The version is recorded: the next start asks nothing.
+    const IniDocument settings(test::ReadFile(game_.File(SettingsFileName)));
+    EXPECT_EQ(settings.Get("cstrikeClientVersion", "BaseVersion", ""), "34");
+    EXPECT_EQ(settings.Get("cstrikeClientVersion", "BuildVersion", ""), "7545");
+    Shot(window, "main-window-after-repair");
+
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(launcher->WaitForExit(kTimeout).has_value());
+    auto again = StartLauncher();
+    const HWND second = WaitForMainWindow(*again);
+    ASSERT_NE(second, nullptr);
+    ::Sleep(1000);
+    EXPECT_EQ(test::FindDialogOf(again->Id()), nullptr) << "asked again after a complete repair";
+    ::PostMessageW(second, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(again->WaitForExit(kTimeout).has_value());
 }
 
 }  // namespace
