@@ -21,7 +21,7 @@
 
 namespace {
 
-class KeptBar final : public orv::ProgressBar {
+class KeptBar final : public orv::ProgressBarView {
 public:
     void SetMax(int value) override { max_ = value; }
     int Max() const override { return max_; }

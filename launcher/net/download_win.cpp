@@ -169,7 +169,7 @@ bool ReadBlock(HINTERNET request, char* buffer, DWORD& got, DWORD& code) {
     RaiseInternetError(code);
 }
 
-void ShowGameProgress(int64_t received, int64_t size, ProgressBar& bar, ProgressImage& image, int32_t fullWidth) {
+void ShowGameProgress(int64_t received, int64_t size, ProgressBarView& bar, ProgressImage& image, int32_t fullWidth) {
     const int64_t percent = received * 100 / size;
     if (percent < bar.Max()) {
         // A negative length from the server would give a negative share; the bar starts at 0.
@@ -181,7 +181,7 @@ void ShowGameProgress(int64_t received, int64_t size, ProgressBar& bar, Progress
     }
 }
 
-void ShowUpdateProgress(int64_t received, int64_t size, ProgressBar& bar) {
+void ShowUpdateProgress(int64_t received, int64_t size, ProgressBarView& bar) {
     const int64_t percent = received * 100 / size;
     if (percent < bar.Max()) {
         const int position = static_cast<int>(std::max<int64_t>(percent, 0));
@@ -214,7 +214,7 @@ Transfer OpenTransfer(const std::string& url) {
 // never left running after the transfer has ended.
 class MarqueeScope {
 public:
-    explicit MarqueeScope(ProgressBar& bar) : bar_(bar) {}
+    explicit MarqueeScope(ProgressBarView& bar) : bar_(bar) {}
     MarqueeScope(const MarqueeScope&) = delete;
     MarqueeScope& operator=(const MarqueeScope&) = delete;
     ~MarqueeScope() {
@@ -226,7 +226,7 @@ public:
     }
 
 private:
-    ProgressBar& bar_;
+    ProgressBarView& bar_;
     bool on_ = false;
 };
 
@@ -269,7 +269,7 @@ bool DownloadFile(const std::string& url, const std::string& path) {
     }
 }
 
-bool DownloadGameFile(const std::string& url, const std::string& path, int32_t size, ProgressBar& bar,
+bool DownloadGameFile(const std::string& url, const std::string& path, int32_t size, ProgressBarView& bar,
                       ProgressImage& image, int32_t fullWidth, int32_t& stop) {
     bar.SetMax(100);
     bar.SetPosition(0);
@@ -303,7 +303,7 @@ bool DownloadGameFile(const std::string& url, const std::string& path, int32_t s
     }
 }
 
-bool DownloadUpdateFile(const std::string& url, const std::string& path, ProgressBar& bar, int64_t size,
+bool DownloadUpdateFile(const std::string& url, const std::string& path, ProgressBarView& bar, int64_t size,
                         int32_t& stop) {
     bar.SetMax(100);
     bar.SetPosition(0);

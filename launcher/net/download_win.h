@@ -25,13 +25,13 @@ bool DownloadFile(const std::string& url, const std::string& path);
 // arrived, and 1 ends the transfer with the file deleted, the bar full and the result true.
 // False after a read or file failure ("Error InternetReadFile" is shown for a read failure), with
 // nothing left at `path`. Raises EOSError when the server cannot be reached.
-bool DownloadGameFile(const std::string& url, const std::string& path, int32_t size, ProgressBar& bar,
+bool DownloadGameFile(const std::string& url, const std::string& path, int32_t size, ProgressBarView& bar,
                       ProgressImage& image, int32_t fullWidth, int32_t& stop);
 
 // Saves a launcher update for the self-update window. As DownloadGameFile, with a bar only; `size`
 // 0 means not given, and without a size from the server either the bar runs in marquee style until
 // the body is complete. Pumps once per block, twice when the size is known.
-bool DownloadUpdateFile(const std::string& url, const std::string& path, ProgressBar& bar, int64_t size,
+bool DownloadUpdateFile(const std::string& url, const std::string& path, ProgressBarView& bar, int64_t size,
                         int32_t& stop);
 
 }  // namespace orv

@@ -7,9 +7,11 @@ namespace orv {
 
 // A progress bar: an integer maximum and position, and a style that is either normal (the position
 // shows) or marquee (a running band for a transfer of unknown size).
-class ProgressBar {
+// Named apart from the ProgressBar control (controls_win.h): one class name in one namespace
+// for two different classes would give both the same type information when linked together.
+class ProgressBarView {
 public:
-    virtual ~ProgressBar() = default;
+    virtual ~ProgressBarView() = default;
 
     virtual void SetMax(int value) = 0;
     virtual int Max() const = 0;

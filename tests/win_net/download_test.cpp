@@ -60,7 +60,7 @@ std::string Pattern(size_t size, unsigned seed = 0) {
 
 // ---- Recording doubles
 
-class RecordingBar final : public ProgressBar {
+class RecordingBar final : public ProgressBarView {
 public:
     void SetMax(int value) override { max_ = value; }
     int Max() const override { return max_; }
