@@ -186,6 +186,8 @@ void DropDownList::SetItemIndex(int index) {
     if (const HWND hwnd = ControlHandle()) ::SendMessageW(hwnd, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
+void PushButton::Create(const ControlInit& init) { CreateWindowed(init, L"BUTTON", BS_PUSHBUTTON, 0); }
+
 void ProgressBar::Create(const ControlInit& init) {
     CreateWindowed(init, PROGRESS_CLASSW, 0, 0);
     ::SendMessageW(ControlHandle(), PBM_SETRANGE32, 0, 100);

@@ -113,6 +113,13 @@ public:
     void SetItemIndex(int index);
 };
 
+// A push button; its clicks reach the parent as BN_CLICKED.
+class PushButton : public StdControl {
+public:
+    PushButton() = default;
+    void Create(const ControlInit& init) override;
+};
+
 class ProgressBar : public StdControl {
 public:
     ProgressBar() = default;

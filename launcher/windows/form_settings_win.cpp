@@ -1,6 +1,7 @@
 #include "launcher/windows/form_settings_win.h"
 
 #include "launcher/base/app_state.h"
+#include "launcher/base/texts.h"
 
 namespace orv {
 
@@ -19,6 +20,8 @@ constexpr WindowDesc kSettingsWindow = {
     WindowPosition::OwnerCenter,
     false,
 };
+
+constexpr int kCleanGameFolderId = 100;
 
 constexpr const wchar_t* kFontFace = L"Tahoma";
 constexpr int kFontPoints = 8;
@@ -43,15 +46,24 @@ TForm_Settings::~TForm_Settings() {
 
 void TForm_Settings::Create(HWND owner) {
     CreateHandle(owner);
+    ControlInit clean;
+    clean.parent = Handle();
+    clean.id = kCleanGameFolderId;
+    clean.name = "Button_CleanGameFolder";
+    clean.bounds = RECT{219, 40, 219 + 160, 40 + 35};
+    Button_CleanGameFolder.Create(clean);
     SetFont(kFontFace, kFontPoints);
     translate();
 }
 
 void TForm_Settings::translate() {
-    // Another language value changes no text.
-    if (UiLanguage != UiRussian && UiLanguage != UiEnglish) return;
-    const SettingsTexts& texts = kTexts[UiLanguage == UiRussian ? 0 : 1];
-    SetCaption(texts.caption);
+    // Another language value changes no text; the offline rule holds whatever the language.
+    if (UiLanguage == UiRussian || UiLanguage == UiEnglish) {
+        const SettingsTexts& texts = kTexts[UiLanguage == UiRussian ? 0 : 1];
+        SetCaption(texts.caption);
+        Button_CleanGameFolder.SetText(Tr(TextId::SettingsRepairGame));
+    }
+    if (OfflineMode) Button_CleanGameFolder.SetEnabled(false);
 }
 
 void TForm_Settings::FormCreate() {}

@@ -2,6 +2,7 @@
 // it, hidden until the player opens it (modally) and kept for the next opening.
 #pragma once
 
+#include "launcher/controls_win.h"
 #include "launcher/window_win.h"
 
 namespace orv {
@@ -15,8 +16,12 @@ public:
     // Raises EOSError when the platform refuses the window.
     void Create(HWND owner);
 
-    // Applies the texts of the current interface language.
+    // Applies the texts of the current interface language; disables the game folder cleaner's
+    // button while the launcher is offline.
     void translate();
+
+    // The game folder cleaner's button; also disabled while a check runs.
+    PushButton Button_CleanGameFolder;
 
 protected:
     void FormCreate();
