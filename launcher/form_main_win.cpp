@@ -120,6 +120,8 @@ void TForm1::WireHandlers() {
     Events.EditNicknameChange = [this] { EditNicknameChange(EditNickname.Text()); };
     Events.EditClanTagChange = [this] { EditClanTagChange(EditClanTag.Text()); };
     Events.Image_Button_PlayClick = [this] { Image_Button_PlayClick(); };
+    Events.Image_Button_CheckClick = [this] { Image_Button_CheckClick(); };
+    Events.Image_Button_StopClick = [this] { stops(); };
 }
 
 TForm1::~TForm1() {

@@ -117,6 +117,11 @@ public:
     void ComboBox_GameNameClick();
     void ComboBox_GameVersionClick();
     void Image_Button_PlayClick();
+    // form_main_check_win.cpp: the check action (checking state, then the run), the
+    // check-and-repair run for the selected game and build, and the stop procedure (idle state).
+    void Image_Button_CheckClick();
+    void CheckAllFiles(const std::string& adrskach);
+    void stops();
     // What the last creation sequence did (the step that failed, a connect-link start).
     const StartupResult& Startup() const noexcept { return startup_; }
 

@@ -302,8 +302,8 @@ std::string RefusedPathsText(const std::vector<std::string>& paths, int language
         list += paths[i];
     }
     if (paths.size() > RefusedPathsShown)
-        list += "\n" + FormatText(TextIn(TextId::UnsafeChecklistPathsMore, language),
-                                  std::to_string(paths.size() - RefusedPathsShown));
+        list.append("\n").append(FormatText(TextIn(TextId::UnsafeChecklistPathsMore, language),
+                                            std::to_string(paths.size() - RefusedPathsShown)));
     return FormatText(TextIn(TextId::UnsafeChecklistPaths, language), list);
 }
 

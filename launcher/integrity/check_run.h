@@ -96,8 +96,8 @@ struct CheckRunPlatform {
     // when the server cannot be reached.
     std::function<bool(const std::string& url, const std::string& path, int32_t size, int32_t& stop)>
         downloadGameFile;
-    // A game file's unpacking on a worker while events are pumped; false when it failed. Leaves
-    // the input where it is.
+    // A game file's unpacking on a worker while events are pumped; false when it failed. The input
+    // may be gone afterwards.
     std::function<bool(const std::string& input, const std::string& output)> unpackGameFile;
     // Puts `from` in the place of `to` in one step; false when the platform refuses (the old file
     // then stays as it was).

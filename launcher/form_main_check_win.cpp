@@ -1,0 +1,152 @@
+// The Check and Stop buttons: the check action puts the window into its checking state and runs
+// the check-and-repair run; the stop procedure ends a run and puts the window back to idle.
+#include "launcher/form_main_check_win.h"
+
+#include <exception>
+#include <utility>
+
+#include "launcher/app_win.h"
+#include "launcher/base/app_state.h"
+#include "launcher/base/events.h"
+#include "launcher/config/emulator_profile.h"
+#include "launcher/config/launcher_settings.h"
+#include "launcher/form_main_win.h"
+#include "launcher/integrity/check_run_platform_win.h"
+#include "launcher/integrity/unpack_workers_win.h"
+#include "launcher/windows/form_settings_win.h"
+
+namespace orv {
+namespace {
+
+CheckRunPlatformSetup& PlatformSetup() {
+    static CheckRunPlatformSetup setup;
+    return setup;
+}
+
+// True while CheckAllFiles runs: the run pumps events, and nothing may start a second one inside.
+bool g_runActive = false;
+
+// The Steam console tool's install runs before a check when the catalogue asks for it. Until that
+// install exists there is none to stop or wait for.
+void StopServerToolInstall() {}
+
+void SetCleanButtonEnabled(bool enabled) {
+    if (Form_Settings && Form_Settings->HandleAllocated()) Form_Settings->Button_CleanGameFolder.SetEnabled(enabled);
+}
+
+// The run's view of the main window.
+class MainWindowCheckView final : public CheckRunView {
+public:
+    explicit MainWindowCheckView(TForm1& form) : form_(form) {}
+
+    void SetStatus(const std::string& text) override { form_.Label4.SetText(text); }
+    void SetCounters(const std::string& text) override { form_.lbl2.SetText(text); }
+    void ResetOverall(int max) override {
+        form_.pb2.SetPosition(0);
+        form_.pb2.SetMax(max);
+    }
+    int OverallPosition() const override { return form_.pb2.Position(); }
+    void SetOverallPosition(int position) override { form_.pb2.SetPosition(position); }
+    void SetOverallWidth(int pixels) override { form_.Image9.SetWidth(pixels); }
+    void SetFileMax(int max) override { form_.pb1.SetMax(max); }
+    void FillFileProgress() override {
+        form_.pb1.SetPosition(form_.pb1.Max());
+        form_.Image3.SetWidth(CheckProgressFullWidth);
+    }
+    void BringToFront() override {
+        if (!form_.HandleAllocated()) return;
+        ::ShowWindow(form_.Handle(), SW_SHOW);
+        ::SetForegroundWindow(form_.Handle());
+    }
+    // Closing now would destroy the window under the running code: the close waits for its end.
+    void RequestClose() override { closeRequested = true; }
+    void Stop() override { form_.stops(); }
+
+    bool closeRequested = false;
+
+private:
+    TForm1& form_;
+};
+
+}  // namespace
+
+void SetCheckRunPlatformSetup(CheckRunPlatformSetup setup) { PlatformSetup() = std::move(setup); }
+
+void TForm1::Image_Button_CheckClick() {
+    if (g_runActive) return;
+    StopFlag = 0;
+    PumpEvents();
+    Image_Button_Play.SetEnabled(false);
+    PumpEvents();
+    Image_Button_Play.Assign(Image_Button_Play_Inactive);
+    SetCleanButtonEnabled(false);
+    Image_Button_Check.SetEnabled(false);
+    Image_Button_Check.SetShown(false);
+    ComboBox_GameName.SetEnabled(false);
+    ComboBox_GameVersion.SetEnabled(false);
+    Image_Button_Stop.Assign(UiLanguage == UiRussian ? Image_Button_Stop_Static_RU : Image_Button_Stop_Static_EN);
+    PumpEvents();
+    Image_Button_Stop.SetEnabled(true);
+    Image_Button_Stop.SetShown(true);
+    PumpEvents();
+    // With UseSteamCmd set the Steam console tool installs the game first; until that install
+    // exists the files are checked directly in both cases.
+    CheckAllFiles("adrskach");
+}
+
+void TForm1::stops() {
+    StopFlag = 1;
+    Image_Button_Stop.SetEnabled(false);
+    PumpEvents();
+    StopServerToolInstall();
+    WaitForRunningWorker(&CheckThread);
+    // A save that fails is reported, and the window still goes back to idle: left in its checking
+    // state, with Stop disabled, it could not be used again.
+    RunGuarded([] {
+        SaveLauncherSettings();
+        SaveEmulatorProfile();
+    });
+    Image3.SetWidth(CheckProgressFullWidth);
+    Image9.SetWidth(CheckProgressFullWidth);
+    SetCleanButtonEnabled(true);
+    Image_Button_Play.Assign(Image_Button_Play_Static);
+    Image_Button_Play.SetEnabled(true);
+    PumpEvents();
+    Image_Button_Stop.SetShown(false);
+    Label4.SetText("");
+    ComboBox_GameName.SetEnabled(true);
+    ComboBox_GameVersion.SetEnabled(true);
+    Image_Button_Check.SetShown(true);
+    Image_Button_Check.SetEnabled(true);
+}
+
+void TForm1::CheckAllFiles(const std::string& adrskach) {
+    g_runActive = true;
+    MainWindowCheckView view(*this);
+    FileProgressTarget progress;
+    progress.setBarMax = [this](int value) { pb1.SetMax(value); };
+    progress.barMax = [this] { return pb1.Max(); };
+    progress.setBarPosition = [this](int value) { pb1.SetPosition(value); };
+    progress.barPosition = [this] { return pb1.Position(); };
+    progress.setImageWidth = [this](int pixels) { Image3.SetWidth(pixels); };
+    progress.imageWidth = [this] { return Image3.Width(); };
+
+    CheckRunRequest request;
+    request.gamePosition = ComboBox_GameName.ItemIndex() + 1;
+    request.buildPosition = ComboBox_GameVersion.ItemIndex() + 1;
+    request.addressKeyPrefix = adrskach;
+    const bool finished = RunGuarded([&] {
+        CheckRunPlatform platform = SystemCheckRunPlatform(std::move(progress));
+        if (PlatformSetup()) PlatformSetup()(platform);
+        RunCheck(request, view, platform);
+    });
+    // A run that an error ended has been reported; the window goes back to idle so that the player
+    // can try again.
+    if (!finished) stops();
+    g_runActive = false;
+    Image_Button_Check.Assign(UiLanguage == UiRussian ? Image_Button_Check_Static_RU : Image_Button_Check_Static_EN);
+    PumpEvents();
+    if (view.closeRequested && HandleAllocated()) ::PostMessageW(Handle(), WM_CLOSE, 0, 0);
+}
+
+}  // namespace orv

@@ -1,0 +1,85 @@
+#include "launcher/integrity/check_run_platform_win.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <utility>
+
+#include "launcher/integrity/unpack_workers_win.h"
+#include "launcher/net/download_win.h"
+#include "launcher/net/progress.h"
+#include "launcher/platform/handles_win.h"
+#include "launcher/system_codepage_win.h"
+
+namespace orv {
+
+TThread* CheckThread = nullptr;
+
+namespace {
+
+class TargetBar final : public ProgressBarView {
+public:
+    explicit TargetBar(const FileProgressTarget& target) : target_(target) {}
+    void SetMax(int value) override { target_.setBarMax(value); }
+    int Max() const override { return target_.barMax(); }
+    void SetPosition(int value) override { target_.setBarPosition(value); }
+    int Position() const override { return target_.barPosition(); }
+    // A game file always has a size to show against.
+    void SetMarquee(bool) override {}
+    bool IsMarquee() const override { return false; }
+
+private:
+    const FileProgressTarget& target_;
+};
+
+class TargetImage final : public ProgressImage {
+public:
+    explicit TargetImage(const FileProgressTarget& target) : target_(target) {}
+    void SetWidth(int pixels) override { target_.setImageWidth(pixels); }
+    int Width() const override { return target_.imageWidth(); }
+
+private:
+    const FileProgressTarget& target_;
+};
+
+std::string LowerCase(const std::string& text) {
+    std::wstring wide = Wide(text);
+    if (!wide.empty()) ::CharLowerBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+    return Narrow(wide);
+}
+
+}  // namespace
+
+CheckRunPlatform SystemCheckRunPlatform(FileProgressTarget progress) {
+    CheckRunPlatform platform = PortableCheckRunPlatform();
+    platform.catalogueCodec = SystemAnsiCodec();
+    platform.checklistPage = CodePageFromNumber(static_cast<int>(::GetACP())).value_or(CodePage::Windows1252);
+    platform.setCurrentFolder = [](const std::string& folder) { ::SetCurrentDirectoryW(Wide(folder).c_str()); };
+    platform.downloadFile = &DownloadFile;
+    auto target = std::make_shared<FileProgressTarget>(std::move(progress));
+    platform.downloadGameFile = [target](const std::string& url, const std::string& path, int32_t size,
+                                         int32_t& stop) {
+        TargetBar bar(*target);
+        TargetImage image(*target);
+        return DownloadGameFile(url, path, size, bar, image, CheckProgressFullWidth, stop);
+    };
+    platform.unpackGameFile = [](const std::string& input, const std::string& output) {
+        const UnpackResult result = RunWorker(
+            [&input, &output] { return std::unique_ptr<TThread>(std::make_unique<TUnpackFile>(input, output)); },
+            input, &CheckThread);
+        return !result.Failed;
+    };
+    platform.replaceFile = [](const std::string& from, const std::string& to) {
+        return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
+               0;
+    };
+    platform.makeNormal = [](const std::string& path) {
+        // A file that stays read-only is refused by the step that writes it, with its own report.
+        ::SetFileAttributesW(Wide(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+    };
+    platform.createFolder = [](const std::string& path) { ::CreateDirectoryW(Wide(path).c_str(), nullptr); };
+    platform.lowerCase = &LowerCase;
+    return platform;
+}
+
+}  // namespace orv

@@ -1,0 +1,30 @@
+// The Win32 services of the check run: WinInet downloads, the unpack worker, file attributes,
+// folders and replacing a file in one move, and the system's ANSI code page.
+#pragma once
+
+#include <functional>
+
+#include "launcher/base/thread_win.h"
+#include "launcher/integrity/check_run.h"
+
+namespace orv {
+
+// The unpack worker of the running check, or nullptr; set only while the run waits for it. The stop
+// procedure waits for it to end before it restores the window.
+extern TThread* CheckThread;
+
+// The main window's per-file bar (pb1) and image (Image3) as the game file downloads drive them.
+struct FileProgressTarget {
+    std::function<void(int)> setBarMax;
+    std::function<int()> barMax;
+    std::function<void(int)> setBarPosition;
+    std::function<int()> barPosition;
+    std::function<void(int)> setImageWidth;
+    std::function<int()> imageWidth;
+};
+
+// Every service of CheckRunPlatform for this machine, the game file downloads showing their
+// progress on `progress`.
+CheckRunPlatform SystemCheckRunPlatform(FileProgressTarget progress);
+
+}  // namespace orv
