@@ -1,0 +1,413 @@
+// The Check button of the real main window against nginx serving a build published by the
+// publisher: the window is started in a temporary game folder, the check run downloads, unpacks and
+// repairs over HTTP with the unpack worker, and the Stop button is pressed from inside the run as
+// the event pump would deliver it. Run through tests/rig/with-servers.sh.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "launcher/app_win.h"
+#include "launcher/base/app_state.h"
+#include "launcher/config/launcher_settings.h"
+#include "launcher/form_main_check_win.h"
+#include "launcher/form_main_win.h"
+#include "launcher/integrity/check_run.h"
+#include "launcher/integrity/check_run_platform_win.h"
+#include "launcher/integrity/crc32.h"
+#include "launcher/integrity/lzma_alone.h"
+#include "launcher/net/server_paths.h"
+#include "launcher/platform/files.h"
+#include "launcher/platform/handles_win.h"
+#include "launcher/web_view.h"
+#include "launcher/windows/form_settings_win.h"
+#include "support/test_files.h"
+#include "tools/publish.h"
+#include "win/gui_test_support.h"
+
+namespace orv {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Exists;
+using test::ReadFile;
+using test::WriteFile;
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+class SilentView : public WebView {
+public:
+    void Navigate(const std::string&, bool) override {}
+    void Stop() override {}
+    std::string DefaultUserAgent() override { return "Agent"; }
+    void SetUserAgent(const std::string&) override {}
+    void WriteHtml(const std::string&) override {}
+};
+
+// Every file below `top` except those below `skip`, with its size: what a run must not change.
+std::vector<std::string> Listing(const fs::path& top, const fs::path& skip) {
+    std::vector<std::string> all;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(top, fs::directory_options::skip_permission_denied, error);
+         it != fs::recursive_directory_iterator(); it.increment(error)) {
+        if (error) break;
+        const fs::path& p = it->path();
+        if (p == skip) {
+            it.disable_recursion_pending();
+            continue;
+        }
+        all.push_back(p.generic_string() + (it->is_regular_file() ? " " + std::to_string(it->file_size()) : ""));
+    }
+    return all;
+}
+
+class CheckRunWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (Env("ORVANTA_NGINX_URL").empty()) GTEST_SKIP() << "run through tests/rig/with-servers.sh";
+        test::EnsureApplication();
+        ResetApplicationTermination();
+        UiLanguage = UiRussian;
+        savedStop_ = StopFlag;
+        const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        serverBase_ = Env("ORVANTA_NGINX_URL") + "check-" + name + "/";
+        serverRoot_ = "Z:" + Env("ORVANTA_NGINX_ROOT") + "/check-" + name;
+        files_ = {
+            {"hl2.exe", test::MakeData(150000, 1, false)},
+            {"cstrike\\maps\\de_dust2.bsp", test::MakeData(400000, 2, true)},
+            {"cstrike\\cfg\\autoexec.cfg", "bind w +forward\r\n"},
+            {"cstrike\\cfg\\empty.cfg", ""},
+            {"cstrike\\new\\deeper\\inner.txt", "nested"},
+            {"bin\\client.dll", test::MakeData(5000, 3, false)},
+        };
+        for (const auto& [relative, bytes] : files_) {
+            const std::string path = build_.File(relative);
+            CreateDirectories(path.substr(0, path.find_last_of('\\')));
+            WriteFile(path, bytes);
+        }
+        publish::PublishOptions o;
+        o.buildDir = build_.Path();
+        o.serverRoot = serverRoot_;
+        o.serverBase = serverBase_;
+        o.gameName = "Counter-Strike: Source";
+        o.buildName = "Build 34";
+        o.checklistName = "css34";
+        o.downloadPath = "cstrike/builds/v34";
+        o.appName = "css";
+        o.baseVersion = "34";
+        o.buildVersion = "7";
+        o.jobs = 1;
+        publish::Publish(o, [](const std::string&) {});
+        SetCheckRunPlatformSetup([this](CheckRunPlatform& platform) {
+            platform.serverBase = serverBase_;
+            if (adjust) adjust(platform);
+        });
+    }
+    void TearDown() override {
+        SetCheckRunPlatformSetup(nullptr);
+        settings_.reset();
+        form_.reset();
+        start_.reset();
+        StopFlag = savedStop_;
+        UiLanguage = UiRussian;
+        ResetApplicationTermination();
+    }
+
+    std::string ServerFile(const std::string& entryPath) const {
+        return ServerRootFile(GameFileUrl("cstrike/builds/v34", entryPath));
+    }
+    std::string ServerRootFile(const std::string& relative) const { return serverRoot_ + "/" + relative; }
+    std::string Game(const std::string& relative) const { return start_->File(relative); }
+    void PutGame(const std::string& relative, const std::string& bytes) {
+        const std::string path = Game(relative);
+        CreateDirectories(path.substr(0, path.find_last_of('\\')));
+        WriteFile(path, bytes);
+    }
+
+    // Starts the window on the published catalogue, with the installed version the server's, so
+    // that the start asks nothing; then makes the server's version a new one for the run to record.
+    void Start() {
+        start_ = std::make_unique<test::SimulatedStart>(
+            test::SimulatedStart::Options::Serving(ReadFile(serverRoot_ + "/" + CataloguePath())));
+        WriteFile(start_->File(SettingsFileName),
+                  "[LauncherSettings]\r\nGlobalShowNewVersionNotification=0\r\n"
+                  "[cssClientVersion]\r\nBaseVersion=34\r\nBuildVersion=7\r\n");
+        form_ = std::make_unique<TForm1>();
+        form_->SetNewsView(&news_);
+        form_->Create();
+        settings_ = std::make_unique<TForm_Settings>();
+        settings_->Create(form_->Handle());
+        form_->Show();
+        test::PumpFor(50);
+        ASSERT_EQ(AppName, "css");
+        ServerBuildVersion = "8";
+        messagesBefore_ = start_->state.messages.size();
+    }
+    std::vector<std::string> Messages() const {
+        return {start_->state.messages.begin() + static_cast<ptrdiff_t>(messagesBefore_), start_->state.messages.end()};
+    }
+    void ExpectIdle() {
+        TForm1& f = *form_;
+        EXPECT_EQ(StopFlag, 1);
+        EXPECT_TRUE(f.Image_Button_Check.Shown());
+        EXPECT_TRUE(f.Image_Button_Check.Enabled());
+        EXPECT_FALSE(f.Image_Button_Stop.Shown());
+        EXPECT_TRUE(f.Image_Button_Play.Enabled());
+        EXPECT_EQ(f.Image_Button_Play.Source(), f.Image_Button_Play_Static.Name());
+        EXPECT_EQ(f.Image_Button_Check.Source(),
+                  (UiLanguage == UiRussian ? f.Image_Button_Check_Static_RU : f.Image_Button_Check_Static_EN).Name());
+        EXPECT_TRUE(f.ComboBox_GameName.Enabled());
+        EXPECT_TRUE(f.ComboBox_GameVersion.Enabled());
+        EXPECT_EQ(f.Image3.Width(), 417);
+        EXPECT_EQ(f.Image9.Width(), 417);
+        EXPECT_EQ(f.Label4.Text(), "");
+        EXPECT_TRUE(settings_->Button_CleanGameFolder.Enabled());
+        EXPECT_EQ(CheckThread, nullptr);
+    }
+    void ExpectUnchangedOrRepaired(const std::map<std::string, std::string>& expected) {
+        for (const auto& [relative, bytes] : expected) {
+            ASSERT_TRUE(Exists(Game(relative))) << relative;
+            EXPECT_TRUE(ReadFile(Game(relative)) == bytes) << relative;
+        }
+    }
+
+    std::function<void(CheckRunPlatform&)> adjust;
+    std::map<std::string, std::string> files_;
+    std::unique_ptr<test::SimulatedStart> start_;
+    std::unique_ptr<TForm1> form_;
+    std::unique_ptr<TForm_Settings> settings_;
+
+    test::TempDir build_;
+
+private:
+    std::string serverBase_, serverRoot_;
+    SilentView news_;
+    size_t messagesBefore_ = 0;
+    int32_t savedStop_ = 1;
+};
+
+TEST_F(CheckRunWindowTest, RepairsTheFolderShowsThePartsTextsAndRecordsTheVersion) {
+    Start();
+    PutGame("cstrike\\maps\\de_dust2.bsp", "short");
+    std::string sameSize = files_["cstrike\\cfg\\autoexec.cfg"];
+    sameSize[0] = 'B';
+    PutGame("cstrike\\cfg\\autoexec.cfg", sameSize);
+    PutGame("cstrike\\cfg\\empty.cfg", "not empty");
+    PutGame("cstrike\\cfg\\mine.cfg", "the player's own");
+    PutGame("hl2.exe", files_["hl2.exe"]);
+    test::SetReadOnly(Game("hl2.exe"), true);
+    PutGame("bin\\client.dll", files_["bin\\client.dll"]);
+
+    // What the window shows while the run works.
+    struct Seen {
+        bool checkShown, stopShown, playEnabled, listsEnabled, cleanEnabled;
+        int32_t stopFlag;
+    };
+    std::vector<Seen> during;
+    std::vector<std::string> fetched;
+    adjust = [&](CheckRunPlatform& platform) {
+        auto download = platform.downloadGameFile;
+        platform.downloadGameFile = [&, download](const std::string& url, const std::string& path, int32_t size,
+                                                  int32_t& stop) {
+            TForm1& f = *form_;
+            during.push_back({f.Image_Button_Check.Shown(), f.Image_Button_Stop.Shown(), f.Image_Button_Play.Enabled(),
+                              f.ComboBox_GameName.Enabled() || f.ComboBox_GameVersion.Enabled(),
+                              settings_->Button_CleanGameFolder.Enabled(), StopFlag});
+            fetched.push_back(url);
+            return download(url, path, size, stop);
+        };
+    };
+    form_->Events.Image_Button_CheckClick();
+
+    ExpectUnchangedOrRepaired(files_);
+    EXPECT_EQ(ReadFile(Game("cstrike\\cfg\\mine.cfg")), "the player's own");
+    EXPECT_EQ(::GetFileAttributesW(Wide(Game("hl2.exe")).c_str()) & FILE_ATTRIBUTE_READONLY, 0u)
+        << "a good file is only made writable";
+    ASSERT_EQ(fetched.size(), 3u) << "missing, wrong size, wrong checksum";
+    for (const Seen& s : during) {
+        EXPECT_FALSE(s.checkShown);
+        EXPECT_TRUE(s.stopShown);
+        EXPECT_FALSE(s.playEnabled);
+        EXPECT_FALSE(s.listsEnabled);
+        EXPECT_FALSE(s.cleanEnabled);
+        EXPECT_EQ(s.stopFlag, 0);
+    }
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Проверка файлов прошла успешно"});
+    EXPECT_EQ(form_->lbl2.Text(), "Всего/Проверено/Загруженно файлов: 6 / 6 / 3");
+    EXPECT_EQ(ReadLauncherSetting("cssClientVersion", "BuildVersion", ""), "8");
+    EXPECT_EQ(LocalBuildVersion, "8");
+    ExpectIdle();
+    for (const char* left : {"css34.dim", "css34.dim.lzma", "hl2.exe.lzma", "cstrike\\maps\\de_dust2.bsp.lzma",
+                             "cstrike\\maps\\de_dust2.bsp.orvanta-unpack"})
+        EXPECT_FALSE(Exists(Game(left))) << left;
+    // The settings were saved by the stop procedure.
+    EXPECT_TRUE(Exists(Game("rev.ini")));
+}
+
+TEST_F(CheckRunWindowTest, StopDuringAChecksumKeepsTheGoodFileAndShowsNoSuccess) {
+    Start();
+    for (const auto& [relative, bytes] : files_) PutGame(relative, bytes);
+    UiLanguage = UiEnglish;
+    adjust = [&](CheckRunPlatform& platform) {
+        auto crc = platform.fileCrc32;
+        platform.fileCrc32 = [&, crc](const std::string& path, const int32_t& stop) {
+            // The player presses Stop while the large file is summed.
+            if (path.find("de_dust2") != std::string::npos) form_->Events.Image_Button_StopClick();
+            return crc(path, stop);
+        };
+    };
+    form_->Events.Image_Button_CheckClick();
+    ExpectUnchangedOrRepaired(files_);
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(ReadLauncherSetting("cssClientVersion", "BuildVersion", ""), "7");
+    EXPECT_FALSE(Exists(Game("cstrike\\maps\\de_dust2.bsp.lzma")));
+    EXPECT_EQ(form_->lbl2.Text().rfind("Total/Checked/Downloaded files: 6 / ", 0), 0u);
+    EXPECT_EQ(form_->lbl2.Text().substr(form_->lbl2.Text().size() - 4), " / 1") << "the stopped transfer counts";
+}
+
+TEST_F(CheckRunWindowTest, StopDuringADownloadLeavesTheOldFile) {
+    Start();
+    PutGame("hl2.exe", "an old hl2");
+    adjust = [&](CheckRunPlatform& platform) {
+        auto download = platform.downloadGameFile;
+        platform.downloadGameFile = [&, download](const std::string& url, const std::string& path, int32_t size,
+                                                  int32_t& stop) {
+            form_->Events.Image_Button_StopClick();
+            return download(url, path, size, stop);
+        };
+    };
+    form_->Events.Image_Button_CheckClick();
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_FALSE(Exists(Game("hl2.exe.lzma")));
+    ExpectIdle();
+    // Whichever file came first, nothing was replaced.
+    EXPECT_EQ(ReadFile(Game("hl2.exe")), "an old hl2");
+}
+
+class UnpackQuestionWindowTest : public CheckRunWindowTest {
+protected:
+    void Answer(MsgResult answer) {
+        previous_ = SetMessageHandler([this, answer](const MessageRequest& request) {
+            seen.push_back(request);
+            return request.flags & mb::AbortRetryIgnore ? answer : MsgResult::Ok;
+        });
+    }
+    void TearDown() override {
+        if (previous_) SetMessageHandler(previous_);
+        CheckRunWindowTest::TearDown();
+    }
+    std::vector<std::string> Texts() const {
+        std::vector<std::string> texts;
+        for (const MessageRequest& r : seen) texts.push_back(r.text);
+        return texts;
+    }
+    std::vector<MessageRequest> seen;
+    MessageHandler previous_;
+};
+
+TEST_F(UnpackQuestionWindowTest, AbortOnAnErrorPageStopsAndKeepsTheOldFile) {
+    WriteFile(ServerFile("\\hl2.exe"), "<html><body><h1>502 Bad Gateway</h1></body></html>");
+    Start();
+    for (const auto& [relative, bytes] : files_) PutGame(relative, bytes);
+    PutGame("hl2.exe", "the old copy");
+    Answer(MsgResult::Abort);
+    form_->Events.Image_Button_CheckClick();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].text, "Error while unpacking the file, what should I do ??");
+    EXPECT_EQ(seen[0].caption, "Think please :)");
+    EXPECT_EQ(seen[0].flags, mb::AbortRetryIgnore | mb::IconError);
+    EXPECT_EQ(seen[0].owner, static_cast<void*>(form_->Handle()));
+    EXPECT_EQ(ReadFile(Game("hl2.exe")), "the old copy");
+    EXPECT_FALSE(Exists(Game("hl2.exe.lzma")));
+    EXPECT_FALSE(Exists(Game("hl2.exe.orvanta-unpack")));
+    EXPECT_EQ(ReadLauncherSetting("cssClientVersion", "BuildVersion", ""), "7");
+    ExpectIdle();
+}
+
+TEST_F(UnpackQuestionWindowTest, RetryAndIgnoreSkipAndATruncatedStreamNeverReplacesTheFile) {
+    WriteFile(ServerFile("\\hl2.exe"), "<html><body><h1>502 Bad Gateway</h1></body></html>");
+    const std::string map = ReadFile(ServerFile("\\cstrike\\maps\\de_dust2.bsp"));
+    WriteFile(ServerFile("\\cstrike\\maps\\de_dust2.bsp"), map.substr(0, map.size() / 2));
+    Start();
+    for (const auto& [relative, bytes] : files_) PutGame(relative, bytes);
+    PutGame("hl2.exe", "the old copy");
+    PutGame("cstrike\\maps\\de_dust2.bsp", "the old map");
+    for (const MsgResult answer : {MsgResult::Retry, MsgResult::Ignore}) {
+        seen.clear();
+        Answer(answer);
+        UiLanguage = UiEnglish;
+        form_->Events.Image_Button_CheckClick();
+        const std::string question = "Error while unpacking the file, what should I do ??";
+        if (answer == MsgResult::Retry)
+            EXPECT_EQ(Texts(), (std::vector<std::string>{question, "Retry Error! Skipped.", question,
+                                                         "Retry Error! Skipped.", "File checker was successful"}));
+        else
+            EXPECT_EQ(Texts(), (std::vector<std::string>{question, question, "File checker was successful"}));
+        EXPECT_EQ(ReadFile(Game("hl2.exe")), "the old copy");
+        EXPECT_EQ(ReadFile(Game("cstrike\\maps\\de_dust2.bsp")), "the old map");
+        EXPECT_EQ(form_->lbl2.Text(), "Total/Checked/Downloaded files: 6 / 4 / 2") << "skipped files are not counted";
+        ExpectIdle();
+        SetMessageHandler(previous_);
+    }
+    previous_ = nullptr;
+}
+
+TEST_F(CheckRunWindowTest, AnUnreachableChecklistIsReportedAndTheLauncherCloses) {
+    Start();
+    adjust = [](CheckRunPlatform& platform) { platform.serverBase = Env("ORVANTA_CLOSED_URL"); };
+    form_->Events.Image_Button_CheckClick();
+    const std::vector<std::string> messages = Messages();
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ(messages[0].rfind("Ошибка загрузки http://", 0), 0u) << messages[0];
+    EXPECT_NE(messages[0].find("/cstrike/builds/v34/css34.dim.lzma видимо сервер недоступен"), std::string::npos);
+    EXPECT_EQ(messages[1].rfind("Ошибка распаковки ", 0), 0u) << messages[1];
+    ExpectIdle();
+    EXPECT_TRUE(form_->HandleAllocated()) << "the window closes only once the run is over";
+    test::PumpFor(100);
+    EXPECT_FALSE(form_->HandleAllocated() && ::IsWindow(form_->Handle()));
+}
+
+TEST_F(CheckRunWindowTest, AHostileChecklistWritesNothingOutsideTheGameFolder) {
+    const std::string inner = files_["cstrike\\cfg\\autoexec.cfg"];
+    const std::string crc = Crc32Text(Crc32Of(inner));
+    std::string dim;
+    for (const char* path : {"\\..\\escaped.txt", "\\cstrike\\..\\..\\escaped2.txt", "C:\\escaped3.txt",
+                             "\\\\127.0.0.1\\share\\x.txt", "\\hl2.exe:stream", "Z:\\tmp\\escaped4.txt"})
+        dim += std::to_string(inner.size()) + "\r\n" + path + "\r\n" + crc + "\r\n";
+    dim += "0\r\n\\..\\escaped-empty.txt\r\n0\r\n0\r\n\\..\\escaped-folder\\.\r\n0\r\n";
+    dim += "0\r\n\\cstrike\\.\r\n0\r\n0\r\n\\cstrike\\cfg\\.\r\n0\r\n";
+    dim += std::to_string(inner.size()) + "\r\n\\cstrike\\cfg\\autoexec.cfg\r\n" + crc;
+    const std::string plain = build_.File("hostile.dim");
+    WriteFile(plain, dim);
+    ASSERT_TRUE(TLZMAAlone().Main(plain, ServerRootFile(ChecklistPath("css34")), "e"));
+    // The files the entries name lie on the server, so that following one would write something.
+    WriteFile(ServerFile("\\..\\escaped.txt"), ReadFile(ServerFile("\\cstrike\\cfg\\autoexec.cfg")));
+    Start();
+    const fs::path game = test::FsPath(start_->Folder());
+    const fs::path parent = game.parent_path();
+    const std::vector<std::string> before = Listing(parent, game);
+
+    form_->Events.Image_Button_CheckClick();
+
+    EXPECT_EQ(Listing(parent, game), before) << "nothing outside the game folder was created or changed";
+    EXPECT_EQ(ReadFile(Game("cstrike\\cfg\\autoexec.cfg")), inner) << "the safe entries are repaired";
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_NE(Messages()[0].find("\\..\\escaped.txt\n\\cstrike\\..\\..\\escaped2.txt\nC:\\escaped3.txt"),
+              std::string::npos)
+        << Messages()[0];
+    EXPECT_EQ(ReadLauncherSetting("cssClientVersion", "BuildVersion", ""), "7") << "that folder is not version 8";
+    ExpectIdle();
+}
+
+}  // namespace
+}  // namespace orv
