@@ -294,6 +294,21 @@ TEST_F(CheckRunWindowTest, StopDuringADownloadLeavesTheOldFile) {
     EXPECT_EQ(ReadFile(Game("hl2.exe")), "an old hl2");
 }
 
+TEST_F(CheckRunWindowTest, ASaveThatFailsAtTheEndIsReportedAndTheWindowStillGoesIdle) {
+    Start();
+    for (const auto& [relative, bytes] : files_) PutGame(relative, bytes);
+    PutGame("rev.ini", "[Emulator]\r\n");
+    test::SetReadOnly(Game("rev.ini"), true);
+    form_->Events.Image_Button_CheckClick();
+    test::SetReadOnly(Game("rev.ini"), false);
+    const std::vector<std::string> messages = Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], "Проверка файлов прошла успешно");
+    EXPECT_NE(messages[1], "") << "the refused write, in the error box";
+    EXPECT_EQ(ReadFile(Game("rev.ini")), "[Emulator]\r\n");
+    ExpectIdle();
+}
+
 class UnpackQuestionWindowTest : public CheckRunWindowTest {
 protected:
     void Answer(MsgResult answer) {
