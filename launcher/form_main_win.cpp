@@ -346,9 +346,27 @@ void TForm1::RestrictToOffline() {
     }
 }
 
-void TForm1::RunGameVersionCheck() {
-    // The comparison with the server's game version and its question come with the check-and-repair
-    // run that answers it.
+void TForm1::RunGameVersionCheck() { orv::RunGameVersionCheck(VersionWindow()); }
+
+VersionCheckWindow TForm1::VersionWindow() {
+    VersionCheckWindow window;
+    window.selectFirstBuild = [this] {
+        if (ComboBox_GameVersion.Count() > 0) ComboBox_GameVersion.SetItemIndex(0);
+    };
+    window.postVersionMessage = [this] { ::PostMessageW(Handle(), GameVersionMessage, 0, 0); };
+    window.startUpdate = [this] {
+        if (Events.Image_Button_CheckClick) Events.Image_Button_CheckClick();
+    };
+    window.owner = Handle();
+    return window;
+}
+
+LRESULT TForm1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == GameVersionMessage) {
+        HandleGameVersionMessage(VersionWindow());
+        return 0;
+    }
+    return Window::HandleMessage(msg, wParam, lParam);
 }
 
 void TForm1::ComboBox_GameNameClick() {

@@ -17,6 +17,7 @@
 #include "launcher/picture_control_win.h"
 #include "launcher/play.h"
 #include "launcher/startup_sequence.h"
+#include "launcher/version_check.h"
 #include "launcher/web_panel_win.h"
 #include "launcher/window_win.h"
 
@@ -140,6 +141,7 @@ protected:
     void OnDestroy() override;
     void OnPaint(HDC dc, const RECT& client) override;
     bool OnCommand(int id, int code, HWND control) override;
+    LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
 private:
     // CatalogueView: what chtenie asks of the window.
@@ -148,6 +150,8 @@ private:
     void ShowBuilds(const std::vector<std::string>& names, int selected) override;
     void RestrictToOffline() override;
     void RunGameVersionCheck() override;
+    // What the game version check needs of the window.
+    VersionCheckWindow VersionWindow();
 
     void WireHandlers();
     void CreateControls();

@@ -18,6 +18,7 @@
 #include "launcher/integrity/lzma_alone.h"
 #include "launcher/platform/handles_win.h"
 #include "launcher/system_codepage_win.h"
+#include "launcher/version_check.h"
 #include "launcher/web_view.h"
 
 namespace orv {
@@ -246,6 +247,81 @@ TEST_F(MainWindowStartTest, AForcedUpdateStartLeavesTheLoaderLineAndAConnectLink
     EXPECT_EQ(start.loaders, std::vector<std::string>{start.Folder() + "\\revLoader.exe"});
     EXPECT_NE(IniDocument(test::ReadFile(start.File("rev.ini"))).Get("Loader", "ProcName", "").find("+connect 5.6.7.8:27016"),
               std::string::npos);
+}
+
+// A catalogue whose game the server holds at version 34 / 7545 (written with blanks, read trimmed).
+std::string VersionedCatalogue(const std::string& serverBase) {
+    return std::string("[osn]\r\nver=") + LauncherVersion +
+           "\r\nkolnaz=1\r\n[naz1]\r\nnaz=Game\r\nkolver=2\r\nver1=A\r\nver2=B\r\nappname=css\r\n"
+           "[cssserverversion]\r\nbaseversion= " + serverBase + " \r\nbuilserverdversion=7545\r\n";
+}
+
+class GameVersionAtStartTest : public MainWindowStartTest {
+protected:
+    // The settings file as a check run leaves it: the installed version, the second build picked.
+    void Installed(const test::SimulatedStart& start, const std::string& base) {
+        test::WriteFile(start.File(SettingsFileName),
+                        "[LauncherSettings]\r\nGameNamePosition=1\r\nGameVersionPosition=2\r\n"
+                        "GlobalShowNewVersionNotification=" + std::string(notify_ ? "1" : "0") +
+                            "\r\n[cssClientVersion]\r\nBaseVersion=" + base + "\r\nBuildVersion=7545\r\n");
+    }
+    // Shows the window, lets the event loop deliver what the start posted, and records the
+    // check action's starts.
+    void StartAndPump(test::SimulatedStart& start) {
+        Start(start, /*show=*/false);
+        Form().Events.Image_Button_CheckClick = [this] { ++updates_; };
+        Form().Show();
+        test::PumpFor(200);
+    }
+    bool notify_ = true;
+    int updates_ = 0;
+};
+
+TEST_F(GameVersionAtStartTest, ADifferentVersionIsAskedAboutOnceTheWindowIsOnScreen) {
+    test::SimulatedStart start(test::SimulatedStart::Options::Serving(VersionedCatalogue("34")));
+    Installed(start, "1.0");
+    StartAndPump(start);
+    ASSERT_EQ(start.state.requests.size(), 1u) << ::testing::PrintToString(Messages(start));
+    EXPECT_EQ(start.state.requests[0].text, "Вышла новая версия игры = 34 up7545 Выполнить обновление?");
+    EXPECT_EQ(start.state.requests[0].owner, Form().Handle());
+    // The guard answers OK, neither Yes nor No: nothing is updated and no hint follows.
+    EXPECT_EQ(updates_, 0);
+    // The first build is selected for the update; the remembered position stays.
+    EXPECT_EQ(Form().ComboBox_GameVersion.ItemIndex(), 0);
+    EXPECT_EQ(LauncherConfig.GameVersionPosition, 2);
+    EXPECT_FALSE(VersionPromptPending);
+
+    // Once shown, a pick asks at once.
+    Form().ComboBox_GameVersion.SetItemIndex(1);
+    Form().Events.ComboBox_GameVersionClick();
+    EXPECT_EQ(start.state.requests.size(), 2u);
+}
+
+TEST_F(GameVersionAtStartTest, TrimmedEqualVersionsOrASwitchedOffNotificationAskNothing) {
+    {
+        test::SimulatedStart start(test::SimulatedStart::Options::Serving(VersionedCatalogue("34")));
+        Installed(start, "34");
+        StartAndPump(start);
+        EXPECT_TRUE(Messages(start).empty()) << Messages(start)[0];
+        EXPECT_EQ(Form().ComboBox_GameVersion.ItemIndex(), 1);
+        form_.reset();
+    }
+    notify_ = false;
+    test::SimulatedStart start(test::SimulatedStart::Options::Serving(VersionedCatalogue("1.00")));
+    Installed(start, "1.0");
+    StartAndPump(start);
+    EXPECT_TRUE(Messages(start).empty()) << Messages(start)[0];
+    EXPECT_EQ(Form().ComboBox_GameVersion.ItemIndex(), 1);
+}
+
+TEST_F(GameVersionAtStartTest, AForcedUpdateStartRunsTheCheckWithoutAQuestion) {
+    test::SimulatedStart start(
+        test::SimulatedStart::Options::Serving(VersionedCatalogue("35"), {"Orvanta.exe", "x", "forceupdate"}));
+    Installed(start, "34");
+    StartAndPump(start);
+    EXPECT_TRUE(Messages(start).empty()) << Messages(start)[0];
+    EXPECT_EQ(updates_, 1);
+    EXPECT_FALSE(ForceUpdateRequested);
 }
 
 }  // namespace
