@@ -30,6 +30,9 @@ bool g_runActive = false;
 // install exists there is none to stop or wait for.
 void StopServerToolInstall() {}
 
+// The player closed the window during a run: it closes once the run has come back.
+bool g_closeAfterRun = false;
+
 void SetCleanButtonEnabled(bool enabled) {
     if (Form_Settings && Form_Settings->HandleAllocated()) Form_Settings->Button_CleanGameFolder.SetEnabled(enabled);
 }
@@ -120,6 +123,15 @@ void TForm1::stops() {
     Image_Button_Check.SetEnabled(true);
 }
 
+bool CheckRunActive() { return g_runActive; }
+
+void TForm1::CloseDuringCheckRun() {
+    // Destroying the window now would pull it from under the run on the stack: the close stops
+    // the run as the Stop button does and comes back when the run has returned.
+    g_closeAfterRun = true;
+    if (Image_Button_Stop.Enabled()) stops();
+}
+
 void TForm1::CheckAllFiles(const std::string& adrskach) {
     g_runActive = true;
     MainWindowCheckView view(*this);
@@ -146,7 +158,8 @@ void TForm1::CheckAllFiles(const std::string& adrskach) {
     g_runActive = false;
     Image_Button_Check.Assign(UiLanguage == UiRussian ? Image_Button_Check_Static_RU : Image_Button_Check_Static_EN);
     PumpEvents();
-    if (view.closeRequested && HandleAllocated()) ::PostMessageW(Handle(), WM_CLOSE, 0, 0);
+    if ((view.closeRequested || g_closeAfterRun) && HandleAllocated()) ::PostMessageW(Handle(), WM_CLOSE, 0, 0);
+    g_closeAfterRun = false;
 }
 
 }  // namespace orv

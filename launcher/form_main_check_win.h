@@ -13,4 +13,7 @@ namespace orv {
 using CheckRunPlatformSetup = std::function<void(CheckRunPlatform&)>;
 void SetCheckRunPlatformSetup(CheckRunPlatformSetup setup);
 
+// Whether a check run is in progress (it pumps events, so window handlers run inside it).
+bool CheckRunActive();
+
 }  // namespace orv

@@ -9,6 +9,7 @@
 #include "launcher/base/texts.h"
 #include "launcher/config/launcher_settings.h"
 #include "launcher/dc_scope_win.h"
+#include "launcher/form_main_check_win.h"
 #include "launcher/launch_win.h"
 #include "launcher/language_menu.h"
 #include "launcher/news_page.h"
@@ -279,6 +280,12 @@ void TForm1::menu(const std::string& name) {
     // second entry checked.
     for (int i = 0; i < LanguageEntryCount; ++i) mainMenu_.SetChecked(i, i == selection.entry);
     perevod();
+}
+
+CloseAction TForm1::OnClose() {
+    if (!CheckRunActive()) return CloseAction::Destroy;
+    CloseDuringCheckRun();
+    return CloseAction::None;
 }
 
 void TForm1::OnShow() {

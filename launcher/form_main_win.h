@@ -123,6 +123,8 @@ public:
     void Image_Button_CheckClick();
     void CheckAllFiles(const std::string& adrskach);
     void stops();
+    // The close box during a check run: the run is stopped and the window closes after it.
+    void CloseDuringCheckRun();
     // What the last creation sequence did (the step that failed, a connect-link start).
     const StartupResult& Startup() const noexcept { return startup_; }
 
@@ -137,7 +139,7 @@ protected:
 
     void OnCreate() override;
     void OnShow() override;
-    CloseAction OnClose() override { return CloseAction::Destroy; }
+    CloseAction OnClose() override;
     void OnDestroy() override;
     void OnPaint(HDC dc, const RECT& client) override;
     bool OnCommand(int id, int code, HWND control) override;

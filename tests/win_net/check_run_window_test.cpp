@@ -294,6 +294,28 @@ TEST_F(CheckRunWindowTest, StopDuringADownloadLeavesTheOldFile) {
     EXPECT_EQ(ReadFile(Game("hl2.exe")), "an old hl2");
 }
 
+TEST_F(CheckRunWindowTest, TheCloseBoxDuringARunStopsItAndClosesTheWindowAfterIt) {
+    Start();
+    PutGame("hl2.exe", "an old hl2");
+    bool stayedDuringRun = false;
+    adjust = [&](CheckRunPlatform& platform) {
+        auto download = platform.downloadGameFile;
+        platform.downloadGameFile = [&, download](const std::string& url, const std::string& path, int32_t size,
+                                                  int32_t& stop) {
+            ::SendMessageW(form_->Handle(), WM_CLOSE, 0, 0);
+            stayedDuringRun = form_->HandleAllocated() && ::IsWindow(form_->Handle());
+            return download(url, path, size, stop);
+        };
+    };
+    form_->Events.Image_Button_CheckClick();
+    EXPECT_TRUE(stayedDuringRun) << "the window was destroyed under the run";
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(StopFlag, 1);
+    EXPECT_EQ(ReadFile(Game("hl2.exe")), "an old hl2");
+    test::PumpFor(100);
+    EXPECT_FALSE(form_->HandleAllocated() && ::IsWindow(form_->Handle())) << "the close was forgotten";
+}
+
 TEST_F(CheckRunWindowTest, ASaveThatFailsAtTheEndIsReportedAndTheWindowStillGoesIdle) {
     Start();
     for (const auto& [relative, bytes] : files_) PutGame(relative, bytes);
