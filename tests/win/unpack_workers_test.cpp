@@ -97,14 +97,18 @@ TEST(ThreadTest, FatalErrorIsEmptyWhileRunning) {
 
 TEST(ThreadTest, ExecuteSeesTerminateAndWaitForReturns) {
     std::atomic<bool> sawTerminate{false};
+    std::atomic<bool> entered{false};
     LambdaThread thread([&](LambdaThread& self) {
+        entered = true;
         const auto deadline = Clock::now() + 10s;
         while (!self.Terminated() && Clock::now() < deadline) ::Sleep(1);
         sawTerminate = self.Terminated();
     });
     EXPECT_FALSE(thread.Terminated());
     thread.Start();
-    ::Sleep(20);
+    // On a loaded machine the thread may take a while to be scheduled: wait until it runs.
+    for (const auto deadline = Clock::now() + 10s; !entered && Clock::now() < deadline;) ::Sleep(1);
+    ASSERT_TRUE(entered);
     EXPECT_FALSE(thread.Finished());
     thread.Terminate();
     thread.WaitFor();
@@ -115,12 +119,15 @@ TEST(ThreadTest, ExecuteSeesTerminateAndWaitForReturns) {
 
 TEST(ThreadTest, DestroyingRunningThreadWaitsForExecute) {
     std::atomic<bool> executeDone{false};
+    std::atomic<bool> entered{false};
     auto thread = std::make_unique<LambdaThread>([&](LambdaThread&) {
+        entered = true;
         ::Sleep(150);
         executeDone = true;
     });
     thread->Start();
-    ::Sleep(10);
+    for (const auto deadline = Clock::now() + 10s; !entered && Clock::now() < deadline;) ::Sleep(1);
+    ASSERT_TRUE(entered);
     thread.reset();
     EXPECT_TRUE(executeDone);
 }
