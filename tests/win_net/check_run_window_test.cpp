@@ -196,7 +196,7 @@ private:
     int32_t savedStop_ = 1;
 };
 
-TEST_F(CheckRunWindowTest, RepairsTheFolderShowsThePartsTextsAndRecordsTheVersion) {
+TEST_F(CheckRunWindowTest, RepairsTheFolderShowsItsProgressTextsAndRecordsTheVersion) {
     Start();
     PutGame("cstrike\\maps\\de_dust2.bsp", "short");
     std::string sameSize = files_["cstrike\\cfg\\autoexec.cfg"];
