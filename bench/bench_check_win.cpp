@@ -1,0 +1,156 @@
+// Time and memory of the launcher's check-and-repair run, measured from outside as a player would
+// see it: Orvanta.exe is started with "x forceupdate" in a game folder without a settings file, so
+// that it finds the server's game version new and runs the check at once, without a question.
+// The run ends with the success box; the driver answers it and closes the launcher.
+// scripts/bench-check runs it under Wine next to 7zz, rhash and a curl + xz loop.
+//
+//   orvanta-bench-check GAME_FOLDER [--timeout SECONDS]
+//
+// Prints, one per line (seconds from the process start, bytes):
+//   main window: <s> s
+//   success box: <s> s
+//   run: <s> s                       (from the main window to the box)
+//   counters: <the main window's counters line at the end, if it can be read>
+//   peak working set: <bytes> bytes
+// Exit status 0 when the success box came; 1 otherwise (what the launcher showed is on stderr).
+#include <windows.h>
+
+#include <psapi.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "game_profile.h"
+#include "launcher/base/app_state.h"
+#include "launcher/base/texts.h"
+#include "launcher/platform/handles_win.h"
+#include "win/ui_driver.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A host path ("/...") as Wine sees it: drive Z: is the host's root.
+std::string WindowsPath(std::string path) {
+    if (!path.empty() && path.front() == '/') {
+        std::replace(path.begin(), path.end(), '/', '\\');
+        path = "Z:" + path;
+    }
+    while (path.size() > 3 && path.back() == '\\') path.pop_back();
+    return path;
+}
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+bool Contains(const std::vector<std::string>& texts, const std::string& text) {
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+void ReportBox(HWND box) {
+    std::fprintf(stderr, "the launcher showed a box:\n");
+    for (const std::string& text : orv::test::ControlTexts(box))
+        if (!text.empty()) std::fprintf(stderr, "  %s\n", text.c_str());
+}
+
+// The high-water mark the system keeps for the process; 0 when it cannot be read.
+unsigned long long PeakWorkingSet(DWORD processId) {
+    const orv::ScopedHandle process(
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ, FALSE, processId));
+    if (!process) return 0;
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof(counters);
+    if (!::GetProcessMemoryInfo(process.Get(), &counters, sizeof(counters))) return 0;
+    return counters.PeakWorkingSetSize;
+}
+
+// The counters line the run leaves in the main window, or empty.
+std::string FinalCounters(HWND window) {
+    const std::string prefix = orv::TextIn(orv::TextId::CountersAtEnd, orv::UiRussian);
+    for (const std::string& text : orv::test::ControlTexts(window))
+        if (text.compare(0, prefix.size(), prefix) == 0) return text.substr(prefix.size());
+    return {};
+}
+
+int Run(int argc, char** argv) {
+    std::string folder;
+    int timeoutSeconds = 1800;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--timeout" && i + 1 < argc) {
+            timeoutSeconds = std::atoi(argv[++i]);
+        } else if (folder.empty()) {
+            folder = WindowsPath(arg);
+        } else {
+            std::fprintf(stderr, "unexpected argument: %s\n", arg.c_str());
+            return 2;
+        }
+    }
+    if (folder.empty() || timeoutSeconds < 1) {
+        std::fprintf(stderr, "usage: orvanta-bench-check GAME_FOLDER [--timeout SECONDS]\n");
+        return 2;
+    }
+    const auto timeout = std::chrono::seconds(timeoutSeconds);
+
+    // Without an installed version the server's one is always new: the forced start then runs the
+    // check with no question asked. A missing file is what a fresh folder has.
+    ::DeleteFileW(orv::Wide(folder + "\\" + orv::SettingsFileName).c_str());
+
+    const auto start = Clock::now();
+    orv::test::ChildProcess launcher(folder + "\\Orvanta.exe", "x forceupdate", folder);
+    const HWND window =
+        orv::test::WaitForWindow([&] { return orv::test::FindWindowOf(launcher.Id(), "TForm1"); }, timeout);
+    const double windowSeconds = SecondsSince(start);
+    if (!window) {
+        std::fprintf(stderr, "no main window within %d s\n", timeoutSeconds);
+        if (const HWND box = orv::test::FindDialogOf(launcher.Id())) ReportBox(box);
+        return 1;
+    }
+    const HWND box = orv::test::WaitForWindow([&] { return orv::test::FindDialogOf(launcher.Id()); }, timeout);
+    const double boxSeconds = SecondsSince(start);
+    if (!box) {
+        std::fprintf(stderr, "no box within %d s of the start\n", timeoutSeconds);
+        return 1;
+    }
+    if (!Contains(orv::test::ControlTexts(box), orv::TextIn(orv::TextId::CheckSucceeded, orv::UiRussian))) {
+        ReportBox(box);
+        return 1;
+    }
+    orv::test::PressButton(box, IDOK);
+    // The run puts the window back to idle after the box: the peak is read once that is done.
+    orv::test::WaitForWindow([&] { return ::IsWindow(box) ? nullptr : window; }, std::chrono::seconds(30));
+    ::Sleep(200);
+    const std::string counters = FinalCounters(window);
+    const unsigned long long peak = PeakWorkingSet(launcher.Id());
+
+    std::printf("main window: %.3f s\n", windowSeconds);
+    std::printf("success box: %.3f s\n", boxSeconds);
+    std::printf("run: %.3f s\n", boxSeconds - windowSeconds);
+    if (!counters.empty()) std::printf("counters: %s\n", counters.c_str());
+    std::printf("peak working set: %llu bytes\n", peak);
+    std::fflush(stdout);
+
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    if (!launcher.WaitForExit(std::chrono::seconds(30))) {
+        std::fprintf(stderr, "the launcher did not end when its window closed\n");
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "orvanta-bench-check: %s\n", e.what());
+        return 1;
+    }
+}
