@@ -142,11 +142,24 @@ bool ApplicationTerminated() noexcept { return g_terminated; }
 
 void ResetApplicationTermination() noexcept { g_terminated = false; }
 
+// About thirty repaints a second while work pumps.
+constexpr DWORD kPaintIntervalMs = 33;
+
 void ProcessMessages() {
     // Another thread has no GUI messages of ours; pumping there would only steal its own.
     if (g_guiThread && ::GetCurrentThreadId() != g_guiThread) return;
+    // Work that pumps between its steps (a check run does several times per file) would otherwise
+    // spend most of its time repainting what changes faster than anyone can read: input, sent and
+    // posted messages are handled at every pump, paints and timers at most every interval.
+    static DWORD lastFullPump = 0;
+    const DWORD now = ::GetTickCount();
+    UINT flags = PM_REMOVE;
+    if (now - lastFullPump >= kPaintIntervalMs)
+        lastFullPump = now;
+    else
+        flags |= PM_QS_INPUT | PM_QS_POSTMESSAGE | PM_QS_SENDMESSAGE;
     MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (::PeekMessageW(&msg, nullptr, 0, 0, flags)) {
         if (msg.message == WM_QUIT) {
             g_terminated = true;
             continue;

@@ -73,8 +73,14 @@ void Control::SetBounds(int left, int top, int width, int height) {
     const HWND hwnd = ControlHandle();
     if (!hwnd) return;
     const RECT before = Bounds();
+    const RECT wanted{left, top, left + std::max(width, 0), top + std::max(height, 0)};
+    // Progress images are set once per file, mostly to the width they have: moving a window
+    // costs a round of region updates even when nothing changes.
+    if (::EqualRect(&before, &wanted)) return;
+    // The area is repainted below, at the next paint; letting the move erase and copy at once
+    // would repaint every control it overlaps there and then.
     ::SetWindowPos(hwnd, nullptr, left, top, std::max(width, 0), std::max(height, 0),
-                   SWP_NOZORDER | SWP_NOACTIVATE);
+                   SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW | SWP_NOCOPYBITS);
     RepaintParentArea(UnionOf(before, Bounds()));
 }
 
@@ -210,6 +216,7 @@ int ProgressBar::Max() const {
 void ProgressBar::SetMax(int max) {
     if (const HWND hwnd = ControlHandle()) {
         const int low = static_cast<int>(::SendMessageW(hwnd, PBM_GETRANGE, TRUE, 0));
+        if (static_cast<int>(::SendMessageW(hwnd, PBM_GETRANGE, FALSE, 0)) == max) return;
         ::SendMessageW(hwnd, PBM_SETRANGE32, static_cast<WPARAM>(low), max);
     }
 }
@@ -284,13 +291,16 @@ void LabelControl::Create(const ControlInit& init) {
 
 SIZE LabelControl::Measure(const std::wstring& text) const {
     SIZE size{0, 0};
-    const WindowDc dc(Handle());
-    if (!dc.Get()) return size;
-    const SelectObjectScope font(dc.Get(), font_);
+    // One memory DC for every measurement: a window DC is a new device context each time, which
+    // is slow to make (status lines change once per checked file).
+    static const ScopedMemoryDc measuring(::CreateCompatibleDC(nullptr));
+    const HDC dc = measuring.Get();
+    if (!dc) return size;
+    const SelectObjectScope font(dc, font_);
     // An empty label keeps the height of a line, as a measured blank gives it.
     const std::wstring measured = text.empty() ? std::wstring(L" ") : text;
     RECT r{0, 0, 0, 0};
-    ::DrawTextW(dc.Get(), measured.c_str(), static_cast<int>(measured.size()), &r,
+    ::DrawTextW(dc, measured.c_str(), static_cast<int>(measured.size()), &r,
                 DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX | DT_LEFT | DT_TOP);
     size.cx = text.empty() ? 0 : r.right;
     size.cy = r.bottom;
@@ -299,8 +309,11 @@ SIZE LabelControl::Measure(const std::wstring& text) const {
 
 void LabelControl::SetText(const std::string& text) {
     if (!HandleAllocated()) return;
-    const RECT before = Bounds();
     const std::wstring wide = Wide(text);
+    // A status line set to what it shows needs no repaint; a sized label is measured even then
+    // (its creation sets the text it was created with).
+    if (!autoSize_ && WindowTextOf(Handle()) == wide) return;
+    const RECT before = Bounds();
     if (!::SetWindowTextW(Handle(), wide.c_str())) RaiseLastPlatformError();
     if (autoSize_) {
         const SIZE size = Measure(wide);

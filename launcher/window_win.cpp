@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <mutex>
+#include <unordered_map>
 
 #include "launcher/app_win.h"
 #include "launcher/base/errors.h"
@@ -11,9 +13,34 @@
 namespace orv {
 namespace {
 
-// Links a window handle to its object. A property rather than GWLP_USERDATA, so that a handle of
-// some other class (a control, a foreign window) is never mistaken for one of ours.
-constexpr wchar_t kObjectProperty[] = L"Orvanta.Window";
+// Links a window handle to its object: a table of our own rather than GWLP_USERDATA, so that a
+// handle of some other class (a control, a foreign window) is never mistaken for one of ours, and
+// rather than a window property, which Wine reads through its server for every message.
+class WindowTable {
+public:
+    void Link(HWND hwnd, Window* window) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        windows_[hwnd] = window;
+    }
+    void Unlink(HWND hwnd) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        windows_.erase(hwnd);
+    }
+    Window* Find(HWND hwnd) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const auto found = windows_.find(hwnd);
+        return found == windows_.end() ? nullptr : found->second;
+    }
+
+private:
+    std::mutex mutex_;
+    std::unordered_map<HWND, Window*> windows_;
+};
+
+WindowTable& Windows() {
+    static WindowTable table;
+    return table;
+}
 
 class ScreenDc {
 public:
@@ -95,17 +122,14 @@ void MoveCentredAt(HWND hwnd, int cx, int cy, const RECT& work) {
 Window::~Window() {
     if (handle_) {
         // The derived part is gone: detach first so that no message of the destruction reaches it.
-        ::RemovePropW(handle_.Get(), kObjectProperty);
+        Windows().Unlink(handle_.Get());
         handle_.Reset();
     }
 }
 
 Window* Window::FromHandle(HWND hwnd) noexcept {
     if (!hwnd) return nullptr;
-    DWORD process = 0;
-    ::GetWindowThreadProcessId(hwnd, &process);
-    if (process != ::GetCurrentProcessId()) return nullptr;
-    return static_cast<Window*>(::GetPropW(hwnd, kObjectProperty));
+    return Windows().Find(hwnd);
 }
 
 void Window::CreateHandle(HWND owner) {
@@ -369,7 +393,7 @@ LRESULT CALLBACK Window::Procedure(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lP
     if (msg == WM_NCCREATE) {
         self = static_cast<Window*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         if (self) {
-            ::SetPropW(hwnd, kObjectProperty, self);
+            Windows().Link(hwnd, self);
             self->handle_.Reset(hwnd);
         }
     } else {
@@ -387,7 +411,7 @@ LRESULT CALLBACK Window::Procedure(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lP
         result = msg == WM_NCCREATE ? TRUE : 0;
     }
     if (msg == WM_NCDESTROY) {
-        ::RemovePropW(hwnd, kObjectProperty);
+        Windows().Unlink(hwnd);
         self->handle_.Release();
     }
     return result;
