@@ -142,8 +142,8 @@ bool ApplicationTerminated() noexcept { return g_terminated; }
 
 void ResetApplicationTermination() noexcept { g_terminated = false; }
 
-// About thirty repaints a second while work pumps.
-constexpr DWORD kPaintIntervalMs = 33;
+// About twenty repaints a second while work pumps.
+constexpr DWORD kPaintIntervalMs = 50;
 
 void ProcessMessages() {
     // Another thread has no GUI messages of ours; pumping there would only steal its own.

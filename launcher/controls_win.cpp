@@ -285,8 +285,36 @@ void LabelControl::Create(const ControlInit& init) {
     font_ = init.font;
     colour_ = init.colour;
     autoSize_ = (init.options & ctl::AutoSize) != 0;
-    CreateGraphic(init);
-    if (autoSize_) SetText(init.text);
+    text_ = Wide(init.text);
+    ControlInit withoutText = init;
+    withoutText.text.clear();
+    CreateGraphic(withoutText);
+    if (autoSize_) Resize();
+}
+
+std::string LabelControl::Text() const { return Narrow(text_); }
+
+LRESULT LabelControl::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    // Readers from outside (a UI driver, accessibility tools) ask the window for its text.
+    switch (msg) {
+        case WM_GETTEXTLENGTH:
+            return static_cast<LRESULT>(text_.size());
+        case WM_GETTEXT: {
+            if (wParam == 0 || !lParam) return 0;
+            const size_t copied = std::min(text_.size(), static_cast<size_t>(wParam) - 1);
+            auto* out = reinterpret_cast<wchar_t*>(lParam);
+            std::copy_n(text_.data(), copied, out);
+            out[copied] = L'\0';
+            return static_cast<LRESULT>(copied);
+        }
+        default:
+            return GraphicControl::HandleMessage(msg, wParam, lParam);
+    }
+}
+
+void LabelControl::Resize() {
+    const SIZE size = Measure(text_);
+    ::SetWindowPos(Handle(), nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 SIZE LabelControl::Measure(const std::wstring& text) const {
@@ -308,17 +336,12 @@ SIZE LabelControl::Measure(const std::wstring& text) const {
 }
 
 void LabelControl::SetText(const std::string& text) {
+    std::wstring wide = Wide(text);
+    if (wide == text_) return;
+    text_ = std::move(wide);
     if (!HandleAllocated()) return;
-    const std::wstring wide = Wide(text);
-    // A status line set to what it shows needs no repaint; a sized label is measured even then
-    // (its creation sets the text it was created with).
-    if (!autoSize_ && WindowTextOf(Handle()) == wide) return;
     const RECT before = Bounds();
-    if (!::SetWindowTextW(Handle(), wide.c_str())) RaiseLastPlatformError();
-    if (autoSize_) {
-        const SIZE size = Measure(wide);
-        ::SetWindowPos(Handle(), nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
+    if (autoSize_) Resize();
     RECT area{};
     const RECT after = Bounds();
     ::UnionRect(&area, &before, &after);
@@ -326,7 +349,7 @@ void LabelControl::SetText(const std::string& text) {
 }
 
 void LabelControl::PaintContent(HDC dc, const RECT& client) const {
-    const std::wstring text = Wide(Text());
+    const std::wstring& text = text_;
     if (text.empty()) return;
     const SavedDcState state(dc);
     const SelectObjectScope font(dc, font_);

@@ -165,13 +165,22 @@ public:
     LabelControl();
     ~LabelControl() override;
     void Create(const ControlInit& init) override;
+    std::string Text() const override;
     void SetText(const std::string& text) override;
     COLORREF Colour() const noexcept { return colour_; }
     void PaintContent(HDC dc, const RECT& client) const override;
 
+protected:
+    LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
 private:
     SIZE Measure(const std::wstring& text) const;
+    // Sizes an auto-sized label to its text.
+    void Resize();
 
+    // The text lives here rather than in the window: a status line changes several times per
+    // checked file, and every window text is a round trip to the window server under Wine.
+    std::wstring text_;
     HFONT font_ = nullptr;
     COLORREF colour_ = 0;
     bool autoSize_ = false;

@@ -413,6 +413,8 @@ TEST_F(MainWindowTest, TranslationSetsTextsAndLanguagePicturesInBothLanguages) {
     EXPECT_EQ(Form().Label_Clantag.Text(), "ClanTag:");
     EXPECT_EQ(Form().Label_GameName.Text(), "Game");
     EXPECT_EQ(Form().Label_GameVersion.Text(), "Select a version");
+    // What a reader outside the program gets from the window itself.
+    EXPECT_EQ(test::TextOf(Form().Label_GameVersion.Handle()), "Select a version");
     EXPECT_NE(Form().Label_GameVersion.Width(), russianWidth);  // sized to the new text
     EXPECT_EQ(MenuText(bar, 0), "Language");
     EXPECT_EQ(MenuText(bar, 1), "About");
