@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -391,31 +392,24 @@ protected:
     void Break(MsgResult answer) {
         WriteFile(Native(ServerFile("\\hl2.exe")), "<html><body>502 Bad Gateway</body></html>");
         PutGame("hl2.exe", "the old copy");
-        previous_ = SetMessageHandler([this, answer](const MessageRequest& request) {
-            seen.push_back(request);
-            return request.flags & mb::AbortRetryIgnore ? answer : MsgResult::Ok;
-        });
+        answers_.emplace(answer);
     }
     void TearDown() override {
-        SetMessageHandler(previous_);
+        answers_.reset();
         CheckRunTest::TearDown();
     }
-    std::vector<std::string> Texts() const {
-        std::vector<std::string> texts;
-        for (const MessageRequest& r : seen) texts.push_back(r.text);
-        return texts;
-    }
-    std::vector<MessageRequest> seen;
-    MessageHandler previous_;
+    const std::vector<MessageRequest>& Seen() const { return answers_->seen; }
+    std::vector<std::string> Texts() const { return answers_->Texts(); }
+    std::optional<test::QuestionAnswers> answers_;
 };
 
 TEST_F(UnpackQuestionTest, AbortStopsTheRunAndKeepsTheOldFile) {
     Break(MsgResult::Abort);
     const CheckRunResult result = Run();
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0].text, "Error while unpacking the file, what should I do ??");
-    EXPECT_EQ(seen[0].caption, "Think please :)");
-    EXPECT_EQ(seen[0].flags, mb::AbortRetryIgnore | mb::IconError);
+    ASSERT_EQ(Seen().size(), 1u);
+    EXPECT_EQ(Seen()[0].text, "Error while unpacking the file, what should I do ??");
+    EXPECT_EQ(Seen()[0].caption, "Think please :)");
+    EXPECT_EQ(Seen()[0].flags, mb::AbortRetryIgnore | mb::IconError);
     EXPECT_FALSE(result.completed);
     EXPECT_EQ(ReadFile(Game("hl2.exe")), "the old copy");
     EXPECT_FALSE(Exists(Native(Game("hl2.exe.lzma"))));

@@ -26,4 +26,19 @@ ProcessStateGuard::~ProcessStateGuard() {
     NewsUrl = newsUrl_;
 }
 
+QuestionAnswers::QuestionAnswers(MsgResult answer) {
+    previous_ = SetMessageHandler([this, answer](const MessageRequest& request) {
+        seen.push_back(request);
+        return request.flags & mb::AbortRetryIgnore ? answer : MsgResult::Ok;
+    });
+}
+
+QuestionAnswers::~QuestionAnswers() { SetMessageHandler(previous_); }
+
+std::vector<std::string> QuestionAnswers::Texts() const {
+    std::vector<std::string> texts;
+    for (const MessageRequest& request : seen) texts.push_back(request.text);
+    return texts;
+}
+
 }  // namespace orv::test

@@ -31,4 +31,20 @@ private:
     MessageHandler previousHandler_;
 };
 
+// While it lives: answers the Abort / Retry / Ignore question with `answer` and every other box with
+// OK, and records them all.
+class QuestionAnswers {
+public:
+    explicit QuestionAnswers(MsgResult answer);
+    ~QuestionAnswers();
+    QuestionAnswers(const QuestionAnswers&) = delete;
+    QuestionAnswers& operator=(const QuestionAnswers&) = delete;
+
+    std::vector<MessageRequest> seen;
+    std::vector<std::string> Texts() const;
+
+private:
+    MessageHandler previous_;
+};
+
 }  // namespace orv::test

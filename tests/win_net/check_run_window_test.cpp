@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,6 +29,7 @@
 #include "launcher/platform/handles_win.h"
 #include "launcher/web_view.h"
 #include "launcher/windows/form_settings_win.h"
+#include "support/process_state.h"
 #include "support/test_files.h"
 #include "tools/publish.h"
 #include "win/gui_test_support.h"
@@ -333,23 +335,18 @@ TEST_F(CheckRunWindowTest, ASaveThatFailsAtTheEndIsReportedAndTheWindowStillGoes
 
 class UnpackQuestionWindowTest : public CheckRunWindowTest {
 protected:
+    // A new answer starts a new record.
     void Answer(MsgResult answer) {
-        previous_ = SetMessageHandler([this, answer](const MessageRequest& request) {
-            seen.push_back(request);
-            return request.flags & mb::AbortRetryIgnore ? answer : MsgResult::Ok;
-        });
+        answers_.reset();
+        answers_.emplace(answer);
     }
     void TearDown() override {
-        if (previous_) SetMessageHandler(previous_);
+        answers_.reset();
         CheckRunWindowTest::TearDown();
     }
-    std::vector<std::string> Texts() const {
-        std::vector<std::string> texts;
-        for (const MessageRequest& r : seen) texts.push_back(r.text);
-        return texts;
-    }
-    std::vector<MessageRequest> seen;
-    MessageHandler previous_;
+    const std::vector<MessageRequest>& Seen() const { return answers_->seen; }
+    std::vector<std::string> Texts() const { return answers_->Texts(); }
+    std::optional<test::QuestionAnswers> answers_;
 };
 
 TEST_F(UnpackQuestionWindowTest, AbortOnAnErrorPageStopsAndKeepsTheOldFile) {
@@ -359,11 +356,11 @@ TEST_F(UnpackQuestionWindowTest, AbortOnAnErrorPageStopsAndKeepsTheOldFile) {
     PutGame("hl2.exe", "the old copy");
     Answer(MsgResult::Abort);
     form_->Events.Image_Button_CheckClick();
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0].text, "Error while unpacking the file, what should I do ??");
-    EXPECT_EQ(seen[0].caption, "Think please :)");
-    EXPECT_EQ(seen[0].flags, mb::AbortRetryIgnore | mb::IconError);
-    EXPECT_EQ(seen[0].owner, static_cast<void*>(form_->Handle()));
+    ASSERT_EQ(Seen().size(), 1u);
+    EXPECT_EQ(Seen()[0].text, "Error while unpacking the file, what should I do ??");
+    EXPECT_EQ(Seen()[0].caption, "Think please :)");
+    EXPECT_EQ(Seen()[0].flags, mb::AbortRetryIgnore | mb::IconError);
+    EXPECT_EQ(Seen()[0].owner, static_cast<void*>(form_->Handle()));
     EXPECT_EQ(ReadFile(Game("hl2.exe")), "the old copy");
     EXPECT_FALSE(Exists(Game("hl2.exe.lzma")));
     EXPECT_FALSE(Exists(Game("hl2.exe.orvanta-unpack")));
@@ -373,14 +370,14 @@ TEST_F(UnpackQuestionWindowTest, AbortOnAnErrorPageStopsAndKeepsTheOldFile) {
 
 TEST_F(UnpackQuestionWindowTest, RetryAndIgnoreSkipAndATruncatedStreamNeverReplacesTheFile) {
     WriteFile(ServerFile("\\hl2.exe"), "<html><body><h1>502 Bad Gateway</h1></body></html>");
-    const std::string map = ReadFile(ServerFile("\\cstrike\\maps\\de_dust2.bsp"));
-    WriteFile(ServerFile("\\cstrike\\maps\\de_dust2.bsp"), map.substr(0, map.size() / 2));
+    std::string truncated = ReadFile(ServerFile("\\cstrike\\maps\\de_dust2.bsp"));
+    truncated.resize(truncated.size() / 2);
+    WriteFile(ServerFile("\\cstrike\\maps\\de_dust2.bsp"), truncated);
     Start();
     for (const auto& [relative, bytes] : files_) PutGame(relative, bytes);
     PutGame("hl2.exe", "the old copy");
     PutGame("cstrike\\maps\\de_dust2.bsp", "the old map");
     for (const MsgResult answer : {MsgResult::Retry, MsgResult::Ignore}) {
-        seen.clear();
         Answer(answer);
         UiLanguage = UiEnglish;
         form_->Events.Image_Button_CheckClick();
@@ -394,9 +391,7 @@ TEST_F(UnpackQuestionWindowTest, RetryAndIgnoreSkipAndATruncatedStreamNeverRepla
         EXPECT_EQ(ReadFile(Game("cstrike\\maps\\de_dust2.bsp")), "the old map");
         EXPECT_EQ(form_->lbl2.Text(), "Total/Checked/Downloaded files: 6 / 4 / 2") << "skipped files are not counted";
         ExpectIdle();
-        SetMessageHandler(previous_);
     }
-    previous_ = nullptr;
 }
 
 TEST_F(CheckRunWindowTest, AnUnreachableChecklistIsReportedAndTheLauncherCloses) {
