@@ -44,8 +44,8 @@ protected:
         SetVersions("0", "0", "0", "0");
     }
 
-    static void SetVersions(const char* localBase, const char* localBuild, const char* serverBase,
-                            const char* serverBuild) {
+    static void SetVersions(const std::string& localBase, const std::string& localBuild,
+                            const std::string& serverBase, const std::string& serverBuild) {
         LocalBaseVersion = localBase;
         LocalBuildVersion = localBuild;
         ServerBaseVersion = serverBase;
