@@ -21,24 +21,6 @@ using test::ChildProcess;
 
 constexpr auto kWindowTimeout = 10s;
 
-// ORVANTA_EXE as ctest passes it: a host path, which Wine sees on drive Z:.
-std::string LauncherUnderTest() {
-    const char* value = std::getenv("ORVANTA_EXE");
-    std::string path = value ? value : "";
-    if (path.empty()) {
-        // Run by hand from the build folder: tests/win_tests.exe beside ../Orvanta.exe.
-        wchar_t self[MAX_PATH] = {};
-        ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-        path = Narrow(self);
-        path = path.substr(0, path.find_last_of('\\'));
-        path = path.substr(0, path.find_last_of('\\')) + "\\Orvanta.exe";
-    } else if (path.front() == '/') {
-        std::replace(path.begin(), path.end(), '/', '\\');
-        path = "Z:" + path;
-    }
-    return path;
-}
-
 bool HasText(HWND dialog, const std::string& text) {
     const auto texts = test::ControlTexts(dialog);
     return std::find(texts.begin(), texts.end(), text) != texts.end();
@@ -50,7 +32,7 @@ protected:
     static void SetUpTestSuite() {
         folder_ = std::make_unique<test::TempDir>();
         exe_ = folder_->File("Orvanta.exe");
-        const std::string source = LauncherUnderTest();
+        const std::string source = test::LauncherUnderTest();
         if (!::CopyFileW(Wide(source).c_str(), Wide(exe_).c_str(), FALSE)) {
             setupError_ = "cannot copy " + source;
             return;

@@ -26,25 +26,6 @@
 namespace orv {
 namespace {
 
-// ORVANTA_EXE as ctest passes it (a host path, drive Z: under Wine), or ../Orvanta.exe beside
-// the tests' folder when run by hand.
-std::string LauncherExecutable() {
-    const char* value = std::getenv("ORVANTA_EXE");
-    std::string path = value ? value : "";
-    if (path.empty()) {
-        wchar_t self[MAX_PATH] = {};
-        ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-        path = Narrow(self);
-        path = path.substr(0, path.find_last_of('\\'));
-        return path.substr(0, path.find_last_of('\\')) + "\\Orvanta.exe";
-    }
-    if (path.front() == '/') {
-        std::replace(path.begin(), path.end(), '/', '\\');
-        path = "Z:" + path;
-    }
-    return path;
-}
-
 // Records what the news panel is asked to do; optionally fails every navigation.
 class RecordingWebView : public WebView {
 public:
@@ -117,7 +98,7 @@ UINT MenuType(HMENU menu, UINT position) {
 class MainWindowTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        artwork_ = ::LoadLibraryExW(Wide(LauncherExecutable()).c_str(), nullptr,
+        artwork_ = ::LoadLibraryExW(Wide(test::LauncherUnderTest()).c_str(), nullptr,
                                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
         ArtworkModule = artwork_;
     }
@@ -130,7 +111,7 @@ protected:
     void SetUp() override {
         test::EnsureApplication();
         ResetApplicationTermination();
-        ASSERT_NE(artwork_, nullptr) << "cannot read the artwork of " << LauncherExecutable();
+        ASSERT_NE(artwork_, nullptr) << "cannot read the artwork of " << test::LauncherUnderTest();
         UiLanguage = UiRussian;
         StopFlag = 1;
         CreationFinished = false;

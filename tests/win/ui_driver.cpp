@@ -1,6 +1,7 @@
 #include "ui_driver.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <thread>
 
 #include "launcher/base/errors.h"
@@ -8,6 +9,26 @@
 #include "launcher/window_win.h"
 
 namespace orv::test {
+
+std::string HostPathFromEnvironment(const char* name) {
+    const char* value = std::getenv(name);
+    std::string path = value ? value : "";
+    if (!path.empty() && path.front() == '/') {
+        std::replace(path.begin(), path.end(), '/', '\\');
+        path = "Z:" + path;
+    }
+    return path;
+}
+
+std::string LauncherUnderTest() {
+    const std::string path = HostPathFromEnvironment("ORVANTA_EXE");
+    if (!path.empty()) return path;
+    wchar_t self[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::string folder = Narrow(self);
+    folder = folder.substr(0, folder.find_last_of('\\'));
+    return folder.substr(0, folder.find_last_of('\\')) + "\\Orvanta.exe";
+}
 
 ChildProcess::ChildProcess(const std::string& exe, const std::string& arguments, const std::string& workDir) {
     std::wstring commandLine = L"\"" + Wide(exe) + L"\"";

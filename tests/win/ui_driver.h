@@ -15,6 +15,13 @@
 
 namespace orv::test {
 
+// A host path named by an environment variable, as Wine sees it (the host's root is drive Z:);
+// empty when the variable is not set.
+std::string HostPathFromEnvironment(const char* name);
+// The launcher under test: ORVANTA_EXE as ctest passes it, or ../Orvanta.exe beside the test
+// program's folder when it is run by hand.
+std::string LauncherUnderTest();
+
 // A started program. The destructor terminates it if it still runs, so that no test leaves a
 // process behind, whatever it asserted.
 class ChildProcess {

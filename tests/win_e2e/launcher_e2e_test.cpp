@@ -37,17 +37,6 @@ using test::ChildProcess;
 
 constexpr auto kTimeout = 20s;
 
-// A host path from the environment as Wine sees it (drive Z: is the host's root).
-std::string HostPathFromEnvironment(const char* name) {
-    const char* value = std::getenv(name);
-    std::string path = value ? value : "";
-    if (!path.empty() && path.front() == '/') {
-        std::replace(path.begin(), path.end(), '/', '\\');
-        path = "Z:" + path;
-    }
-    return path;
-}
-
 std::string CatalogueAddress() { return std::string(UpdateServerBase) + GameCode + "/inf.ini"; }
 
 // The control rectangles of the main window's layout that the driver needs.
@@ -79,8 +68,8 @@ bool Contains(const std::vector<std::string>& texts, const std::string& text) {
 class LauncherEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        exe_ = HostPathFromEnvironment("ORVANTA_EXE");
-        const std::string demo = HostPathFromEnvironment("ORVANTA_DEMO_GAME");
+        exe_ = test::HostPathFromEnvironment("ORVANTA_EXE");
+        const std::string demo = test::HostPathFromEnvironment("ORVANTA_DEMO_GAME");
         ASSERT_FALSE(exe_.empty()) << "ORVANTA_EXE is not set";
         ASSERT_FALSE(demo.empty()) << "ORVANTA_DEMO_GAME is not set";
         std::filesystem::copy(test::FsPath(demo), test::FsPath(game_.Path()),
@@ -109,7 +98,7 @@ protected:
 
     // Saves a screenshot of the window as a PNG artefact (the script converts the BMP).
     void Shot(HWND window, const std::string& name) {
-        const std::string folder = HostPathFromEnvironment("ORVANTA_ARTEFACTS");
+        const std::string folder = test::HostPathFromEnvironment("ORVANTA_ARTEFACTS");
         if (folder.empty()) return;
         EXPECT_TRUE(test::SaveWindowShot(window, folder + "\\" + name + ".bmp")) << name;
     }
@@ -220,7 +209,7 @@ TEST_F(LauncherEndToEnd, AConnectLinkRestartsTheGameConnectedAndEndsTheRunningLa
 }
 
 TEST_F(LauncherEndToEnd, TheUpdateQuestionRepairsADamagedFolderToThePublishedBuild) {
-    const std::string pristine = HostPathFromEnvironment("ORVANTA_DEMO_GAME");
+    const std::string pristine = test::HostPathFromEnvironment("ORVANTA_DEMO_GAME");
     // Damage: a missing map, a texture with one byte changed, a config folder gone, a read-only
     // file that is good, and an empty file that has grown.
     ::DeleteFileW(Wide(game_.File("cstrike\\maps\\de_demo.bsp")).c_str());
