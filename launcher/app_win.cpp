@@ -11,7 +11,7 @@
 #include "launcher/base/errors.h"
 #include "launcher/base/events.h"
 #include "launcher/platform/handles_win.h"
-#include "launcher/window_win.h"
+#include "launcher/ui/window_win.h"
 
 namespace orv {
 

@@ -7,7 +7,7 @@
 #include "launcher/base/app_state.h"
 #include "launcher/base/message_box.h"
 #include "launcher/base/texts.h"
-#include "launcher/form_main_win.h"
+#include "launcher/main_window/main_window_win.h"
 #include "launcher/platform/handles_win.h"
 #include "launcher/single_instance_win.h"
 #include "launcher/start_mode.h"

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "launcher/web_view.h"
+#include "launcher/ui/web_view.h"
 
 namespace orv {
 

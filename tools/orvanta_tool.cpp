@@ -15,7 +15,7 @@
 #include "launcher/platform/files.h"
 #include "tools/publish.h"
 #ifdef _WIN32
-#include "launcher/base/utf8.h"
+#include "launcher/platform/utf8.h"
 #endif
 
 namespace {

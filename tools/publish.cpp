@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "launcher/base/errors.h"
-#include "launcher/base/utf8.h"
+#include "launcher/platform/utf8.h"
 #include "launcher/integrity/checklist.h"
 #include "launcher/integrity/crc32.h"
 #include "launcher/integrity/keep_list.h"

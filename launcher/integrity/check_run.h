@@ -5,7 +5,7 @@
 //
 // The window and the platform come in as an interface and as functions, so the run's order, its
 // texts and its failure rules can be tested anywhere; check_run_platform_win.h supplies the Win32
-// services and the main window (form_main_check_win.cpp) the view.
+// services and the main window (main_window/check_win.cpp) the view.
 #pragma once
 
 #include <cstdint>

@@ -9,7 +9,7 @@
 #include "launcher/net/download_win.h"
 #include "launcher/net/progress.h"
 #include "launcher/platform/handles_win.h"
-#include "launcher/system_codepage_win.h"
+#include "launcher/platform/system_codepage_win.h"
 
 namespace orv {
 

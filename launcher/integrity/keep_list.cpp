@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "launcher/base/errors.h"
-#include "launcher/base/utf8.h"
+#include "launcher/platform/utf8.h"
 #include "launcher/integrity/checklist.h"
 
 namespace orv {

@@ -6,7 +6,7 @@
 
 #include "launcher/base/errors.h"
 #include "launcher/base/events.h"
-#include "launcher/base/utf8.h"
+#include "launcher/platform/utf8.h"
 #include "launcher/integrity/lzma_alone.h"
 #include "launcher/platform/files.h"
 

@@ -7,7 +7,7 @@ namespace orv {
 
 // A progress bar: an integer maximum and position, and a style that is either normal (the position
 // shows) or marquee (a running band for a transfer of unknown size).
-// Named apart from the ProgressBar control (controls_win.h): one class name in one namespace
+// Named apart from the ProgressBar control (ui/controls_win.h): one class name in one namespace
 // for two different classes would give both the same type information when linked together.
 class ProgressBarView {
 public:

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "launcher/base/unique_handle.h"
+#include "launcher/platform/unique_handle.h"
 
 namespace orv {
 

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "launcher/base/unique_handle.h"
-#include "launcher/base/utf8.h"
+#include "launcher/platform/unique_handle.h"
+#include "launcher/platform/utf8.h"
 
 namespace orv {
 

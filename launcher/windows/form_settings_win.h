@@ -2,8 +2,8 @@
 // it, hidden until the player opens it (modally) and kept for the next opening.
 #pragma once
 
-#include "launcher/controls_win.h"
-#include "launcher/window_win.h"
+#include "launcher/ui/controls_win.h"
+#include "launcher/ui/window_win.h"
 
 namespace orv {
 

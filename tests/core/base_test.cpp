@@ -4,7 +4,7 @@
 #include "launcher/base/app_state.h"
 #include "launcher/base/message_box.h"
 #include "launcher/base/texts.h"
-#include "launcher/base/utf8.h"
+#include "launcher/platform/utf8.h"
 
 namespace orv {
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "launcher/base/errors.h"
-#include "launcher/net/file_helpers.h"
+#include "launcher/platform/file_helpers.h"
 #include "support/test_files.h"
 
 namespace orv {

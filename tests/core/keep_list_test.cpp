@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "launcher/base/errors.h"
-#include "launcher/base/utf8.h"
+#include "launcher/platform/utf8.h"
 
 namespace orv {
 namespace {

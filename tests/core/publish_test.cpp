@@ -8,7 +8,7 @@
 #include <set>
 
 #include "launcher/base/errors.h"
-#include "launcher/base/utf8.h"
+#include "launcher/platform/utf8.h"
 #include "launcher/catalogue.h"
 #include "launcher/integrity/checklist.h"
 #include "launcher/integrity/crc32.h"

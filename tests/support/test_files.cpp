@@ -7,7 +7,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "launcher/base/utf8.h"
+#include "launcher/platform/utf8.h"
 
 namespace orv::test {
 namespace fs = std::filesystem;

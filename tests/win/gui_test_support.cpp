@@ -3,7 +3,7 @@
 #include "launcher/app_win.h"
 #include "launcher/base/app_state.h"
 #include "launcher/base/events.h"
-#include "launcher/form_main_win.h"
+#include "launcher/main_window/main_window_win.h"
 #include "launcher/startup_sequence_win.h"
 
 namespace orv::test {

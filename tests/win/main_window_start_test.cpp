@@ -14,12 +14,12 @@
 #include "launcher/base/texts.h"
 #include "launcher/config/ini_file.h"
 #include "launcher/config/launcher_settings.h"
-#include "launcher/form_main_win.h"
+#include "launcher/main_window/main_window_win.h"
 #include "launcher/integrity/lzma_alone.h"
 #include "launcher/platform/handles_win.h"
-#include "launcher/system_codepage_win.h"
+#include "launcher/platform/system_codepage_win.h"
 #include "launcher/version_check.h"
-#include "launcher/web_view.h"
+#include "launcher/ui/web_view.h"
 
 namespace orv {
 namespace {

@@ -17,7 +17,7 @@
 #include "launcher/app_win.h"
 #include "launcher/base/app_state.h"
 #include "launcher/config/launcher_settings.h"
-#include "launcher/form_main_win.h"
+#include "launcher/main_window/main_window_win.h"
 #include "launcher/language_menu.h"
 #include "launcher/news_page.h"
 #include "launcher/platform/handles_win.h"

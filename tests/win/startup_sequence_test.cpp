@@ -24,7 +24,7 @@
 #include "launcher/net/download_win.h"
 #include "launcher/net/server_paths.h"
 #include "launcher/platform/handles_win.h"
-#include "launcher/system_codepage_win.h"
+#include "launcher/platform/system_codepage_win.h"
 #include "launcher/url_scheme_win.h"
 #include "support/test_files.h"
 

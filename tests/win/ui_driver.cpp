@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "launcher/base/errors.h"
-#include "launcher/dc_scope_win.h"
-#include "launcher/window_win.h"
+#include "launcher/ui/dc_scope_win.h"
+#include "launcher/ui/window_win.h"
 
 namespace orv::test {
 

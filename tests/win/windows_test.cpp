@@ -11,7 +11,7 @@
 #include "launcher/app_win.h"
 #include "launcher/base/app_state.h"
 #include "launcher/base/errors.h"
-#include "launcher/form_main_win.h"
+#include "launcher/main_window/main_window_win.h"
 #include "launcher/platform/handles_win.h"
 #include "launcher/windows/form_settings_win.h"
 

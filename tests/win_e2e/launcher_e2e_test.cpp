@@ -23,7 +23,7 @@
 #include "launcher/base/texts.h"
 #include "launcher/config/ini_file.h"
 #include "launcher/language_menu.h"
-#include "launcher/form_main_menu_win.h"
+#include "launcher/main_window/menus_win.h"
 #include "launcher/platform/handles_win.h"
 #include "support/test_files.h"
 #include "win/fake_records.h"

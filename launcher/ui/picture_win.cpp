@@ -1,4 +1,4 @@
-#include "launcher/picture_win.h"
+#include "launcher/ui/picture_win.h"
 
 #include <wincodec.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 
 #include "launcher/base/errors.h"
-#include "launcher/dc_scope_win.h"
+#include "launcher/ui/dc_scope_win.h"
 
 namespace orv {
 namespace {

@@ -1,6 +1,6 @@
 #include <sys/stat.h>
 
-#include "launcher/net/file_helpers.h"
+#include "launcher/platform/file_helpers.h"
 #include "launcher/platform/files.h"
 
 namespace orv {

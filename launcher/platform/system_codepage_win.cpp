@@ -1,4 +1,4 @@
-#include "launcher/system_codepage_win.h"
+#include "launcher/platform/system_codepage_win.h"
 
 #include <windows.h>
 

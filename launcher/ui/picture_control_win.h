@@ -6,8 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "launcher/controls_win.h"
-#include "launcher/picture_win.h"
+#include "launcher/ui/controls_win.h"
+#include "launcher/ui/picture_win.h"
 
 namespace orv {
 

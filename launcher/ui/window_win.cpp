@@ -1,4 +1,4 @@
-#include "launcher/window_win.h"
+#include "launcher/ui/window_win.h"
 
 #include <algorithm>
 #include <cwchar>

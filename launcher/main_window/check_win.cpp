@@ -1,6 +1,6 @@
 // The Check and Stop buttons: the check action puts the window into its checking state and runs
 // the check-and-repair run; the stop procedure ends a run and puts the window back to idle.
-#include "launcher/form_main_check_win.h"
+#include "launcher/main_window/check_win.h"
 
 #include <exception>
 #include <utility>
@@ -10,7 +10,7 @@
 #include "launcher/base/events.h"
 #include "launcher/config/emulator_profile.h"
 #include "launcher/config/launcher_settings.h"
-#include "launcher/form_main_win.h"
+#include "launcher/main_window/main_window_win.h"
 #include "launcher/integrity/check_run_platform_win.h"
 #include "launcher/integrity/unpack_workers_win.h"
 #include "launcher/windows/form_settings_win.h"

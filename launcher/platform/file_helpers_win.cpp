@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include "launcher/base/errors.h"
-#include "launcher/net/file_helpers.h"
+#include "launcher/platform/file_helpers.h"
 #include "launcher/platform/files.h"
 #include "launcher/platform/handles_win.h"
 

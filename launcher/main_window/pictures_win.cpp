@@ -5,8 +5,8 @@
 
 #include "launcher/app_win.h"
 #include "launcher/base/app_state.h"
-#include "launcher/form_main_win.h"
-#include "launcher/picture_win.h"
+#include "launcher/main_window/main_window_win.h"
+#include "launcher/ui/picture_win.h"
 
 namespace orv {
 namespace {

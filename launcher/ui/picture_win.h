@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "launcher/base/com_ptr_win.h"
-#include "launcher/window_win.h"
+#include "launcher/platform/com_ptr_win.h"
+#include "launcher/ui/window_win.h"
 
 struct IWICImagingFactory;
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/window_win.h"
+#include "launcher/ui/window_win.h"
 
 namespace orv {
 

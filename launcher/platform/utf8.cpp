@@ -1,4 +1,4 @@
-#include "launcher/base/utf8.h"
+#include "launcher/platform/utf8.h"
 
 #include <cstdint>
 

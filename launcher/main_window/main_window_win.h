@@ -1,6 +1,6 @@
 // The main window TForm1: the launcher's only permanent window. Closing it ends the program.
 //
-// Its controls are public members named as the layout names them (form_main_layout_win.cpp), so
+// Its controls are public members named as the layout names them (main_window/layout_win.cpp), so
 // that the start-up, catalogue, check and Play code drives them as the window's own handlers
 // would; what the player does with them arrives through the handlers in `Events`.
 #pragma once
@@ -11,15 +11,15 @@
 #include <vector>
 
 #include "launcher/catalogue_reader.h"
-#include "launcher/controls_win.h"
-#include "launcher/form_main_layout_win.h"
-#include "launcher/form_main_menu_win.h"
-#include "launcher/picture_control_win.h"
+#include "launcher/ui/controls_win.h"
+#include "launcher/main_window/layout_win.h"
+#include "launcher/main_window/menus_win.h"
+#include "launcher/ui/picture_control_win.h"
 #include "launcher/play.h"
 #include "launcher/startup_sequence.h"
 #include "launcher/version_check.h"
-#include "launcher/web_panel_win.h"
-#include "launcher/window_win.h"
+#include "launcher/ui/web_panel_win.h"
+#include "launcher/ui/window_win.h"
 
 namespace orv {
 
@@ -118,7 +118,7 @@ public:
     void ComboBox_GameNameClick();
     void ComboBox_GameVersionClick();
     void Image_Button_PlayClick();
-    // form_main_check_win.cpp: the check action (checking state, then the run), the
+    // main_window/check_win.cpp: the check action (checking state, then the run), the
     // check-and-repair run for the selected game and build, and the stop procedure (idle state).
     void Image_Button_CheckClick();
     void CheckAllFiles(const std::string& adrskach);
@@ -162,7 +162,7 @@ private:
     // Paints the window's background and every graphic control below `above` inside `area`.
     void PaintBelow(HDC dc, const RECT& area, const GraphicControl& above) const;
 
-    // form_main_pictures_win.cpp
+    // main_window/pictures_win.cpp
     void LoadArtwork();
     void WirePictureButtons();
     void ShowLanguagePictures();

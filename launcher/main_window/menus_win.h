@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "launcher/base/unique_handle.h"
+#include "launcher/platform/unique_handle.h"
 
 namespace orv {
 

@@ -1,4 +1,4 @@
-#include "launcher/picture_control_win.h"
+#include "launcher/ui/picture_control_win.h"
 
 #include <windowsx.h>
 

@@ -1,4 +1,4 @@
-#include "launcher/form_main_menu_win.h"
+#include "launcher/main_window/menus_win.h"
 
 #include "launcher/base/app_state.h"
 #include "launcher/base/errors.h"

@@ -1,6 +1,6 @@
-#include "launcher/form_main_layout_win.h"
+#include "launcher/main_window/layout_win.h"
 
-#include "launcher/controls_win.h"
+#include "launcher/ui/controls_win.h"
 #include "launcher/resources/resource_ids.h"
 
 namespace orv {

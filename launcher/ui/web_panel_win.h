@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "launcher/controls_win.h"
-#include "launcher/web_view.h"
+#include "launcher/ui/controls_win.h"
+#include "launcher/ui/web_view.h"
 
 namespace orv {
 

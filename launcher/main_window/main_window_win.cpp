@@ -1,4 +1,4 @@
-#include "launcher/form_main_win.h"
+#include "launcher/main_window/main_window_win.h"
 
 #include <cwchar>
 
@@ -8,13 +8,13 @@
 #include "launcher/base/errors.h"
 #include "launcher/base/texts.h"
 #include "launcher/config/launcher_settings.h"
-#include "launcher/dc_scope_win.h"
-#include "launcher/form_main_check_win.h"
+#include "launcher/ui/dc_scope_win.h"
+#include "launcher/main_window/check_win.h"
 #include "launcher/launch_win.h"
 #include "launcher/language_menu.h"
 #include "launcher/news_page.h"
 #include "launcher/startup_sequence_win.h"
-#include "launcher/system_codepage_win.h"
+#include "launcher/platform/system_codepage_win.h"
 #include "launcher/windows/form_settings_win.h"
 
 namespace orv {

@@ -1,4 +1,4 @@
-#include "launcher/controls_win.h"
+#include "launcher/ui/controls_win.h"
 
 #include <commctrl.h>
 
@@ -6,7 +6,7 @@
 
 #include "launcher/app_win.h"
 #include "launcher/base/errors.h"
-#include "launcher/dc_scope_win.h"
+#include "launcher/ui/dc_scope_win.h"
 #include "launcher/platform/handles_win.h"
 
 namespace orv {

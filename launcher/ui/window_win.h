@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "launcher/base/unique_handle.h"
+#include "launcher/platform/unique_handle.h"
 
 namespace orv {
 

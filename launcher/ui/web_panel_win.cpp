@@ -1,6 +1,6 @@
-#include "launcher/web_panel_win.h"
+#include "launcher/ui/web_panel_win.h"
 
-#include "launcher/base/unique_handle.h"
+#include "launcher/platform/unique_handle.h"
 
 namespace orv {
 namespace {
