@@ -28,7 +28,8 @@
 #include "game_profile.h"
 #include "launcher/base/app_state.h"
 #include "launcher/base/texts.h"
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/scoped_win.h"
+#include "launcher/platform/wide_win.h"
 #include "win/ui_driver.h"
 
 namespace {

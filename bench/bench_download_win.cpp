@@ -17,7 +17,7 @@
 #include "launcher/base/events.h"
 #include "launcher/net/download_win.h"
 #include "launcher/net/progress.h"
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/wide_win.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "launcher/base/app_state.h"
 #include "launcher/base/errors.h"
 #include "launcher/base/events.h"
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/wide_win.h"
 #include "launcher/ui/window_win.h"
 
 namespace orv {

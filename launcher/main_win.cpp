@@ -8,7 +8,7 @@
 #include "launcher/base/message_box.h"
 #include "launcher/base/texts.h"
 #include "launcher/main_window/main_window_win.h"
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/wide_win.h"
 #include "launcher/single_instance_win.h"
 #include "launcher/start_mode.h"
 #include "launcher/windows/form_settings_win.h"

@@ -1,5 +1,7 @@
 #include "launcher/single_instance_win.h"
 
+#include "launcher/platform/wide_win.h"
+
 namespace orv {
 namespace {
 

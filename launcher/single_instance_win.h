@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/scoped_win.h"
 
 namespace orv {
 

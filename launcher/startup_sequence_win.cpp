@@ -9,8 +9,8 @@
 #include "launcher/launch_win.h"
 #include "launcher/net/download_win.h"
 #include "launcher/net/offline_switch_win.h"
-#include "launcher/platform/handles_win.h"
 #include "launcher/platform/system_codepage_win.h"
+#include "launcher/platform/wide_win.h"
 #include "launcher/url_scheme_win.h"
 
 namespace orv {

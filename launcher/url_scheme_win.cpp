@@ -5,8 +5,8 @@
 
 #include "game_profile.h"
 #include "launcher/base/errors.h"
-#include "launcher/platform/handles_win.h"
 #include "launcher/platform/registry_win.h"
+#include "launcher/platform/wide_win.h"
 
 namespace orv {
 namespace {

@@ -28,8 +28,9 @@ private:
 };
 
 // The platform's message for an error code (FormatMessage on Windows, strerror elsewhere),
-// without trailing line breaks.
-std::string PlatformErrorMessage(uint32_t code);
+// without trailing line breaks. On Windows `messageModule`, an HMODULE, is asked before the system
+// when given: WinInet keeps the texts of its own codes in wininet.dll. Elsewhere it is unused.
+std::string PlatformErrorMessage(uint32_t code, void* messageModule = nullptr);
 
 // The last platform error of the calling thread (GetLastError / errno) as an EOSError.
 [[noreturn]] void RaiseLastPlatformError();

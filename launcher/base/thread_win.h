@@ -9,7 +9,7 @@
 #include <exception>
 #include <string>
 
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/scoped_win.h"
 
 namespace orv {
 

@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include "launcher/config/launcher_settings.h"
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/wide_win.h"
 
 namespace orv {
 

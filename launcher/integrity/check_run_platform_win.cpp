@@ -8,8 +8,8 @@
 #include "launcher/integrity/unpack_workers_win.h"
 #include "launcher/net/download_win.h"
 #include "launcher/net/progress.h"
-#include "launcher/platform/handles_win.h"
 #include "launcher/platform/system_codepage_win.h"
+#include "launcher/platform/wide_win.h"
 
 namespace orv {
 

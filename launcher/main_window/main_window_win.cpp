@@ -8,12 +8,12 @@
 #include "launcher/base/errors.h"
 #include "launcher/base/texts.h"
 #include "launcher/config/launcher_settings.h"
-#include "launcher/ui/dc_scope_win.h"
 #include "launcher/main_window/check_win.h"
 #include "launcher/launch_win.h"
 #include "launcher/language_menu.h"
 #include "launcher/news_page.h"
 #include "launcher/startup_sequence_win.h"
+#include "launcher/platform/scoped_win.h"
 #include "launcher/platform/system_codepage_win.h"
 #include "launcher/windows/form_settings_win.h"
 

@@ -4,7 +4,7 @@
 #include "launcher/base/errors.h"
 #include "launcher/base/texts.h"
 #include "launcher/language_menu.h"
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/wide_win.h"
 
 namespace orv {
 namespace {

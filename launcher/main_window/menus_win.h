@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "launcher/platform/unique_handle.h"
+#include "launcher/platform/scoped_win.h"
 
 namespace orv {
 
@@ -16,13 +16,6 @@ inline constexpr int FirstLanguage = 1000;  // + the entry's index
 inline constexpr int About = 1100;
 inline constexpr int Exit = 1101;  // pm1's N1
 }  // namespace menu_ids
-
-struct MenuTraits {
-    using Type = HMENU;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::DestroyMenu(h); }
-};
-using ScopedMenu = UniqueHandle<MenuTraits>;
 
 class MainMenuBar {
 public:

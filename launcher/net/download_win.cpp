@@ -13,17 +13,11 @@
 #include "launcher/base/events.h"
 #include "launcher/base/message_box.h"
 #include "launcher/base/texts.h"
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/scoped_win.h"
+#include "launcher/platform/wide_win.h"
 
 namespace orv {
 namespace {
-
-struct InternetHandleTraits {
-    using Type = HINTERNET;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::InternetCloseHandle(h); }
-};
-using InternetHandle = UniqueHandle<InternetHandleTraits>;
 
 // The update server's files must come fresh: neither taken from nor written to the cache, and
 // proxies asked not to answer from theirs either.
@@ -39,20 +33,8 @@ std::string GameAgent() { return std::string("Updater vtl ") + GameCode + " " + 
 
 // WinInet's own codes (12000 and up) have their texts in wininet.dll, not in the system table.
 std::string InternetErrorMessage(DWORD code) {
-    if (code >= INTERNET_ERROR_BASE && code <= INTERNET_ERROR_LAST) {
-        if (HMODULE module = ::GetModuleHandleW(L"wininet.dll")) {
-            wchar_t* buffer = nullptr;
-            const DWORD n = ::FormatMessageW(
-                FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, module,
-                code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-            std::wstring text = n ? std::wstring(buffer, n) : std::wstring();
-            if (buffer) ::LocalFree(buffer);
-            while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
-                text.pop_back();
-            if (!text.empty()) return Narrow(text);
-        }
-    }
-    return PlatformErrorMessage(code);
+    const bool own = code >= INTERNET_ERROR_BASE && code <= INTERNET_ERROR_LAST;
+    return PlatformErrorMessage(code, own ? ::GetModuleHandleW(L"wininet.dll") : nullptr);
 }
 
 [[noreturn]] void RaiseInternetError(DWORD code) { throw EOSError(code, InternetErrorMessage(code)); }

@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "launcher/net/process_name.h"
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/scoped_win.h"
+#include "launcher/platform/wide_win.h"
 
 namespace orv {
 namespace {

@@ -4,7 +4,7 @@
 #include <shellapi.h>
 
 #include "launcher/base/errors.h"
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/wide_win.h"
 
 namespace orv {
 namespace {

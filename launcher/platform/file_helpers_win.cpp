@@ -3,7 +3,7 @@
 #include "launcher/base/errors.h"
 #include "launcher/platform/file_helpers.h"
 #include "launcher/platform/files.h"
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/wide_win.h"
 
 namespace orv {
 

@@ -24,7 +24,7 @@ std::string NativePath(const std::string& path) {
 
 }  // namespace
 
-std::string PlatformErrorMessage(uint32_t code) { return std::strerror(static_cast<int>(code)); }
+std::string PlatformErrorMessage(uint32_t code, void*) { return std::strerror(static_cast<int>(code)); }
 
 void RaiseLastPlatformError() { RaiseErrno(errno); }
 

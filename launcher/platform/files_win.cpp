@@ -4,7 +4,8 @@
 
 #include "launcher/base/errors.h"
 #include "launcher/platform/files.h"
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/scoped_win.h"
+#include "launcher/platform/wide_win.h"
 
 namespace orv {
 namespace {
@@ -16,14 +17,19 @@ intptr_t V(HANDLE handle) { return reinterpret_cast<intptr_t>(handle); }
 
 }  // namespace
 
-std::string PlatformErrorMessage(uint32_t code) {
-    wchar_t* buffer = nullptr;
-    const DWORD n = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-        reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text = n ? std::wstring(buffer, n) : std::wstring();
-    if (buffer) ::LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) text.pop_back();
+std::string PlatformErrorMessage(uint32_t code, void* messageModule) {
+    // The text from one message table (`source` names which), without the trailing line break.
+    const auto textFrom = [code](DWORD source, HMODULE module) {
+        ScopedLocal<wchar_t*> buffer;
+        const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | source | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                         module, code, 0, reinterpret_cast<wchar_t*>(buffer.Put()), 0, nullptr);
+        std::wstring text = n ? std::wstring(buffer.Get(), n) : std::wstring();
+        while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) text.pop_back();
+        return text;
+    };
+    std::wstring text;
+    if (messageModule) text = textFrom(FORMAT_MESSAGE_FROM_HMODULE, static_cast<HMODULE>(messageModule));
+    if (text.empty()) text = textFrom(FORMAT_MESSAGE_FROM_SYSTEM, nullptr);
     if (text.empty()) return "System Error.  Code: " + std::to_string(code) + ".";
     return Narrow(text);
 }

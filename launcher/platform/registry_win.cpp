@@ -1,7 +1,7 @@
 #include "launcher/platform/registry_win.h"
 
 #include "launcher/base/errors.h"
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/wide_win.h"
 
 namespace orv {
 namespace {

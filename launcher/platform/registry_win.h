@@ -7,16 +7,9 @@
 #include <optional>
 #include <string>
 
-#include "launcher/platform/unique_handle.h"
+#include "launcher/platform/scoped_win.h"
 
 namespace orv {
-
-struct RegistryKeyTraits {
-    using Type = HKEY;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type key) noexcept { ::RegCloseKey(key); }
-};
-using RegistryKey = UniqueHandle<RegistryKeyTraits>;
 
 // Opens an existing subkey with `access`; nothing when it is missing or refused (the cause is the
 // platform's result code in `status` when given).

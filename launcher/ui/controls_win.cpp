@@ -6,8 +6,8 @@
 
 #include "launcher/app_win.h"
 #include "launcher/base/errors.h"
-#include "launcher/ui/dc_scope_win.h"
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/scoped_win.h"
+#include "launcher/platform/wide_win.h"
 
 namespace orv {
 namespace {
@@ -16,15 +16,6 @@ RECT UnionOf(const RECT& a, const RECT& b) {
     RECT result{};
     ::UnionRect(&result, &a, &b);
     return result;
-}
-
-std::wstring WindowTextOf(HWND hwnd) {
-    if (!hwnd) return {};
-    const int length = ::GetWindowTextLengthW(hwnd);
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    const int n = ::GetWindowTextW(hwnd, text.data(), length + 1);
-    text.resize(static_cast<size_t>(std::max(n, 0)));
-    return text;
 }
 
 // A drop-down list is created with the height of its open list; the closed box takes the
@@ -94,7 +85,7 @@ void Control::SetWidth(int width) {
     SetBounds(r.left, r.top, width, r.bottom - r.top);
 }
 
-std::string Control::Text() const { return Narrow(WindowTextOf(ControlHandle())); }
+std::string Control::Text() const { return WindowTextOf(ControlHandle()); }
 
 void Control::SetText(const std::string& text) {
     const HWND hwnd = ControlHandle();

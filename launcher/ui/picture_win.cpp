@@ -6,7 +6,7 @@
 #include <string>
 
 #include "launcher/base/errors.h"
-#include "launcher/ui/dc_scope_win.h"
+#include "launcher/platform/scoped_win.h"
 
 namespace orv {
 namespace {

@@ -1,6 +1,6 @@
 #include "launcher/ui/web_panel_win.h"
 
-#include "launcher/platform/unique_handle.h"
+#include "launcher/platform/scoped_win.h"
 
 namespace orv {
 namespace {
@@ -8,16 +8,10 @@ namespace {
 // The empty panel in the launcher's darkest slate, so that it reads as part of the window.
 constexpr COLORREF kPanelColour = RGB(0x0f, 0x17, 0x22);
 
-struct LibraryTraits {
-    using Type = HMODULE;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::FreeLibrary(h); }
-};
-
 // The user agent Internet Explorer's components send on this machine, which is what an embedded
 // browser reports as its own. Loaded on demand: the launcher links nothing of URL Moniker else.
 std::string SystemUserAgent() {
-    UniqueHandle<LibraryTraits> urlmon(::LoadLibraryW(L"urlmon.dll"));
+    ScopedLibrary urlmon(::LoadLibraryW(L"urlmon.dll"));
     if (!urlmon) return {};
     using ObtainUserAgentStringFn = HRESULT(WINAPI*)(DWORD, LPSTR, DWORD*);
     const auto obtain = reinterpret_cast<ObtainUserAgentStringFn>(

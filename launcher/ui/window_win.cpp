@@ -7,7 +7,8 @@
 
 #include "launcher/app_win.h"
 #include "launcher/base/errors.h"
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/scoped_win.h"
+#include "launcher/platform/wide_win.h"
 #include "launcher/resources/resource_ids.h"
 
 namespace orv {
@@ -41,47 +42,6 @@ WindowTable& Windows() {
     static WindowTable table;
     return table;
 }
-
-class ScreenDc {
-public:
-    ScreenDc() : dc_(::GetDC(nullptr)) {}
-    ~ScreenDc() {
-        if (dc_) ::ReleaseDC(nullptr, dc_);
-    }
-    ScreenDc(const ScreenDc&) = delete;
-    ScreenDc& operator=(const ScreenDc&) = delete;
-    HDC Get() const noexcept { return dc_; }
-
-private:
-    HDC dc_;
-};
-
-class PaintScope {
-public:
-    explicit PaintScope(HWND hwnd) : hwnd_(hwnd) { dc_ = ::BeginPaint(hwnd, &ps_); }
-    ~PaintScope() { ::EndPaint(hwnd_, &ps_); }
-    PaintScope(const PaintScope&) = delete;
-    PaintScope& operator=(const PaintScope&) = delete;
-    HDC Dc() const noexcept { return dc_; }
-    const RECT& Dirty() const noexcept { return ps_.rcPaint; }
-
-private:
-    HWND hwnd_;
-    PAINTSTRUCT ps_{};
-    HDC dc_ = nullptr;
-};
-
-class SelectScope {
-public:
-    SelectScope(HDC dc, HGDIOBJ object) : dc_(dc), old_(::SelectObject(dc, object)) {}
-    ~SelectScope() { ::SelectObject(dc_, old_); }
-    SelectScope(const SelectScope&) = delete;
-    SelectScope& operator=(const SelectScope&) = delete;
-
-private:
-    HDC dc_;
-    HGDIOBJ old_;
-};
 
 HICON LoadAppIcon(HINSTANCE instance, int sizeMetricX, int sizeMetricY) {
     const int cx = ::GetSystemMetrics(sizeMetricX);
@@ -118,6 +78,15 @@ void MoveCentredAt(HWND hwnd, int cx, int cy, const RECT& work) {
 }
 
 }  // namespace
+
+std::string WindowTextOf(HWND hwnd) {
+    if (!hwnd) return {};
+    const int length = ::GetWindowTextLengthW(hwnd);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    const int n = ::GetWindowTextW(hwnd, text.data(), length + 1);
+    text.resize(static_cast<size_t>(std::max(n, 0)));
+    return Narrow(text);
+}
 
 Window::~Window() {
     if (handle_) {
@@ -248,11 +217,7 @@ int Window::ShowModal() {
 
 std::string Window::Caption() const {
     if (!handle_) return desc_.caption ? desc_.caption : "";
-    const int length = ::GetWindowTextLengthW(handle_.Get());
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    const int n = ::GetWindowTextW(handle_.Get(), text.data(), length + 1);
-    text.resize(static_cast<size_t>(std::max(n, 0)));
-    return Narrow(text);
+    return WindowTextOf(handle_.Get());
 }
 
 void Window::SetCaption(const std::string& caption) {
@@ -301,7 +266,7 @@ HFONT Window::Font() const noexcept {
 void Window::SetFont(const wchar_t* face, int points) {
     LOGFONTW lf{};
     {
-        ScreenDc screen;
+        const WindowDc screen(nullptr);
         lf.lfHeight = -::MulDiv(points, screen.Get() ? ::GetDeviceCaps(screen.Get(), LOGPIXELSY) : 96, 72);
     }
     lf.lfWeight = FW_NORMAL;
@@ -368,7 +333,7 @@ void Window::Paint() {
     ScopedBitmap bitmap(memory ? ::CreateCompatibleBitmap(paint.Dc(), client.right, client.bottom) : nullptr);
     // Short of GDI resources the window still paints, only without the buffer.
     if (!bitmap) return OnPaint(paint.Dc(), client);
-    SelectScope select(memory.Get(), bitmap.Get());
+    const SelectObjectScope select(memory.Get(), bitmap.Get());
     OnPaint(memory.Get(), client);
     const RECT& dirty = paint.Dirty();
     ::BitBlt(paint.Dc(), dirty.left, dirty.top, dirty.right - dirty.left, dirty.bottom - dirty.top, memory.Get(),

@@ -8,33 +8,12 @@
 
 #include <string>
 
-#include "launcher/platform/unique_handle.h"
+#include "launcher/platform/scoped_win.h"
 
 namespace orv {
 
-struct WindowHandleTraits {
-    using Type = HWND;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::DestroyWindow(h); }
-};
-using ScopedWindow = UniqueHandle<WindowHandleTraits>;
-
-template <typename T>
-struct GdiObjectTraits {
-    using Type = T;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::DeleteObject(h); }
-};
-using ScopedFont = UniqueHandle<GdiObjectTraits<HFONT>>;
-using ScopedBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
-
-struct DcTraits {
-    using Type = HDC;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::DeleteDC(h); }
-};
-// Memory device contexts (CreateCompatibleDC).
-using ScopedMemoryDc = UniqueHandle<DcTraits>;
+// A window's text (a caption, a control's text) in UTF-8; empty for no window.
+std::string WindowTextOf(HWND hwnd);
 
 // Modal results, in the values the forms exchange (13 is a form-defined result).
 namespace mr {

@@ -21,7 +21,8 @@
 #include <utility>
 #include <vector>
 
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/scoped_win.h"
+#include "launcher/platform/wide_win.h"
 
 namespace orv::fake {
 

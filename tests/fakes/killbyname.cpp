@@ -12,31 +12,23 @@
 
 #include <shellapi.h>
 
-#include <memory>
 #include <string>
 
 #include "launcher/net/processes_win.h"
-
-namespace {
-
-struct ArgvDeleter {
-    void operator()(wchar_t** argv) const { ::LocalFree(argv); }
-};
-
-}  // namespace
+#include "launcher/platform/scoped_win.h"
 
 int main() {
     int argc = 0;
-    std::unique_ptr<wchar_t*, ArgvDeleter> argv(::CommandLineToArgvW(::GetCommandLineW(), &argc));
+    const orv::ScopedLocal<wchar_t**> argv(::CommandLineToArgvW(::GetCommandLineW(), &argc));
     if (!argv) return 2;
-    const std::wstring mode = argc > 1 ? argv.get()[1] : L"";
+    const std::wstring mode = argc > 1 ? argv.Get()[1] : L"";
     if (mode == L"wait" && argc == 2)
         for (;;) ::Sleep(INFINITE);
     if (mode != L"kill" || (argc != 3 && argc != 4)) return 2;
     if (argc == 4)
-        for (int waited = 0; ::GetFileAttributesW(argv.get()[3]) == INVALID_FILE_ATTRIBUTES; waited += 10) {
+        for (int waited = 0; ::GetFileAttributesW(argv.Get()[3]) == INVALID_FILE_ATTRIBUTES; waited += 10) {
             if (waited >= 30000) return 3;
             ::Sleep(10);
         }
-    return 100 + orv::KillProcessByName(orv::Narrow(argv.get()[2]));
+    return 100 + orv::KillProcessByName(orv::Narrow(argv.Get()[2]));
 }

@@ -6,7 +6,8 @@
 #include <string_view>
 #include <thread>
 
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/scoped_win.h"
+#include "launcher/platform/wide_win.h"
 
 namespace orv::test {
 namespace {

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "launcher/base/texts.h"
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/wide_win.h"
 #include "support/test_files.h"
 #include "ui_driver.h"
 

@@ -16,8 +16,8 @@
 #include "launcher/config/launcher_settings.h"
 #include "launcher/main_window/main_window_win.h"
 #include "launcher/integrity/lzma_alone.h"
-#include "launcher/platform/handles_win.h"
 #include "launcher/platform/system_codepage_win.h"
+#include "launcher/platform/wide_win.h"
 #include "launcher/version_check.h"
 #include "launcher/ui/web_view.h"
 

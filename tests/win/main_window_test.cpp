@@ -20,7 +20,7 @@
 #include "launcher/main_window/main_window_win.h"
 #include "launcher/language_menu.h"
 #include "launcher/news_page.h"
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/wide_win.h"
 #include "launcher/windows/form_settings_win.h"
 
 namespace orv {

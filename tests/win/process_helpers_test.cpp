@@ -18,7 +18,8 @@
 #include "launcher/base/errors.h"
 #include "launcher/net/processes_win.h"
 #include "launcher/net/shell_win.h"
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/scoped_win.h"
+#include "launcher/platform/wide_win.h"
 #include "support/test_files.h"
 #include "ui_driver.h"
 

@@ -12,7 +12,8 @@
 #include "launcher/base/message_box.h"
 #include "launcher/config/launcher_settings.h"
 #include "launcher/platform/files.h"
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/scoped_win.h"
+#include "launcher/platform/wide_win.h"
 #include "support/test_files.h"
 
 namespace orv {

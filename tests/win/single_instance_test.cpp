@@ -5,7 +5,8 @@
 #include <atomic>
 #include <thread>
 
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/scoped_win.h"
+#include "launcher/platform/wide_win.h"
 #include "launcher/single_instance_win.h"
 #include "launcher/start_mode.h"
 

@@ -23,8 +23,8 @@
 #include "launcher/integrity/lzma_alone.h"
 #include "launcher/net/download_win.h"
 #include "launcher/net/server_paths.h"
-#include "launcher/platform/handles_win.h"
 #include "launcher/platform/system_codepage_win.h"
+#include "launcher/platform/wide_win.h"
 #include "launcher/url_scheme_win.h"
 #include "support/test_files.h"
 

@@ -5,7 +5,8 @@
 #include <thread>
 
 #include "launcher/base/errors.h"
-#include "launcher/ui/dc_scope_win.h"
+#include "launcher/platform/scoped_win.h"
+#include "launcher/platform/wide_win.h"
 #include "launcher/ui/window_win.h"
 
 namespace orv::test {

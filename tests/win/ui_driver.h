@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/scoped_win.h"
 
 namespace orv::test {
 

@@ -17,6 +17,7 @@
 #include "launcher/base/thread_win.h"
 #include "launcher/integrity/lzma_alone.h"
 #include "launcher/integrity/unpack_workers_win.h"
+#include "launcher/platform/wide_win.h"
 #include "support/test_files.h"
 
 namespace orv {

@@ -11,9 +11,9 @@
 
 #include "launcher/base/errors.h"
 #include "launcher/net/offline_switch_win.h"
-#include "launcher/platform/handles_win.h"
 #include "launcher/platform/registry_win.h"
 #include "launcher/platform/system_codepage_win.h"
+#include "launcher/platform/wide_win.h"
 #include "launcher/url_scheme_win.h"
 
 namespace orv {

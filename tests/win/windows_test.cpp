@@ -12,7 +12,7 @@
 #include "launcher/base/app_state.h"
 #include "launcher/base/errors.h"
 #include "launcher/main_window/main_window_win.h"
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/wide_win.h"
 #include "launcher/windows/form_settings_win.h"
 
 namespace orv {

@@ -24,7 +24,7 @@
 #include "launcher/config/ini_file.h"
 #include "launcher/language_menu.h"
 #include "launcher/main_window/menus_win.h"
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/wide_win.h"
 #include "support/test_files.h"
 #include "win/fake_records.h"
 #include "win/ui_driver.h"

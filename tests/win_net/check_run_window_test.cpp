@@ -26,7 +26,7 @@
 #include "launcher/integrity/lzma_alone.h"
 #include "launcher/net/server_paths.h"
 #include "launcher/platform/files.h"
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/wide_win.h"
 #include "launcher/ui/web_view.h"
 #include "launcher/windows/form_settings_win.h"
 #include "support/process_state.h"

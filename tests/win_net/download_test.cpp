@@ -19,7 +19,8 @@
 #include "launcher/base/message_box.h"
 #include "launcher/net/download_win.h"
 #include "launcher/net/progress.h"
-#include "launcher/platform/handles_win.h"
+#include "launcher/platform/scoped_win.h"
+#include "launcher/platform/wide_win.h"
 #include "support/test_files.h"
 
 namespace orv {
