@@ -20,9 +20,6 @@ StartMode StartModeValue = StartMode::Normal;
 
 namespace {
 
-// Shown for an error that carries no text of its own (anything not derived from std::exception).
-constexpr const char* kUnknownErrorText = "Unknown error";
-
 constexpr wchar_t kQueueClassName[] = L"Orvanta.GuiQueue";
 constexpr UINT kRunQueuedWork = WM_APP + 1;
 
@@ -205,15 +202,7 @@ MsgResult Win32MessageBox(const MessageRequest& request) {
 
 void ShowCurrentException() noexcept {
     try {
-        std::string text;
-        try {
-            throw;
-        } catch (const std::exception& e) {
-            text = e.what();
-        } catch (...) {
-            text = kUnknownErrorText;
-        }
-        ShowErrorBox(text);
+        ShowErrorBox(DescribeException(std::current_exception()).Message);
     } catch (...) {
         // Out of memory or a failing box: nothing is left to report it with.
     }

@@ -6,6 +6,7 @@
 
 #include "game_profile.h"
 #include "launcher/base/app_state.h"
+#include "launcher/base/errors.h"
 #include "launcher/base/events.h"
 #include "launcher/base/message_box.h"
 #include "launcher/base/texts.h"
@@ -163,14 +164,9 @@ StartupResult RunFormCreate(const StartupContext& context, const StartupWindowHo
 
         step = StartupStep::StartMode;
         DispatchStartMode(context, platform, result);
-    } catch (const std::exception& error) {
-        result.failedStep = step;
-        result.error = error.what();
-        ShowErrorBox(result.error);
-        return result;
     } catch (...) {
         result.failedStep = step;
-        result.error = "Unknown error";
+        result.error = DescribeException(std::current_exception()).Message;
         ShowErrorBox(result.error);
         return result;
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <stdexcept>
 #include <string>
 
@@ -26,6 +27,16 @@ public:
 private:
     uint32_t code_;
 };
+
+// What a caught error says about itself, for error boxes and diagnostics.
+struct ErrorDescription {
+    std::string ClassName;  // Error::ClassName, the C++ type of another std::exception, else "Exception"
+    std::string Message;    // what() in UTF-8, "Unknown error" for anything not a std::exception
+};
+
+// Describes `error` the same way wherever it was caught: a worker's end, a failed unpack run, the
+// error box. Raises only when the texts cannot be copied (out of memory).
+ErrorDescription DescribeException(const std::exception_ptr& error);
 
 // The platform's message for an error code (FormatMessage on Windows, strerror elsewhere),
 // without trailing line breaks. On Windows `messageModule`, an HMODULE, is asked before the system

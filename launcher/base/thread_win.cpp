@@ -2,25 +2,9 @@
 
 #include <process.h>
 
-#include <cxxabi.h>
-
-#include <cstdlib>
-#include <memory>
-#include <typeinfo>
-
 #include "launcher/base/errors.h"
 
 namespace orv {
-namespace {
-
-std::string TypeName(const std::type_info& type) {
-    int status = 0;
-    std::unique_ptr<char, void (*)(void*)> name(abi::__cxa_demangle(type.name(), nullptr, nullptr, &status),
-                                                std::free);
-    return status == 0 && name ? std::string(name.get()) : std::string(type.name());
-}
-
-}  // namespace
 
 TThread::TThread() {
     unsigned id = 0;
@@ -94,18 +78,9 @@ unsigned __stdcall TThread::ThreadEntry(void* param) noexcept {
 void TThread::RecordFatalError(std::exception_ptr error) noexcept {
     fatalError_.Exception = error;
     try {
-        try {
-            std::rethrow_exception(error);
-        } catch (const Error& e) {
-            fatalError_.ClassName = e.ClassName();
-            fatalError_.Message = e.what();
-        } catch (const std::exception& e) {
-            fatalError_.ClassName = TypeName(typeid(e));
-            fatalError_.Message = e.what();
-        } catch (...) {
-            fatalError_.ClassName = "Exception";
-            fatalError_.Message = "Unknown error";
-        }
+        ErrorDescription description = DescribeException(error);
+        fatalError_.ClassName = std::move(description.ClassName);
+        fatalError_.Message = std::move(description.Message);
     } catch (...) {
         // Out of memory while copying the texts: the exception itself is still kept.
     }

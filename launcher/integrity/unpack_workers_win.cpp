@@ -24,20 +24,11 @@ void Unpack(const std::string& input, const std::string& output) {
 }
 
 UnpackResult FailureFromCurrentException() {
+    ErrorDescription error = DescribeException(std::current_exception());
     UnpackResult result;
     result.Failed = true;
-    try {
-        throw;
-    } catch (const Error& e) {
-        result.ErrorClass = e.ClassName();
-        result.ErrorText = e.what();
-    } catch (const std::exception& e) {
-        result.ErrorClass = "Exception";
-        result.ErrorText = e.what();
-    } catch (...) {
-        result.ErrorClass = "Exception";
-        result.ErrorText = "Unknown error";
-    }
+    result.ErrorClass = std::move(error.ClassName);
+    result.ErrorText = std::move(error.Message);
     return result;
 }
 

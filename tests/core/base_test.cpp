@@ -1,7 +1,10 @@
-// The shared base: text conversions, the message-box seam and the text tables.
+// The shared base: text conversions, the message-box seam, the text tables and error descriptions.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "launcher/base/app_state.h"
+#include "launcher/base/errors.h"
 #include "launcher/base/message_box.h"
 #include "launcher/base/texts.h"
 #include "launcher/platform/utf8.h"
@@ -73,6 +76,17 @@ TEST(Texts, EveryTextExistsInBothLanguagesAndFollowsUiLanguage) {
     EXPECT_EQ(std::string(TextIn(TextId::AlreadyRunning, 7)).rfind("The program is already running", 0), 0u);
     EXPECT_EQ(std::string(TextIn(TextId::SettingsError, UiEnglish)), "Ошибка настроек");
     EXPECT_EQ(FormatText(Tr(TextId::UnableToWrite), "C:\\g\\a.ini"), "Unable to write to C:\\g\\a.ini");
+}
+
+TEST(Errors, DescriptionNamesTheClassAndMessageOfEveryKindOfError) {
+    const auto describe = [](auto error) { return DescribeException(std::make_exception_ptr(error)); };
+    EXPECT_EQ(describe(EOSError(5, "Access is denied.")).ClassName, "EOSError");
+    EXPECT_EQ(describe(EOSError(5, "Access is denied.")).Message, "Access is denied.");
+    EXPECT_EQ(describe(Error("Error")).ClassName, "Exception");
+    EXPECT_EQ(describe(std::runtime_error("bad thing")).ClassName, "std::runtime_error");
+    EXPECT_EQ(describe(std::runtime_error("bad thing")).Message, "bad thing");
+    EXPECT_EQ(describe(42).ClassName, "Exception");
+    EXPECT_EQ(describe(42).Message, "Unknown error");
 }
 
 }  // namespace
