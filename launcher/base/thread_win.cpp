@@ -6,7 +6,7 @@
 
 namespace orv {
 
-TThread::TThread() {
+TThread::TThread(CreationKey) {
     unsigned id = 0;
     // _beginthreadex rather than CreateThread so the C runtime sets up its per-thread state.
     const uintptr_t h = ::_beginthreadex(nullptr, 0, &TThread::ThreadEntry, this, CREATE_SUSPENDED, &id);
@@ -19,6 +19,8 @@ TThread::TThread() {
     threadId_ = id;
 }
 
+// ThreadObject has ended the thread already; this is for a worker whose own constructor failed
+// after the thread was created, which must not leave a suspended thread pointing at freed memory.
 TThread::~TThread() { EndBeforeDestroy(); }
 
 void TThread::Start() {

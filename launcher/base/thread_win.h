@@ -1,17 +1,24 @@
 // A small worker-thread base: the platform thread is created suspended, started by its owner,
 // asked to stop through a flag, waited for and freed by its owner. An error that ends Execute is
-// kept as the thread's fatal error instead of leaving the thread entry.
+// kept as the thread's fatal error instead of leaving the thread entry. Workers are made with
+// MakeThread only, so that the thread has always ended before a worker's own members go.
 #pragma once
 
 #include <windows.h>
 
 #include <atomic>
 #include <exception>
+#include <memory>
 #include <string>
+#include <type_traits>
+#include <utility>
 
 #include "launcher/platform/scoped_win.h"
 
 namespace orv {
+
+template <class Worker>
+class ThreadObject;
 
 // The error that ended Execute; empty after a normal end.
 struct ThreadFatalError {
@@ -24,6 +31,14 @@ struct ThreadFatalError {
 
 class TThread {
 public:
+    // Every worker's constructor takes one and hands it on to TThread. Only ThreadObject can make
+    // one, so a worker cannot be made without the destructor that ends its thread in time.
+    class CreationKey {
+        CreationKey() = default;
+        template <class Worker>
+        friend class ThreadObject;
+    };
+
     TThread(const TThread&) = delete;
     TThread& operator=(const TThread&) = delete;
     // A thread that is still running is asked to terminate and waited for first; a thread that was
@@ -54,17 +69,20 @@ public:
 
 protected:
     // Creates the platform thread suspended. Raises EOSError when the platform refuses.
-    TThread();
+    explicit TThread(CreationKey);
 
     // Runs on the thread. Whatever it raises becomes the fatal error.
     virtual void Execute() = 0;
 
-    // Every derived class calls this first in its destructor: members of a derived class are gone
-    // before ~TThread runs, so waiting there alone would leave Execute running on a half-destroyed
-    // object. Safe to call more than once and from the thread itself (free-on-terminate).
+private:
+    template <class Worker>
+    friend class ThreadObject;
+
+    // Members of a worker are gone before ~TThread runs, so waiting there alone would leave Execute
+    // running on a half-destroyed object: ThreadObject calls this before any of them goes. Safe to
+    // call more than once and from the thread itself (free-on-terminate).
     void EndBeforeDestroy() noexcept;
 
-private:
     static unsigned __stdcall ThreadEntry(void* self) noexcept;
     void RecordFatalError(std::exception_ptr error) noexcept;
 
@@ -77,5 +95,23 @@ private:
     std::atomic<bool> destroying_{false};
     ThreadFatalError fatalError_;
 };
+
+// The most-derived class of every worker: its destructor runs before the worker's own and ends
+// the thread first. Final, so nothing can come after it and be destroyed while Execute runs.
+template <class Worker>
+class ThreadObject final : public Worker {
+public:
+    template <class... Args>
+    explicit ThreadObject(Args&&... args) : Worker(TThread::CreationKey(), std::forward<Args>(args)...) {}
+    ~ThreadObject() override { this->TThread::EndBeforeDestroy(); }
+};
+
+// Creates a worker with its platform thread suspended; `args` follow the CreationKey of the
+// worker's constructor. Raises EOSError when the platform refuses the thread.
+template <class Worker, class... Args>
+std::unique_ptr<Worker> MakeThread(Args&&... args) {
+    static_assert(std::is_base_of_v<TThread, Worker>, "a worker derives from TThread");
+    return std::make_unique<ThreadObject<Worker>>(std::forward<Args>(args)...);
+}
 
 }  // namespace orv

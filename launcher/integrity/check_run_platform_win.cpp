@@ -65,7 +65,7 @@ CheckRunPlatform SystemCheckRunPlatform(FileProgressTarget progress) {
     };
     platform.unpackGameFile = [](const std::string& input, const std::string& output) {
         const UnpackResult result = RunWorker(
-            [&input, &output] { return std::unique_ptr<TThread>(std::make_unique<TUnpackFile>(input, output)); },
+            [&input, &output] { return std::unique_ptr<TThread>(MakeThread<TUnpackFile>(input, output)); },
             input, &CheckThread);
         return !result.Failed;
     };

@@ -34,9 +34,7 @@ UnpackResult FailureFromCurrentException() {
 
 }  // namespace
 
-TCheckFiles::TCheckFiles(std::string destFile) : DestFile(std::move(destFile)) {}
-
-TCheckFiles::~TCheckFiles() { EndBeforeDestroy(); }
+TCheckFiles::TCheckFiles(CreationKey key, std::string destFile) : TThread(key), DestFile(std::move(destFile)) {}
 
 std::string TCheckFiles::OutputPath() const {
     // Counted in UTF-16 units as the Windows path is, not in UTF-8 bytes.
@@ -46,10 +44,8 @@ std::string TCheckFiles::OutputPath() const {
 
 void TCheckFiles::Execute() { Unpack(DestFile, OutputPath()); }
 
-TUnpackFile::TUnpackFile(std::string inputFile, std::string outputFile)
-    : InputFile(std::move(inputFile)), OutputFile(std::move(outputFile)) {}
-
-TUnpackFile::~TUnpackFile() { EndBeforeDestroy(); }
+TUnpackFile::TUnpackFile(CreationKey key, std::string inputFile, std::string outputFile)
+    : TThread(key), InputFile(std::move(inputFile)), OutputFile(std::move(outputFile)) {}
 
 void TUnpackFile::Execute() { Unpack(InputFile, OutputFile); }
 

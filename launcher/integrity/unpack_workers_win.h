@@ -11,11 +11,10 @@
 namespace orv {
 
 // Unpacks DestFile next to itself: the output is DestFile without its last five characters
-// (".lzma"), whatever they are.
-class TCheckFiles final : public TThread {
+// (".lzma"), whatever they are. Made with MakeThread<TCheckFiles>(destFile).
+class TCheckFiles : public TThread {
 public:
-    explicit TCheckFiles(std::string destFile);
-    ~TCheckFiles() override;
+    TCheckFiles(CreationKey key, std::string destFile);
 
     const std::string DestFile;
     // DestFile without its last five characters; empty for a DestFile of five characters or fewer.
@@ -25,11 +24,10 @@ protected:
     void Execute() override;
 };
 
-// Unpacks InputFile into OutputFile.
-class TUnpackFile final : public TThread {
+// Unpacks InputFile into OutputFile. Made with MakeThread<TUnpackFile>(inputFile, outputFile).
+class TUnpackFile : public TThread {
 public:
-    TUnpackFile(std::string inputFile, std::string outputFile);
-    ~TUnpackFile() override;
+    TUnpackFile(CreationKey key, std::string inputFile, std::string outputFile);
 
     const std::string InputFile;
     const std::string OutputFile;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 
 #include "launcher/base/errors.h"
 #include "launcher/base/events.h"
@@ -32,14 +33,11 @@ using test::WriteFile;
 
 // ---- Thread base
 
-class LambdaThread final : public TThread {
+class LambdaThread : public TThread {
 public:
-    explicit LambdaThread(std::function<void(LambdaThread&)> body, std::atomic<bool>* destroyed = nullptr)
-        : body_(std::move(body)), destroyed_(destroyed) {}
-    ~LambdaThread() override {
-        EndBeforeDestroy();
-        if (destroyed_) destroyed_->store(true);
-    }
+    LambdaThread(CreationKey key, std::function<void(LambdaThread&)> body, std::atomic<bool>* destroyed = nullptr)
+        : TThread(key), body_(std::move(body)), destroyed_(destroyed) {}
+    ~LambdaThread() override { if (destroyed_) destroyed_->store(true); }
     using TThread::Terminated;
 
 protected:
@@ -50,78 +48,81 @@ private:
     std::atomic<bool>* destroyed_;
 };
 
+// Workers come from MakeThread alone: nobody else can make the key their constructors take.
+static_assert(!std::is_default_constructible_v<TThread::CreationKey>);
+
 void WaitEnded(TThread& thread) { ASSERT_EQ(::WaitForSingleObject(thread.Handle(), 10000), WAIT_OBJECT_0); }
 
 TEST(ThreadTest, FatalErrorKeepsClassAndMessageAndIsEmptyAfterNormalEnd) {
-    LambdaThread osError([](LambdaThread&) { throw EOSError(5, "Access is denied."); });
-    LambdaThread plainError([](LambdaThread&) { throw Error("Error"); });
-    LambdaThread stdError([](LambdaThread&) { throw std::runtime_error("bad thing"); });
-    LambdaThread normal([](LambdaThread&) {});
-    for (TThread* t : {static_cast<TThread*>(&osError), static_cast<TThread*>(&plainError),
-                       static_cast<TThread*>(&stdError), static_cast<TThread*>(&normal)}) {
+    const auto osError = MakeThread<LambdaThread>([](LambdaThread&) { throw EOSError(5, "Access is denied."); });
+    const auto plainError = MakeThread<LambdaThread>([](LambdaThread&) { throw Error("Error"); });
+    const auto stdError = MakeThread<LambdaThread>([](LambdaThread&) { throw std::runtime_error("bad thing"); });
+    const auto normal = MakeThread<LambdaThread>([](LambdaThread&) {});
+    for (TThread* t : {static_cast<TThread*>(osError.get()), static_cast<TThread*>(plainError.get()),
+                       static_cast<TThread*>(stdError.get()), static_cast<TThread*>(normal.get())}) {
         t->Start();
         t->WaitFor();
     }
 
-    ASSERT_TRUE(osError.FatalError());
-    EXPECT_EQ(osError.FatalError().ClassName, "EOSError");
-    EXPECT_EQ(osError.FatalError().Message, "Access is denied.");
+    ASSERT_TRUE(osError->FatalError());
+    EXPECT_EQ(osError->FatalError().ClassName, "EOSError");
+    EXPECT_EQ(osError->FatalError().Message, "Access is denied.");
     try {
-        std::rethrow_exception(osError.FatalError().Exception);
+        std::rethrow_exception(osError->FatalError().Exception);
     } catch (const EOSError& e) {
         EXPECT_EQ(e.Code(), 5u);
     }
-    ASSERT_TRUE(plainError.FatalError());
-    EXPECT_EQ(plainError.FatalError().ClassName, "Exception");
-    EXPECT_EQ(plainError.FatalError().Message, "Error");
-    ASSERT_TRUE(stdError.FatalError());
-    EXPECT_EQ(stdError.FatalError().ClassName, "std::runtime_error");
-    EXPECT_EQ(stdError.FatalError().Message, "bad thing");
-    EXPECT_TRUE(normal.Finished());
-    EXPECT_FALSE(normal.FatalError());
-    EXPECT_TRUE(normal.FatalError().Message.empty());
+    ASSERT_TRUE(plainError->FatalError());
+    EXPECT_EQ(plainError->FatalError().ClassName, "Exception");
+    EXPECT_EQ(plainError->FatalError().Message, "Error");
+    ASSERT_TRUE(stdError->FatalError());
+    EXPECT_EQ(stdError->FatalError().ClassName, "std::runtime_error");
+    EXPECT_EQ(stdError->FatalError().Message, "bad thing");
+    EXPECT_TRUE(normal->Finished());
+    EXPECT_FALSE(normal->FatalError());
+    EXPECT_TRUE(normal->FatalError().Message.empty());
 }
 
 TEST(ThreadTest, FatalErrorIsEmptyWhileRunning) {
     ScopedHandle release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    LambdaThread thread([&](LambdaThread&) {
+    const auto thread = MakeThread<LambdaThread>([&](LambdaThread&) {
         ::WaitForSingleObject(release.Get(), 10000);
         throw Error("late");
     });
-    thread.Start();
-    EXPECT_FALSE(thread.Finished());
-    EXPECT_FALSE(thread.FatalError());
+    thread->Start();
+    EXPECT_FALSE(thread->Finished());
+    EXPECT_FALSE(thread->FatalError());
     ::SetEvent(release.Get());
-    thread.WaitFor();
-    EXPECT_EQ(thread.FatalError().Message, "late");
+    thread->WaitFor();
+    EXPECT_EQ(thread->FatalError().Message, "late");
 }
 
 TEST(ThreadTest, ExecuteSeesTerminateAndWaitForReturns) {
     std::atomic<bool> sawTerminate{false};
     std::atomic<bool> entered{false};
-    LambdaThread thread([&](LambdaThread& self) {
+    const auto thread = MakeThread<LambdaThread>([&](LambdaThread& self) {
         entered = true;
         const auto deadline = Clock::now() + 10s;
         while (!self.Terminated() && Clock::now() < deadline) ::Sleep(1);
         sawTerminate = self.Terminated();
     });
-    EXPECT_FALSE(thread.Terminated());
-    thread.Start();
+    EXPECT_FALSE(thread->Terminated());
+    thread->Start();
     // On a loaded machine the thread may take a while to be scheduled: wait until it runs.
     for (const auto deadline = Clock::now() + 10s; !entered && Clock::now() < deadline;) ::Sleep(1);
     ASSERT_TRUE(entered);
-    EXPECT_FALSE(thread.Finished());
-    thread.Terminate();
-    thread.WaitFor();
+    EXPECT_FALSE(thread->Finished());
+    thread->Terminate();
+    thread->WaitFor();
     EXPECT_TRUE(sawTerminate);
-    EXPECT_EQ(::WaitForSingleObject(thread.Handle(), 0), WAIT_OBJECT_0);
-    thread.WaitFor();  // again, on an ended thread: returns at once
+    EXPECT_EQ(::WaitForSingleObject(thread->Handle(), 0), WAIT_OBJECT_0);
+    thread->WaitFor();  // again, on an ended thread: returns at once
 }
 
 TEST(ThreadTest, DestroyingRunningThreadWaitsForExecute) {
     std::atomic<bool> executeDone{false};
     std::atomic<bool> entered{false};
-    auto thread = std::make_unique<LambdaThread>([&](LambdaThread&) {
+    auto thread = MakeThread<LambdaThread>([&](LambdaThread&) {
         entered = true;
         ::Sleep(150);
         executeDone = true;
@@ -136,27 +137,27 @@ TEST(ThreadTest, DestroyingRunningThreadWaitsForExecute) {
 TEST(ThreadTest, NeverStartedThreadEndsWithoutExecute) {
     std::atomic<bool> ran{false};
     {
-        LambdaThread thread([&](LambdaThread&) { ran = true; });
+        const auto thread = MakeThread<LambdaThread>([&](LambdaThread&) { ran = true; });
         const auto start = Clock::now();
-        thread.WaitFor();  // nothing to wait for: must not hang
+        thread->WaitFor();  // nothing to wait for: must not hang
         EXPECT_LT(Clock::now() - start, 1s);
     }
     EXPECT_FALSE(ran);
 }
 
 TEST(ThreadTest, StartTwiceAndWaitForOnItselfRaise) {
-    LambdaThread thread([](LambdaThread& self) { self.WaitFor(); });
-    thread.Start();
-    EXPECT_THROW(thread.Start(), Error);
-    thread.WaitFor();
-    ASSERT_TRUE(thread.FatalError());
-    EXPECT_EQ(thread.FatalError().ClassName, "Exception");
+    const auto thread = MakeThread<LambdaThread>([](LambdaThread& self) { self.WaitFor(); });
+    thread->Start();
+    EXPECT_THROW(thread->Start(), Error);
+    thread->WaitFor();
+    ASSERT_TRUE(thread->FatalError());
+    EXPECT_EQ(thread->FatalError().ClassName, "Exception");
 }
 
 TEST(ThreadTest, FreeOnTerminateDeletesTheObjectAfterExecute) {
     std::atomic<bool> ran{false};
     std::atomic<bool> destroyed{false};
-    auto* thread = new LambdaThread([&](LambdaThread&) { ran = true; }, &destroyed);
+    LambdaThread* thread = MakeThread<LambdaThread>([&](LambdaThread&) { ran = true; }, &destroyed).release();
     thread->SetFreeOnTerminate(true);
     thread->Start();  // the object is no longer ours from here on
     const auto deadline = Clock::now() + 10s;
@@ -168,7 +169,7 @@ TEST(ThreadTest, FreeOnTerminateDeletesTheObjectAfterExecute) {
 TEST(ThreadTest, FreeOnTerminateThreadNeverStartedIsFreedOnceByItsOwner) {
     std::atomic<bool> ran{false};
     std::atomic<bool> destroyed{false};
-    auto thread = std::make_unique<LambdaThread>([&](LambdaThread&) { ran = true; }, &destroyed);
+    auto thread = MakeThread<LambdaThread>([&](LambdaThread&) { ran = true; }, &destroyed);
     thread->SetFreeOnTerminate(true);
     thread.reset();  // a double free here would crash or be reported by the heap
     EXPECT_TRUE(destroyed);
@@ -249,7 +250,7 @@ protected:
         return path;
     }
     static WorkerFactory CheckFiles(const std::string& destFile) {
-        return [destFile] { return std::make_unique<TCheckFiles>(destFile); };
+        return [destFile] { return MakeThread<TCheckFiles>(destFile); };
     }
 
     static inline TempDir* bigDir_ = nullptr;
@@ -284,7 +285,7 @@ TEST_F(UnpackWorkersTest, UnpackFileWritesTheChosenPath) {
     MakeLzma(input, plain);
 
     const UnpackResult result =
-        RunWorker([&] { return std::make_unique<TUnpackFile>(input, output); }, input);
+        RunWorker([&] { return MakeThread<TUnpackFile>(input, output); }, input);
 
     EXPECT_FALSE(result.Failed) << result.ErrorText;
     EXPECT_EQ(ReadFile(output), plain);
@@ -330,7 +331,7 @@ TEST_F(UnpackWorkersTest, FileErrorsOfTheUnpackAreThePlatformsMessages) {
     MakeLzma(input, "model");
     const std::string output = dir_.File("no-such-folder\\model.mdl");
     const UnpackResult createResult =
-        RunWorker([&] { return std::make_unique<TUnpackFile>(input, output); }, input);
+        RunWorker([&] { return MakeThread<TUnpackFile>(input, output); }, input);
     EXPECT_TRUE(createResult.Failed);
     EXPECT_EQ(createResult.ErrorClass, "EOSError");
     EXPECT_EQ(createResult.ErrorText, PlatformErrorMessage(ERROR_PATH_NOT_FOUND));
@@ -338,12 +339,12 @@ TEST_F(UnpackWorkersTest, FileErrorsOfTheUnpackAreThePlatformsMessages) {
 }
 
 TEST_F(UnpackWorkersTest, OutputLosesTheLastFiveCharactersWhateverTheyAre) {
-    EXPECT_EQ(TCheckFiles("").OutputPath(), "");
-    EXPECT_EQ(TCheckFiles("a.lzm").OutputPath(), "");
-    EXPECT_EQ(TCheckFiles("ab.lzma").OutputPath(), "ab");
-    EXPECT_EQ(TCheckFiles("abcdefgh").OutputPath(), "abc");
+    EXPECT_EQ(MakeThread<TCheckFiles>("")->OutputPath(), "");
+    EXPECT_EQ(MakeThread<TCheckFiles>("a.lzm")->OutputPath(), "");
+    EXPECT_EQ(MakeThread<TCheckFiles>("ab.lzma")->OutputPath(), "ab");
+    EXPECT_EQ(MakeThread<TCheckFiles>("abcdefgh")->OutputPath(), "abc");
     // Characters, not bytes: cutting five bytes would split the last Cyrillic letter.
-    EXPECT_EQ(TCheckFiles("\xD0\xBA\xD0\xB0\xD1\x80\xD1\x82\xD0\xB0.bsp").OutputPath(),
+    EXPECT_EQ(MakeThread<TCheckFiles>("\xD0\xBA\xD0\xB0\xD1\x80\xD1\x82\xD0\xB0.bsp")->OutputPath(),
               "\xD0\xBA\xD0\xB0\xD1\x80\xD1\x82");
 
     const std::string plain = test::MakeData(1000, 4, true);
@@ -378,7 +379,7 @@ TEST_F(UnpackWorkersTest, WorkerThatEndsAtOnceIsNoticedAfterOneWaitAndOnePump) {
     int best = 1 << 30;
     for (int attempt = 0; attempt < 5 && best != 1; ++attempt) {
         g_pumps = 0;
-        const UnpackResult result = RunWorker([] { return std::make_unique<LambdaThread>([](LambdaThread&) {}); }, "");
+        const UnpackResult result = RunWorker([] { return MakeThread<LambdaThread>([](LambdaThread&) {}); }, "");
         EXPECT_FALSE(result.Failed);
         EXPECT_GE(g_pumps, 1);
         best = std::min(best, g_pumps.load());
@@ -398,7 +399,7 @@ TEST_F(UnpackWorkersTest, PumpRunsWhileALongUnpackIsInProgress) {
 }
 
 TEST_F(UnpackWorkersTest, FreeingAnEndedWorkerReturnsAtOnce) {
-    auto worker = std::make_unique<TCheckFiles>(dir_.File("absent.lzma"));
+    auto worker = MakeThread<TCheckFiles>(dir_.File("absent.lzma"));
     worker->Start();
     WaitEnded(*worker);
     EXPECT_TRUE(worker->FatalError());
