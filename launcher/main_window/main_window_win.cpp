@@ -5,9 +5,9 @@
 #include "game_profile.h"
 #include "launcher/app_win.h"
 #include "launcher/base/app_state.h"
-#include "launcher/base/errors.h"
 #include "launcher/base/texts.h"
 #include "launcher/config/launcher_settings.h"
+#include "launcher/ui/ui_font_win.h"
 #include "launcher/main_window/check_win.h"
 #include "launcher/launch_win.h"
 #include "launcher/language_menu.h"
@@ -46,9 +46,6 @@ constexpr WindowDesc kMainWindow = {
     WindowPosition::ScreenCenter,
     true,
 };
-
-constexpr const wchar_t* kFontFace = L"Tahoma";
-constexpr int kFontPoints = 8;
 
 // What shows where no artwork lies: the darkest slate of the launcher's colours.
 constexpr COLORREF kFormColour = RGB(0x0b, 0x14, 0x20);
@@ -134,12 +131,8 @@ void TForm1::Create() { CreateHandle(); }
 
 void TForm1::OnCreate() {
     MainWindowHandle = Handle();
-    SetFont(kFontFace, kFontPoints);
-    LOGFONTW bold{};
-    ::GetObjectW(Font(), sizeof(bold), &bold);
-    bold.lfWeight = FW_BOLD;
-    labelFont_.Reset(::CreateFontIndirectW(&bold));
-    if (!labelFont_) RaiseLastPlatformError();
+    ApplyUiFont(*this);
+    labelFont_ = BoldUiFont(*this);
 
     mainMenu_.Attach(Handle());
     pm1_.Create();

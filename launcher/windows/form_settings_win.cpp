@@ -2,6 +2,7 @@
 
 #include "launcher/base/app_state.h"
 #include "launcher/base/texts.h"
+#include "launcher/ui/ui_font_win.h"
 
 namespace orv {
 
@@ -22,9 +23,6 @@ constexpr WindowDesc kSettingsWindow = {
 };
 
 constexpr int kCleanGameFolderId = 100;
-
-constexpr const wchar_t* kFontFace = L"Tahoma";
-constexpr int kFontPoints = 8;
 
 // Texts by interface language: [0] Russian, [1] English.
 struct SettingsTexts {
@@ -52,7 +50,7 @@ void TForm_Settings::Create(HWND owner) {
     clean.name = "Button_CleanGameFolder";
     clean.bounds = RECT{219, 40, 219 + 160, 40 + 35};
     Button_CleanGameFolder.Create(clean);
-    SetFont(kFontFace, kFontPoints);
+    ApplyUiFont(*this);
     translate();
 }
 
