@@ -45,6 +45,7 @@ enum class TextId : int {
     RetrySkipped,  // the answer Retry to that question (English only)
     UnsafeChecklistPaths,  // checklist entries outside the game folder were skipped; %s stands for their list, one a line
     UnsafeChecklistPathsMore,  // closes that list when it is cut; %s stands for the number left out
+    SettingsCaption,     // settings window: its caption
     SettingsRepairGame,  // settings window: the game folder cleaner's button
     GameVersionQuestionStart,  // the new-game-version question: before the server's base version
     GameVersionQuestionEnd,    // ... after the server's build version

@@ -82,6 +82,8 @@ const char* const kEnglish[static_cast<int>(TextId::Count)] = {
     "Entries of the checklist that point outside the game folder were skipped, the game version was not recorded:\n%s",
     // UnsafeChecklistPathsMore
     "... and %s more",
+    // SettingsCaption
+    "Settings",
     // SettingsRepairGame
     "Repair game",
     // GameVersionQuestionStart

@@ -82,6 +82,8 @@ const char* const kRussian[static_cast<int>(TextId::Count)] = {
     "Файлы из списка проверки, которые указывают за пределы папки игры, пропущены, версия игры не записана:\n%s",
     // UnsafeChecklistPathsMore
     "... и ещё %s",
+    // SettingsCaption
+    "Настройки",
     // SettingsRepairGame
     "Востановить игру",
     // GameVersionQuestionStart

@@ -10,32 +10,26 @@ TForm_Settings* Form_Settings = nullptr;
 
 namespace {
 
-// Fixed single border with only the close box.
-constexpr WindowDesc kSettingsWindow = {
-    L"TForm_Settings",
-    WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN,
-    WS_EX_CONTROLPARENT,
-    410,
-    200,
-    "Настройки",
-    WindowPosition::OwnerCenter,
-    false,
-};
+// Fixed single border with only the close box; the caption is the Russian one until translate
+// names it in the interface language.
+WindowDesc SettingsWindow() {
+    return WindowDesc{
+        L"TForm_Settings",
+        WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN,
+        WS_EX_CONTROLPARENT,
+        410,
+        200,
+        TextIn(TextId::SettingsCaption, UiRussian),
+        WindowPosition::OwnerCenter,
+        false,
+    };
+}
 
 constexpr int kCleanGameFolderId = 100;
 
-// Texts by interface language: [0] Russian, [1] English.
-struct SettingsTexts {
-    const char* caption;
-};
-constexpr SettingsTexts kTexts[] = {
-    {"Настройки"},
-    {"Settings"},
-};
-
 }  // namespace
 
-TForm_Settings::TForm_Settings() : Window(kSettingsWindow) { Form_Settings = this; }
+TForm_Settings::TForm_Settings() : Window(SettingsWindow()) { Form_Settings = this; }
 
 TForm_Settings::~TForm_Settings() {
     DestroyHandle();
@@ -57,8 +51,7 @@ void TForm_Settings::Create(HWND owner) {
 void TForm_Settings::translate() {
     // Another language value changes no text; the offline rule holds whatever the language.
     if (UiLanguage == UiRussian || UiLanguage == UiEnglish) {
-        const SettingsTexts& texts = kTexts[UiLanguage == UiRussian ? 0 : 1];
-        SetCaption(texts.caption);
+        SetCaption(Tr(TextId::SettingsCaption));
         Button_CleanGameFolder.SetText(Tr(TextId::SettingsRepairGame));
     }
     if (OfflineMode) Button_CleanGameFolder.SetEnabled(false);
