@@ -13,10 +13,12 @@ namespace {
 
 using Member = PictureControl TForm1::*;
 
-// When a button takes its hover pictures.
-enum class HoverWhen {
+// Which of a button's two pictures it takes, if any: the rule differs from button to button and
+// between hovering and resting, and every rule is one of these.
+enum class PictureChoice {
     ByLanguage,          // the Russian picture for UiLanguage 0, the English one for 1
     EnglishElseRussian,  // the English picture for UiLanguage 1, the Russian one otherwise
+    RussianElseEnglish,  // the Russian picture for UiLanguage 0, the English one otherwise
     Always,              // one picture for both languages
     WhileIdle,           // only while StopFlag is 1 (no check or install runs)
 };
@@ -25,35 +27,37 @@ struct HoverRule {
     Member button;
     Member enterRussian, enterEnglish;  // shown while the pointer is over the button
     Member leaveRussian, leaveEnglish;  // shown when it leaves
-    HoverWhen when;
+    PictureChoice when;
 };
 
 constexpr HoverRule kHoverRules[] = {
     {&TForm1::Image_Button_Check, &TForm1::Image_Button_Check_Active_RU, &TForm1::Image_Button_Check_Active_EN,
-     &TForm1::Image_Button_Check_Static_RU, &TForm1::Image_Button_Check_Static_EN, HoverWhen::ByLanguage},
+     &TForm1::Image_Button_Check_Static_RU, &TForm1::Image_Button_Check_Static_EN, PictureChoice::ByLanguage},
     {&TForm1::Image_Button_Stop, &TForm1::Image_Button_Stop_Active_RU, &TForm1::Image_Button_Stop_Active_EN,
-     &TForm1::Image_Button_Stop_Static_RU, &TForm1::Image_Button_Stop_Static_EN, HoverWhen::ByLanguage},
+     &TForm1::Image_Button_Stop_Static_RU, &TForm1::Image_Button_Stop_Static_EN, PictureChoice::ByLanguage},
     {&TForm1::Image_Button_ServerBrowser, &TForm1::Image_Button_ServerBrowser_Active_RU,
      &TForm1::Image_Button_ServerBrowser_Active_EN, &TForm1::Image_Button_ServerBrowser_Static_RU,
-     &TForm1::Image_Button_ServerBrowser_Static_EN, HoverWhen::EnglishElseRussian},
+     &TForm1::Image_Button_ServerBrowser_Static_EN, PictureChoice::EnglishElseRussian},
     {&TForm1::Image_Settings, &TForm1::Image_Settings_Active, &TForm1::Image_Settings_Active,
-     &TForm1::Image_Settings_Static, &TForm1::Image_Settings_Static, HoverWhen::Always},
+     &TForm1::Image_Settings_Static, &TForm1::Image_Settings_Static, PictureChoice::Always},
     {&TForm1::Image_Button_Play, &TForm1::Image_Button_Play_Active, &TForm1::Image_Button_Play_Active,
-     &TForm1::Image_Button_Play_Static, &TForm1::Image_Button_Play_Static, HoverWhen::WhileIdle},
+     &TForm1::Image_Button_Play_Static, &TForm1::Image_Button_Play_Static, PictureChoice::WhileIdle},
 };
 
 // The picture a rule gives now; nullptr when the button keeps the one it shows.
-Member Choose(HoverWhen when, Member russian, Member english) {
+Member Choose(PictureChoice when, Member russian, Member english) {
     switch (when) {
-        case HoverWhen::ByLanguage:
+        case PictureChoice::ByLanguage:
             if (UiLanguage == UiRussian) return russian;
             if (UiLanguage == UiEnglish) return english;
             return nullptr;
-        case HoverWhen::EnglishElseRussian:
+        case PictureChoice::EnglishElseRussian:
             return UiLanguage == UiEnglish ? english : russian;
-        case HoverWhen::Always:
+        case PictureChoice::RussianElseEnglish:
+            return UiLanguage == UiRussian ? russian : english;
+        case PictureChoice::Always:
             return russian;
-        case HoverWhen::WhileIdle:
+        case PictureChoice::WhileIdle:
             return StopFlag == 1 ? russian : nullptr;
     }
     return nullptr;
@@ -63,12 +67,15 @@ Member Choose(HoverWhen when, Member russian, Member english) {
 struct LanguagePicture {
     Member button;
     Member russian, english;
+    PictureChoice when;
 };
 constexpr LanguagePicture kLanguagePictures[] = {
-    {&TForm1::Image_Button_Check, &TForm1::Image_Button_Check_Static_RU, &TForm1::Image_Button_Check_Static_EN},
-    {&TForm1::Image_Button_Stop, &TForm1::Image_Button_Stop_Static_RU, &TForm1::Image_Button_Stop_Static_EN},
+    {&TForm1::Image_Button_Check, &TForm1::Image_Button_Check_Static_RU, &TForm1::Image_Button_Check_Static_EN,
+     PictureChoice::RussianElseEnglish},
+    {&TForm1::Image_Button_Stop, &TForm1::Image_Button_Stop_Static_RU, &TForm1::Image_Button_Stop_Static_EN,
+     PictureChoice::RussianElseEnglish},
     {&TForm1::Image_Button_ServerBrowser, &TForm1::Image_Button_ServerBrowser_Static_RU,
-     &TForm1::Image_Button_ServerBrowser_Static_EN},
+     &TForm1::Image_Button_ServerBrowser_Static_EN, PictureChoice::RussianElseEnglish},
 };
 
 struct ButtonClick {
@@ -120,8 +127,10 @@ void TForm1::WirePictureButtons() {
 }
 
 void TForm1::ShowLanguagePictures() {
-    for (const LanguagePicture& row : kLanguagePictures)
-        (this->*row.button).Assign(this->*(UiLanguage == UiRussian ? row.russian : row.english));
+    for (const LanguagePicture& row : kLanguagePictures) {
+        if (const Member picture = Choose(row.when, row.russian, row.english))
+            (this->*row.button).Assign(this->*picture);
+    }
 }
 
 }  // namespace orv
