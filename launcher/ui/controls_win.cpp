@@ -216,13 +216,13 @@ void ProgressBar::SetMax(int max) {
 
 namespace {
 
-WindowDesc GraphicSpec(const wchar_t* className) {
+WindowDesc GraphicControlDesc(const wchar_t* className) {
     return WindowDesc{className, WS_CHILD | WS_CLIPSIBLINGS, 0, 0, 0, "", WindowPosition::AsIs, true};
 }
 
 }  // namespace
 
-GraphicControl::GraphicControl(const wchar_t* className) : Window(GraphicSpec(className)) {}
+GraphicControl::GraphicControl(const wchar_t* className) : Window(GraphicControlDesc(className)) {}
 
 void GraphicControl::CreateGraphic(const ControlInit& init) {
     CreateHandle(init.parent);

@@ -205,7 +205,7 @@ public:
     static constexpr UINT kThrowNonStandard = WM_APP + 11;
 
     explicit FailingWindow(bool failOnCreate = false, bool failOnShow = false, bool failOnPaint = false)
-        : Window(kSpec), failOnCreate_(failOnCreate), failOnShow_(failOnShow), failOnPaint_(failOnPaint) {}
+        : Window(kDesc), failOnCreate_(failOnCreate), failOnShow_(failOnShow), failOnPaint_(failOnPaint) {}
     ~FailingWindow() override { DestroyHandle(); }
     void Create() { CreateHandle(); }
     int paints = 0;
@@ -229,7 +229,7 @@ protected:
     }
 
 private:
-    static constexpr WindowDesc kSpec = {L"OrvantaTest.Failing", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, 0, 200, 100,
+    static constexpr WindowDesc kDesc = {L"OrvantaTest.Failing", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, 0, 200, 100,
                                          "failing", WindowPosition::ScreenCenter, true};
     bool failOnCreate_, failOnShow_, failOnPaint_;
 };
