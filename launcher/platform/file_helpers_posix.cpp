@@ -2,18 +2,9 @@
 
 #include "launcher/platform/file_helpers.h"
 #include "launcher/platform/files.h"
+#include "launcher/platform/native_path_posix.h"
 
 namespace orv {
-namespace {
-
-std::string NativePath(const std::string& path) {
-    std::string result = path;
-    for (char& c : result)
-        if (c == '\\') c = '/';
-    return result;
-}
-
-}  // namespace
 
 std::string GetShortPath(const std::string& path) {
     struct stat st {};

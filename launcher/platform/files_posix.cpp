@@ -8,17 +8,18 @@
 
 #include "launcher/base/errors.h"
 #include "launcher/platform/files.h"
+#include "launcher/platform/native_path_posix.h"
 
 namespace orv {
-namespace {
 
-// The core writes Windows paths; on POSIX every backslash is a folder separator.
 std::string NativePath(const std::string& path) {
     std::string result = path;
     for (char& c : result)
         if (c == '\\') c = '/';
     return result;
 }
+
+namespace {
 
 [[noreturn]] void RaiseErrno(int code) { throw EOSError(static_cast<uint32_t>(code), PlatformErrorMessage(code)); }
 
