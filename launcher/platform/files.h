@@ -18,12 +18,19 @@ struct FileHandleTraits {
 };
 using FileHandle = UniqueHandle<FileHandleTraits>;
 
+// Who else may open a file while it is being written. Only Windows holds others off; a POSIX
+// system has no such lock and lets both through.
+enum class FileSharing {
+    Readers,  // other programs may read it meanwhile
+    None,     // nothing may open it until it is closed, so nothing reads it half written
+};
+
 class File {
 public:
     // Opens for reading; other programs may still read and write the file. Raises EOSError.
     static File OpenRead(const std::string& path);
     // Creates the file, or truncates an existing one, for writing. Raises EOSError.
-    static File Create(const std::string& path);
+    static File Create(const std::string& path, FileSharing sharing = FileSharing::Readers);
 
     // Up to `size` bytes; 0 at the end of the file and on a read error.
     size_t Read(void* buffer, size_t size);
@@ -43,6 +50,35 @@ private:
     explicit File(FileHandle handle) : handle_(std::move(handle)) {}
     FileHandle handle_;
 };
+
+// A file being written that stays only once Keep() has succeeded: it is created (or truncated) at
+// once, and every other way out, an error or a transfer given up, closes and deletes it, so that no
+// failing write leaves a partial file behind.
+class PendingFile {
+public:
+    // Raises EOSError when the file cannot be created; whatever stood at `path` then stays.
+    explicit PendingFile(const std::string& path, FileSharing sharing = FileSharing::Readers);
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+    ~PendingFile();
+
+    // Writes all bytes or raises EOSError.
+    void Write(const void* data, size_t size) { file_.Write(data, size); }
+    // Forces written data to the disk. Raises EOSError.
+    void Flush() { file_.Flush(); }
+    // Closes and keeps the file. Raises EOSError when the last data cannot be written; the file
+    // then goes.
+    void Keep();
+
+private:
+    std::string path_;
+    File file_;
+    bool kept_ = false;
+};
+
+// Writes `bytes` to a new file at `path` (truncating one that is there) and forces them to the disk
+// before closing it. Raises EOSError; a file it created is then deleted again.
+void WriteNewFile(const std::string& path, const std::string& bytes);
 
 // True for an existing file that is not a folder.
 bool FileExists(const std::string& path);

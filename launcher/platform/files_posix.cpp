@@ -42,7 +42,7 @@ File File::OpenRead(const std::string& path) {
     return File(FileHandle(fd));
 }
 
-File File::Create(const std::string& path) {
+File File::Create(const std::string& path, FileSharing /*sharing: no lock to take*/) {
     const std::string native = NativePath(path);
     struct stat st {};
     // Windows refuses a read-only file even to administrators; root would not be refused here.
@@ -121,18 +121,7 @@ void WriteFileReplacing(const std::string& path, const std::string& bytes) {
     struct stat st {};
     if (::stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0) RaiseErrno(EACCES);
     const std::string temp = native + ".orvtmp";
-    {
-        File out = File::Create(temp);
-        try {
-            out.Write(bytes.data(), bytes.size());
-            out.Flush();
-            out.Close();
-        } catch (...) {
-            out.Abandon();
-            ::unlink(temp.c_str());
-            throw;
-        }
-    }
+    WriteNewFile(temp, bytes);
     if (::rename(temp.c_str(), native.c_str()) != 0) {
         const int code = errno;
         ::unlink(temp.c_str());

@@ -45,9 +45,10 @@ File File::OpenRead(const std::string& path) {
     return File(FileHandle(V(h)));
 }
 
-File File::Create(const std::string& path) {
-    HANDLE h = ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+File File::Create(const std::string& path, FileSharing sharing) {
+    const DWORD share = sharing == FileSharing::Readers ? FILE_SHARE_READ : 0;
+    HANDLE h = ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, share, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                             nullptr);
     if (h == INVALID_HANDLE_VALUE) RaiseLastPlatformError();
     return File(FileHandle(V(h)));
 }
@@ -129,18 +130,7 @@ void WriteFileReplacing(const std::string& path, const std::string& bytes) {
     const DWORD attributes = ::GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) RaiseCode(ERROR_ACCESS_DENIED);
     const std::string temp = path + ".orvtmp";
-    {
-        File out = File::Create(temp);
-        try {
-            out.Write(bytes.data(), bytes.size());
-            out.Flush();
-            out.Close();
-        } catch (...) {
-            out.Abandon();
-            ::DeleteFileW(Wide(temp).c_str());
-            throw;
-        }
-    }
+    WriteNewFile(temp, bytes);
     if (!::MoveFileExW(Wide(temp).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const DWORD code = ::GetLastError();
         ::DeleteFileW(Wide(temp).c_str());
