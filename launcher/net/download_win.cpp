@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -13,6 +14,7 @@
 #include "launcher/base/events.h"
 #include "launcher/base/message_box.h"
 #include "launcher/base/texts.h"
+#include "launcher/platform/files.h"
 #include "launcher/platform/scoped_win.h"
 #include "launcher/platform/wide_win.h"
 
@@ -95,60 +97,56 @@ std::optional<int64_t> QueryPromisedLength(HINTERNET request) {
     return value;
 }
 
-// The target file: created or truncated, opened without sharing so that nothing reads a half-written
-// download. Unless Close() has succeeded, leaving the scope deletes it, so no failing path keeps a
-// partial file.
-class OutputFile {
-public:
-    explicit OutputFile(const std::string& path) : path_(Wide(path)) {
-        handle_.Reset(::CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr));
-        if (!handle_.Valid()) RaiseLastPlatformError();
-    }
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-    ~OutputFile() {
-        if (kept_) return;
-        handle_.Reset();
-        ::DeleteFileW(path_.c_str());
-    }
+// How a body ended.
+enum class BodyEnd { Whole, Stopped, BrokenOff };
 
-    void Write(const void* data, DWORD size) {
-        const char* p = static_cast<const char*>(data);
-        while (size > 0) {
-            DWORD written = 0;
-            if (!::WriteFile(handle_.Get(), p, size, &written, nullptr)) RaiseLastPlatformError();
-            if (written == 0) throw EOSError(ERROR_WRITE_FAULT, PlatformErrorMessage(ERROR_WRITE_FAULT));
-            p += written;
-            size -= written;
-        }
-    }
-
-    // Keeps the file. Raises EOSError when the last data cannot be written; the file then goes.
-    void Close() {
-        if (!::CloseHandle(handle_.Release())) RaiseLastPlatformError();
-        kept_ = true;
-    }
-
-private:
-    std::wstring path_;
-    ScopedFileHandle handle_;
-    bool kept_ = false;
+struct BodyResult {
+    BodyEnd end = BodyEnd::Whole;
+    DWORD code = 0;  // the platform's code of a body that broke off
 };
 
-// Reads the next block; false when the read call fails (the platform's code is then in `code`).
-bool ReadBlock(HINTERNET request, char* buffer, DWORD& got, DWORD& code) {
-    got = 0;
-    if (::InternetReadFile(request, buffer, kBlockSize, &got)) return true;
-    code = ::GetLastError();
-    return false;
+// Told the running byte count after each block has been written.
+using BlockProgress = std::function<void(int64_t received)>;
+
+// The one read loop of the downloads: the body in blocks of kBlockSize into `file`, each written
+// block reported to `progress`. With a `stop` flag the window is watching: the flag is read after
+// each block that arrived, before it is written, and the event queue is pumped once per block so
+// that a Stop click can set it. A body shorter than the length the server promised has broken off.
+BodyResult ReceiveBody(HINTERNET request, PendingFile& file, const int32_t* stop, const BlockProgress& progress) {
+    const std::optional<int64_t> promised = QueryPromisedLength(request);
+    char buffer[kBlockSize];
+    int64_t received = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!::InternetReadFile(request, buffer, kBlockSize, &got)) return {BodyEnd::BrokenOff, ::GetLastError()};
+        if (got == 0) break;
+        if (stop) {
+            if (*stop == 1) return {BodyEnd::Stopped};
+            PumpEvents();
+        }
+        file.Write(buffer, got);
+        received += got;
+        if (progress) progress(received);
+    }
+    if (promised && received < *promised) return {BodyEnd::BrokenOff, ERROR_INTERNET_CONNECTION_RESET};
+    return {};
 }
 
-// A body that broke off, for the two downloads that show progress: the player is told, and the
-// error ends the transfer (its handler deletes the file).
-[[noreturn]] void FailRead(DWORD code) {
-    ShowMessage(Tr(TextId::ErrorInternetReadFile));
-    RaiseInternetError(code);
+// The body of one of the two downloads that show progress. A stop fills the bar and gives false (the
+// caller's file then goes); a body that broke off is told to the player and raised, and the error
+// ends the transfer. True for a whole body, which the caller keeps.
+bool ReceiveWatchedBody(HINTERNET request, PendingFile& file, int32_t& stop, ProgressBarView& bar,
+                        const BlockProgress& progress) {
+    const BodyResult body = ReceiveBody(request, file, &stop, progress);
+    if (body.end == BodyEnd::BrokenOff) {
+        ShowMessage(Tr(TextId::ErrorInternetReadFile));
+        RaiseInternetError(body.code);
+    }
+    if (body.end == BodyEnd::Stopped) {
+        bar.SetPosition(bar.Max());
+        return false;
+    }
+    return true;
 }
 
 void ShowGameProgress(int64_t received, int64_t size, ProgressBarView& bar, ProgressImage& image, int32_t fullWidth) {
@@ -231,20 +229,10 @@ bool DownloadFile(const std::string& url, const std::string& path) {
     if (!internet) return false;
     const InternetHandle request = OpenUrl(internet.Get(), url, kDownloadFlags);
     if (!request) return false;
-    OutputFile file(path);  // a refusal goes to the caller
+    PendingFile file(path, FileSharing::None);  // a refusal goes to the caller
     try {
-        const std::optional<int64_t> promised = QueryPromisedLength(request.Get());
-        char buffer[kBlockSize];
-        int64_t received = 0;
-        for (;;) {
-            DWORD got = 0, code = 0;
-            if (!ReadBlock(request.Get(), buffer, got, code)) return false;
-            if (got == 0) break;
-            file.Write(buffer, got);
-            received += got;
-        }
-        if (promised && received < *promised) return false;
-        file.Close();
+        if (ReceiveBody(request.Get(), file, nullptr, nullptr).end != BodyEnd::Whole) return false;
+        file.Keep();
         return true;
     } catch (...) {
         return false;
@@ -257,28 +245,13 @@ bool DownloadGameFile(const std::string& url, const std::string& path, int32_t s
     bar.SetPosition(0);
     const Transfer t = OpenTransfer(url);
     try {
-        OutputFile file(path);
-        int64_t expected = size;
-        if (const std::optional<int64_t> length = QueryProgressLength(t.request.Get())) expected = *length;
-        const std::optional<int64_t> promised = QueryPromisedLength(t.request.Get());
-        char buffer[kBlockSize];
-        int64_t received = 0;
-        for (;;) {
-            DWORD got = 0, code = 0;
-            if (!ReadBlock(t.request.Get(), buffer, got, code)) FailRead(code);
-            if (got == 0) break;
-            if (stop == 1) {
-                bar.SetPosition(bar.Max());
-                return true;  // the file goes with `file`
-            }
-            PumpEvents();
-            file.Write(buffer, got);
-            received += got;
+        PendingFile file(path, FileSharing::None);
+        const int64_t expected = QueryProgressLength(t.request.Get()).value_or(size);
+        const auto progress = [&](int64_t received) {
             // Without any size the bar stays where it is (at 0) and the image is left alone.
             if (expected != 0) ShowGameProgress(received, expected, bar, image, fullWidth);
-        }
-        if (promised && received < *promised) FailRead(ERROR_INTERNET_CONNECTION_RESET);
-        file.Close();
+        };
+        if (ReceiveWatchedBody(t.request.Get(), file, stop, bar, progress)) file.Keep();
         return true;
     } catch (...) {
         return false;
@@ -292,35 +265,20 @@ bool DownloadUpdateFile(const std::string& url, const std::string& path, Progres
     const Transfer t = OpenTransfer(url);
     MarqueeScope marquee(bar);
     try {
-        OutputFile file(path);
-        int64_t expected = size;
-        if (const std::optional<int64_t> length = QueryProgressLength(t.request.Get())) expected = *length;
-        const std::optional<int64_t> promised = QueryPromisedLength(t.request.Get());
+        PendingFile file(path, FileSharing::None);
+        const int64_t expected = QueryProgressLength(t.request.Get()).value_or(size);
         if (expected == 0) marquee.On();
-        char buffer[kBlockSize];
-        int64_t received = 0;
-        for (;;) {
-            DWORD got = 0, code = 0;
-            if (!ReadBlock(t.request.Get(), buffer, got, code)) FailRead(code);
-            if (got == 0) break;
-            if (stop == 1) {
-                bar.SetPosition(bar.Max());
-                return true;
-            }
+        const auto progress = [&](int64_t received) {
+            if (expected == 0) return;
+            ShowUpdateProgress(received, expected, bar);
             PumpEvents();
-            file.Write(buffer, got);
-            received += got;
-            if (expected != 0) {
-                ShowUpdateProgress(received, expected, bar);
-                PumpEvents();
-            }
-        }
-        if (promised && received < *promised) FailRead(ERROR_INTERNET_CONNECTION_RESET);
+        };
+        if (!ReceiveWatchedBody(t.request.Get(), file, stop, bar, progress)) return true;
         if (expected == 0) {
             bar.SetMarquee(false);
             bar.SetPosition(bar.Max());
         }
-        file.Close();
+        file.Keep();
         return true;
     } catch (...) {
         return false;
