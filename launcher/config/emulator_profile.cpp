@@ -14,14 +14,6 @@ namespace {
 
 using namespace emulator_keys;
 
-// The same defaults as the settings file, so that a first run without a profile starts alike.
-constexpr const char* kDefaultLanguage = "Russian";
-constexpr const char* kDefaultClanTag = "vtl";
-constexpr const char* kDefaultProcName = "-console -novid";
-constexpr const char* kDefaultUseAvatar = "True";
-constexpr int kDefaultRankLevel = 18;
-constexpr int kDefaultPrivatRank = 40;
-
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 bool StartsWithBom(std::string_view bytes) { return bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom; }
@@ -52,14 +44,14 @@ void LoadEmulatorProfile() {
         document = IniDocument(bytes);
     }
     LauncherSettings& c = LauncherConfig;
-    c.GameLanguage = TextFromIni(document.Get(EmulatorSection, Language, kDefaultLanguage));
+    c.GameLanguage = TextFromIni(document.Get(EmulatorSection, Language, player_defaults::Language));
     const std::string userName = DefaultPlayerName();
     c.GamePlayerName = TextFromIni(document.Get(SteamClientSection, PlayerName, userName));
-    c.GameClanTag = TextFromIni(document.Get(SteamClientSection, ClanTag, kDefaultClanTag));
-    c.GameProcName = kDefaultProcName;
-    c.GameUseAvatar = TextFromIni(document.Get(SteamClientSection, UseAvatar, kDefaultUseAvatar));
-    c.GameRankLevel = IntFromIni(document.Get(SteamClientSection, RankLevel, ""), kDefaultRankLevel);
-    c.GamePrivatRank = IntFromIni(document.Get(SteamClientSection, PrivatRank, ""), kDefaultPrivatRank);
+    c.GameClanTag = TextFromIni(document.Get(SteamClientSection, ClanTag, player_defaults::ClanTag));
+    c.GameProcName = player_defaults::ProcName;
+    c.GameUseAvatar = TextFromIni(document.Get(SteamClientSection, UseAvatar, player_defaults::UseAvatar));
+    c.GameRankLevel = IntFromIni(document.Get(SteamClientSection, RankLevel, ""), player_defaults::RankLevel);
+    c.GamePrivatRank = IntFromIni(document.Get(SteamClientSection, PrivatRank, ""), player_defaults::PrivatRank);
 }
 
 void SaveEmulatorProfile() {

@@ -20,12 +20,6 @@ namespace {
 
 using namespace settings_keys;
 
-constexpr const char* kDefaultLanguage = "Russian";
-constexpr const char* kDefaultClanTag = "vtl";
-constexpr const char* kDefaultProcName = "-console -novid";
-constexpr const char* kDefaultUseAvatar = "True";
-constexpr int kDefaultRankLevel = 18;
-constexpr int kDefaultPrivatRank = 40;
 constexpr bool kDefaultShowNewVersionNotification = true;
 constexpr int kDefaultPosition = 1;
 
@@ -127,14 +121,14 @@ void LoadLauncherSettings() {
             document = IniDocument(ReadFileBytes(path));
         }
         LauncherSettings& c = LauncherConfig;
-        c.GameLanguage = TextFromIni(document.Get(GameSection, "GameLanguage", kDefaultLanguage));
+        c.GameLanguage = TextFromIni(document.Get(GameSection, "GameLanguage", player_defaults::Language));
         const std::string userName = DefaultPlayerName();
         c.GamePlayerName = TextFromIni(document.Get(GameSection, "GamePlayerName", userName));
-        c.GameClanTag = TextFromIni(document.Get(GameSection, "GameClanTag", kDefaultClanTag));
-        c.GameProcName = TextFromIni(document.Get(GameSection, "GameProcName", kDefaultProcName));
-        c.GameUseAvatar = TextFromIni(document.Get(GameSection, "GameUseAvatar", kDefaultUseAvatar));
-        c.GameRankLevel = IntFromIni(document.Get(GameSection, "GameRankLevel", ""), kDefaultRankLevel);
-        c.GamePrivatRank = IntFromIni(document.Get(GameSection, "GamePrivatRank", ""), kDefaultPrivatRank);
+        c.GameClanTag = TextFromIni(document.Get(GameSection, "GameClanTag", player_defaults::ClanTag));
+        c.GameProcName = TextFromIni(document.Get(GameSection, "GameProcName", player_defaults::ProcName));
+        c.GameUseAvatar = TextFromIni(document.Get(GameSection, "GameUseAvatar", player_defaults::UseAvatar));
+        c.GameRankLevel = IntFromIni(document.Get(GameSection, "GameRankLevel", ""), player_defaults::RankLevel);
+        c.GamePrivatRank = IntFromIni(document.Get(GameSection, "GamePrivatRank", ""), player_defaults::PrivatRank);
         c.GlobalShowNewVersionNotification = BoolFromIni(
             document.Get(LauncherSection, "GlobalShowNewVersionNotification", ""), kDefaultShowNewVersionNotification);
         c.GameNamePosition = IntFromIni(document.Get(LauncherSection, "GameNamePosition", ""), kDefaultPosition);

@@ -34,6 +34,17 @@ inline constexpr const char* BuildVersion = "BuildVersion";
 inline std::string ClientVersionSection(const std::string& appName) { return appName + "ClientVersion"; }
 }  // namespace settings_keys
 
+// The player's values before any file gives them. The emulator profile starts from the same ones,
+// so that a first run without either file starts alike.
+namespace player_defaults {
+inline constexpr const char* Language = "Russian";
+inline constexpr const char* ClanTag = "vtl";
+inline constexpr const char* ProcName = "-console -novid";
+inline constexpr const char* UseAvatar = "True";
+inline constexpr int RankLevel = 18;
+inline constexpr int PrivatRank = 40;
+}  // namespace player_defaults
+
 // Values loaded from the launcher's INI files are at most this long.
 inline constexpr size_t IniTextMaxBytes = 255;
 
