@@ -51,6 +51,10 @@ void SetAll(IniDocument& document, const std::vector<PendingValue>& values) {
 
 std::string CatalogueText::Decoded(CodePage page) const { return stored ? AnsiToUtf8(bytes, page).text : bytes; }
 
+std::string CatalogueText::Decoded(const std::function<std::string(std::string_view)>& toUtf8) const {
+    return stored && toUtf8 ? toUtf8(bytes) : bytes;
+}
+
 Catalogue Catalogue::Load(const std::string& path) {
     Catalogue catalogue;
     catalogue.document_ = LoadIniFile(path);

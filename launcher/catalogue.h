@@ -8,6 +8,7 @@
 // its default instead, which is UTF-8 (only two of them leave ASCII).
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,6 +35,9 @@ struct CatalogueText {
 
     // UTF-8: the stored bytes decoded with `page`, or the default as it is.
     std::string Decoded(CodePage page) const;
+    // The same through a converter to UTF-8 (an AnsiCodec's toUtf8); without one, the bytes as
+    // they are.
+    std::string Decoded(const std::function<std::string(std::string_view)>& toUtf8) const;
 };
 
 // Where PutBuild put a build (1-based numbers, as in the section and key names).

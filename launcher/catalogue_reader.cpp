@@ -15,11 +15,6 @@ namespace {
 
 constexpr const char* kBlankPage = "about:blank";
 
-std::string Utf8Of(const CatalogueText& text, const AnsiCodec& codec) {
-    // Defaults are UTF-8 already; only what the file holds is 8-bit.
-    return text.stored ? codec.toUtf8(text.bytes) : text.bytes;
-}
-
 int ListLength(int count) { return std::clamp(count, 0, MaxCatalogueListEntries); }
 
 std::string NewsAddressFor(const std::string& newsUrl, int uiLanguage) {
@@ -80,16 +75,16 @@ CatalogueReading ReadCatalogue(int gamePosition, int buildPosition, bool offline
     if (offline) {
         r.news.offlinePage = true;
     } else {
-        r.newsUrl = Utf8Of(catalogue.NewsAddress(game), codec);
+        r.newsUrl = catalogue.NewsAddress(game).Decoded(codec.toUtf8);
         r.news.address = NewsAddressFor(*r.newsUrl, uiLanguage);
     }
 
     r.gameNames.reserve(static_cast<size_t>(games));
-    for (int g = 1; g <= games; ++g) r.gameNames.push_back(Utf8Of(catalogue.GameName(g), codec));
+    for (int g = 1; g <= games; ++g) r.gameNames.push_back(catalogue.GameName(g).Decoded(codec.toUtf8));
 
     const int builds = ListLength(catalogue.BuildCount(game));
     r.buildNames.reserve(static_cast<size_t>(builds));
-    for (int b = 1; b <= builds; ++b) r.buildNames.push_back(Utf8Of(catalogue.BuildName(game, b), codec));
+    for (int b = 1; b <= builds; ++b) r.buildNames.push_back(catalogue.BuildName(game, b).Decoded(codec.toUtf8));
 
     // With no games (kolnaz 0) the position is still 1 and the build list still comes from "naz1";
     // only the game list has nothing to select.
@@ -102,9 +97,9 @@ CatalogueReading ReadCatalogue(int gamePosition, int buildPosition, bool offline
     // The server-version section is named in the catalogue's bytes; the client-version section of
     // the settings file (UTF-8) by the same name decoded.
     const CatalogueText appName = catalogue.AppName(game);
-    r.appName = Utf8Of(appName, codec);
-    r.serverBaseVersion = Utf8Of(catalogue.ServerBaseVersion(appName.bytes), codec);
-    r.serverBuildVersion = Utf8Of(catalogue.ServerBuildVersion(appName.bytes), codec);
+    r.appName = appName.Decoded(codec.toUtf8);
+    r.serverBaseVersion = catalogue.ServerBaseVersion(appName.bytes).Decoded(codec.toUtf8);
+    r.serverBuildVersion = catalogue.ServerBuildVersion(appName.bytes).Decoded(codec.toUtf8);
     r.useSteamCmd = catalogue.UseSteamCmd(appName.bytes);
 
     const std::string clientSection = settings_keys::ClientVersionSection(r.appName);

@@ -27,10 +27,6 @@ namespace {
 // the file it is meant to replace.
 constexpr const char* kUnpackSuffix = ".orvanta-unpack";
 
-std::string Decoded(const CatalogueText& text, const AnsiCodec& codec) {
-    return text.stored && codec.toUtf8 ? codec.toUtf8(text.bytes) : text.bytes;
-}
-
 int32_t ConvertOrRaise(const std::string& text) {
     const std::optional<int32_t> value = ParseInt32Decimal(text);
     if (!value) throw Error(ConversionErrorText(text));
@@ -83,11 +79,12 @@ CheckRunResult Run::Execute() {
     const std::string buildKey = std::to_string(request_.buildPosition);
     {
         const std::optional<std::string> stored = catalogue.Document().Find(section, request_.addressKeyPrefix + buildKey);
-        downloadAddress_ = Decoded(stored ? CatalogueText{*stored, true} : CatalogueText{catalogue_defaults::Unset, false},
-                                   platform_.catalogueCodec);
+        const CatalogueText address =
+            stored ? CatalogueText{*stored, true} : CatalogueText{catalogue_defaults::Unset, false};
+        downloadAddress_ = address.Decoded(platform_.catalogueCodec.toUtf8);
     }
     const std::string checklistName =
-        Decoded(catalogue.ChecklistName(request_.gamePosition, request_.buildPosition), platform_.catalogueCodec);
+        catalogue.ChecklistName(request_.gamePosition, request_.buildPosition).Decoded(platform_.catalogueCodec.toUtf8);
 
     platform_.setCurrentFolder(GameFolder);
     const std::string shownChecklist = ChecklistShownAddress(downloadAddress_, checklistName);
@@ -118,7 +115,8 @@ CheckRunResult Run::Execute() {
     }
     platform_.removeFile(compressed);
 
-    totalText_ = Decoded(catalogue.FileCountText(request_.gamePosition, request_.buildPosition), platform_.catalogueCodec);
+    totalText_ =
+        catalogue.FileCountText(request_.gamePosition, request_.buildPosition).Decoded(platform_.catalogueCodec.toUtf8);
     total_ = ConvertOrRaise(totalText_);
     view_.ResetOverall(std::max(total_, 0));
 
