@@ -123,7 +123,7 @@ StartupResult RunFormCreate(const StartupContext& context, const StartupWindowHo
         step = StartupStep::ClearWorkOffline;
         CallIfSet(platform.checkGlobalUserOffline);
 
-        step = StartupStep::GameFolder;
+        step = StartupStep::SetGameFolder;
         GameFolder = FolderOf(context.executablePath);
 
         step = StartupStep::ProfileWritable;
@@ -159,7 +159,7 @@ StartupResult RunFormCreate(const StartupContext& context, const StartupWindowHo
         step = StartupStep::CheckProgress;
         CallIfSet(window.resetCheckProgress);
 
-        step = StartupStep::LauncherVersion;
+        step = StartupStep::CheckLauncherVersion;
         DecideLauncherSelfUpdate(platform.codec);
 
         step = StartupStep::StartMode;

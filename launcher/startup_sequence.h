@@ -51,7 +51,7 @@ struct StartupContext {
 enum class StartupStep : int {
     None = 0,
     ClearWorkOffline = 1,
-    GameFolder,
+    SetGameFolder,
     ProfileWritable,
     LoadSettings,
     ConfigNickname,
@@ -62,7 +62,7 @@ enum class StartupStep : int {
     EnablePlay,
     Catalogue,
     CheckProgress,
-    LauncherVersion,
+    CheckLauncherVersion,
     StartMode,
 };
 

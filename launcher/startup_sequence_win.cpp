@@ -42,7 +42,7 @@ StartupResult RunFormCreate(const StartupWindowHooks& window) {
         context.executablePath = ExecutablePath();
     } catch (const std::exception& error) {
         StartupResult result;
-        result.failedStep = StartupStep::GameFolder;
+        result.failedStep = StartupStep::SetGameFolder;
         result.error = error.what();
         ShowErrorBox(result.error);
         return result;

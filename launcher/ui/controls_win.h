@@ -91,14 +91,14 @@ private:
     HWND hwnd_ = nullptr;
 };
 
-class EditBox : public StdControl {
+class EditBox final : public StdControl {
 public:
     EditBox() = default;
     void Create(const ControlInit& init) override;
 };
 
 // A list the player picks from; the text cannot be typed.
-class DropDownList : public StdControl {
+class DropDownList final : public StdControl {
 public:
     DropDownList() = default;
     void Create(const ControlInit& init) override;
@@ -114,13 +114,13 @@ public:
 };
 
 // A push button; its clicks reach the parent as BN_CLICKED.
-class PushButton : public StdControl {
+class PushButton final : public StdControl {
 public:
     PushButton() = default;
     void Create(const ControlInit& init) override;
 };
 
-class ProgressBar : public StdControl {
+class ProgressBar final : public StdControl {
 public:
     ProgressBar() = default;
     void Create(const ControlInit& init) override;

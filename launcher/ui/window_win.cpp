@@ -277,8 +277,8 @@ void Window::SetFont(const wchar_t* face, int points) {
     if (!font) RaiseLastPlatformError();
     font_ = std::move(font);
     if (!handle_) return;
-    const auto apply = [](HWND hwnd, LPARAM font) -> BOOL {
-        ::SendMessageW(hwnd, WM_SETFONT, static_cast<WPARAM>(font), FALSE);
+    const auto apply = [](HWND hwnd, LPARAM fontHandle) -> BOOL {
+        ::SendMessageW(hwnd, WM_SETFONT, static_cast<WPARAM>(fontHandle), FALSE);
         return TRUE;
     };
     const LPARAM value = reinterpret_cast<LPARAM>(font_.Get());
