@@ -30,7 +30,7 @@
 #include "launcher/base/texts.h"
 #include "launcher/platform/scoped_win.h"
 #include "launcher/platform/wide_win.h"
-#include "win/ui_driver.h"
+#include "tools/ui_driver/ui_driver_win.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "launcher/base/texts.h"
 #include "launcher/platform/wide_win.h"
 #include "support/test_files.h"
-#include "ui_driver.h"
+#include "tools/ui_driver/ui_driver_win.h"
 
 namespace orv {
 namespace {

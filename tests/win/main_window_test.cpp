@@ -13,7 +13,6 @@
 
 #include "game_profile.h"
 #include "gui_test_support.h"
-#include "ui_driver.h"
 #include "launcher/app_win.h"
 #include "launcher/base/app_state.h"
 #include "launcher/config/launcher_settings.h"
@@ -22,6 +21,7 @@
 #include "launcher/news_page.h"
 #include "launcher/platform/wide_win.h"
 #include "launcher/windows/form_settings_win.h"
+#include "tools/ui_driver/ui_driver_win.h"
 
 namespace orv {
 namespace {

@@ -10,7 +10,7 @@
 #include "launcher/app_win.h"
 #include "launcher/base/app_state.h"
 #include "launcher/base/message_box.h"
-#include "ui_driver.h"
+#include "tools/ui_driver/ui_driver_win.h"
 
 namespace orv {
 namespace {

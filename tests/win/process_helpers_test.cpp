@@ -21,7 +21,7 @@
 #include "launcher/platform/scoped_win.h"
 #include "launcher/platform/wide_win.h"
 #include "support/test_files.h"
-#include "ui_driver.h"
+#include "tools/ui_driver/ui_driver_win.h"
 
 namespace orv {
 namespace {

@@ -7,13 +7,13 @@
 #include <thread>
 
 #include "gui_test_support.h"
-#include "ui_driver.h"
 #include "launcher/app_win.h"
 #include "launcher/base/app_state.h"
 #include "launcher/base/errors.h"
 #include "launcher/main_window/main_window_win.h"
 #include "launcher/platform/wide_win.h"
 #include "launcher/windows/form_settings_win.h"
+#include "tools/ui_driver/ui_driver_win.h"
 
 namespace orv {
 namespace {

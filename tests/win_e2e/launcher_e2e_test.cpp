@@ -26,8 +26,8 @@
 #include "launcher/main_window/menus_win.h"
 #include "launcher/platform/wide_win.h"
 #include "support/test_files.h"
+#include "tools/ui_driver/ui_driver_win.h"
 #include "win/fake_records.h"
-#include "win/ui_driver.h"
 
 namespace orv {
 namespace {

@@ -1,6 +1,6 @@
-// A small UI driver for the Windows tests: starts programs (and always ends them), finds the
-// top-level windows of a process, reads the texts of a window and its controls and presses
-// buttons, the way a person at the screen would see and use them. Texts are UTF-8.
+// A small UI driver for the Windows tests and the check benchmark: starts programs (and always ends
+// them), finds the top-level windows of a process, reads the texts of a window and its controls and
+// presses buttons, the way a person at the screen would see and use them. Texts are UTF-8.
 #pragma once
 
 #include <windows.h>

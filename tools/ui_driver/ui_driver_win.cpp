@@ -1,4 +1,4 @@
-#include "ui_driver.h"
+#include "tools/ui_driver/ui_driver_win.h"
 
 #include <algorithm>
 #include <cstdlib>
