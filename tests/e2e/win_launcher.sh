@@ -9,19 +9,17 @@ build=$(cd "${1:?build folder}" && pwd)
 src=$(cd "${2:?source folder}" && pwd)
 port=8740
 
-tool=$src/build/native/tools/orvanta-tool
-if [ ! -x "$tool" ]; then
-  # The publisher runs on the server's side: the native build's tool.
-  (cd "$src" && cmake --preset native >/dev/null && cmake --build --preset native --target orvanta-tool >/dev/null) ||
-    { echo "cannot build $tool"; exit 1; }
-fi
+# The publisher is this build's own orvanta-tool.exe under Wine: a Windows test builds nothing else.
+tool=$build/tools/orvanta-tool.exe
+[ -f "$tool" ] || { echo "no $tool: build the Windows preset"; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/orvanta-e2e.XXXXXX")
 # shellcheck source=../rig/nginx.sh
 source "$src/tests/rig/nginx.sh"
 trap 'nginx_rig_stop; rm -rf "$work"' EXIT
 
-bash "$src/tests/rig/demo-build.sh" "$tool" "$build/tests" "$work/www" "$work/game" || exit 1
+bash "$src/tests/rig/demo-build.sh" --wrapper "$src/scripts/wine-exec" "$tool" "$build/tests" \
+  "$work/www" "$work/game" || exit 1
 artefacts=$build/artefacts
 mkdir -p "$artefacts"
 rm -f "$artefacts"/main-window-*.bmp "$artefacts"/main-window-*.png

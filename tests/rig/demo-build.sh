@@ -2,9 +2,10 @@
 # Publishes a small demo game build onto an update-server folder, as the server's operator would
 # with orvanta-tool, for the demo run and the end-to-end tests:
 #
-#   tests/rig/demo-build.sh TOOL FAKES_DIR WWW [GAME_DIR]
+#   tests/rig/demo-build.sh [--wrapper PROGRAM] TOOL FAKES_DIR WWW [GAME_DIR]
 #
-# TOOL       orvanta-tool (the native build's)
+# PROGRAM    runs TOOL, which is its first argument: scripts/wine-exec for the Windows build's tool
+# TOOL       orvanta-tool, the native build's or the Windows build's orvanta-tool.exe
 # FAKES_DIR  where the fake outside programs lie (hl2.exe, revLoader.exe), from the Windows build
 # WWW        the folder nginx serves at the launcher's update server address; filled with
 #            cstrike/inf.ini, the checklist and the build's ".lzma" files
@@ -14,7 +15,12 @@
 # a real build has, published as game version 34 / 7545. The address in the catalogue is the
 # launcher's built-in server address.
 set -euo pipefail
-tool=${1:?orvanta-tool}
+tool=()
+if [ "${1:-}" = --wrapper ]; then
+  tool=("${2:?program that runs the tool}")
+  shift 2
+fi
+tool+=("${1:?orvanta-tool}")
 fakes=${2:?folder of the fake programs}
 www=${3:?server folder}
 game=${4:-}
@@ -41,7 +47,7 @@ open(f"{root}/cstrike/materials/demo/crate.vtf", "wb").write(rng.randbytes(65_53
 PY
 
 mkdir -p "$www"
-"$tool" publish --build-dir "$build" --server-root "$www" --server-base "$base" --game-code cstrike \
+"${tool[@]}" publish --build-dir "$build" --server-root "$www" --server-base "$base" --game-code cstrike \
   --checklist css-demo --game-name "Counter-Strike: Source" --build-name "Demo build" \
   --download-path cstrike/demo --base-version 34 --build-version 7545 >/dev/null
 
