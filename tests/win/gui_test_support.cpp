@@ -73,12 +73,16 @@ SimulatedStart::~SimulatedStart() {
     CreationFinished = false;
 }
 
-void PumpFor(DWORD milliseconds) {
-    const DWORD start = ::GetTickCount();
-    do {
+bool PumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
         PumpEvents();
-        ::Sleep(5);
-    } while (::GetTickCount() - start < milliseconds);
+        if (condition()) return true;
+        if (std::chrono::steady_clock::now() >= end) return false;
+        ::Sleep(1);
+    }
 }
+
+bool NothingQueued() { return HIWORD(::GetQueueStatus(QS_POSTMESSAGE | QS_SENDMESSAGE)) == 0; }
 
 }  // namespace orv::test

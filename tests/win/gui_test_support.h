@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -79,7 +81,15 @@ private:
     TempDir dir_;
 };
 
-// Processes the GUI thread's pending messages for a while (windows that paint or post to themselves).
-void PumpFor(DWORD milliseconds);
+// How long a GUI test waits for what it expects before it gives up.
+inline constexpr std::chrono::seconds kGuiWait{10};
+
+// Processes the GUI thread's messages until `condition` holds or `timeout` passes; whether it held.
+// The condition is checked after each round of messages.
+bool PumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
+
+// True when the GUI thread's queue holds no posted or sent message: everything posted to the
+// thread so far has been handled (the moment after which nothing it started can still arrive).
+bool NothingQueued();
 
 }  // namespace orv::test

@@ -271,7 +271,7 @@ protected:
         Start(start, /*show=*/false);
         Form().Events.Image_Button_CheckClick = [this] { ++updates_; };
         Form().Show();
-        test::PumpFor(200);
+        EXPECT_TRUE(test::PumpUntil(test::NothingQueued, test::kGuiWait)) << "the start's messages kept coming";
     }
     bool notify_ = true;
     int updates_ = 0;

@@ -623,14 +623,16 @@ TEST_F(MainWindowTest, AFailingTranslationStillLeavesOneEntryChecked) {
 TEST_F(MainWindowTest, ThePointerOverAPictureButtonLightsItUp) {
     TForm1& f = Form();
     f.Show();
-    test::PumpFor(100);
+    ASSERT_TRUE(test::PumpUntil([&] { return !::GetUpdateRect(f.Handle(), nullptr, FALSE); }, test::kGuiWait))
+        << "the window never painted";
+    const auto shows = [&](const PictureControl& store) { return f.Image_Settings.Source() == store.Name(); };
     RECT settings{};
     ::GetWindowRect(f.Image_Settings.ControlHandle(), &settings);
     ::SetCursorPos(settings.left + 20, settings.top + 20);
-    test::PumpFor(300);
+    test::PumpUntil([&] { return shows(f.Image_Settings_Active); }, test::kGuiWait);
     ExpectShows(f.Image_Settings, f.Image_Settings_Active);
     ::SetCursorPos(settings.left - 150, settings.top - 150);
-    for (int i = 0; i < 40 && f.Image_Settings.Source() != f.Image_Settings_Static.Name(); ++i) test::PumpFor(50);
+    test::PumpUntil([&] { return shows(f.Image_Settings_Static); }, test::kGuiWait);
     ExpectShows(f.Image_Settings, f.Image_Settings_Static);
 }
 

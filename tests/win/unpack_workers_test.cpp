@@ -13,6 +13,7 @@
 #include <string>
 #include <type_traits>
 
+#include "gui_test_support.h"
 #include "launcher/base/errors.h"
 #include "launcher/base/events.h"
 #include "launcher/base/thread_win.h"
@@ -109,8 +110,7 @@ TEST(ThreadTest, ExecuteSeesTerminateAndWaitForReturns) {
     EXPECT_FALSE(thread->Terminated());
     thread->Start();
     // On a loaded machine the thread may take a while to be scheduled: wait until it runs.
-    for (const auto deadline = Clock::now() + 10s; !entered && Clock::now() < deadline;) ::Sleep(1);
-    ASSERT_TRUE(entered);
+    ASSERT_TRUE(test::PumpUntil([&] { return entered.load(); }, 10s));
     EXPECT_FALSE(thread->Finished());
     thread->Terminate();
     thread->WaitFor();
@@ -122,14 +122,16 @@ TEST(ThreadTest, ExecuteSeesTerminateAndWaitForReturns) {
 TEST(ThreadTest, DestroyingRunningThreadWaitsForExecute) {
     std::atomic<bool> executeDone{false};
     std::atomic<bool> entered{false};
-    auto thread = MakeThread<LambdaThread>([&](LambdaThread&) {
+    auto thread = MakeThread<LambdaThread>([&](LambdaThread& self) {
         entered = true;
-        ::Sleep(150);
+        // Still running when the destruction begins (it asks the thread to end first), so the
+        // destructor has something to wait for.
+        const auto deadline = Clock::now() + 10s;
+        while (!self.Terminated() && Clock::now() < deadline) ::Sleep(1);
         executeDone = true;
     });
     thread->Start();
-    for (const auto deadline = Clock::now() + 10s; !entered && Clock::now() < deadline;) ::Sleep(1);
-    ASSERT_TRUE(entered);
+    ASSERT_TRUE(test::PumpUntil([&] { return entered.load(); }, 10s));
     thread.reset();
     EXPECT_TRUE(executeDone);
 }
@@ -160,8 +162,7 @@ TEST(ThreadTest, FreeOnTerminateDeletesTheObjectAfterExecute) {
     LambdaThread* thread = MakeThread<LambdaThread>([&](LambdaThread&) { ran = true; }, &destroyed).release();
     thread->SetFreeOnTerminate(true);
     thread->Start();  // the object is no longer ours from here on
-    const auto deadline = Clock::now() + 10s;
-    while (!destroyed && Clock::now() < deadline) ::Sleep(1);
+    test::PumpUntil([&] { return destroyed.load(); }, 10s);
     EXPECT_TRUE(ran);
     EXPECT_TRUE(destroyed);
 }

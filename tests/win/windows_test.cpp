@@ -269,7 +269,10 @@ TEST_F(WindowsTest, AFailingPaintIsReportedOnceNotInAnEndlessLoop) {
     window.Create();
     window.Show();
     ::UpdateWindow(window.Handle());
-    test::PumpFor(200);
+    // A paint that is asked for again leaves the window invalid; once nothing is left to paint, no
+    // further paint can come.
+    EXPECT_TRUE(test::PumpUntil([&] { return !::GetUpdateRect(window.Handle(), nullptr, FALSE); }, test::kGuiWait))
+        << "the failed paint is asked for again and again";
     EXPECT_EQ(window.paints, 1);
     ASSERT_EQ(messages.Seen().size(), 1u);
     EXPECT_EQ(messages.Seen()[0].text, "paint failed.");
@@ -284,7 +287,8 @@ TEST_F(WindowsTest, WorkPostedFromAnotherThreadRunsInThePumpAndItsErrorsAreShown
     });
     worker.join();
     EXPECT_EQ(ranOn, 0u);  // nothing runs before the GUI thread pumps
-    test::PumpFor(50);
+    // The error box of the second piece of work shows that both ran.
+    test::PumpUntil([&] { return !messages.Seen().empty(); }, test::kGuiWait);
     EXPECT_EQ(ranOn, ::GetCurrentThreadId());
     ASSERT_EQ(messages.Seen().size(), 1u);
     EXPECT_EQ(messages.Seen()[0].text, "The system cannot find the file specified.");

@@ -150,11 +150,13 @@ protected:
         settings_ = std::make_unique<TForm_Settings>();
         settings_->Create(form_->Handle());
         form_->Show();
-        test::PumpFor(50);
+        ASSERT_TRUE(test::PumpUntil(test::NothingQueued, test::kGuiWait)) << "the start's messages kept coming";
         ASSERT_EQ(AppName, "css");
         ServerBuildVersion = "8";
         messagesBefore_ = start_->state.messages.size();
     }
+    // The window is gone once a close that was asked for has been carried out.
+    bool WindowClosed() const { return !(form_->HandleAllocated() && ::IsWindow(form_->Handle())); }
     std::vector<std::string> Messages() const {
         return {start_->state.messages.begin() + static_cast<ptrdiff_t>(messagesBefore_), start_->state.messages.end()};
     }
@@ -314,7 +316,7 @@ TEST_F(CheckRunWindowTest, TheCloseBoxDuringARunStopsItAndClosesTheWindowAfterIt
     EXPECT_TRUE(Messages().empty());
     EXPECT_EQ(StopFlag, 1);
     EXPECT_EQ(ReadFile(Game("hl2.exe")), "an old hl2");
-    test::PumpFor(100);
+    test::PumpUntil([this] { return WindowClosed(); }, test::kGuiWait);
     EXPECT_FALSE(form_->HandleAllocated() && ::IsWindow(form_->Handle())) << "the close was forgotten";
 }
 
@@ -405,7 +407,7 @@ TEST_F(CheckRunWindowTest, AnUnreachableChecklistIsReportedAndTheLauncherCloses)
     EXPECT_EQ(messages[1].rfind("Ошибка распаковки ", 0), 0u) << messages[1];
     ExpectIdle();
     EXPECT_TRUE(form_->HandleAllocated()) << "the window closes only once the run is over";
-    test::PumpFor(100);
+    test::PumpUntil([this] { return WindowClosed(); }, test::kGuiWait);
     EXPECT_FALSE(form_->HandleAllocated() && ::IsWindow(form_->Handle()));
 }
 
