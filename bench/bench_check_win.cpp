@@ -28,6 +28,7 @@
 #include "game_profile.h"
 #include "launcher/base/app_state.h"
 #include "launcher/base/texts.h"
+#include "launcher/main_window/layout_win.h"
 #include "launcher/platform/scoped_win.h"
 #include "launcher/platform/wide_win.h"
 #include "tools/ui_driver/ui_driver_win.h"
@@ -124,9 +125,16 @@ int Run(int argc, char** argv) {
         return 1;
     }
     orv::test::PressButton(box, IDOK);
-    // The run puts the window back to idle after the box: the peak is read once that is done.
-    orv::test::WaitForWindow([&] { return ::IsWindow(box) ? nullptr : window; }, std::chrono::seconds(30));
-    ::Sleep(200);
+    // The run puts the window back to idle after the box, the check button shown again: the peak
+    // is read once that is done.
+    const orv::ControlLayout& check = orv::LayoutOf(orv::MainControl::Image_Button_Check);
+    const RECT checkBounds{check.left, check.top, check.left + check.width, check.top + check.height};
+    orv::test::WaitForWindow(
+        [&] {
+            const HWND button = orv::test::ChildWithBounds(window, "Orvanta.Picture", checkBounds);
+            return !::IsWindow(box) && button && ::IsWindowVisible(button) ? button : nullptr;
+        },
+        std::chrono::seconds(30));
     const std::string counters = FinalCounters(window);
     const unsigned long long peak = PeakWorkingSet(launcher.Id());
 

@@ -372,6 +372,9 @@ TEST(FakeSteamCmd, HangsUntilEndedAndHasABuiltInInstall) {
     {
         test::WriteFile(folder.File("steamcmd.script"), "hang\n");
         ChildProcess hanging(exe, "", folder.Path());
+        // The record is written just before the script runs, and "hang" is its only line: a
+        // program that did not hang would end right after it.
+        ASSERT_EQ(test::WaitForFakeRecords(folder.File("steamcmd.log"), 1, kTimeout).size(), 1u);
         EXPECT_FALSE(hanging.WaitForExit(300ms).has_value());
     }
     ASSERT_TRUE(::DeleteFileW(Wide(folder.File("steamcmd.script")).c_str()));

@@ -139,6 +139,12 @@ HWND FindDialogOf(DWORD processId) {
     return nullptr;
 }
 
+HWND AnyDialogOf(DWORD processId) {
+    for (HWND hwnd : TopLevelWindows(processId))
+        if (ClassNameOf(hwnd) == "#32770") return hwnd;
+    return nullptr;
+}
+
 HWND WaitForWindow(const std::function<HWND()>& find, std::chrono::milliseconds timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     for (;;) {
@@ -183,6 +189,25 @@ bool SetEditText(HWND edit, const std::string& text) {
            result == TRUE;
 }
 
+bool WaitForPostedMessages(HWND edit, std::chrono::milliseconds timeout) {
+    DWORD_PTR modified = 0;
+    if (!::SendMessageTimeoutW(edit, EM_GETMODIFY, 0, 0, SMTO_ABORTIFHUNG, 5000, &modified)) return false;
+    // Sent messages overtake posted ones: the flag is cleared at once, set again only in turn.
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutW(edit, EM_SETMODIFY, FALSE, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+    if (!::PostMessageW(edit, EM_SETMODIFY, TRUE, 0)) return false;
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    bool handled = false;
+    for (;;) {
+        DWORD_PTR now = 0;
+        handled = ::SendMessageTimeoutW(edit, EM_GETMODIFY, 0, 0, SMTO_ABORTIFHUNG, 5000, &now) && now;
+        if (handled || std::chrono::steady_clock::now() >= end) break;
+        ::Sleep(1);
+    }
+    ::SendMessageTimeoutW(edit, EM_SETMODIFY, modified ? TRUE : FALSE, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+    return handled;
+}
+
 bool ClickControl(HWND control) {
     RECT r{};
     if (!::GetClientRect(control, &r)) return false;
@@ -194,43 +219,84 @@ bool ChooseMenuCommand(HWND window, int commandId) {
     return ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(commandId, 0), 0) != 0;
 }
 
-bool SaveWindowShot(HWND window, const std::string& bmpPath) {
-    ::SetForegroundWindow(window);
-    ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
-    ::Sleep(300);
-    RECT r{};
-    if (!::GetWindowRect(window, &r)) return false;
+namespace {
+
+// Bytes in one row of a 24-bit bitmap: rows are padded to four bytes.
+DWORD RowStride(int width) { return (static_cast<DWORD>(width) * 3 + 3) & ~3u; }
+
+BITMAPINFOHEADER Bitmap24Header(int width, int height) {
+    BITMAPINFOHEADER header{};
+    header.biSize = sizeof(header);
+    header.biWidth = width;
+    header.biHeight = height;  // bottom-up, as BMP files keep their rows
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = BI_RGB;
+    header.biSizeImage = RowStride(width) * static_cast<DWORD>(height);
+    return header;
+}
+
+// What the screen shows inside `r`, as the rows of a 24-bit bitmap; empty when it cannot be read.
+std::string ScreenPixels(const RECT& r) {
     const int width = r.right - r.left, height = r.bottom - r.top;
     const WindowDc screen(nullptr);
     const ScopedMemoryDc memory(::CreateCompatibleDC(screen.Get()));
     BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;  // bottom-up, as BMP files keep their rows
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
+    info.bmiHeader = Bitmap24Header(width, height);
     void* bits = nullptr;
     const ScopedBitmap bitmap(::CreateDIBSection(screen.Get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    if (!bitmap || !memory) return false;
-    {
-        const SelectObjectScope selected(memory.Get(), bitmap.Get());
-        if (!::BitBlt(memory.Get(), 0, 0, width, height, screen.Get(), r.left, r.top, SRCCOPY)) return false;
-        ::GdiFlush();
+    if (!bitmap || !memory) return {};
+    const SelectObjectScope selected(memory.Get(), bitmap.Get());
+    if (!::BitBlt(memory.Get(), 0, 0, width, height, screen.Get(), r.left, r.top, SRCCOPY)) return {};
+    ::GdiFlush();
+    return std::string(static_cast<const char*>(bits), info.bmiHeader.biSizeImage);
+}
+
+// Whether the window and its controls have painted everything they were asked to.
+bool Painted(HWND window) {
+    if (::GetUpdateRect(window, nullptr, FALSE)) return false;
+    for (HWND child : ChildWindows(window))
+        if (::GetUpdateRect(child, nullptr, FALSE)) return false;
+    return true;
+}
+
+}  // namespace
+
+bool SaveWindowShot(HWND window, const std::string& bmpPath) {
+    ::SetForegroundWindow(window);
+    ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+    RECT r{};
+    if (!::GetWindowRect(window, &r)) return false;
+    // Wine hands what a window painted on to the display when the window's thread next waits for
+    // messages: the picture is taken once the window has painted and two looks at the screen, with
+    // the window's thread answering a message in between, agree. A window that never settles (a
+    // caret blinking at the wrong moment, every time) is taken as it is after a few seconds.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    const auto late = [&end] { return std::chrono::steady_clock::now() >= end; };
+    while (!Painted(window) && !late()) ::Sleep(1);
+    std::string pixels = ScreenPixels(r);
+    for (;;) {
+        DWORD_PTR ignored = 0;
+        ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
+        std::string again = ScreenPixels(r);
+        const bool settled = !again.empty() && again == pixels;
+        pixels = std::move(again);
+        if (settled || late()) break;
     }
-    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-    const DWORD imageSize = stride * static_cast<DWORD>(height);
+    if (pixels.empty()) return false;
+
+    const BITMAPINFOHEADER header = Bitmap24Header(r.right - r.left, r.bottom - r.top);
     BITMAPFILEHEADER file{};
     file.bfType = 0x4D42;  // "BM"
-    file.bfOffBits = sizeof(file) + sizeof(info.bmiHeader);
-    file.bfSize = file.bfOffBits + imageSize;
-    info.bmiHeader.biSizeImage = imageSize;
+    file.bfOffBits = sizeof(file) + sizeof(header);
+    file.bfSize = file.bfOffBits + header.biSizeImage;
     const ScopedFileHandle out(
         ::CreateFileW(Wide(bmpPath).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
     return out && ::WriteFile(out.Get(), &file, sizeof(file), &written, nullptr) &&
-           ::WriteFile(out.Get(), &info.bmiHeader, sizeof(info.bmiHeader), &written, nullptr) &&
-           ::WriteFile(out.Get(), bits, imageSize, &written, nullptr) && written == imageSize;
+           ::WriteFile(out.Get(), &header, sizeof(header), &written, nullptr) &&
+           ::WriteFile(out.Get(), pixels.data(), header.biSizeImage, &written, nullptr) &&
+           written == header.biSizeImage;
 }
 
 bool PressButton(HWND dialog, int controlId) {

@@ -55,6 +55,8 @@ std::vector<std::string> ControlTexts(HWND parent);
 HWND FindWindowOf(DWORD processId, const std::string& className, const std::string& caption = "");
 // A visible standard dialog (a message box) of the process, once its texts are filled in.
 HWND FindDialogOf(DWORD processId);
+// A standard dialog of the process, shown or still being set up.
+HWND AnyDialogOf(DWORD processId);
 
 // Polls `find` until it yields a window or `timeout` passes; nullptr then.
 HWND WaitForWindow(const std::function<HWND()>& find, std::chrono::milliseconds timeout);
@@ -66,12 +68,17 @@ std::vector<std::string> ComboItems(HWND combo);
 int ComboSelection(HWND combo);
 // Sets an edit box's text as typing would leave it (the box notifies its parent of the change).
 bool SetEditText(HWND edit, const std::string& text);
+// Waits until the thread of `edit` (an edit box of another process) has handled every message
+// posted to it before the call: a thread handles what is posted to it in order, so a flag set by a
+// posted message comes back once the earlier ones are done. The box's modified flag serves as that
+// flag and is put back afterwards. False when that does not happen within `timeout`.
+bool WaitForPostedMessages(HWND edit, std::chrono::milliseconds timeout);
 // A left click in the middle of a control that reacts to the mouse buttons itself.
 bool ClickControl(HWND control);
 // Chooses a menu command of a window as the menu bar would.
 bool ChooseMenuCommand(HWND window, int commandId);
-// Saves what the screen shows of the window (frame included) as a 24-bit BMP file; the window is
-// brought to the front first.
+// Saves what the screen shows of the window of another process (frame included) as a 24-bit BMP
+// file; the window is brought to the front and repainted first.
 bool SaveWindowShot(HWND window, const std::string& bmpPath);
 
 // Clicks the dialog's button with this control id (IDOK, IDNO, ...) as the dialog manager
