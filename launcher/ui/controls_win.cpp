@@ -318,10 +318,10 @@ SIZE LabelControl::Measure(const std::wstring& text) const {
     const SelectObjectScope font(dc, font_);
     // An empty label keeps the height of a line, as a measured blank gives it.
     const std::wstring measured = text.empty() ? std::wstring(L" ") : text;
-    RECT r{0, 0, 0, 0};
-    ::DrawTextW(dc, measured.c_str(), static_cast<int>(measured.size()), &r,
-                DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX | DT_LEFT | DT_TOP);
-    size.cx = text.empty() ? 0 : r.right;
+    // A wrapping label keeps its width and grows downwards.
+    RECT r{0, 0, wordWrap_ ? Width() : 0, 0};
+    ::DrawTextW(dc, measured.c_str(), static_cast<int>(measured.size()), &r, DT_CALCRECT | DrawFormat());
+    size.cx = wordWrap_ ? Width() : text.empty() ? 0 : r.right;
     size.cy = r.bottom;
     return size;
 }
@@ -330,6 +330,10 @@ void LabelControl::SetText(const std::string& text) {
     std::wstring wide = Wide(text);
     if (wide == text_) return;
     text_ = std::move(wide);
+    Refit();
+}
+
+void LabelControl::Refit() {
     if (!HandleAllocated()) return;
     const RECT before = Bounds();
     if (autoSize_) Resize();
@@ -347,8 +351,18 @@ void LabelControl::PaintContent(HDC dc, const RECT& client) const {
     ::SetBkMode(dc, TRANSPARENT);
     ::SetTextColor(dc, colour_);
     RECT r = client;
+    ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, DrawFormat());
+}
+
+UINT LabelControl::DrawFormat() const noexcept {
     // Status lines show file paths: an ampersand in a path is a character, not an accelerator.
-    ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, DT_SINGLELINE | DT_NOPREFIX | DT_LEFT | DT_TOP);
+    return (wordWrap_ ? DT_WORDBREAK : DT_SINGLELINE) | DT_NOPREFIX | DT_LEFT | DT_TOP;
+}
+
+void LabelControl::SetWordWrap(bool on) {
+    if (on == wordWrap_) return;
+    wordWrap_ = on;
+    Refit();
 }
 
 }  // namespace orv

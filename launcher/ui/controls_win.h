@@ -167,6 +167,10 @@ public:
     void Create(const ControlInit& init) override;
     std::string Text() const override;
     void SetText(const std::string& text) override;
+    // Off: one line, cut at the label's edge. On: the text breaks between words onto further lines
+    // within the label's width (the console client's long output lines).
+    void SetWordWrap(bool on);
+    bool WordWrap() const noexcept { return wordWrap_; }
     COLORREF Colour() const noexcept { return colour_; }
     void PaintContent(HDC dc, const RECT& client) const override;
 
@@ -175,8 +179,11 @@ protected:
 
 private:
     SIZE Measure(const std::wstring& text) const;
+    UINT DrawFormat() const noexcept;
     // Sizes an auto-sized label to its text.
     void Resize();
+    // After a change of text or wrapping: new size, and the area it covered and covers repainted.
+    void Refit();
 
     // The text lives here rather than in the window: a status line changes several times per
     // checked file, and every window text is a round trip to the window server under Wine.
@@ -184,6 +191,7 @@ private:
     HFONT font_ = nullptr;
     COLORREF colour_ = 0;
     bool autoSize_ = false;
+    bool wordWrap_ = false;
 };
 
 }  // namespace orv

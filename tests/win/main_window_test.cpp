@@ -560,6 +560,31 @@ TEST_F(MainWindowTest, PicturesLieOnTheirBackgroundsAndFillsShowThroughTheirOver
     EXPECT_EQ(Render(f.Image4).pixels, empty.pixels);
 }
 
+TEST_F(MainWindowTest, TheStatusLineBreaksLongTextOntoItsSecondLineOnlyWithWordWrap) {
+    TForm1& f = Form();
+    const Rendering blank = Render(f.lbl2);
+    // Pixels that differ from the empty label in the lower half, where only a second line lies.
+    const auto lowerHalfInk = [&] {
+        const Rendering now = Render(f.lbl2);
+        int ink = 0;
+        for (int y = now.height / 2 + 1; y < now.height; ++y)
+            for (int x = 0; x < now.width; ++x) ink += now.At(x, y) != blank.At(x, y);
+        return ink;
+    };
+    const std::string longLine =
+        "Update state (0x61) downloading, progress: 12.34 (1234567890 / 9876543210) and a few more words";
+    f.lbl2.SetText(longLine);
+    EXPECT_EQ(lowerHalfInk(), 0);
+    f.lbl2.SetWordWrap(true);
+    EXPECT_GT(lowerHalfInk(), 20);
+    const RECT b = f.lbl2.Bounds();
+    EXPECT_EQ(b.right - b.left, 417);  // the status line keeps its place and size
+    EXPECT_EQ(b.bottom - b.top, 27);
+    f.lbl2.SetWordWrap(false);
+    EXPECT_EQ(lowerHalfInk(), 0);
+    f.lbl2.SetText("");
+}
+
 TEST_F(MainWindowTest, TranslationReloadsTheNewsPanelOnlyOnceTheCreationHasFinished) {
     RecordingWebView view;
     Form().SetNewsView(&view);
