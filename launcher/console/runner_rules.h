@@ -1,0 +1,121 @@
+// The console runner's decisions that need no platform: the line assembler that turns decoded
+// output into line events, when the worker leaves its wait loop, and how a run ended.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "launcher/base/errors.h"
+
+namespace orv {
+
+enum class TOutputType : int { otEntireLine = 0, otBeginningOfLine = 1 };
+
+enum class TEndStatus : int32_t { esStop = 0, esProcess = 1, esStill_Active = 2, esNone = 3, esError = 4, esTime = 5 };
+
+// GetExitCodeProcess's answer for a process that is still running.
+inline constexpr uint32_t kStillActive = 259;
+
+// The runner's errors; each carries only its message.
+class EDosCommand : public Error {
+public:
+    using Error::Error;
+    const char* ClassName() const noexcept override { return "EDosCommand"; }
+};
+class ECreatePipeError : public Error {
+public:
+    using Error::Error;
+    const char* ClassName() const noexcept override { return "ECreatePipeError"; }
+};
+class ECreateProcessError : public Error {
+public:
+    using Error::Error;
+    const char* ClassName() const noexcept override { return "ECreateProcessError"; }
+};
+class EProcessTimer : public Error {
+public:
+    using Error::Error;
+    const char* ClassName() const noexcept override { return "EProcessTimer"; }
+};
+
+inline constexpr char kStillRunningMessage[] = "DosCommand still running";
+inline constexpr char kNoCommandLineMessage[] = "No Commandline to execute";
+std::string CreatePipeErrorMessage(const std::string& platformMessage);
+std::string CreateProcessErrorMessage(const std::string& commandLine, const std::string& platformMessage);
+
+// One thing the assembler asks the runner to do, in the order it must happen.
+struct AssemblerStep {
+    enum Kind {
+        NewChar,        // DoNewChar(ch)
+        NewOutput,      // a line break: the timer's count since the last line starts again
+        LinesAdd,       // DoLinesAdd(text)
+        OutputAppend,   // append text to OutputLines
+        OutputReplace,  // replace the last entry of OutputLines by text
+        NewLine,        // DoNewLine(text, type)
+    };
+    Kind kind;
+    std::u16string text;
+    char16_t ch = 0;
+    TOutputType type = TOutputType::otEntireLine;
+
+    bool operator==(const AssemblerStep&) const = default;
+};
+
+// The line assembler (DoReadLine) with the unfinished line `last` and the flag `partial` kept from
+// one block of text to the next.
+class LineAssembler {
+public:
+    // An unfinished line longer than this is ended as a complete line (without a NewOutput, so a
+    // tool that prints endlessly without a break still reaches a limit on its last output): a tool
+    // that writes megabytes without a line break keeps memory bounded, and each growth that the
+    // window is sent stays small.
+    static constexpr std::size_t kMaxPendingLine = 4096;
+
+    // `mirror`: OutputLines is set, so the assembler also says how to keep it in step.
+    explicit LineAssembler(bool mirror) : mirror_(mirror) {}
+
+    // Assembles one block of decoded text; `stopRequested` is asked before each character, and
+    // once it holds the rest of the block is dropped and `last` keeps its old value.
+    std::vector<AssemblerStep> Feed(const std::u16string& text, const std::function<bool()>& stopRequested = {});
+    // The final flush after the run's end.
+    std::vector<AssemblerStep> Flush();
+
+    const std::u16string& Last() const noexcept { return last_; }
+    bool Partial() const noexcept { return partial_; }
+
+private:
+    void EndLine(std::u16string& buffer, bool byBreak, std::vector<AssemblerStep>& steps);
+    void Mirror(const std::u16string& text, std::vector<AssemblerStep>& steps);
+
+    bool mirror_;
+    std::u16string last_;
+    bool partial_ = false;
+    // The last character of the previous block: a CR there and an LF opening this block are one
+    // break, as they would be inside one block.
+    char16_t previousChar_ = 0;
+};
+
+// The wait loop's exit tests, in their order: a stop, the process's end, the limit since the start,
+// the limit since the last line. A limit of 0 or less is no limit.
+struct LoopState {
+    bool stopRequested = false;
+    uint32_t exitCode = kStillActive;
+    int32_t maxTimeAfterBeginning = 0;
+    int32_t maxTimeAfterLastOutput = 0;
+    int32_t sinceBeginning = 0;
+    int32_t sinceLastOutput = 0;
+};
+bool TimeLimitExceeded(int32_t limit, int32_t seconds) noexcept;
+bool ShouldLeaveLoop(const LoopState& state) noexcept;
+
+// How the run ended once the loop was left, and whether the process is to be killed.
+struct RunEnd {
+    TEndStatus status;
+    bool canTerminate;
+};
+RunEnd DecideRunEnd(bool stopRequested, uint32_t exitCode) noexcept;
+
+}  // namespace orv
