@@ -5,6 +5,7 @@
 #include <atomic>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <mutex>
 
 #include "launcher/base/app_state.h"
@@ -188,6 +189,26 @@ void PostToGuiThread(std::function<void()> work) {
     // A failed post (full message queue) leaves the work queued: the next post that succeeds
     // runs everything in order.
     ::PostMessageW(target, kRunQueuedWork, 0, 0);
+}
+
+bool OnGuiThread() noexcept { return g_guiThread == 0 || ::GetCurrentThreadId() == g_guiThread; }
+
+bool RunOnGuiThreadAndWait(std::function<void()> work) {
+    if (!work) return true;
+    if (OnGuiThread()) {
+        RunGuarded(work);
+        return true;
+    }
+    if (!Queue().target.load()) return false;
+    // Shared with the queued call, which may still hold it if this thread ever stopped waiting.
+    auto done = std::make_shared<ScopedHandle>(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!*done) RaiseLastPlatformError();
+    PostToGuiThread([done, work = std::move(work)] {
+        RunGuarded(work);
+        ::SetEvent(done->Get());
+    });
+    if (::WaitForSingleObject(done->Get(), INFINITE) != WAIT_OBJECT_0) RaiseLastPlatformError();
+    return true;
 }
 
 MsgResult Win32MessageBox(const MessageRequest& request) {
