@@ -191,7 +191,7 @@ void PostToGuiThread(std::function<void()> work) {
     ::PostMessageW(target, kRunQueuedWork, 0, 0);
 }
 
-bool OnGuiThread() noexcept { return g_guiThread == 0 || ::GetCurrentThreadId() == g_guiThread; }
+bool OnGuiThread() noexcept { return g_guiThread != 0 && ::GetCurrentThreadId() == g_guiThread; }
 
 bool RunOnGuiThreadAndWait(std::function<void()> work) {
     if (!work) return true;

@@ -51,10 +51,10 @@ void DispatchGuiMessage(MSG& msg);
 // `work` go to the error box. Work posted after the GUI thread has shut down is dropped.
 void PostToGuiThread(std::function<void()> work);
 // Runs `work` on the GUI thread and returns once it has run; on the GUI thread itself it runs at
-// once. Errors escaping `work` go to the error box. Returns false, without running it, when the GUI
-// thread has shut down.
+// once. Errors escaping `work` go to the error box. Returns false, without running it, when there
+// is no GUI thread (never set up, or shut down).
 bool RunOnGuiThreadAndWait(std::function<void()> work);
-// True on the thread that InitializeApplication set up (and on any thread before that).
+// True on the thread that InitializeApplication set up.
 bool OnGuiThread() noexcept;
 
 // The message-box seam's handler: MessageBoxW with the request's text, caption, flags and owner.
