@@ -125,6 +125,20 @@ TEST_F(DosCommandTest, LinesEventsAndTheMirroredOutputLines) {
     EXPECT_EQ(terminated_, 1);
 }
 
+TEST_F(DosCommandTest, ACrAndItsLfInTwoReadsAreOneBreakAndTheFolderIsTheChilds) {
+    dos_.CurrentDir = folder_.Path();
+    RunScript("none a\\r\n"
+              "sleep 300\n"
+              "none \\nb\\n\n");
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(dos_.Lines(), (std::vector<std::string>{"a", "b"}));
+    dos_.Stop();
+    const auto records = test::ReadFakeRecords(folder_.File("steamcmd.log"));
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].Get("folder"), folder_.Path());
+    EXPECT_EQ(records[0].Get("script"), folder_.File("run.script"));
+}
+
 TEST_F(DosCommandTest, OnNewCharSeesEveryCharacterIncludingNul) {
     std::u16string chars;
     dos_.OnNewChar = [&](TDosCommand&, char16_t ch) { chars += ch; };
