@@ -109,6 +109,7 @@ void TDosCommand::Execute() {
 void TDosCommand::Stop() {
     if (!thread_) return;
     thread_->RequestStop();
+    if (workerWaiting_ > 0) return;
     // The worker may be waiting for the GUI thread (OnTerminateProcess, WorkerFinished): its
     // requests keep running here until it has ended.
     const HANDLE worker = thread_->Handle();

@@ -44,7 +44,9 @@ public:
     void Execute();
     // Ends the run and frees the worker; nothing without a worker. While it waits for the worker it
     // runs the GUI thread's messages, so the run's last events, OnTerminateProcess and the end
-    // report run inside it.
+    // report run inside it. Called from OnTerminateProcess, OnExecuteError or OnTerminated, while
+    // the worker itself waits for that handler, it only asks the run to stop and returns: waiting
+    // there would never end. The worker then stays until the next Stop.
     void Stop();
 
     // Text properties are UTF-8.
@@ -93,6 +95,18 @@ private:
     // Run on the GUI thread through the worker's posts and waits.
     void ApplyStep(const AssemblerStep& step);
     void WorkerFinished(TDosThread& worker);
+    // Runs a handler the worker waits for; Stop inside it does not wait.
+    template <typename F>
+    void RunWorkerRequest(F&& handler) {
+        ++workerWaiting_;
+        try {
+            handler();
+        } catch (...) {
+            --workerWaiting_;
+            throw;
+        }
+        --workerWaiting_;
+    }
     void ShowRunnerError(const std::exception_ptr& error);
 
     std::vector<std::string> environment_;
@@ -104,6 +118,7 @@ private:
     std::unique_ptr<TProcessTimer> timer_;
     std::atomic<int32_t> endStatus_{static_cast<int32_t>(TEndStatus::esNone)};
     PROCESS_INFORMATION processInformation_{};
+    int workerWaiting_ = 0;
     // Posted calls hold it weakly: a call that arrives after the component is gone does nothing.
     std::shared_ptr<TDosCommand*> alive_;
 };

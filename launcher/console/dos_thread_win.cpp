@@ -148,7 +148,7 @@ void TDosThread::Execute() {
         owner_.endStatus_.exchange(static_cast<int32_t>(TEndStatus::esError));
         runError_ = std::current_exception();
     }
-    RunOnGuiThreadAndWait([this] { owner_.WorkerFinished(*this); });
+    RunOnGuiThreadAndWait([this] { owner_.RunWorkerRequest([this] { owner_.WorkerFinished(*this); }); });
     if (runError_) std::rethrow_exception(runError_);
 }
 
@@ -308,7 +308,9 @@ void TDosThread::DoTerminateProcess() {
     if (settings_.hasTerminateProcess) {
         bool answer = true;
         RunOnGuiThreadAndWait([this, &answer] {
-            if (owner_.OnTerminateProcess) owner_.OnTerminateProcess(owner_, answer);
+            owner_.RunWorkerRequest([this, &answer] {
+                if (owner_.OnTerminateProcess) owner_.OnTerminateProcess(owner_, answer);
+            });
         });
         canTerminate_ = answer;
     }

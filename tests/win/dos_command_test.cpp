@@ -211,6 +211,23 @@ TEST_F(DosCommandTest, AHandlerThatRefusesTheKillLeavesTheChildRunning) {
     ::TerminateProcess(child.Get(), 1);
 }
 
+TEST_F(DosCommandTest, StopFromAHandlerTheWorkerWaitsForDoesNotHang) {
+    int stopsInside = 0;
+    dos_.OnTerminated = [&](TDosCommand& sender) {
+        ++terminated_;
+        sender.Stop();  // the worker waits for this very handler
+        ++stopsInside;
+        EXPECT_TRUE(sender.IsRunning());
+    };
+    RunScript("lf done\n");
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(stopsInside, 1);
+    EXPECT_TRUE(dos_.IsRunning());
+    dos_.Stop();
+    EXPECT_FALSE(dos_.IsRunning());
+    EXPECT_EQ(dos_.EndStatus(), TEndStatus::esProcess);
+}
+
 TEST_F(DosCommandTest, RefusalsBeforeAndBetweenRuns) {
     // Stop on a runner that never ran does nothing.
     dos_.Stop();
