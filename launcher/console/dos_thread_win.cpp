@@ -147,6 +147,10 @@ void TDosThread::Execute() {
     } catch (...) {
         owner_.endStatus_.exchange(static_cast<int32_t>(TEndStatus::esError));
         runError_ = std::current_exception();
+        // A run that failed before its reader existed still closes the launcher's pipe ends now.
+        readOut_.Reset();
+        inputWrite_.Reset();
+        spareWrite_.Reset();
     }
     RunOnGuiThreadAndWait([this] { owner_.RunWorkerRequest([this] { owner_.WorkerFinished(*this); }); });
     if (runError_) std::rethrow_exception(runError_);
