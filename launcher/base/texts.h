@@ -51,6 +51,7 @@ enum class TextId : int {
     GameVersionQuestionEnd,    // ... after the server's build version
     GameVersionQuestionCaption,  // ... its caption
     GameVersionNotificationHint,  // the answer No to that question
+    InstallStarting,  // the status line when the Steam console client is started (the same in both)
     Count
 };
 

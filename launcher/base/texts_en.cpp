@@ -94,6 +94,8 @@ const char* const kEnglish[static_cast<int>(TextId::Count)] = {
     "Update available",
     // GameVersionNotificationHint
     "You can turn off notification of new versions in the settings.",
+    // InstallStarting
+    "Starting",
 };
 
 }  // namespace orv::texts_detail

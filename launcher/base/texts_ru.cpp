@@ -94,6 +94,8 @@ const char* const kRussian[static_cast<int>(TextId::Count)] = {
     "Доступно обновление",
     // GameVersionNotificationHint
     "Вы можете отключить оповещение о новой версии в настройках.",
+    // InstallStarting
+    "Starting",
 };
 
 }  // namespace orv::texts_detail

@@ -26,10 +26,6 @@ CheckRunPlatformSetup& PlatformSetup() {
 // True while CheckAllFiles runs: the run pumps events, and nothing may start a second one inside.
 bool g_runActive = false;
 
-// The Steam console tool's install runs before a check when the catalogue asks for it. Until that
-// install exists there is none to stop or wait for.
-void StopServerToolInstall() {}
-
 // The player closed the window during a run: it closes once the run has come back.
 bool g_closeAfterRun = false;
 
@@ -92,16 +88,20 @@ void TForm1::Image_Button_CheckClick() {
     Image_Button_Stop.SetEnabled(true);
     Image_Button_Stop.SetShown(true);
     PumpEvents();
-    // With UseSteamCmd set the Steam console tool installs the game first; until that install
-    // exists the files are checked directly in both cases.
-    CheckAllFiles("adrskach");
+    if (UseSteamCmd)
+        StartServerToolInstall();
+    else
+        CheckAllFiles("adrskach");
 }
 
 void TForm1::stops() {
     StopFlag = 1;
     Image_Button_Stop.SetEnabled(false);
     PumpEvents();
-    StopServerToolInstall();
+    // An install that may still run is ended; its last events run inside Stop and start no check.
+    // Once its end was reported, a check it started may be what is being stopped: Stop would wait
+    // for the worker whose end report runs that check.
+    if (!ToolRunFinished) DosCommand1.Stop();
     WaitForRunningWorker(&CheckThread);
     // A save that fails is reported, and the window still goes back to idle: left in its checking
     // state, with Stop disabled, it could not be used again.

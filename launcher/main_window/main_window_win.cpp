@@ -120,6 +120,16 @@ void TForm1::WireHandlers() {
     Events.Image_Button_PlayClick = [this] { Image_Button_PlayClick(); };
     Events.Image_Button_CheckClick = [this] { Image_Button_CheckClick(); };
     Events.Image_Button_StopClick = [this] { stops(); };
+    DosCommand1.OnNewLine = [this](TDosCommand&, const std::string& line, TOutputType type) {
+        DosCommand1NewLine(line, type);
+    };
+    DosCommand1.OnTerminateProcess = [this](TDosCommand&, bool& canTerminate) {
+        DosCommand1TerminateProcess(canTerminate);
+    };
+    DosCommand1.OnExecuteError = [this](TDosCommand&, const std::exception_ptr& error, bool& handled) {
+        DosCommand1ExecuteError(error, handled);
+    };
+    DosCommand1.OnTerminated = [this](TDosCommand&) { DosCommand1Terminated(); };
 }
 
 TForm1::~TForm1() {
@@ -320,7 +330,15 @@ void TForm1::FormShow() {
     WindowShown = true;
 }
 
-void TForm1::FormDestroy() { ReleaseLzmaAloneInstance(); }
+void TForm1::FormDestroy() {
+    // A client still installing when the window goes is ended without the check its end would
+    // start: the window that check needs is going.
+    DosCommand1.OnTerminated = nullptr;
+    DosCommand1.OnExecuteError = nullptr;
+    DosCommand1.OnNewLine = nullptr;
+    DosCommand1.Stop();
+    ReleaseLzmaAloneInstance();
+}
 
 void TForm1::LoadNews(const NewsPageRequest&) {
     // NewsUrl and OfflineMode already say what the request says.

@@ -6,20 +6,22 @@
 #pragma once
 
 #include <array>
+#include <exception>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "launcher/catalogue_reader.h"
-#include "launcher/ui/controls_win.h"
+#include "launcher/console/dos_command_win.h"
 #include "launcher/main_window/layout_win.h"
 #include "launcher/main_window/menus_win.h"
-#include "launcher/ui/picture_control_win.h"
 #include "launcher/play.h"
 #include "launcher/startup_sequence.h"
-#include "launcher/version_check.h"
+#include "launcher/ui/controls_win.h"
+#include "launcher/ui/picture_control_win.h"
 #include "launcher/ui/web_panel_win.h"
 #include "launcher/ui/window_win.h"
+#include "launcher/version_check.h"
 
 namespace orv {
 
@@ -94,6 +96,10 @@ public:
 
     MainWindowEvents Events;
 
+    // Runs the Steam console client; declared after the controls, so that a run still going when
+    // the window goes is ended while the controls its handlers use still exist.
+    TDosCommand DosCommand1;
+
     Control& ControlOf(MainControl id) { return *controls_[static_cast<size_t>(id)]; }
     PictureControl& StoreOf(PictureStore id) { return *stores_[static_cast<size_t>(id)]; }
 
@@ -123,6 +129,16 @@ public:
     void Image_Button_CheckClick();
     void CheckAllFiles(const std::string& adrskach);
     void stops();
+    // main_window/install_win.cpp: the check action's install branch, which runs the Steam console
+    // client before the check-and-repair run when the catalogue asks for it, and the runner's
+    // event handlers. The flags are cleared before each client start.
+    void StartServerToolInstall();
+    void DosCommand1NewLine(const std::string& line, TOutputType type);
+    void DosCommand1TerminateProcess(bool& canTerminate);
+    void DosCommand1ExecuteError(const std::exception_ptr& error, bool& handled);
+    void DosCommand1Terminated();
+    bool ToolRunFinished = false;  // the client's end was reported (normally or with an error)
+    bool ToolRunAborted = false;   // the client failed to start or was killed
     // The close box during a check run: the run is stopped and the window closes after it.
     void CloseDuringCheckRun();
     // What the last creation sequence did (the step that failed, a connect-link start).

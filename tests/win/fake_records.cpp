@@ -6,6 +6,7 @@
 #include <string_view>
 #include <thread>
 
+#include "launcher/base/errors.h"
 #include "launcher/platform/scoped_win.h"
 #include "launcher/platform/wide_win.h"
 
@@ -120,6 +121,13 @@ std::string TestProgramFolder() {
     const DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::string path = Narrow(std::wstring(self, n));
     return path.substr(0, path.find_last_of('\\'));
+}
+
+std::string CopyFakeTo(const std::string& name, const std::string& target) {
+    const std::string source = TestProgramFolder() + "\\" + name;
+    if (!::CopyFileW(Wide(source).c_str(), Wide(target).c_str(), FALSE))
+        throw std::runtime_error("cannot copy " + source + ": " + PlatformErrorMessage(::GetLastError()));
+    return target;
 }
 
 }  // namespace orv::test

@@ -29,4 +29,9 @@ std::vector<FakeRecord> WaitForFakeRecords(const std::string& logPath, size_t co
 // The folder of the running test program, where the build puts the fakes beside it.
 std::string TestProgramFolder();
 
+// Copies the fake `name` ("steamcmd.exe", ...) from beside the test program to `target` (a whole
+// path), so that it records and reads its script there; returns `target`. Raises
+// std::runtime_error with the platform's message when the copy fails.
+std::string CopyFakeTo(const std::string& name, const std::string& target);
+
 }  // namespace orv::test

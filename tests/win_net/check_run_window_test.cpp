@@ -32,6 +32,7 @@
 #include "support/process_state.h"
 #include "support/test_files.h"
 #include "tools/publish.h"
+#include "win/fake_records.h"
 #include "win/gui_test_support.h"
 
 namespace orv {
@@ -134,6 +135,23 @@ protected:
         const std::string path = Game(relative);
         CreateDirectories(path.substr(0, path.find_last_of('\\')));
         WriteFile(path, bytes);
+    }
+
+    // The catalogue asks for the Steam console client before each check.
+    void UseSteamCmdInCatalogue() {
+        const std::string path = serverRoot_ + "/" + CataloguePath();
+        std::string catalogue = ReadFile(path);
+        const std::string section = "[cssserverversion]\r\n";
+        const size_t at = catalogue.find(section);
+        ASSERT_NE(at, std::string::npos) << catalogue;
+        catalogue.insert(at + section.size(), "usesteamcmd=1\r\n");
+        WriteFile(path, catalogue);
+    }
+    // The fake client where the launcher looks for it, with its script.
+    std::string PutSteamCmd(const std::string& script) {
+        CreateDirectories(Game("orvanta\\tools\\steamcmd"));
+        WriteFile(Game("orvanta\\tools\\steamcmd\\steamcmd.script"), script);
+        return test::CopyFakeTo("steamcmd.exe", Game("orvanta\\tools\\steamcmd\\steamcmd.exe"));
     }
 
     // Starts the window on the published catalogue, with the installed version the server's, so
@@ -440,6 +458,95 @@ TEST_F(CheckRunWindowTest, AHostileChecklistWritesNothingOutsideTheGameFolder) {
               std::string::npos)
         << Messages()[0];
     EXPECT_EQ(ReadLauncherSetting("cssClientVersion", "BuildVersion", ""), "7") << "that folder is not version 8";
+    ExpectIdle();
+}
+
+
+// With the catalogue's usesteamcmd set, Check runs the Steam console client first, shows its
+// lines, and the check-and-repair run follows the client's own end, whatever its exit code.
+TEST_F(CheckRunWindowTest, TheSteamConsoleClientInstallsFirstAndTheCheckFollowsItsEnd) {
+    UseSteamCmdInCatalogue();
+    Start();
+    ASSERT_TRUE(UseSteamCmd);
+    PutGame("cstrike\\maps\\de_dust2.bsp", "short");
+    PutSteamCmd("crlf Loading Steam API...OK\n"
+                "cr  Update state (0x5) verifying install, progress: 50.00 (4000 / 8000)\n"
+                "crlf Success! App '740' fully installed.\n"
+                "exit 7\n");
+    std::vector<std::string> shown;
+    auto showLine = form_->DosCommand1.OnNewLine;
+    form_->DosCommand1.OnNewLine = [&, showLine](TDosCommand& sender, const std::string& line, TOutputType type) {
+        showLine(sender, line, type);
+        shown.push_back(form_->lbl2.Text());
+    };
+
+    form_->Events.Image_Button_CheckClick();
+    EXPECT_EQ(form_->lbl2.Text(), "Starting");
+    EXPECT_TRUE(form_->lbl2.WordWrap());
+    EXPECT_TRUE(form_->Image_Button_Stop.Shown()) << "the window is in its checking state while the client runs";
+    ASSERT_TRUE(test::PumpUntil([&] { return Messages().size() == 1; }, std::chrono::seconds(60)));
+
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Проверка файлов прошла успешно"});
+    ExpectUnchangedOrRepaired(files_);
+    EXPECT_EQ(shown, (std::vector<std::string>{"Loading Steam API...OK",
+                                               " Update state (0x5) verifying install, progress: 50.00 (4000 / 8000)",
+                                               "Success! App '740' fully installed."}));
+    EXPECT_FALSE(form_->lbl2.WordWrap());
+    EXPECT_TRUE(form_->ToolRunFinished);
+    EXPECT_FALSE(form_->ToolRunAborted);
+    const auto records = test::ReadFakeRecords(Game("orvanta\\tools\\steamcmd\\steamcmd.log"));
+    ASSERT_EQ(records.size(), 1u);
+    const std::string line = records[0].Get("command line");
+    EXPECT_NE(line.find("steamcmd.exe +login anonymous +force_install_dir "), std::string::npos) << line;
+    EXPECT_EQ(line.substr(line.size() - 32), " +app_update 740 validate  +quit") << line;
+    ExpectIdle();
+}
+
+TEST_F(CheckRunWindowTest, StopDuringTheInstallKillsTheClientAndNoCheckFollows) {
+    UseSteamCmdInCatalogue();
+    Start();
+    PutGame("cstrike\\maps\\de_dust2.bsp", "short");
+    PutSteamCmd("crlf Connecting anonymously to Steam Public...\nhang\n");
+    int downloads = 0;
+    adjust = [&](CheckRunPlatform& platform) {
+        platform.downloadGameFile = [&](const std::string&, const std::string&, int32_t, int32_t&) {
+            ++downloads;
+            return false;
+        };
+    };
+
+    form_->Events.Image_Button_CheckClick();
+    ASSERT_TRUE(test::PumpUntil([&] { return form_->lbl2.Text() == "Connecting anonymously to Steam Public..."; },
+                                test::kGuiWait));
+    const DWORD pid = form_->DosCommand1.ProcessInformation().dwProcessId;
+    ScopedHandle client(::OpenProcess(SYNCHRONIZE, FALSE, pid));
+    ASSERT_TRUE(client.Valid());
+    form_->Events.Image_Button_StopClick();
+
+    EXPECT_EQ(::WaitForSingleObject(client.Get(), 10000), WAIT_OBJECT_0) << "the client was killed";
+    EXPECT_TRUE(form_->ToolRunAborted);
+    EXPECT_TRUE(form_->ToolRunFinished);
+    EXPECT_FALSE(form_->DosCommand1.IsRunning());
+    EXPECT_EQ(downloads, 0);
+    EXPECT_EQ(ReadFile(Game("cstrike\\maps\\de_dust2.bsp")), "short") << "no check ran";
+    EXPECT_TRUE(Messages().empty());
+    ExpectIdle();
+    EXPECT_TRUE(Exists(Game("rev.ini"))) << "the stop procedure saved the settings";
+}
+
+// A client that is not there: the check runs at once, then the runner's error box names the error.
+TEST_F(CheckRunWindowTest, AMissingClientRunsTheCheckThenShowsTheRunnersError) {
+    UseSteamCmdInCatalogue();
+    Start();
+    PutGame("cstrike\\maps\\de_dust2.bsp", "short");
+
+    form_->Events.Image_Button_CheckClick();
+    ASSERT_TRUE(test::PumpUntil([&] { return Messages().size() == 2; }, std::chrono::seconds(60)));
+
+    EXPECT_EQ(Messages()[0], "Проверка файлов прошла успешно");
+    EXPECT_EQ(Messages()[1].rfind("ECreateProcessError\r\nError creating Process: ", 0), 0u) << Messages()[1];
+    ExpectUnchangedOrRepaired(files_);
+    EXPECT_TRUE(form_->ToolRunAborted);
     ExpectIdle();
 }
 
