@@ -27,11 +27,7 @@ using test::kGuiWait;
 using test::PumpUntil;
 
 std::string CopyFake(const std::string& name, const test::TempDir& folder) {
-    const std::string source = test::TestProgramFolder() + "\\" + name;
-    const std::string target = folder.File(name);
-    if (!::CopyFileW(Wide(source).c_str(), Wide(target).c_str(), FALSE))
-        throw std::runtime_error("cannot copy " + source + ": " + PlatformErrorMessage(::GetLastError()));
-    return target;
+    return test::CopyFakeTo(name, folder.File(name));
 }
 
 struct LineEvent {

@@ -34,11 +34,7 @@ constexpr auto kTimeout = 10s;
 
 // Copies the built fake `name` (beside win_tests.exe) into `folder` as `as`.
 std::string CopyFake(const std::string& name, const test::TempDir& folder, const std::string& as = "") {
-    const std::string source = test::TestProgramFolder() + "\\" + name;
-    const std::string target = folder.File(as.empty() ? name : as);
-    if (!::CopyFileW(Wide(source).c_str(), Wide(target).c_str(), FALSE))
-        throw std::runtime_error("cannot copy " + source + ": " + PlatformErrorMessage(::GetLastError()));
-    return target;
+    return test::CopyFakeTo(name, folder.File(as.empty() ? name : as));
 }
 
 // The executable name that the process list reports for process `id`.
