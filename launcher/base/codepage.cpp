@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 
+#include "launcher/platform/utf8.h"
+
 namespace orv {
 namespace {
 
@@ -100,6 +102,16 @@ void MarkFailure(CodePageText& result, size_t offset) {
     result.lossless = false;
 }
 
+std::u16string Utf16FromBytes(std::string_view bytes, bool bigEndian) {
+    std::u16string text;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const auto a = static_cast<unsigned char>(bytes[i]);
+        const auto b = static_cast<unsigned char>(bytes[i + 1]);
+        text += static_cast<char16_t>(bigEndian ? (a << 8) | b : (b << 8) | a);
+    }
+    return text;
+}
+
 }  // namespace
 
 std::optional<CodePage> CodePageFromNumber(int number) {
@@ -176,6 +188,13 @@ std::string Utf8CharacterAt(std::string_view text, size_t offset) {
     uint32_t cp = 0;
     const size_t len = DecodeUtf8(text, offset, cp);
     return std::string(text.substr(offset, len == 0 ? 1 : len));
+}
+
+std::string TextOfDocument(std::string_view bytes, CodePage ansiPage) {
+    if (bytes.starts_with("\xEF\xBB\xBF")) return std::string(bytes.substr(3));
+    if (bytes.starts_with("\xFF\xFE")) return Utf16ToUtf8(Utf16FromBytes(bytes.substr(2), false));
+    if (bytes.starts_with("\xFE\xFF")) return Utf16ToUtf8(Utf16FromBytes(bytes.substr(2), true));
+    return AnsiToUtf8(bytes, ansiPage).text;
 }
 
 }  // namespace orv

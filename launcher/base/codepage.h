@@ -36,6 +36,10 @@ CodePageText AnsiToUtf8(std::string_view bytes, CodePage page);
 // not lossless.
 CodePageText Utf8ToAnsi(std::string_view text, CodePage page);
 
+// The text of a server document as UTF-8: a byte-order mark decides its encoding (UTF-8, UTF-16
+// LE or BE), and without one the bytes are in `ansiPage`.
+std::string TextOfDocument(std::string_view bytes, CodePage ansiPage);
+
 // The UTF-8 character that starts at `offset` of `text` (one byte when it is malformed): names the
 // piece that did not convert in error messages.
 std::string Utf8CharacterAt(std::string_view text, size_t offset);

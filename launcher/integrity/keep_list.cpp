@@ -3,7 +3,6 @@
 #include <nlohmann/json.hpp>
 
 #include "launcher/base/errors.h"
-#include "launcher/platform/utf8.h"
 #include "launcher/integrity/checklist.h"
 
 namespace orv {
@@ -21,23 +20,6 @@ bool IsAscii(std::string_view text) {
 void CheckPath(const std::string& path) {
     if (path.empty() || path[0] == '\\' || !IsSafeRelativeEntryPath("\\" + path))
         throw Error("Cannot put \"" + path + "\" in the keep list: not a safe relative name");
-}
-
-std::u16string Utf16FromBytes(std::string_view bytes, bool bigEndian) {
-    std::u16string text;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        const auto a = static_cast<unsigned char>(bytes[i]);
-        const auto b = static_cast<unsigned char>(bytes[i + 1]);
-        text += static_cast<char16_t>(bigEndian ? (a << 8) | b : (b << 8) | a);
-    }
-    return text;
-}
-
-std::string TextOfDocument(std::string_view bytes, CodePage ansiPage) {
-    if (bytes.starts_with(kUtf8Bom)) return std::string(bytes.substr(kUtf8Bom.size()));
-    if (bytes.starts_with("\xFF\xFE")) return Utf16ToUtf8(Utf16FromBytes(bytes.substr(2), false));
-    if (bytes.starts_with("\xFE\xFF")) return Utf16ToUtf8(Utf16FromBytes(bytes.substr(2), true));
-    return AnsiToUtf8(bytes, ansiPage).text;
 }
 
 std::vector<std::string> Elements(const nlohmann::json& array) {
