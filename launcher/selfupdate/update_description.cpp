@@ -1,0 +1,59 @@
+#include "launcher/selfupdate/update_description.h"
+
+#include <charconv>
+
+#include <nlohmann/json.hpp>
+
+namespace orv {
+namespace {
+
+// A value's text form; nothing for an object, an array or null, which have none.
+std::optional<std::string> TextForm(const nlohmann::json& value) {
+    if (value.is_string()) return value.get<std::string>();
+    if (value.is_number() || value.is_boolean()) return value.dump();
+    return std::nullopt;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != prefix[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<UpdateDescription> ReadUpdateDescription(std::string_view bytes, CodePage ansiPage) {
+    const nlohmann::json document = nlohmann::json::parse(TextOfDocument(bytes, ansiPage), nullptr, false);
+    if (document.is_discarded() || !document.is_object()) return std::nullopt;
+    std::optional<std::string> texts[4];
+    const char* keys[4] = {"DownloadURL", "LzmaFileSize", "LzmaFileCRC32", "FileCRC32"};
+    for (int i = 0; i < 4; ++i) {
+        const auto it = document.find(keys[i]);
+        if (it == document.end()) return std::nullopt;
+        texts[i] = TextForm(*it);
+        if (!texts[i]) return std::nullopt;
+    }
+    UpdateDescription d;
+    d.DownloadURL = *texts[0];
+    const std::string& size = *texts[1];
+    const auto [end, error] = std::from_chars(size.data(), size.data() + size.size(), d.LzmaFileSize);
+    if (error != std::errc() || end != size.data() + size.size() || size.empty()) return std::nullopt;
+    d.LzmaFileCRC32 = *texts[2];
+    d.FileCRC32 = *texts[3];
+    return d;
+}
+
+bool FileCrc32Matches(uint32_t crc, const std::string& fileCrc32) { return std::to_string(crc) == fileCrc32; }
+
+bool IsWebDownloadAddress(std::string_view url) {
+    // A scheme is case-insensitive; what follows must name a host.
+    for (std::string_view scheme : {"http://", "https://"})
+        if (StartsWithNoCase(url, scheme) && url.size() > scheme.size()) return true;
+    return false;
+}
+
+}  // namespace orv

@@ -1,0 +1,35 @@
+// The update description "version.txt" of a launcher release: one JSON object naming the
+// compressed new executable and the CRC-32 the unpacked executable must have. The direct self-update
+// reads it; the publisher writes it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "launcher/base/codepage.h"
+
+namespace orv {
+
+// Each value in its text form: a JSON string's characters, or a number as the document gives it.
+struct UpdateDescription {
+    std::string DownloadURL;    // the compressed new executable
+    int64_t LzmaFileSize = 0;   // its size, for the download's progress
+    std::string LzmaFileCRC32;  // read, not used
+    std::string FileCRC32;      // the unpacked executable's CRC-32 as unsigned decimal text
+};
+
+// Nothing when the text (a byte-order mark decides its encoding, else `ansiPage`) is not a JSON
+// object, a key is missing or not a plain value, or "LzmaFileSize" is not a decimal integer.
+std::optional<UpdateDescription> ReadUpdateDescription(std::string_view bytes, CodePage ansiPage);
+
+// The text comparison of a computed CRC-32 with "FileCRC32": the same decimal digits only, so a
+// value with leading zeros, in hexadecimal or with a sign never matches.
+bool FileCrc32Matches(uint32_t crc, const std::string& fileCrc32);
+
+// Whether a "DownloadURL" may be followed: an http:// or https:// address. The launcher runs what
+// it downloads, so a file: or UNC address from a tampered description is a failed update.
+bool IsWebDownloadAddress(std::string_view url);
+
+}  // namespace orv

@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "launcher/selfupdate/update_description.h"
+
+namespace orv {
+namespace {
+
+constexpr uint32_t kCrcOfAbc = 891568578;
+
+TEST(UpdateDescription, ReadsTheFourValuesInTheirTextForm) {
+    const auto d = ReadUpdateDescription(
+        R"({"DownloadURL": "http://updates.example/cstrike/Orvanta.exe.lzma", "LzmaFileSize": 123456,
+            "LzmaFileCRC32": "anything", "FileCRC32": 891568578, "Other": [1, 2]})",
+        CodePage::Windows1251);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->DownloadURL, "http://updates.example/cstrike/Orvanta.exe.lzma");
+    EXPECT_EQ(d->LzmaFileSize, 123456);
+    EXPECT_EQ(d->LzmaFileCRC32, "anything");
+    EXPECT_EQ(d->FileCRC32, "891568578");
+}
+
+TEST(UpdateDescription, EncodingFollowsTheByteOrderMarkElseTheAnsiPage) {
+    const std::string ansi = "{\"DownloadURL\": \"http://x/\xCF.lzma\", \"LzmaFileSize\": \"1\", "
+                             "\"LzmaFileCRC32\": 0, \"FileCRC32\": \"1\"}";
+    EXPECT_EQ(ReadUpdateDescription(ansi, CodePage::Windows1251)->DownloadURL, "http://x/П.lzma");
+    const std::string utf8 = "\xEF\xBB\xBF{\"DownloadURL\": \"http://x/\xD0\x9F.lzma\", \"LzmaFileSize\": 1, "
+                             "\"LzmaFileCRC32\": 0, \"FileCRC32\": 1}";
+    EXPECT_EQ(ReadUpdateDescription(utf8, CodePage::Windows1252)->DownloadURL, "http://x/П.lzma");
+}
+
+TEST(UpdateDescription, RefusedDocuments) {
+    const char* refused[] = {
+        "",
+        "not json",
+        "[1, 2]",
+        R"("a string")",
+        R"({"LzmaFileSize": 1, "LzmaFileCRC32": 0, "FileCRC32": 1})",                          // no URL
+        R"({"DownloadURL": "http://x/", "LzmaFileCRC32": 0, "FileCRC32": 1})",                 // no size
+        R"({"DownloadURL": "http://x/", "LzmaFileSize": 1, "FileCRC32": 1})",                  // no LzmaFileCRC32
+        R"({"DownloadURL": "http://x/", "LzmaFileSize": 1, "LzmaFileCRC32": 0})",              // no FileCRC32
+        R"({"DownloadURL": "http://x/", "LzmaFileSize": "12a", "LzmaFileCRC32": 0, "FileCRC32": 1})",
+        R"({"DownloadURL": "http://x/", "LzmaFileSize": 1.5, "LzmaFileCRC32": 0, "FileCRC32": 1})",
+        R"({"DownloadURL": "http://x/", "LzmaFileSize": "", "LzmaFileCRC32": 0, "FileCRC32": 1})",
+        R"({"DownloadURL": "http://x/", "LzmaFileSize": "99999999999999999999", "LzmaFileCRC32": 0, "FileCRC32": 1})",
+        R"({"DownloadURL": {"nested": 1}, "LzmaFileSize": 1, "LzmaFileCRC32": 0, "FileCRC32": 1})",
+        R"({"DownloadURL": "http://x/", "LzmaFileSize": 1, "LzmaFileCRC32": null, "FileCRC32": 1})",
+    };
+    for (const char* text : refused) EXPECT_FALSE(ReadUpdateDescription(text, CodePage::Windows1252)) << text;
+}
+
+TEST(UpdateDescription, FileCrcMatchesOnlyTheSameDecimalDigits) {
+    const struct {
+        const char* fileCrc32;
+        bool matches;
+    } cases[] = {
+        {"891568578", true},   {"0891568578", false}, {"+891568578", false}, {"-891568578", false},
+        {"0x3524A6C2", false}, {"3524a6c2", false},   {"891568578 ", false}, {"", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(FileCrc32Matches(kCrcOfAbc, c.fileCrc32), c.matches) << c.fileCrc32;
+    // A JSON number and a JSON string of the same digits read alike.
+    const auto number = ReadUpdateDescription(
+        R"({"DownloadURL": "http://x/", "LzmaFileSize": 1, "LzmaFileCRC32": 0, "FileCRC32": 891568578})",
+        CodePage::Windows1252);
+    const auto string = ReadUpdateDescription(
+        R"({"DownloadURL": "http://x/", "LzmaFileSize": 1, "LzmaFileCRC32": 0, "FileCRC32": "891568578"})",
+        CodePage::Windows1252);
+    EXPECT_TRUE(FileCrc32Matches(kCrcOfAbc, number->FileCRC32));
+    EXPECT_TRUE(FileCrc32Matches(kCrcOfAbc, string->FileCRC32));
+}
+
+TEST(UpdateDescription, OnlyWebAddressesAreFollowed) {
+    for (const char* url : {"http://updates.example/a.lzma", "https://updates.example/a.lzma", "HTTP://x/a"})
+        EXPECT_TRUE(IsWebDownloadAddress(url)) << url;
+    for (const char* url : {"file:///C:/Windows/a.lzma", "\\\\host\\share\\a.lzma", "C:\\a.lzma", "ftp://x/a",
+                            "http://", "", "javascript:alert(1)", " http://x/a"})
+        EXPECT_FALSE(IsWebDownloadAddress(url)) << url;
+}
+
+}  // namespace
+}  // namespace orv
