@@ -58,7 +58,7 @@ void HandleGameVersionMessage(const VersionCheckWindow& window) {
 void AskGameVersionQuestion(const VersionCheckWindow& window) {
     const MsgResult answer =
         ShowMessageBox({GameVersionQuestionText(ServerBaseVersion, ServerBuildVersion, UiLanguage),
-                        Tr(TextId::GameVersionQuestionCaption), mb::YesNo | mb::IconQuestion, window.owner});
+                        Tr(TextId::UpdateAvailableCaption), mb::YesNo | mb::IconQuestion, window.owner});
     if (answer == MsgResult::Yes)
         Call(window.startUpdate);
     else if (answer == MsgResult::No)

@@ -49,8 +49,17 @@ enum class TextId : int {
     SettingsRepairGame,  // settings window: the game folder cleaner's button
     GameVersionQuestionStart,  // the new-game-version question: before the server's base version
     GameVersionQuestionEnd,    // ... after the server's build version
-    GameVersionQuestionCaption,  // ... its caption
+    UpdateAvailableCaption,  // its caption, and the launcher update announcements' caption
     GameVersionNotificationHint,  // the answer No to that question
+    LauncherOutdatedQuestionManual,     // launcher update announcements: question / warning, by kind
+    LauncherOutdatedWarningManual,
+    LauncherOutdatedQuestionInstaller,
+    LauncherOutdatedWarningInstaller,
+    LauncherOutdatedQuestionDirect,
+    LauncherOutdatedWarningDirect,
+    LauncherOutdatedQuestionOther,      // an unknown kind (Russian: as the manual kind)
+    SelfUpdateFailedCaption,            // the failed self-update's dialog
+    SelfUpdateFailedQuestion,
     InstallStarting,  // the status line when the Steam console client is started (the same in both)
     Count
 };

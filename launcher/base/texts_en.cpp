@@ -90,10 +90,28 @@ const char* const kEnglish[static_cast<int>(TextId::Count)] = {
     "A new version of the game = ",
     // GameVersionQuestionEnd
     " Do you want to update?",
-    // GameVersionQuestionCaption
+    // UpdateAvailableCaption
     "Update available",
     // GameVersionNotificationHint
     "You can turn off notification of new versions in the settings.",
+    // LauncherOutdatedQuestionManual
+    "Your version of the program is outdated. Go to the software update download page?",
+    // LauncherOutdatedWarningManual
+    "Your version of the program is outdated. Now you will be taken to the program update page.",
+    // LauncherOutdatedQuestionInstaller
+    "Your version of the program is outdated. Download the update installer to the new version of the program?",
+    // LauncherOutdatedWarningInstaller
+    "Your version of the program is outdated. Now you will download the installer to upgrade to the new version of the program.",
+    // LauncherOutdatedQuestionDirect
+    "Your version of the program is outdated. Download the update to the new version of the program?",
+    // LauncherOutdatedWarningDirect
+    "Your version of the program is outdated. Now you will download the update to the new version of the program.",
+    // LauncherOutdatedQuestionOther
+    "Your version of the program is outdated. Do you want to go to the page for update your launcher?",
+    // SelfUpdateFailedCaption
+    "Auto update failed",
+    // SelfUpdateFailedQuestion
+    "An error occurred while automatically updating the program. Do you want to go to the download page to update the program manually?",
     // InstallStarting
     "Starting",
 };

@@ -90,10 +90,28 @@ const char* const kRussian[static_cast<int>(TextId::Count)] = {
     "Вышла новая версия игры = ",
     // GameVersionQuestionEnd
     " Выполнить обновление?",
-    // GameVersionQuestionCaption
+    // UpdateAvailableCaption
     "Доступно обновление",
     // GameVersionNotificationHint
     "Вы можете отключить оповещение о новой версии в настройках.",
+    // LauncherOutdatedQuestionManual
+    "Ваша версия лаунчера устарела. Перейти на страницу загрузки обновления лаунчера?",
+    // LauncherOutdatedWarningManual
+    "Ваша версия лаунчера устарела. Сейчас Вы перейдете на страницу обновления лаунчера.",
+    // LauncherOutdatedQuestionInstaller
+    "Ваша версия лаунчера устарела. Загрузить установщик обновления до новой версии лаунчера?",
+    // LauncherOutdatedWarningInstaller
+    "Ваша версия лаунчера устарела. Сейчас Вам будем загружен установщик для обновления до новой версии лаунчера.",
+    // LauncherOutdatedQuestionDirect
+    "Ваша версия лаунчера устарела. Загрузить обновления до новой версии лаунчера?",
+    // LauncherOutdatedWarningDirect
+    "Ваша версия лаунчера устарела. Сейчас Вам будем загружено обновление до новой версии лаунчера.",
+    // LauncherOutdatedQuestionOther
+    "Ваша версия лаунчера устарела. Перейти на страницу загрузки обновления лаунчера?",
+    // SelfUpdateFailedCaption
+    "Ошибка при автообновлении",
+    // SelfUpdateFailedQuestion
+    "Произошла ошибка при автоматическом обновлении лаунчера. Перейти на страницу загрузки лаунчера, для обновления лаунчера вручную?",
     // InstallStarting
     "Starting",
 };
