@@ -2,6 +2,7 @@
 //   orvanta-tool crc32 FILE...       CRC-32 of each file as decimal text, one per line
 //   orvanta-tool lzma d|e IN OUT     unpack or pack the ".lzma" container
 //   orvanta-tool publish OPTIONS...  put a game build onto a static HTTP update server
+//   orvanta-tool publish-launcher OPTIONS...  put a launcher release onto it
 // Exit status: 0 on success, 1 on a failure (message on stderr), 2 on bad arguments (usage text).
 #include <cstdio>
 #include <exception>
@@ -14,6 +15,7 @@
 #include "launcher/integrity/lzma_alone.h"
 #include "launcher/platform/files.h"
 #include "tools/publish.h"
+#include "tools/publish_launcher.h"
 #ifdef _WIN32
 #include "launcher/platform/utf8.h"
 #endif
@@ -69,6 +71,24 @@ int PublishCommand(const Args& args) {
     return 0;
 }
 
+int PublishLauncherCommand(const Args& args) {
+    if (args.size() == 1 && args[0] == "--help") {
+        std::printf("usage: orvanta-tool publish-launcher OPTIONS...\n%s", orv::publish::LauncherReleaseUsage);
+        return 0;
+    }
+    orv::publish::LauncherReleaseOptions options;
+    if (const std::optional<std::string> problem = orv::publish::ParseLauncherReleaseArguments(args, options)) {
+        Fail("publish-launcher: " + *problem);
+        std::fprintf(stderr, "publish-launcher options:\n%s", orv::publish::LauncherReleaseUsage);
+        return kBadArguments;
+    }
+    const orv::publish::LauncherReleaseSummary summary = orv::publish::PublishLauncher(options);
+    std::printf("launcher %s: %s (%llu bytes), CRC-32 %s%s\n", options.version.c_str(), summary.downloadUrl.c_str(),
+                static_cast<unsigned long long>(summary.packedBytes), summary.fileCrc32.c_str(),
+                summary.installerWritten ? ", installer upt.exe.lzma" : "");
+    return 0;
+}
+
 struct Subcommand {
     const char* name;
     const char* arguments;  // as shown in the usage text
@@ -82,6 +102,9 @@ constexpr Subcommand kSubcommands[] = {
      "--build-dir DIR --server-root ROOT --checklist NAME --game-name TEXT --build-name TEXT\n"
      "                            --download-path PATH|--download-url URL [options: publish --help]",
      PublishCommand},
+    {"publish-launcher",
+     "--executable FILE --server-root ROOT --version TEXT [options: publish-launcher --help]",
+     PublishLauncherCommand},
 };
 
 int Usage() {

@@ -25,17 +25,10 @@
 
 namespace orv::publish {
 namespace fs = std::filesystem;
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// Files in progress get this suffix until they are complete, so that the server never serves half
-// of one under its real name.
-constexpr const char* kPartSuffix = ".publishing";
 
 // ---- Paths: the tool speaks UTF-8, the file system its own encoding.
 
-fs::path FsPath(const std::string& utf8) {
+fs::path ToFsPath(const std::string& utf8) {
 #ifdef _WIN32
     const std::u16string wide = Utf8ToUtf16(utf8);
     return fs::path(std::wstring(wide.begin(), wide.end()));
@@ -44,7 +37,7 @@ fs::path FsPath(const std::string& utf8) {
 #endif
 }
 
-std::string Utf8Of(const fs::path& path) {
+std::string FromFsPath(const fs::path& path) {
 #ifdef _WIN32
     const std::wstring wide = path.wstring();
     return Utf16ToUtf8(std::u16string(wide.begin(), wide.end()));
@@ -53,13 +46,21 @@ std::string Utf8Of(const fs::path& path) {
 #endif
 }
 
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Files in progress get this suffix until they are complete, so that the server never serves half
+// of one under its real name.
+constexpr const char* kPartSuffix = ".publishing";
+
 // A "/"-separated relative path below `dir`.
 fs::path Below(const fs::path& dir, std::string_view relative) {
     fs::path result = dir;
     size_t start = 0;
     while (start <= relative.size()) {
         const size_t slash = std::min(relative.find('/', start), relative.size());
-        result /= FsPath(std::string(relative.substr(start, slash - start)));
+        result /= ToFsPath(std::string(relative.substr(start, slash - start)));
         start = slash + 1;
     }
     return result;
@@ -144,7 +145,7 @@ struct Build {
 };
 
 Build Walk(const fs::path& root, CodePage page) {
-    if (!fs::is_directory(root)) throw Error("The build folder " + Utf8Of(root) + " does not exist");
+    if (!fs::is_directory(root)) throw Error("The build folder " + FromFsPath(root) + " does not exist");
     Build build;
     std::map<std::u16string, std::string> folded;  // letter-case-free names seen, for clashes
     fs::recursive_directory_iterator it(root, fs::directory_options::none), end;
@@ -152,10 +153,10 @@ Build Walk(const fs::path& root, CodePage page) {
         const fs::directory_entry& entry = *it;
         std::string relative;
         for (const fs::path& part : entry.path().lexically_relative(root)) {
-            const std::string name = Utf8Of(part);
-            if (!IsValidUtf8(name)) throw Error("The name of " + Utf8Of(entry.path()) + " is not UTF-8 text");
+            const std::string name = FromFsPath(part);
+            if (!IsValidUtf8(name)) throw Error("The name of " + FromFsPath(entry.path()) + " is not UTF-8 text");
             if (name.find('\\') != std::string::npos)
-                throw Error("The name of " + Utf8Of(entry.path()) +
+                throw Error("The name of " + FromFsPath(entry.path()) +
                             " holds a backslash, a folder separator on Windows");
             if (!relative.empty()) relative += '/';
             relative += name;
@@ -203,7 +204,7 @@ using Manifest = std::map<std::string, ManifestEntry>;
 Manifest LoadManifest(const fs::path& path) {
     Manifest manifest;
     if (!fs::exists(path)) return manifest;
-    const nlohmann::json document = nlohmann::json::parse(ReadFileBytes(Utf8Of(path)), nullptr, false);
+    const nlohmann::json document = nlohmann::json::parse(ReadFileBytes(FromFsPath(path)), nullptr, false);
     if (document.is_discarded() || !document.is_object() || !document.contains("files") ||
         !document["files"].is_object())
         return manifest;  // unreadable: every file is compressed again
@@ -224,7 +225,7 @@ void SaveManifest(const fs::path& path, const Manifest& manifest) {
     for (const auto& [name, entry] : manifest)
         files[name] = {{"size", entry.size}, {"crc", entry.crc}, {"packed", entry.packed}};
     const nlohmann::ordered_json document = {{"version", 1}, {"files", files}};
-    WriteFileReplacing(Utf8Of(path), document.dump(1, '\t', false) + "\n");
+    WriteFileReplacing(FromFsPath(path), document.dump(1, '\t', false) + "\n");
 }
 
 // ---- Compressing.
@@ -235,7 +236,7 @@ struct Sum {
 };
 
 Sum SumFile(const fs::path& path) {
-    File file = File::OpenRead(Utf8Of(path));
+    File file = File::OpenRead(FromFsPath(path));
     std::vector<char> buffer(size_t{1} << 20);
     uint32_t reg = 0xFFFFFFFFu;
     uint64_t total = 0;
@@ -254,28 +255,10 @@ void Commit(const fs::path& part, const fs::path& target) {
     fs::rename(part, target, ec);
     if (ec) {
         fs::remove(part, ec);
-        throw Error("Cannot put " + Utf8Of(target) + " in place: " + ec.message());
+        throw Error("Cannot put " + FromFsPath(target) + " in place: " + ec.message());
     }
 }
 
-void Compress(const fs::path& source, const fs::path& target) {
-    fs::create_directories(target.parent_path());
-    const fs::path part = fs::path(target) += kPartSuffix;
-    bool done = false;
-    try {
-        done = TLZMAAlone().Main(Utf8Of(source), Utf8Of(part), "e");
-    } catch (...) {
-        std::error_code ec;
-        fs::remove(part, ec);
-        throw;
-    }
-    if (!done) {
-        std::error_code ec;
-        fs::remove(part, ec);
-        throw Error("Cannot compress " + Utf8Of(source));
-    }
-    Commit(part, target);
-}
 
 // What the workers share: the next file to take, the first error, the files finished.
 struct Work {
@@ -295,7 +278,7 @@ struct Work {
 void ProcessFile(Work& work, BuildFile& file) {
     const Sum sum = SumFile(file.source);
     if (sum.bytes != file.size)
-        throw Error(Utf8Of(file.source) + " changed or could not be read while it was being published");
+        throw Error(FromFsPath(file.source) + " changed or could not be read while it was being published");
     file.crc = sum.crc;
     if (file.size == 0) return;  // the launcher makes empty files itself and never fetches them
 
@@ -308,10 +291,10 @@ void ProcessFile(Work& work, BuildFile& file) {
         file.packed = existing;
         return;
     }
-    Compress(file.source, target);
+    CompressFile(file.source, target);
     // A file written to while it was packed would not match the checksum listed for it.
     if (fs::file_size(file.source) != file.size || fs::last_write_time(file.source) != file.modified)
-        throw Error(Utf8Of(file.source) + " changed while it was being published");
+        throw Error(FromFsPath(file.source) + " changed while it was being published");
     file.packed = fs::file_size(target);
     file.packedNow = true;
 }
@@ -423,7 +406,7 @@ bool PutCompressedText(const fs::path& target, const std::string& bytes) {
         const fs::path unpacked = fs::path(plain) += ".old";
         bool same = false;
         try {
-            same = TLZMAAlone().Main(Utf8Of(target), Utf8Of(unpacked), "d") && ReadFileBytes(Utf8Of(unpacked)) == bytes;
+            same = TLZMAAlone().Main(FromFsPath(target), FromFsPath(unpacked), "d") && ReadFileBytes(FromFsPath(unpacked)) == bytes;
         } catch (const Error&) {
             same = false;  // unreadable: replaced below
         }
@@ -432,9 +415,9 @@ bool PutCompressedText(const fs::path& target, const std::string& bytes) {
         if (same) return false;
     }
     fs::create_directories(target.parent_path());
-    WriteFileReplacing(Utf8Of(plain), bytes);
+    WriteFileReplacing(FromFsPath(plain), bytes);
     try {
-        Compress(plain, target);
+        CompressFile(plain, target);
     } catch (...) {
         std::error_code ec;
         fs::remove(plain, ec);
@@ -447,9 +430,9 @@ bool PutCompressedText(const fs::path& target, const std::string& bytes) {
 
 // Writes `bytes` at `target` unless it holds them already; true when it wrote.
 bool PutFile(const fs::path& target, const std::string& bytes) {
-    if (fs::exists(target) && ReadFileBytes(Utf8Of(target)) == bytes) return false;
+    if (fs::exists(target) && ReadFileBytes(FromFsPath(target)) == bytes) return false;
     fs::create_directories(target.parent_path());
-    WriteFileReplacing(Utf8Of(target), bytes);
+    WriteFileReplacing(FromFsPath(target), bytes);
     return true;
 }
 
@@ -458,9 +441,9 @@ std::string KeepListBytes(const Build& build, KeepListMode mode, const fs::path&
     if (mode == KeepListMode::Merge && fs::exists(target)) {
         KeepList old;
         try {
-            old = ReadKeepList(ReadFileBytes(Utf8Of(target)), page);
+            old = ReadKeepList(ReadFileBytes(FromFsPath(target)), page);
         } catch (const Error& e) {
-            throw Error("Cannot merge with the keep list " + Utf8Of(target) + ": " + e.what());
+            throw Error("Cannot merge with the keep list " + FromFsPath(target) + ": " + e.what());
         }
         files.insert(old.Files.begin(), old.Files.end());
         dirs.insert(old.Dirs.begin(), old.Dirs.end());
@@ -535,6 +518,25 @@ bool SameOrInside(const fs::path& inner, const fs::path& outer) {
 
 }  // namespace
 
+void CompressFile(const fs::path& source, const fs::path& target) {
+    fs::create_directories(target.parent_path());
+    const fs::path part = fs::path(target) += kPartSuffix;
+    bool done = false;
+    try {
+        done = TLZMAAlone().Main(FromFsPath(source), FromFsPath(part), "e");
+    } catch (...) {
+        std::error_code ec;
+        fs::remove(part, ec);
+        throw;
+    }
+    if (!done) {
+        std::error_code ec;
+        fs::remove(part, ec);
+        throw Error("Cannot compress " + FromFsPath(source));
+    }
+    Commit(part, target);
+}
+
 PublishSummary Publish(const PublishOptions& o, const ProgressSink& progress) {
     const auto start = Clock::now();
     PublishSummary summary;
@@ -558,8 +560,8 @@ PublishSummary Publish(const PublishOptions& o, const ProgressSink& progress) {
     const std::optional<std::string> appName =
         o.appName ? std::optional<std::string>(Encode("The application name", *o.appName, page)) : std::nullopt;
 
-    const fs::path root = FsPath(o.serverRoot);
-    const fs::path buildDir = FsPath(o.buildDir);
+    const fs::path root = ToFsPath(o.serverRoot);
+    const fs::path buildDir = ToFsPath(o.buildDir);
     const fs::path downloadFolder = Below(root, places.downloadPath);
     const fs::path catalogueFile = Below(root, CataloguePath(o.gameCode));
     const fs::path checklistFile = Below(root, ChecklistPath(o.checklistName, o.gameCode));
@@ -593,7 +595,7 @@ PublishSummary Publish(const PublishOptions& o, const ProgressSink& progress) {
     // The catalogue and the keep list are prepared now, so that a catalogue or keep list that cannot
     // be updated stops the run before the long part.
     entry.fileCount = std::to_string(build.files.size());
-    Catalogue catalogue = Catalogue::Load(Utf8Of(catalogueFile));
+    Catalogue catalogue = Catalogue::Load(FromFsPath(catalogueFile));
     summary.place = catalogue.PutBuild(entry);
     if (appName) catalogue.SetAppName(summary.place.game, *appName);
     if (o.baseVersion || o.buildVersion) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -64,6 +65,14 @@ struct PublishSummary {
 
 // Receives one line of progress at a time (without its line end), from the calling thread.
 using ProgressSink = std::function<void(const std::string& line)>;
+
+// The tool speaks UTF-8, the file system its own encoding.
+std::filesystem::path ToFsPath(const std::string& utf8);
+std::string FromFsPath(const std::filesystem::path& path);
+
+// Compresses `source` into the ".lzma" container at `target`, through a part file beside it, so
+// a failure never leaves a half-written target; creates the target's folder. Raises Error.
+void CompressFile(const std::filesystem::path& source, const std::filesystem::path& target);
 
 // Publishes the build. Raises Error (std::filesystem's errors for a folder that cannot be listed)
 // with a message naming the file or value at fault; nothing the launcher reads (checklist,
