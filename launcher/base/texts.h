@@ -60,6 +60,10 @@ enum class TextId : int {
     LauncherOutdatedQuestionOther,      // an unknown kind (Russian: as the manual kind)
     SelfUpdateFailedCaption,            // the failed self-update's dialog
     SelfUpdateFailedQuestion,
+    SelfUpdateInstallerDownloading,  // the self-update window's label, by path and step
+    SelfUpdateInstallerUnpacking,
+    SelfUpdateDownloading,
+    SelfUpdateUnpacking,
     InstallStarting,  // the status line when the Steam console client is started (the same in both)
     Count
 };

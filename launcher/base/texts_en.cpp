@@ -112,6 +112,14 @@ const char* const kEnglish[static_cast<int>(TextId::Count)] = {
     "Auto update failed",
     // SelfUpdateFailedQuestion
     "An error occurred while automatically updating the program. Do you want to go to the download page to update the program manually?",
+    // SelfUpdateInstallerDownloading
+    "The update installer for the program is downloading",
+    // SelfUpdateInstallerUnpacking
+    "The update installer for the program is unpacking",
+    // SelfUpdateDownloading
+    "The update for the program is downloading",
+    // SelfUpdateUnpacking
+    "The update for the program is unpacking",
     // InstallStarting
     "Starting",
 };

@@ -112,6 +112,14 @@ const char* const kRussian[static_cast<int>(TextId::Count)] = {
     "Ошибка при автообновлении",
     // SelfUpdateFailedQuestion
     "Произошла ошибка при автоматическом обновлении лаунчера. Перейти на страницу загрузки лаунчера, для обновления лаунчера вручную?",
+    // SelfUpdateInstallerDownloading
+    "Идет загрузка установщика обновления для лаунчера",
+    // SelfUpdateInstallerUnpacking
+    "Идет распаковка установщика обновления для лаунчера",
+    // SelfUpdateDownloading
+    "Идет загрузка обновления для лаунчера",
+    // SelfUpdateUnpacking
+    "Идет распаковка обновления для лаунчера",
     // InstallStarting
     "Starting",
 };

@@ -44,6 +44,9 @@ std::optional<UpdateDescription> ReadUpdateDescription(std::string_view bytes, C
     if (error != std::errc() || end != size.data() + size.size() || size.empty()) return std::nullopt;
     d.LzmaFileCRC32 = *texts[2];
     d.FileCRC32 = *texts[3];
+    // Only a signed release has one; a value of another type is no signature.
+    if (const auto signature = document.find("Signature"); signature != document.end() && signature->is_string())
+        d.Signature = signature->get<std::string>();
     return d;
 }
 

@@ -18,6 +18,7 @@ struct UpdateDescription {
     int64_t LzmaFileSize = 0;   // its size, for the download's progress
     std::string LzmaFileCRC32;  // read, not used
     std::string FileCRC32;      // the unpacked executable's CRC-32 as unsigned decimal text
+    std::optional<std::string> Signature;  // of the unpacked executable, when the release is signed
 };
 
 // Nothing when the text (a byte-order mark decides its encoding, else `ansiPage`) is not a JSON

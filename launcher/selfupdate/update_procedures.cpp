@@ -1,0 +1,121 @@
+#include "launcher/selfupdate/update_procedures.h"
+
+#include <exception>
+
+#include "launcher/base/errors.h"
+#include "launcher/selfupdate/update_description.h"
+
+namespace orv {
+namespace {
+
+SelfUpdateOutcome Failed(std::string what) { return SelfUpdateOutcome{false, std::move(what)}; }
+
+// Whatever a step raises ends the update as a failure, never as an error box over a window that has
+// no button to close it.
+template <typename Steps>
+SelfUpdateOutcome Guarded(Steps&& steps) {
+    try {
+        return steps();
+    } catch (...) {
+        return Failed(DescribeException(std::current_exception()).Message);
+    }
+}
+
+// Deletes a file if it is there, ignoring failures.
+void DeleteQuietly(SelfUpdatePlatform& platform, const std::string& path) noexcept {
+    try {
+        if (platform.Exists(path)) platform.Delete(path);
+    } catch (...) {
+    }
+}
+
+// Puts the previous executable back under the running one's name. A copy that broke off may have
+// left a partial file there, which would make the move fail.
+void MoveOldBack(SelfUpdatePlatform& platform, const std::string& exePath, const std::string& oldPath) noexcept {
+    try {
+        if (platform.Exists(exePath)) {
+            platform.SetNormal(exePath);
+            platform.Delete(exePath);
+        }
+        platform.Move(oldPath, exePath);
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+SelfUpdateOutcome RunInstallerUpdate(SelfUpdatePlatform& platform, const SelfUpdateSetup& setup) {
+    return Guarded([&] {
+        const std::string installer = setup.gameFolder + "\\upt.exe";
+        const std::string compressed = installer + ".lzma";
+        platform.SetNormal(installer);
+        platform.SetNormal(compressed);
+        platform.ShowStep(SelfUpdateStep::InstallerDownload);
+        if (!platform.DownloadUpdateFile(setup.serverBase + setup.gameCode + "/upt.exe.lzma", compressed, 0))
+            return Failed("the installer did not download");
+        platform.ShowStep(SelfUpdateStep::InstallerUnpack);
+        if (!platform.Unpack(compressed, std::string())) return Failed("the installer did not unpack");
+        platform.SetNormal(installer);
+        platform.StartInstaller(installer);
+        return SelfUpdateOutcome{true, {}};
+    });
+}
+
+SelfUpdateOutcome RunDirectUpdate(SelfUpdatePlatform& platform, const SelfUpdateSetup& setup) {
+    const std::string& exePath = setup.exePath;
+    const std::string compressed = exePath + ".lzma";
+    const std::string fresh = exePath + ".new";
+    const std::string old = exePath + ".old";
+    const std::string description = setup.gameFolder + "/version.txt";
+    bool movedAside = false;
+    SelfUpdateOutcome outcome = Guarded([&] {
+        platform.ShowStep(SelfUpdateStep::DirectDownload);
+        if (!platform.DownloadFile(setup.serverBase + setup.gameCode + "/version.txt", description))
+            return Failed("version.txt did not download");
+        const std::optional<UpdateDescription> d = ReadUpdateDescription(platform.ReadFile(description), platform.AnsiPage());
+        if (!d) return Failed("version.txt is not a complete update description");
+        // The launcher runs what this address gives: a local file or a share is not an update server.
+        if (!IsWebDownloadAddress(d->DownloadURL)) return Failed("DownloadURL is not an http or https address");
+
+        platform.SetNormal(compressed);
+        if (!platform.DownloadUpdateFile(d->DownloadURL, compressed, d->LzmaFileSize))
+            return Failed("the new executable did not download");
+        platform.ShowStep(SelfUpdateStep::DirectUnpack);
+        if (!platform.Unpack(compressed, fresh)) return Failed("the new executable did not unpack");
+
+        platform.SetNormal(fresh);
+        if (!platform.Exists(fresh)) return Failed("no new executable after unpacking");
+        if (!FileCrc32Matches(platform.FileCrc32(fresh), d->FileCRC32)) return Failed("FileCRC32 differs");
+        if (!setup.publicKey.empty() &&
+            !(d->Signature && platform.SignatureValid(fresh, *d->Signature, setup.publicKey)))
+            return Failed("the new executable is not signed with the launcher's key");
+
+        if (platform.Exists(old)) {
+            platform.SetNormal(old);
+            if (!platform.Delete(old)) return Failed("the previous .old could not be deleted");
+        }
+        if (!platform.Move(exePath, old)) return Failed("the running executable could not be moved aside");
+        movedAside = true;
+        if (!platform.Copy(fresh, exePath)) return Failed("the new executable could not be copied into place");
+        movedAside = false;
+        return SelfUpdateOutcome{true, {}};
+    });
+    if (movedAside) MoveOldBack(platform, exePath, old);
+    if (outcome.succeeded) {
+        DeleteQuietly(platform, compressed);
+        DeleteQuietly(platform, fresh);
+        DeleteQuietly(platform, description);
+    }
+    return outcome;
+}
+
+bool RecoverInterruptedSwap(SelfUpdatePlatform& platform, const std::string& exePath) {
+    try {
+        const std::string old = exePath + ".old";
+        return !platform.Exists(exePath) && platform.Exists(old) && platform.Move(old, exePath);
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace orv
