@@ -15,6 +15,8 @@
 #include "launcher/startup_sequence_win.h"
 #include "launcher/platform/scoped_win.h"
 #include "launcher/platform/system_codepage_win.h"
+#include "launcher/net/shell_win.h"
+#include "launcher/selfupdate/form_self_update_win.h"
 #include "launcher/windows/form_settings_win.h"
 
 namespace orv {
@@ -318,8 +320,9 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::FormShow() {
-    // The self-update policy that runs first when SelfUpdateNeeded is set comes with the
-    // self-updater; until then the flag only suppresses the game version question.
+    // A page the shell refuses shows its error; the launcher then goes on with the running
+    // version, and the lists and boxes below are filled as after any other outcome.
+    RunGuarded([this] { RunSelfUpdatePolicy(SelfUpdateHostOf()); });
     RunGuarded([this] {
         chtenie(LauncherConfig.GameNamePosition, LauncherConfig.GameVersionPosition, *this, SystemAnsiCodec());
     });
@@ -338,6 +341,25 @@ void TForm1::FormDestroy() {
     DosCommand1.OnNewLine = nullptr;
     DosCommand1.Stop();
     ReleaseLzmaAloneInstance();
+    selfUpdateWindow_.reset();
+    RestartAfterSelfUpdate();
+}
+
+SelfUpdateHost TForm1::SelfUpdateHostOf() {
+    SelfUpdateHost host;
+    host.owner = Handle();
+    host.openPage = [this](const std::string& url) { ShellOpen(Handle(), "open", url, "", "", SW_SHOWNORMAL); };
+    host.terminate = [] { TerminateApplication(); };
+    host.showUpdateWindow = [this] {
+        if (!selfUpdateWindow_) {
+            auto window = std::make_unique<TForm_SelfUpdate>();
+            window->Create(Handle());
+            selfUpdateWindow_ = std::move(window);
+        }
+        return selfUpdateWindow_->ShowModal();
+    };
+    host.freeUpdateWindow = [this] { selfUpdateWindow_.reset(); };
+    return host;
 }
 
 void TForm1::LoadNews(const NewsPageRequest&) {

@@ -8,6 +8,7 @@
 #include <array>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "launcher/main_window/layout_win.h"
 #include "launcher/main_window/menus_win.h"
 #include "launcher/play.h"
+#include "launcher/selfupdate/self_update_run.h"
 #include "launcher/startup_sequence.h"
 #include "launcher/ui/controls_win.h"
 #include "launcher/ui/picture_control_win.h"
@@ -24,6 +26,8 @@
 #include "launcher/version_check.h"
 
 namespace orv {
+
+class TForm_SelfUpdate;
 
 // The window's event handlers. Unset ones do nothing. They run on the GUI thread; an error
 // escaping one ends that event with the application's error box.
@@ -170,6 +174,8 @@ private:
     void RunGameVersionCheck() override;
     // What the game version check needs of the window.
     VersionCheckWindow VersionWindow();
+    // What the self-update policy of FormShow needs of the window.
+    SelfUpdateHost SelfUpdateHostOf();
 
     void WireHandlers();
     void CreateControls();
@@ -192,6 +198,8 @@ private:
     WebView* newsView_ = nullptr;
     bool formShowDone_ = false;
     StartupResult startup_;
+    // Created by the self-update policy when it opens the window, freed after a failure.
+    std::unique_ptr<TForm_SelfUpdate> selfUpdateWindow_;
 };
 
 // The main window while it exists (one per process).

@@ -212,6 +212,20 @@ void ProgressBar::SetMax(int max) {
     }
 }
 
+void ProgressBar::SetMarquee(bool on) {
+    const HWND hwnd = ControlHandle();
+    if (!hwnd || on == IsMarquee()) return;
+    const LONG_PTR style = ::GetWindowLongPtrW(hwnd, GWL_STYLE);
+    ::SetWindowLongPtrW(hwnd, GWL_STYLE, on ? (style | PBS_MARQUEE) : (style & ~static_cast<LONG_PTR>(PBS_MARQUEE)));
+    // Without the message the band does not move; 0 ms is the control's default speed.
+    ::SendMessageW(hwnd, PBM_SETMARQUEE, on ? TRUE : FALSE, 0);
+}
+
+bool ProgressBar::IsMarquee() const {
+    const HWND hwnd = ControlHandle();
+    return hwnd && (::GetWindowLongPtrW(hwnd, GWL_STYLE) & PBS_MARQUEE) != 0;
+}
+
 // ---- Graphic controls
 
 namespace {
@@ -276,6 +290,7 @@ void LabelControl::Create(const ControlInit& init) {
     font_ = init.font;
     colour_ = init.colour;
     autoSize_ = (init.options & ctl::AutoSize) != 0;
+    centred_ = (init.options & ctl::Centred) != 0;
     text_ = Wide(init.text);
     ControlInit withoutText = init;
     withoutText.text.clear();
@@ -356,7 +371,7 @@ void LabelControl::PaintContent(HDC dc, const RECT& client) const {
 
 UINT LabelControl::DrawFormat() const noexcept {
     // Status lines show file paths: an ampersand in a path is a character, not an accelerator.
-    return (wordWrap_ ? DT_WORDBREAK : DT_SINGLELINE) | DT_NOPREFIX | DT_LEFT | DT_TOP;
+    return (wordWrap_ ? DT_WORDBREAK : DT_SINGLELINE) | DT_NOPREFIX | (centred_ ? DT_CENTER : DT_LEFT) | DT_TOP;
 }
 
 void LabelControl::SetWordWrap(bool on) {

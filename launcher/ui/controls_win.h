@@ -22,6 +22,7 @@ inline constexpr unsigned HandCursor = 1u << 2;  // pictures used as buttons
 inline constexpr unsigned Stretch = 1u << 3;     // pictures scaled to the control
 inline constexpr unsigned AutoSize = 1u << 4;    // labels sized to their text
 inline constexpr unsigned TabStop = 1u << 5;
+inline constexpr unsigned Centred = 1u << 6;   // label text centred in the label
 }  // namespace ctl
 
 // How one control is made.
@@ -129,6 +130,9 @@ public:
     void SetPosition(int position);
     int Max() const;
     void SetMax(int max);
+    // A running band instead of the position, for a transfer of unknown size.
+    void SetMarquee(bool on);
+    bool IsMarquee() const;
 };
 
 class GraphicControl;
@@ -192,6 +196,7 @@ private:
     COLORREF colour_ = 0;
     bool autoSize_ = false;
     bool wordWrap_ = false;
+    bool centred_ = false;
 };
 
 }  // namespace orv

@@ -1,0 +1,112 @@
+#include "launcher/selfupdate/self_update_platform_win.h"
+
+#include <windows.h>
+
+#include <memory>
+
+#include "launcher/app_win.h"
+#include "launcher/base/texts.h"
+#include "launcher/integrity/crc32.h"
+#include "launcher/integrity/unpack_workers_win.h"
+#include "launcher/net/download_win.h"
+#include "launcher/net/progress.h"
+#include "launcher/net/shell_win.h"
+#include "launcher/platform/files.h"
+#include "launcher/platform/wide_win.h"
+#include "launcher/ui/controls_win.h"
+
+namespace orv {
+namespace {
+
+// The window's bar as a download drives it; without a bar the transfer shows nowhere.
+class BarView final : public ProgressBarView {
+public:
+    explicit BarView(ProgressBar* bar) : bar_(bar) {}
+    void SetMax(int value) override {
+        if (bar_) bar_->SetMax(value);
+    }
+    int Max() const override { return bar_ ? bar_->Max() : 0; }
+    void SetPosition(int value) override {
+        if (bar_) bar_->SetPosition(value);
+    }
+    int Position() const override { return bar_ ? bar_->Position() : 0; }
+    void SetMarquee(bool on) override {
+        if (bar_) bar_->SetMarquee(on);
+    }
+    bool IsMarquee() const override { return bar_ && bar_->IsMarquee(); }
+
+private:
+    ProgressBar* bar_;
+};
+
+TextId TextOf(SelfUpdateStep step) {
+    switch (step) {
+        case SelfUpdateStep::InstallerDownload: return TextId::SelfUpdateInstallerDownloading;
+        case SelfUpdateStep::InstallerUnpack: return TextId::SelfUpdateInstallerUnpacking;
+        case SelfUpdateStep::DirectDownload: return TextId::SelfUpdateDownloading;
+        case SelfUpdateStep::DirectUnpack: break;
+    }
+    return TextId::SelfUpdateUnpacking;
+}
+
+}  // namespace
+
+Win32SelfUpdatePlatform::Win32SelfUpdatePlatform(ProgressBar* bar, LabelControl* label, SignatureCheck signatureCheck)
+    : bar_(bar), label_(label), signatureCheck_(std::move(signatureCheck)) {}
+
+void Win32SelfUpdatePlatform::ShowStep(SelfUpdateStep step) {
+    if (label_) label_->SetText(Tr(TextOf(step)));
+}
+
+bool Win32SelfUpdatePlatform::DownloadFile(const std::string& url, const std::string& path) {
+    return orv::DownloadFile(url, path);
+}
+
+bool Win32SelfUpdatePlatform::DownloadUpdateFile(const std::string& url, const std::string& path, int64_t size) {
+    BarView bar(bar_);
+    int32_t stop = 0;  // the window has no Stop
+    return orv::DownloadUpdateFile(url, path, bar, size, stop);
+}
+
+bool Win32SelfUpdatePlatform::Unpack(const std::string& input, const std::string& output) {
+    const WorkerFactory worker = [&]() -> std::unique_ptr<TThread> {
+        if (output.empty()) return MakeThread<TCheckFiles>(input);
+        return MakeThread<TUnpackFile>(input, output);
+    };
+    return !RunWorker(worker, input).Failed;
+}
+
+std::string Win32SelfUpdatePlatform::ReadFile(const std::string& path) { return ReadFileBytes(path); }
+
+CodePage Win32SelfUpdatePlatform::AnsiPage() {
+    return CodePageFromNumber(static_cast<int>(::GetACP())).value_or(CodePage::Windows1252);
+}
+
+uint32_t Win32SelfUpdatePlatform::FileCrc32(const std::string& path) { return orv::FileCrc32(path); }
+
+bool Win32SelfUpdatePlatform::SignatureValid(const std::string& path, const std::string& signatureHex,
+                                             const std::string& publicKeyHex) {
+    return signatureCheck_ && signatureCheck_(path, signatureHex, publicKeyHex);
+}
+
+bool Win32SelfUpdatePlatform::Exists(const std::string& path) { return FileExists(path); }
+
+void Win32SelfUpdatePlatform::SetNormal(const std::string& path) {
+    ::SetFileAttributesW(Wide(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+bool Win32SelfUpdatePlatform::Delete(const std::string& path) { return ::DeleteFileW(Wide(path).c_str()) != 0; }
+
+bool Win32SelfUpdatePlatform::Move(const std::string& from, const std::string& to) {
+    return ::MoveFileW(Wide(from).c_str(), Wide(to).c_str()) != 0;
+}
+
+bool Win32SelfUpdatePlatform::Copy(const std::string& from, const std::string& to) {
+    return ::CopyFileW(Wide(from).c_str(), Wide(to).c_str(), FALSE) != 0;
+}
+
+void Win32SelfUpdatePlatform::StartInstaller(const std::string& path) {
+    ShellOpen(nullptr, "open", path, "", "", SW_SHOWNORMAL);
+}
+
+}  // namespace orv
