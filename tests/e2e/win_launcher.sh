@@ -2,7 +2,8 @@
 # The real Orvanta.exe end to end: a demo build published with orvanta-tool, served by nginx at the
 # launcher's built-in update server address (127.0.0.1:8740), a game folder laid out with it, and
 # tests/win_e2e driving the launcher from outside under Wine. The offline case runs before the
-# server is started. Screenshots of the main window land in BUILD_DIR/artefacts as PNG files.
+# server is started; the self-update cases run last, against a copy of the server onto which the
+# next launcher release (tests' Orvanta-next.exe, version 1.3) and the fake installer are published. Screenshots of the main window land in BUILD_DIR/artefacts as PNG files.
 # Usage: win_launcher.sh BUILD_DIR SOURCE_DIR   (run by ctest inside Xvfb)
 set -uo pipefail
 build=$(cd "${1:?build folder}" && pwd)
@@ -35,7 +36,19 @@ fi
 "$src/scripts/wine-exec" "$driver" --gtest_brief=1 --gtest_filter='*Offline*' || status=1
 
 nginx_rig_start "$work/www" 600 "$port" || exit 1
-"$src/scripts/wine-exec" "$driver" --gtest_brief=1 --gtest_filter='-*Offline*' || status=1
+"$src/scripts/wine-exec" "$driver" --gtest_brief=1 --gtest_filter='-*Offline*:SelfUpdate*' || status=1
+nginx_rig_stop
+
+# The release is published under the launcher's own name, as an operator publishes the next build.
+cp -R "$work/www" "$work/www-next"
+mkdir -p "$work/next"
+cp "$build/tests/Orvanta-next.exe" "$work/next/Orvanta.exe"
+"$src/scripts/wine-exec" "$tool" publish-launcher --executable "$work/next/Orvanta.exe" \
+  --installer "$build/tests/upt.exe" --server-root "$work/www-next" --version 1.3 --type 2 >/dev/null || exit 1
+NGINX_RIG_ACCESS_LOG=1 nginx_rig_start "$work/www-next" 600 "$port" || exit 1
+export ORVANTA_NEXT_EXE=$work/next/Orvanta.exe ORVANTA_UPDATE_WWW=$work/www-next
+export ORVANTA_ACCESS_LOG=$ORVANTA_NGINX_ACCESS_LOG
+"$src/scripts/wine-exec" "$driver" --gtest_brief=1 --gtest_filter='SelfUpdate*' || status=1
 nginx_rig_stop
 
 for bmp in "$artefacts"/*.bmp; do

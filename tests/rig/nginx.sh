@@ -19,6 +19,9 @@
 #   The caller should run nginx_rig_stop from its EXIT trap. Should the caller die without it,
 #   nginx still stops when the lifetime (default 600 s) is over.
 #
+# With NGINX_RIG_ACCESS_LOG=1 every request is logged to $ORVANTA_NGINX_ACCESS_LOG as the client's
+# user agent, " | " and the request line (the launchers name their version there).
+#
 # Files are served as application/octet-stream (".txt", ".ini", ".json" as text/plain), with
 # sendfile, so the transfer speed is that of the loopback and not of the server.
 
@@ -34,6 +37,9 @@ _nginx_rig_write_conf() {  # state root port
     local user_line=
     # A master started as root would hand the requests to "nobody", who may not read ROOT.
     [ "$(id -u)" -eq 0 ] && user_line="user $(id -un) $(id -gn);"
+    local access="access_log off;"
+    [ "${NGINX_RIG_ACCESS_LOG:-}" = 1 ] &&
+        access="log_format agents '\$http_user_agent | \$request'; access_log $1/access.log agents;"
     cat >"$1/nginx.conf" <<EOF
 daemon off;
 worker_processes 1;
@@ -42,7 +48,7 @@ error_log $1/error.log warn;
 $user_line
 events { worker_connections 256; }
 http {
-    access_log off;
+    $access
     client_body_temp_path $1/tmp/client_body;
     proxy_temp_path $1/tmp/proxy;
     fastcgi_temp_path $1/tmp/fastcgi;
@@ -102,6 +108,7 @@ nginx_rig_start() {
             export ORVANTA_NGINX_PORT=$port
             export ORVANTA_NGINX_URL="http://127.0.0.1:$port/"
             export ORVANTA_NGINX_ROOT=$root
+            export ORVANTA_NGINX_ACCESS_LOG=$NGINX_RIG_STATE/access.log
             return 0
         fi
         kill -TERM "$NGINX_RIG_PID" 2>/dev/null
