@@ -1,8 +1,9 @@
 // The update description "version.txt" of a launcher release: one JSON object naming the
-// compressed new executable and the CRC-32 the unpacked executable must have. The direct self-update
-// reads it; the publisher writes it.
+// compressed new executable, the CRC-32 the unpacked executable must have and, for launchers built
+// with a signing key, its signature. The direct self-update reads it; the publisher writes it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -21,8 +22,14 @@ struct UpdateDescription {
     std::optional<std::string> Signature;  // of the unpacked executable, when the release is signed
 };
 
+// ECDSA P-256 sizes in bytes: a signature is r||s and a public key X||Y, 32 big-endian bytes each.
+constexpr size_t kUpdateSignatureBytes = 64;
+constexpr size_t kUpdatePublicKeyBytes = 64;
+
 // Nothing when the text (a byte-order mark decides its encoding, else `ansiPage`) is not a JSON
 // object, a key is missing or not a plain value, or "LzmaFileSize" is not a decimal integer.
+// "Signature" is never required; one that is not a JSON string counts as absent, so a launcher
+// that needs it refuses the update.
 std::optional<UpdateDescription> ReadUpdateDescription(std::string_view bytes, CodePage ansiPage);
 
 // The text comparison of a computed CRC-32 with "FileCRC32": the same decimal digits only, so a

@@ -51,6 +51,33 @@ TEST(UpdateDescription, RefusedDocuments) {
     for (const char* text : refused) EXPECT_FALSE(ReadUpdateDescription(text, CodePage::Windows1252)) << text;
 }
 
+TEST(UpdateDescription, SignatureIsReadOnlyAsAString) {
+    const std::string sig(128, 'a');
+    const struct {
+        std::optional<std::string> json;  // the value of "Signature", or no such key
+        std::optional<std::string> read;
+    } cases[] = {
+        {std::nullopt, std::nullopt},
+        {"\"" + sig + "\"", sig},
+        {"\"\"", std::string()},  // read as given: the signature check refuses it
+        {"\"not hex\"", std::string("not hex")},
+        {"12345", std::nullopt},  // not a string: absent, so a launcher that needs one refuses the update
+        {"null", std::nullopt},
+        {"true", std::nullopt},
+        {"[\"" + sig + "\"]", std::nullopt},
+        {"{\"r\": \"aa\"}", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        std::string text = R"({"DownloadURL": "http://x/", "LzmaFileSize": 1, "LzmaFileCRC32": 0, "FileCRC32": 1)";
+        if (c.json) text += ", \"Signature\": " + *c.json;
+        text += "}";
+        const auto d = ReadUpdateDescription(text, CodePage::Windows1252);
+        ASSERT_TRUE(d) << text;  // whatever "Signature" holds, the rest reads as without it
+        EXPECT_EQ(d->Signature, c.read) << text;
+        EXPECT_EQ(d->FileCRC32, "1") << text;
+    }
+}
+
 TEST(UpdateDescription, FileCrcMatchesOnlyTheSameDecimalDigits) {
     const struct {
         const char* fileCrc32;
