@@ -5,6 +5,7 @@
 #pragma once
 
 #include <windows.h>
+#include <bcrypt.h>
 #include <wininet.h>
 
 #include "launcher/platform/unique_handle.h"
@@ -36,6 +37,13 @@ using InternetHandle = UniqueHandle<NullHandleTraits<HINTERNET, &::InternetClose
 // CommandLineToArgvW's array.
 template <typename T>
 using ScopedLocal = UniqueHandle<NullHandleTraits<T, &::LocalFree>>;
+
+// CNG algorithm providers, keys and hash objects. A key or hash object must go before the provider
+// it came from: declare the provider first.
+inline void CloseBcryptAlgorithm(BCRYPT_ALG_HANDLE h) noexcept { ::BCryptCloseAlgorithmProvider(h, 0); }
+using BcryptAlgorithm = UniqueHandle<NullHandleTraits<BCRYPT_ALG_HANDLE, &CloseBcryptAlgorithm>>;
+using BcryptKey = UniqueHandle<NullHandleTraits<BCRYPT_KEY_HANDLE, &::BCryptDestroyKey>>;
+using BcryptHash = UniqueHandle<NullHandleTraits<BCRYPT_HASH_HANDLE, &::BCryptDestroyHash>>;
 
 using ScopedWindow = UniqueHandle<NullHandleTraits<HWND, &::DestroyWindow>>;
 using ScopedMenu = UniqueHandle<NullHandleTraits<HMENU, &::DestroyMenu>>;
