@@ -3,6 +3,7 @@
 //   orvanta-tool lzma d|e IN OUT     unpack or pack the ".lzma" container
 //   orvanta-tool publish OPTIONS...  put a game build onto a static HTTP update server
 //   orvanta-tool publish-launcher OPTIONS...  put a launcher release onto it
+//   orvanta-tool signing-key --public KEY      the public key a launcher build checks releases with
 // Exit status: 0 on success, 1 on a failure (message on stderr), 2 on bad arguments (usage text).
 #include <cstdio>
 #include <exception>
@@ -16,6 +17,7 @@
 #include "launcher/platform/files.h"
 #include "tools/publish.h"
 #include "tools/publish_launcher.h"
+#include "tools/release_signing.h"
 #ifdef _WIN32
 #include "launcher/platform/utf8.h"
 #endif
@@ -83,9 +85,16 @@ int PublishLauncherCommand(const Args& args) {
         return kBadArguments;
     }
     const orv::publish::LauncherReleaseSummary summary = orv::publish::PublishLauncher(options);
-    std::printf("launcher %s: %s (%llu bytes), CRC-32 %s%s\n", options.version.c_str(), summary.downloadUrl.c_str(),
-                static_cast<unsigned long long>(summary.packedBytes), summary.fileCrc32.c_str(),
+    std::printf("launcher %s: %s (%llu bytes), CRC-32 %s%s%s\n", options.version.c_str(),
+                summary.downloadUrl.c_str(), static_cast<unsigned long long>(summary.packedBytes),
+                summary.fileCrc32.c_str(), summary.signature.empty() ? "" : ", signed",
                 summary.installerWritten ? ", installer upt.exe.lzma" : "");
+    return 0;
+}
+
+int SigningKeyCommand(const Args& args) {
+    if (args.size() != 2 || args[0] != "--public") return kBadArguments;
+    std::printf("%s\n", orv::publish::SigningPublicKeyHex(args[1]).c_str());
     return 0;
 }
 
@@ -105,6 +114,7 @@ constexpr Subcommand kSubcommands[] = {
     {"publish-launcher",
      "--executable FILE --server-root ROOT --version TEXT [options: publish-launcher --help]",
      PublishLauncherCommand},
+    {"signing-key", "--public KEY.pem", SigningKeyCommand},
 };
 
 int Usage() {

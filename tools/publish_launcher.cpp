@@ -12,6 +12,7 @@
 #include "launcher/net/server_paths.h"
 #include "launcher/platform/files.h"
 #include "tools/publish.h"
+#include "tools/release_signing.h"
 
 namespace orv::publish {
 namespace fs = std::filesystem;
@@ -26,7 +27,9 @@ const char* const LauncherReleaseUsage =
     "  --show-notification N   bit set of the kinds announced first (bit 0 manual, 1 installer, 2 direct)\n"
     "  --allow-cancel N        bit set of the announcements the player may decline\n"
     "  --server-base URL       the address ROOT is served at (default: the build's update server)\n"
-    "  --game-code CODE        the game's folder below ROOT (default: the build's game code)\n";
+    "  --game-code CODE        the game's folder below ROOT (default: the build's game code)\n"
+    "  --signing-key FILE      PEM EC P-256 private key: version.txt gets the executable's \"Signature\",\n"
+    "                          which launchers built with its public key require (native tool only)\n";
 
 namespace {
 
@@ -45,6 +48,7 @@ LauncherReleaseSummary PublishLauncher(const LauncherReleaseOptions& o) {
     const std::string packedName = FileName(o.executable) + ".lzma";
 
     LauncherReleaseSummary summary;
+    if (!o.signingKey.empty()) summary.signature = SignFileHex(o.signingKey, o.executable);
     CompressFile(ToFsPath(o.executable), folder / ToFsPath(packedName));
     if (!o.installer.empty()) {
         CompressFile(ToFsPath(o.installer), folder / "upt.exe.lzma");
@@ -60,6 +64,7 @@ LauncherReleaseSummary PublishLauncher(const LauncherReleaseOptions& o) {
         {"LzmaFileCRC32", std::to_string(FileCrc32(packedPath))},
         {"FileCRC32", summary.fileCrc32},
     };
+    if (!summary.signature.empty()) description["Signature"] = summary.signature;
     WriteFileReplacing(FromFsPath(folder / "version.txt"), description.dump(1, '\t') + "\r\n");
 
     // Last: the catalogue is what tells launchers that a release is there.
@@ -98,6 +103,7 @@ std::optional<std::string> ParseLauncherReleaseArguments(const std::vector<std::
         else if (name == "--game-code") o.gameCode = value;
         else if (name == "--version") o.version = value;
         else if (name == "--manual-url") o.manualUpdateUrl = value;
+        else if (name == "--signing-key") o.signingKey = value;
         else if (name == "--type") {
             if (!number(value, o.typeOfSelfUpdate)) return "--type takes a whole number";
         } else if (name == "--show-notification") {

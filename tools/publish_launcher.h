@@ -21,6 +21,7 @@ struct LauncherReleaseOptions {
     std::string version;  // the catalogue's "osn"/"ver": launchers of another version update
     std::optional<int32_t> typeOfSelfUpdate, showNotification, allowCancel;
     std::optional<std::string> manualUpdateUrl;
+    std::string signingKey;  // optional: PEM P-256 private key that signs the executable
 };
 
 struct LauncherReleaseSummary {
@@ -28,11 +29,14 @@ struct LauncherReleaseSummary {
     uint64_t packedBytes = 0;
     std::string fileCrc32;  // of the executable, as version.txt gives it
     bool installerWritten = false;
+    std::string signature;  // "Signature" of version.txt; empty when not signed
 };
 
 // Writes ROOT/<game code>/<executable name>.lzma, upt.exe.lzma (with an installer), version.txt and
 // then the catalogue's values, every other catalogue line kept byte for byte: a launcher that looks
-// meanwhile finds the old version or a new one whose files are all in place. Raises Error.
+// meanwhile finds the old version or a new one whose files are all in place. With a signing key the
+// executable is signed before anything is written, so a key that cannot sign leaves the server as
+// it was. Raises Error.
 LauncherReleaseSummary PublishLauncher(const LauncherReleaseOptions& options);
 
 // Fills `options` from the words after "publish-launcher"; the first problem, or nothing.

@@ -2,12 +2,14 @@
 # orvanta-tool publish from the operator's side: a build published into a folder that a plain
 # static HTTP server serves, then fetched back over HTTP the way the launcher finds it (catalogue,
 # checklist, every file by its address) and checked against the build with zlib's CRC-32; then
-# re-publishing, refusals and the command line. One line per check.
+# re-publishing, refusals and the command line; last a signed launcher release, checked with the
+# openssl tool. One line per check.
 # Usage: native_publish.sh BUILD_DIR [SOURCE_DIR]
 set -uo pipefail
 build=$(cd "${1:?build folder}" && pwd)
 tool=$build/tools/orvanta-tool
 [ -x "$tool" ] || { echo "no $tool"; exit 1; }
+keys=$(cd "${2:-$(dirname "${BASH_SOURCE[0]}")/../..}" && pwd)/tests/data/signing
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -109,6 +111,33 @@ check "a name outside code page 1251: exit 1, the name in the message, catalogue
 check "--help: the options, exit 0" bash -c "'$tool' publish --help | grep -q -- '--download-path'"
 check "missing option: named, usage, exit 2" \
   bash -c "'$tool' publish --build-dir game 2> usage.txt; [ \$? -eq 2 ] && grep -q 'missing --server-root' usage.txt && grep -q 'usage:' usage.txt"
+
+# Signed launcher releases: the public key as a launcher build takes it, and a signature that the
+# openssl tool itself accepts for the executable and refuses for a changed one.
+openssl_verifies() {  # version.txt file
+  python3 -c '
+import json, sys
+raw = bytes.fromhex(json.load(open(sys.argv[1]))["Signature"])
+def integer(b):
+    b = b.lstrip(b"\0") or b"\0"
+    if b[0] & 0x80: b = b"\0" + b
+    return bytes([2, len(b)]) + b
+body = integer(raw[:32]) + integer(raw[32:])
+sys.stdout.buffer.write(bytes([0x30, len(body)]) + body)' "$2" > sig.der &&
+    openssl ec -in "$keys/key.pem" -pubout -out public.pem 2>/dev/null &&
+    openssl dgst -sha256 -verify public.pem -signature sig.der "$1" >/dev/null
+}
+check "signing-key --public: the key's X||Y as openssl derives it" \
+  bash -c "[ \"\$('$tool' signing-key --public '$keys/key.pem')\" = \"\$(cat '$keys/public.hex')\" ]"
+head -c 150000 /dev/urandom > Orvanta.exe
+check "publish-launcher --signing-key: signed, exit 0" \
+  "$tool" publish-launcher --executable Orvanta.exe --server-root signed --version 9 --signing-key "$keys/key.pem"
+check "the Signature verifies with openssl" openssl_verifies Orvanta.exe signed/cstrike/version.txt
+printf 'x' >> Orvanta.exe
+check "... and not for a changed executable" bash -c "$(declare -f openssl_verifies); keys='$keys'; ! openssl_verifies Orvanta.exe signed/cstrike/version.txt"
+check "a file that is no key: exit 1, named, nothing published" bash -c "
+  '$tool' publish-launcher --executable Orvanta.exe --server-root unsigned --version 9 --signing-key Orvanta.exe 2> nokey.txt
+  [ \$? -eq 1 ] && grep -q 'Orvanta.exe: not an unencrypted PEM private key' nokey.txt && [ ! -e unsigned ]"
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed"

@@ -1,0 +1,20 @@
+// Signing a launcher release. A launcher built with a public key accepts a new executable only
+// with a valid "Signature" in "version.txt": ECDSA P-256 over SHA-256 of the executable's bytes,
+// the raw r||s as hexadecimal text. The operator keeps the private key as a PEM file, e.g. from
+//   openssl ecparam -name prime256v1 -genkey -noout -out key.pem
+// Only the native build of the tool signs (OpenSSL); the Windows build raises Error instead.
+#pragma once
+
+#include <string>
+
+namespace orv::publish {
+
+// The public key of the P-256 private key in the PEM file at `keyPath`, as X||Y in 128 lower-case
+// hexadecimal digits: the value a launcher build is configured with. Raises Error.
+std::string SigningPublicKeyHex(const std::string& keyPath);
+
+// The signature of the file's bytes under the private key in `keyPath`, as 128 lower-case
+// hexadecimal digits (r||s). Raises Error.
+std::string SignFileHex(const std::string& keyPath, const std::string& filePath);
+
+}  // namespace orv::publish
