@@ -6,6 +6,7 @@
 #include "launcher/net/shell_win.h"
 #include "launcher/selfupdate/self_update_platform_win.h"
 #include "launcher/selfupdate/self_update_run.h"
+#include "launcher/selfupdate/update_signature_win.h"
 #include "launcher/single_instance_win.h"
 #include "launcher/ui/ui_font_win.h"
 
@@ -47,10 +48,9 @@ SelfUpdateSetup SetupOfThisLauncher() {
     return setup;
 }
 
-// A build without a key asks for no signature; one with a key has it checked by the platform.
-Win32SelfUpdatePlatform::SignatureCheck SelfUpdateSignatureCheck() {
-    // Refused until the platform's check is wired in.
-    return {};
+// Only a build with a key asks for a signature; the platform's CNG checks it.
+bool SelfUpdateSignatureCheck(const std::string& file, const std::string& signatureHex, const std::string& keyHex) {
+    return UpdateSignatureValid(file, signatureHex, keyHex);
 }
 
 }  // namespace
@@ -120,7 +120,7 @@ void TForm_SelfUpdate::InstallerUpdate() {
 void TForm_SelfUpdate::DirectUpdate() {
     ProcessMessages();
     const SelfUpdateSetup setup = SetupOfThisLauncher();
-    Win32SelfUpdatePlatform platform(&ProgressBar_SelfUpdate, &Label_SelfUpdate, SelfUpdateSignatureCheck());
+    Win32SelfUpdatePlatform platform(&ProgressBar_SelfUpdate, &Label_SelfUpdate, &SelfUpdateSignatureCheck);
     if (!RunDirectUpdate(platform, setup).succeeded) {
         FailSelfUpdate();
         return;

@@ -45,6 +45,19 @@ mkdir -p "$work/next"
 cp "$build/tests/Orvanta-next.exe" "$work/next/Orvanta.exe"
 "$src/scripts/wine-exec" "$tool" publish-launcher --executable "$work/next/Orvanta.exe" \
   --installer "$build/tests/upt.exe" --server-root "$work/www-next" --version 1.3 --type 2 >/dev/null || exit 1
+# Its signature under the tests' key, for the launcher built with that key (openssl gives DER; the
+# description carries r||s).
+ORVANTA_NEXT_SIGNATURE=$(openssl dgst -sha256 -sign "$src/tests/data/signing/key.pem" "$work/next/Orvanta.exe" |
+  python3 -c '
+import sys
+der = sys.stdin.buffer.read()
+pos, parts = 2, []
+for _ in range(2):
+    n = der[pos + 1]
+    parts.append(int.from_bytes(der[pos + 2:pos + 2 + n], "big"))
+    pos += 2 + n
+sys.stdout.write("".join(p.to_bytes(32, "big").hex() for p in parts))') || exit 1
+export ORVANTA_NEXT_SIGNATURE ORVANTA_KEYED_EXE=$build/tests/Orvanta-keyed.exe
 NGINX_RIG_ACCESS_LOG=1 nginx_rig_start "$work/www-next" 600 "$port" || exit 1
 export ORVANTA_NEXT_EXE=$work/next/Orvanta.exe ORVANTA_UPDATE_WWW=$work/www-next
 export ORVANTA_ACCESS_LOG=$ORVANTA_NGINX_ACCESS_LOG

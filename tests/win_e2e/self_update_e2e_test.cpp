@@ -8,10 +8,14 @@
 //   ORVANTA_NEXT_EXE       the published next release, unpacked (host path)
 //   ORVANTA_UPDATE_WWW     the folder nginx serves (host path); cases change and restore files there
 //   ORVANTA_ACCESS_LOG     nginx's log: the user agent and the request line of every request
+//   ORVANTA_KEYED_EXE      this build's launcher with the tests' update key (host path)
+//   ORVANTA_NEXT_SIGNATURE the release's signature under that key, as version.txt carries it
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -212,6 +216,50 @@ TEST_F(SelfUpdateEndToEnd, AFailedDirectUpdateLeavesAWorkingLauncher) {
         DeclineGameUpdateAndClose(*again);
         for (const char* name : {"Orvanta.exe.new", "version.txt"}) ::DeleteFileW(Wide(game_.File(name)).c_str());
     }
+}
+
+// A launcher with an update key built in takes only a release whose signature verifies under it:
+// none and a wrong one fail as a CRC-32 mismatch does; the right one updates.
+TEST_F(SelfUpdateEndToEnd, ALauncherWithAKeyUpdatesOnlyToASignedRelease) {
+    const std::string keyed = test::HostPathFromEnvironment("ORVANTA_KEYED_EXE");
+    const char* signature = std::getenv("ORVANTA_NEXT_SIGNATURE");
+    ASSERT_TRUE(!keyed.empty() && signature && std::strlen(signature) == 128);
+    launcherBytes_ = test::ReadFile(keyed);
+    test::WriteFile(Exe(), launcherBytes_);
+    std::string wrong = signature;
+    wrong[70] = wrong[70] == '0' ? '1' : '0';
+    const auto signedWith = [&](const std::string& value) {
+        std::string description = description_;
+        description.insert(description.rfind('}'), ", \"Signature\": \"" + value + "\"");
+        return description;
+    };
+    for (const std::string& description : {description_, signedWith(wrong)}) {
+        SCOPED_TRACE(description);
+        test::WriteFile(ServerFile("version.txt"), description);
+        auto launcher = StartLauncher();
+        Answer(launcher->Id(), kDirectWarning, IDOK);
+        Answer(launcher->Id(), kFailureQuestion, IDNO);
+        DeclineGameUpdateAndClose(*launcher);
+        EXPECT_EQ(LauncherFiles(), (std::vector<std::string>{"Orvanta.exe", "Orvanta.exe.new", "version.txt"}));
+        EXPECT_TRUE(test::ReadFile(Exe()) == launcherBytes_);
+    }
+
+    test::WriteFile(ServerFile("version.txt"), signedWith(signature));
+    auto launcher = StartLauncher();
+    Answer(launcher->Id(), kDirectWarning, IDOK);
+    ASSERT_TRUE(launcher->WaitForExit(kTimeout).has_value()) << "the signed update did not end the launcher";
+    const HWND window = test::WaitForWindow([&] { return OtherLauncherWindow(launcher->Id()); }, kTimeout);
+    ASSERT_NE(window, nullptr) << "the new launcher did not start";
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(window, &pid);
+    ForeignProcess restarted(pid);
+    EXPECT_TRUE(test::ReadFile(Exe()) == test::ReadFile(next_));
+    EXPECT_TRUE(test::ReadFile(game_.File("Orvanta.exe.old")) == launcherBytes_);
+    EXPECT_EQ(LauncherFiles(), (std::vector<std::string>{"Orvanta.exe", "Orvanta.exe.old"}));
+    Answer(pid, kGameQuestion, IDNO);
+    Answer(pid, kGameHint, IDOK);
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(restarted.WaitForExit(kTimeout));
 }
 
 TEST_F(SelfUpdateEndToEnd, TheInstallerPathStartsTheInstallerAndEndsTheLauncher) {
