@@ -65,6 +65,24 @@ enum class TextId : int {
     SelfUpdateDownloading,
     SelfUpdateUnpacking,
     InstallStarting,  // the status line when the Steam console client is started (the same in both)
+    SettingsPrivateRank,  // settings window: caption of the private rank list
+    SettingsCompetitiveRank,  // settings window: caption of the competitive rank list
+    SettingsChangeAvatar,  // settings window: the avatar window's button
+    SettingsRunOptions,  // settings window: caption of the run options; %s stands for the game command prefix
+    SettingsRestoreRunOptionsHint,  // settings window: hint of the "D" button
+    SettingsNotifyNewVersion,  // settings window: the new-game-version notice check box
+    CleanerNoGame,  // the cleaner refused a folder without the game; %s stands for the executable's name (English only)
+    CleanerDownloadFailed,  // the keep list did not download; %s stands for its address (English only)
+    CleanerListUnreadable,  // the downloaded keep list could not be read (English only)
+    AvatarCaption,  // avatar window: its caption
+    AvatarSelect,  // avatar window: the select button
+    AvatarSave,  // avatar window: the save button
+    AvatarSizeAdvice,  // avatar window: the advice before the file dialog
+    AvatarSizeAdviceCaption,  // its caption
+    AvatarCopied,  // avatar window: the picture was stored as the avatar
+    AvatarCopyFailed,  // avatar window: storing failed; the system error code follows
+    InvalidImage,  // a stored avatar in no known picture format (English only)
+    UnknownPictureExtension,  // a picked file whose extension has no decoder; %s stands for the extension without its dot (English only)
     Count
 };
 

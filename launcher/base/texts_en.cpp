@@ -122,6 +122,42 @@ const char* const kEnglish[static_cast<int>(TextId::Count)] = {
     "The update for the program is unpacking",
     // InstallStarting
     "Starting",
+    // SettingsPrivateRank
+    "Private Rank",
+    // SettingsCompetitiveRank
+    "Competitive Rank",
+    // SettingsChangeAvatar
+    "Change avatar",
+    // SettingsRunOptions
+    "Run Options (%s)",
+    // SettingsRestoreRunOptionsHint
+    "Restore Default Run Option",
+    // SettingsNotifyNewVersion
+    "Notify about new game version",
+    // CleanerNoGame
+    "%s not found in folder. Clearing can be dangerous, check folder with launcher or reinstall the game.",
+    // CleanerDownloadFailed
+    "Error downloading URL: %s",
+    // CleanerListUnreadable
+    "Checklist file did not download.",
+    // AvatarCaption
+    "Avatar selection",
+    // AvatarSelect
+    "Select Avatar",
+    // AvatarSave
+    "Save",
+    // AvatarSizeAdvice
+    "Select image size 64 x 64 (Recomended)",
+    // AvatarSizeAdviceCaption
+    "Attention!",
+    // AvatarCopied
+    "Avatar has been successfully copied! \nYou can close the window.",
+    // AvatarCopyFailed
+    "Something went wrong! Error code: ",
+    // InvalidImage
+    "Invalid image",
+    // UnknownPictureExtension
+    "Unknown picture file extension (.%s)",
 };
 
 }  // namespace orv::texts_detail

@@ -122,6 +122,42 @@ const char* const kRussian[static_cast<int>(TextId::Count)] = {
     "Идет распаковка обновления для лаунчера",
     // InstallStarting
     "Starting",
+    // SettingsPrivateRank
+    "Приватный ранг",
+    // SettingsCompetitiveRank
+    "Звание",
+    // SettingsChangeAvatar
+    "Сменить аватарку",
+    // SettingsRunOptions
+    "Опции запуска (%s)",
+    // SettingsRestoreRunOptionsHint
+    "Восстановить стандартные опции запуска",
+    // SettingsNotifyNewVersion
+    "Уведомлять о новой версии игры",
+    // CleanerNoGame
+    "%s not found in folder. Clearing can be dangerous, check folder with launcher or reinstall the game.",
+    // CleanerDownloadFailed
+    "Error downloading URL: %s",
+    // CleanerListUnreadable
+    "Checklist file did not download.",
+    // AvatarCaption
+    "Выбор Аватара",
+    // AvatarSelect
+    "Выбрать Аватар",
+    // AvatarSave
+    "Сохранить",
+    // AvatarSizeAdvice
+    "Выберите изображение размером 64 на 64 (рекомендуется)",
+    // AvatarSizeAdviceCaption
+    "Внимание!",
+    // AvatarCopied
+    "Файл для аватарки успешно скопирован!\nМожно закрыть окно.",
+    // AvatarCopyFailed
+    "Что-то пошло не так! Код ошибки: ",
+    // InvalidImage
+    "Invalid image",
+    // UnknownPictureExtension
+    "Unknown picture file extension (.%s)",
 };
 
 }  // namespace orv::texts_detail
