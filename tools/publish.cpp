@@ -80,17 +80,7 @@ std::string ListedPath(const std::string& relative) {
 
 bool IsValidUtf8(const std::string& text) { return Utf16ToUtf8(Utf8ToUtf16(text)) == text; }
 
-// Letters folded the way Windows folders compare them, for the scripts a game's file names use.
-std::u16string FoldCase(const std::string& utf8) {
-    std::u16string text = Utf8ToUtf16(utf8);
-    for (char16_t& c : text) {
-        if ((c >= u'A' && c <= u'Z') || (c >= 0x00C0 && c <= 0x00DE && c != 0x00D7) || (c >= 0x0410 && c <= 0x042F))
-            c = static_cast<char16_t>(c + 0x20);
-        else if (c >= 0x0400 && c <= 0x040F)
-            c = static_cast<char16_t>(c + 0x50);
-    }
-    return text;
-}
+std::u16string FoldCase(const std::string& utf8) { return FoldLetterCase(utf8); }
 
 // Segments of server paths and addresses: they go into URLs as they are, so only characters that
 // need no escaping there.

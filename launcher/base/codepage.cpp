@@ -191,10 +191,14 @@ std::string Utf8CharacterAt(std::string_view text, size_t offset) {
 }
 
 std::string TextOfDocument(std::string_view bytes, CodePage ansiPage) {
+    return TextOfDocument(bytes, [ansiPage](std::string_view ansi) { return AnsiToUtf8(ansi, ansiPage).text; });
+}
+
+std::string TextOfDocument(std::string_view bytes, const AnsiDecoder& ansiToUtf8) {
     if (bytes.starts_with("\xEF\xBB\xBF")) return std::string(bytes.substr(3));
     if (bytes.starts_with("\xFF\xFE")) return Utf16ToUtf8(Utf16FromBytes(bytes.substr(2), false));
     if (bytes.starts_with("\xFE\xFF")) return Utf16ToUtf8(Utf16FromBytes(bytes.substr(2), true));
-    return AnsiToUtf8(bytes, ansiPage).text;
+    return ansiToUtf8(bytes);
 }
 
 }  // namespace orv

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,6 +40,10 @@ CodePageText Utf8ToAnsi(std::string_view text, CodePage page);
 // The text of a server document as UTF-8: a byte-order mark decides its encoding (UTF-8, UTF-16
 // LE or BE), and without one the bytes are in `ansiPage`.
 std::string TextOfDocument(std::string_view bytes, CodePage ansiPage);
+// The same with the bytes without a mark decoded by `ansiToUtf8` (the running system's code page,
+// which need not be one of the pages above).
+using AnsiDecoder = std::function<std::string(std::string_view)>;
+std::string TextOfDocument(std::string_view bytes, const AnsiDecoder& ansiToUtf8);
 
 // The UTF-8 character that starts at `offset` of `text` (one byte when it is malformed): names the
 // piece that did not convert in error messages.

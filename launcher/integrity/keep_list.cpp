@@ -55,7 +55,11 @@ std::string WriteKeepList(const KeepList& list) {
 }
 
 KeepList ReadKeepList(std::string_view bytes, CodePage ansiPage) {
-    const nlohmann::json document = nlohmann::json::parse(TextOfDocument(bytes, ansiPage), nullptr, false);
+    return ReadKeepList(bytes, [ansiPage](std::string_view ansi) { return AnsiToUtf8(ansi, ansiPage).text; });
+}
+
+KeepList ReadKeepList(std::string_view bytes, const AnsiDecoder& ansiToUtf8) {
+    const nlohmann::json document = nlohmann::json::parse(TextOfDocument(bytes, ansiToUtf8), nullptr, false);
     if (document.is_discarded() || !document.is_object()) throw Error(kNotJson);
     const auto files = document.find("Files");
     const auto dirs = document.find("Dirs");

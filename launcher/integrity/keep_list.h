@@ -28,5 +28,7 @@ std::string WriteKeepList(const KeepList& list);
 // Error "File does not contains JSON-data." when the text is not JSON, not an object, or lacks
 // either array.
 KeepList ReadKeepList(std::string_view bytes, CodePage ansiPage);
+// The same with a document without a mark decoded by `ansiToUtf8` (the running system's code page).
+KeepList ReadKeepList(std::string_view bytes, const AnsiDecoder& ansiToUtf8);
 
 }  // namespace orv

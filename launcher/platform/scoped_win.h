@@ -28,6 +28,11 @@ struct InvalidHandleTraits : NullHandleTraits<HANDLE, &::CloseHandle> {
 using ScopedHandle = UniqueHandle<NullHandleTraits<HANDLE, &::CloseHandle>>;
 // Files and snapshots.
 using ScopedFileHandle = UniqueHandle<InvalidHandleTraits>;
+// Folder listings (FindFirstFile).
+struct FindHandleTraits : NullHandleTraits<HANDLE, &::FindClose> {
+    static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+};
+using ScopedFindHandle = UniqueHandle<FindHandleTraits>;
 using RegistryKey = UniqueHandle<NullHandleTraits<HKEY, &::RegCloseKey>>;
 // Modules loaded with LoadLibrary.
 using ScopedLibrary = UniqueHandle<NullHandleTraits<HMODULE, &::FreeLibrary>>;
@@ -53,6 +58,7 @@ using ScopedFont = ScopedGdiObject<HFONT>;
 using ScopedBitmap = ScopedGdiObject<HBITMAP>;
 // Memory device contexts (CreateCompatibleDC).
 using ScopedMemoryDc = UniqueHandle<NullHandleTraits<HDC, &::DeleteDC>>;
+using ScopedEnhMetaFile = UniqueHandle<NullHandleTraits<HENHMETAFILE, &::DeleteEnhMetaFile>>;
 
 // GetDC / ReleaseDC of one window; a null window is the screen.
 class WindowDc {

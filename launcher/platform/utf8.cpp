@@ -70,4 +70,15 @@ std::string Utf16ToUtf8(const std::u16string& text) {
     return out;
 }
 
+std::u16string FoldLetterCase(const std::string& utf8) {
+    std::u16string text = Utf8ToUtf16(utf8);
+    for (char16_t& c : text) {
+        if ((c >= u'A' && c <= u'Z') || (c >= 0x00C0 && c <= 0x00DE && c != 0x00D7) || (c >= 0x0410 && c <= 0x042F))
+            c = static_cast<char16_t>(c + 0x20);
+        else if (c >= 0x0400 && c <= 0x040F)
+            c = static_cast<char16_t>(c + 0x50);
+    }
+    return text;
+}
+
 }  // namespace orv

@@ -10,4 +10,9 @@ std::u16string Utf8ToUtf16(const std::string& text);
 // Unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(const std::u16string& text);
 
+// The text with its capital letters made small the way Windows folders compare names, for the
+// scripts a game's file names use (Latin, Latin-1 and Cyrillic), so that two names that a folder
+// holds as one compare equal.
+std::u16string FoldLetterCase(const std::string& utf8);
+
 }  // namespace orv

@@ -1,0 +1,137 @@
+#include "launcher/integrity/folder_cleaner.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "game_profile.h"
+#include "launcher/base/errors.h"
+#include "launcher/base/message_box.h"
+#include "launcher/base/texts.h"
+#include "launcher/integrity/keep_list.h"
+#include "launcher/platform/files.h"
+#include "launcher/platform/utf8.h"
+
+namespace orv {
+namespace {
+
+constexpr const char* kKeepListFileName = "list.json";
+
+std::string Joined(const std::string& folder, const std::string& name) {
+    return folder.empty() ? name : folder + "\\" + name;
+}
+
+bool IsLinkKind(EntryKind kind) { return kind == EntryKind::FileLink || kind == EntryKind::FolderLink; }
+
+void RemoveFileEntry(const std::string& path, EntryKind kind) {
+    // A link goes as it is: making it writable could change the attributes of what it points to.
+    if (IsLinkKind(kind)) {
+        RemoveLink(path, kind);
+        return;
+    }
+    SetNormalFileAttributes(path);
+    RemoveFile(path);
+}
+
+}  // namespace
+
+FolderWalk WalkFolder(const std::string& root) {
+    FolderWalk walk;
+    // An explicit stack rather than recursion: folders can nest as deep as long paths allow. A
+    // folder is recorded when it comes off the stack, and its subfolders go on in reverse, so the
+    // first subfolder and everything below it come before the next sibling (pre-order).
+    std::vector<WalkedEntry> pending{{std::string(), EntryKind::Folder}};
+    bool top = true;
+    while (!pending.empty()) {
+        const WalkedEntry folder = std::move(pending.back());
+        pending.pop_back();
+        if (!top) walk.folders.push_back(folder);
+        top = false;
+        // A link to a folder is listed, never entered: what lies behind it is not the game's.
+        if (folder.kind != EntryKind::Folder) continue;
+        std::vector<WalkedEntry> subfolders;
+        for (const FolderEntry& entry : ListFolder(folder.path.empty() ? root : root + "\\" + folder.path)) {
+            WalkedEntry walked{Joined(folder.path, entry.name), entry.kind};
+            if (entry.kind == EntryKind::Folder || entry.kind == EntryKind::FolderLink)
+                subfolders.push_back(std::move(walked));
+            else
+                walk.files.push_back(std::move(walked));
+        }
+        pending.insert(pending.end(), std::make_move_iterator(subfolders.rbegin()),
+                       std::make_move_iterator(subfolders.rend()));
+    }
+    return walk;
+}
+
+KeepNames::KeepNames(const std::vector<std::string>& names) {
+    folded_.reserve(names.size());
+    for (const std::string& name : names) folded_.push_back(FoldLetterCase(name));
+    std::sort(folded_.begin(), folded_.end());
+}
+
+bool KeepNames::Contains(std::string_view path) const {
+    return std::binary_search(folded_.begin(), folded_.end(), FoldLetterCase(std::string(path)));
+}
+
+const std::vector<std::string>& FixedKeepNames() {
+    static const std::vector<std::string> names{"rev.bak",      "inf.ini",      "unins000.dat", "unins000.exe",
+                                                "unins001.dat", "unins001.exe", SettingsFileName};
+    return names;
+}
+
+void RemoveEntry(const std::string& path, EntryKind kind) {
+    if (kind != EntryKind::Folder) return RemoveFileEntry(path, kind);
+    // Depth first without recursion; a folder goes once everything listed in it has been handled.
+    struct Pending {
+        std::string path;
+        bool listed;
+    };
+    std::vector<Pending> pending{{path, false}};
+    while (!pending.empty()) {
+        if (pending.back().listed) {
+            RemoveEmptyFolder(pending.back().path);
+            pending.pop_back();
+            continue;
+        }
+        pending.back().listed = true;
+        const std::string folder = pending.back().path;
+        for (const FolderEntry& entry : ListFolder(folder)) {
+            const std::string child = folder + "\\" + entry.name;
+            if (entry.kind == EntryKind::Folder)
+                pending.push_back({child, false});
+            else
+                RemoveFileEntry(child, entry.kind);
+        }
+    }
+}
+
+bool CleanGameFolder(const std::string& gameFolder, const std::string& keepListUrl, const CleanerServices& services) {
+    if (!FileExists(gameFolder + "\\" + GameExeName)) {
+        ShowMessage(FormatText(Tr(TextId::CleanerNoGame), GameExeName));
+        return false;
+    }
+    // The walk comes first, so a list.json of an earlier run is among the walked files.
+    const FolderWalk walk = WalkFolder(LongPathForm(gameFolder));
+
+    const std::string listPath = gameFolder + "\\" + kKeepListFileName;
+    if (!services.download(keepListUrl, listPath)) throw Error(FormatText(Tr(TextId::CleanerDownloadFailed), keepListUrl));
+    std::string bytes;
+    try {
+        bytes = ReadFileBytes(listPath);
+    } catch (const EOSError&) {
+        throw Error(Tr(TextId::CleanerListUnreadable));
+    }
+    const KeepList list = ReadKeepList(bytes, services.ansiToUtf8);
+
+    std::vector<std::string> files = list.Files;
+    files.insert(files.end(), FixedKeepNames().begin(), FixedKeepNames().end());
+    const KeepNames filesToKeep(files);
+    for (const WalkedEntry& file : walk.files)
+        if (!filesToKeep.Contains(file.path)) RemoveFileEntry(gameFolder + "\\" + file.path, file.kind);
+
+    const KeepNames foldersToKeep(list.Dirs);
+    for (const WalkedEntry& folder : walk.folders)
+        if (!foldersToKeep.Contains(folder.path)) RemoveEntry(gameFolder + "\\" + folder.path, folder.kind);
+    return true;
+}
+
+}  // namespace orv
