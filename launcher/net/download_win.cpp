@@ -239,6 +239,27 @@ bool DownloadFile(const std::string& url, const std::string& path) {
     }
 }
 
+bool DownloadDocument(const std::string& url, const std::string& path) {
+    const InternetHandle internet = OpenInternet(kFileAgent);
+    if (!internet) return false;
+    const InternetHandle request = OpenUrl(internet.Get(), url, kDownloadFlags);
+    if (!request) return false;
+    const std::optional<std::wstring> status = QueryText(request.Get(), HTTP_QUERY_STATUS_CODE, 10);
+    if (!status || *status != L"200") return false;
+    // The body goes beside the target first, so that a transfer that breaks off leaves the old copy.
+    const std::string partial = path + ".orvanta-download";
+    try {
+        PendingFile file(partial, FileSharing::None);
+        if (ReceiveBody(request.Get(), file, nullptr, nullptr).end != BodyEnd::Whole) return false;
+        file.Keep();
+    } catch (...) {
+        return false;
+    }
+    if (::MoveFileExW(Wide(partial).c_str(), Wide(path).c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    ::DeleteFileW(Wide(partial).c_str());
+    return false;
+}
+
 bool DownloadGameFile(const std::string& url, const std::string& path, int32_t size, ProgressBarView& bar,
                       ProgressImage& image, int32_t fullWidth, int32_t& stop) {
     bar.SetMax(100);

@@ -19,6 +19,12 @@ bool ProbeUrl(const std::string& url);
 // the body breaks off (the partial file is deleted); raises EOSError when `path` cannot be created.
 bool DownloadFile(const std::string& url, const std::string& path);
 
+// Saves a small document of the server (the folder cleaner's keep list) to `path` without any
+// display, replacing the file there. Only an answer with status 200 is the document: for an error
+// page, an unreachable server, a body that breaks off or a file that cannot be written the result
+// is false and `path` is left as it was.
+bool DownloadDocument(const std::string& url, const std::string& path);
+
 // Saves one game file for the check run, driving the per-file bar (maximum 100) and the image
 // (0..fullWidth pixels). `size` is the caller's expectation, used only when the server sends no
 // length. The event queue is pumped once per 4096-byte block; `stop` is read after every block that
