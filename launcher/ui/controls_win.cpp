@@ -185,6 +185,24 @@ void DropDownList::SetItemIndex(int index) {
 
 void PushButton::Create(const ControlInit& init) { CreateWindowed(init, L"BUTTON", BS_PUSHBUTTON, 0); }
 
+void CheckBox::Create(const ControlInit& init) {
+    // Not an automatic check box: the state changes only through SetChecked, so that every change,
+    // the player's and the program's alike, raises the click event exactly once.
+    CreateWindowed(init, L"BUTTON", BS_CHECKBOX, 0);
+}
+
+bool CheckBox::Checked() const {
+    const HWND hwnd = ControlHandle();
+    return hwnd && ::SendMessageW(hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void CheckBox::SetChecked(bool checked) {
+    const HWND hwnd = ControlHandle();
+    if (!hwnd || Checked() == checked) return;
+    ::SendMessageW(hwnd, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+    if (OnClick) OnClick();
+}
+
 void ProgressBar::Create(const ControlInit& init) {
     CreateWindowed(init, PROGRESS_CLASSW, 0, 0);
     ::SendMessageW(ControlHandle(), PBM_SETRANGE32, 0, 100);

@@ -121,6 +121,22 @@ public:
     void Create(const ControlInit& init) override;
 };
 
+// A check box. Its click event comes both when the player toggles it and when the program changes
+// its state; setting the state it already has raises nothing.
+class CheckBox final : public StdControl {
+public:
+    CheckBox() = default;
+    void Create(const ControlInit& init) override;
+
+    bool Checked() const;
+    void SetChecked(bool checked);
+    // What a click of the player does: the state flips (the parent routes BN_CLICKED here).
+    void Toggle() { SetChecked(!Checked()); }
+
+    // Raised on the GUI thread after every change of state.
+    std::function<void()> OnClick;
+};
+
 class ProgressBar final : public StdControl {
 public:
     ProgressBar() = default;
