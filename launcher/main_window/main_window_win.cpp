@@ -17,6 +17,7 @@
 #include "launcher/platform/system_codepage_win.h"
 #include "launcher/net/shell_win.h"
 #include "launcher/selfupdate/form_self_update_win.h"
+#include "launcher/windows/form_change_avatar_win.h"
 #include "launcher/windows/form_settings_win.h"
 
 namespace orv {
@@ -122,6 +123,7 @@ void TForm1::WireHandlers() {
     Events.Image_Button_PlayClick = [this] { Image_Button_PlayClick(); };
     Events.Image_Button_CheckClick = [this] { Image_Button_CheckClick(); };
     Events.Image_Button_StopClick = [this] { stops(); };
+    Events.Image_SettingsClick = [this] { Image_SettingsClick(); };
     DosCommand1.OnNewLine = [this](TDosCommand&, const std::string& line, TOutputType type) {
         DosCommand1NewLine(line, type);
     };
@@ -272,6 +274,7 @@ void TForm1::perevod() {
     mainMenu_.SetCaptions(TextIn(TextId::MenuLanguage, language), TextIn(TextId::MenuAbout, language));
     ShowLanguagePictures();
     if (Form_Settings && Form_Settings->HandleAllocated()) Form_Settings->translate();
+    if (Form_Settings && Form_Settings->AvatarWindow()) Form_Settings->AvatarWindow()->Translate();
     // During the creation the news panel is left alone: the catalogue reading loads it at the
     // first show.
     if (CreationFinished) LoadNewsPage(wb1());
@@ -417,6 +420,12 @@ void TForm1::ComboBox_GameNameClick() {
 
 void TForm1::ComboBox_GameVersionClick() {
     CatalogueBuildPicked(ComboBox_GameName.ItemIndex(), ComboBox_GameVersion.ItemIndex(), *this, SystemAnsiCodec());
+}
+
+void TForm1::Image_SettingsClick() {
+    if (!Form_Settings || !Form_Settings->HandleAllocated()) return;
+    // A completed cleaner run hands over to the check, which brings back what the game needs.
+    if (Form_Settings->ShowModal() == CleanerDoneResult && Events.Image_Button_CheckClick) Events.Image_Button_CheckClick();
 }
 
 void TForm1::Image_Button_PlayClick() {

@@ -116,8 +116,8 @@ public:
     const MainMenuBar& MainMenu() const noexcept { return mainMenu_; }
     HMENU pm1() const noexcept { return pm1_.Handle(); }
 
-    // Sets the window's texts and language pictures for UiLanguage, has the settings window
-    // translate itself, and reloads the news panel once the creation has finished.
+    // Sets the window's texts and language pictures for UiLanguage, has the settings window (and the
+    // avatar window, once opened) translate itself, and reloads the news panel once the creation has finished.
     void perevod();
     // Applies a game language name: the resolved name goes to LauncherConfig.GameLanguage, its
     // entry alone is checked, UiLanguage follows it and the window is translated once.
@@ -128,6 +128,8 @@ public:
     void ComboBox_GameNameClick();
     void ComboBox_GameVersionClick();
     void Image_Button_PlayClick();
+    // Opens the settings window modally; a completed cleaner run there starts the check action.
+    void Image_SettingsClick();
     // main_window/check_win.cpp: the check action (checking state, then the run), the
     // check-and-repair run for the selected game and build, and the stop procedure (idle state).
     void Image_Button_CheckClick();

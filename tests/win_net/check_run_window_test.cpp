@@ -3,10 +3,13 @@
 // repairs over HTTP with the unpack worker, and the Stop button is pressed from inside the run as
 // the event pump would deliver it. Run through tests/rig/with-servers.sh.
 #include <windows.h>
+#include <winioctl.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -26,6 +29,7 @@
 #include "launcher/integrity/lzma_alone.h"
 #include "launcher/net/server_paths.h"
 #include "launcher/platform/files.h"
+#include "launcher/platform/scoped_win.h"
 #include "launcher/platform/wide_win.h"
 #include "launcher/ui/web_view.h"
 #include "launcher/windows/form_settings_win.h"
@@ -69,9 +73,76 @@ std::vector<std::string> Listing(const fs::path& top, const fs::path& skip) {
             it.disable_recursion_pending();
             continue;
         }
-        all.push_back(p.generic_string() + (it->is_regular_file() ? " " + std::to_string(it->file_size()) : ""));
+        std::string line = p.generic_string();
+        if (it->is_regular_file()) line.append(" ").append(std::to_string(it->file_size()));
+        all.push_back(std::move(line));
     }
     return all;
+}
+
+// Wine keeps no junctions; it shows a symbolic link of the host as one. Such a link is made by the
+// host's own "ln", which Wine runs as it runs any program. False outside Wine.
+bool MakeHostLink(const std::string& link, const std::string& target) {
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    const auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!unixName) return false;
+    const auto hostPath = [&](const std::string& path) {
+        char* name = unixName(Wide(path).c_str());
+        std::string result = name ? name : "";
+        if (name) ::HeapFree(::GetProcessHeap(), 0, name);
+        return result;
+    };
+    std::wstring command = Wide("Z:\\bin\\ln -s \"" + hostPath(target) + "\" \"" + hostPath(link) + "\"");
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    // Wine does not wait on a host program: the caller watches for the link instead.
+    const ScopedHandle thread(process.hThread), child(process.hProcess);
+    return true;
+}
+
+// Makes `link` a junction to `target` (both absolute), or where the system keeps no junctions a
+// folder link that it shows as one; false when it can make neither.
+bool MakeJunction(const std::string& link, const std::string& target) {
+    if (!::CreateDirectoryW(Wide(link).c_str(), nullptr)) return false;
+    ScopedFileHandle folder(::CreateFileW(Wide(link).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    bool made = false;
+    if (folder) {
+        std::wstring substitute(L"\\??\\");
+        substitute.append(Wide(target));
+        const std::wstring print = Wide(target);
+        // The mount point layout of a reparse buffer: tag, lengths, then both names, each ending in NUL.
+        std::vector<BYTE> buffer(8 + 8 + (substitute.size() + print.size() + 2) * sizeof(wchar_t));
+        auto put16 = [&](size_t at, size_t value) {
+            buffer[at] = static_cast<BYTE>(value);
+            buffer[at + 1] = static_cast<BYTE>(value >> 8);
+        };
+        const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+        std::memcpy(buffer.data(), &tag, 4);
+        put16(4, buffer.size() - 8);
+        put16(8, 0);
+        put16(10, substitute.size() * sizeof(wchar_t));
+        put16(12, (substitute.size() + 1) * sizeof(wchar_t));
+        put16(14, print.size() * sizeof(wchar_t));
+        std::memcpy(buffer.data() + 16, substitute.c_str(), (substitute.size() + 1) * sizeof(wchar_t));
+        std::memcpy(buffer.data() + 16 + (substitute.size() + 1) * sizeof(wchar_t), print.c_str(),
+                    (print.size() + 1) * sizeof(wchar_t));
+        DWORD returned = 0;
+        made = ::DeviceIoControl(folder.Get(), FSCTL_SET_REPARSE_POINT, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                 nullptr, 0, &returned, nullptr) != 0;
+    }
+    const auto isLink = [&] {
+        const DWORD attributes = ::GetFileAttributesW(Wide(link).c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    };
+    folder.Reset();
+    if (made && isLink()) return true;
+    ::RemoveDirectoryW(Wide(link).c_str());
+    return MakeHostLink(link, target) && test::PumpUntil(isLink, test::kGuiWait);
 }
 
 class CheckRunWindowTest : public ::testing::Test {
@@ -211,8 +282,9 @@ protected:
 
     test::TempDir build_;
 
-private:
     std::string serverBase_, serverRoot_;
+
+private:
     SilentView news_;
     size_t messagesBefore_ = 0;
     int32_t savedStop_ = 1;
@@ -548,6 +620,118 @@ TEST_F(CheckRunWindowTest, AMissingClientRunsTheCheckThenShowsTheRunnersError) {
     ExpectUnchangedOrRepaired(files_);
     EXPECT_TRUE(form_->ToolRunAborted);
     ExpectIdle();
+}
+
+
+// The player opens the settings from the main window and presses "Repair game": everything the
+// keep list does not name goes (links as links, never what they point to), and the check that
+// follows brings the build back.
+TEST_F(CheckRunWindowTest, TheCleanerThenTheCheckLeaveTheBuildPlusTheKeptFilesAndNothingOutsideChanges) {
+    Start();
+    for (const auto& [relative, bytes] : files_) PutGame(relative, bytes);
+    PutGame("cstrike\\cfg\\mine.cfg", "the player's own");
+    PutGame("foreign\\deeper\\x.txt", "foreign");
+    PutGame("readonly.txt", "read-only");
+    test::SetReadOnly(Game("readonly.txt"), true);
+    PutGame("list.json", "a copy of an earlier run");
+    PutGame("sub\\rev.bak", "not at the top");
+    PutGame("rev.bak", "kept at the top");
+    // A folder outside the game folder, reached through junctions inside it.
+    const std::string outside = build_.File("outside");
+    CreateDirectories(outside + "\\inner");
+    WriteFile(outside + "\\precious.txt", "not the game's");
+    WriteFile(outside + "\\inner\\deep.txt", "not the game's either");
+    const bool topLink = MakeJunction(Game("linked"), outside);
+    const bool innerLink = MakeJunction(Game("cstrike\\linked"), outside);
+    const std::vector<std::string> outsideBefore = Listing(test::FsPath(outside), {});
+    settings_->ServerBase = serverBase_;
+
+    // A file that another program holds open cannot go: it stays, and nothing is said about it.
+    PutGame("inuse.txt", "held open");
+    ScopedFileHandle held(::CreateFileW(Wide(Game("inuse.txt")).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held.Valid());
+
+    bool cleanerRan = false;
+    PostToGuiThread([&] {
+        ASSERT_TRUE(test::PumpUntil([&] { return settings_->CheckBoxArmed(); }, test::kGuiWait));
+        cleanerRan = true;
+        ::SendMessageW(settings_->Button_CleanGameFolder.ControlHandle(), BM_CLICK, 0, 0);
+    });
+    form_->Image_Settings.OnClick();
+    held.Reset();
+
+    ASSERT_TRUE(cleanerRan);
+    EXPECT_FALSE(settings_->Visible());
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Проверка файлов прошла успешно"}) << "the check followed";
+    ExpectUnchangedOrRepaired(files_);
+    std::vector<std::string> expected;
+    for (const char* kept : {"hl2.exe", "rev.bak", "rev.ini", "inf.ini", SettingsFileName, "inuse.txt"})
+        expected.push_back(kept);
+    for (const auto& [relative, bytes] : files_) expected.push_back(relative);
+    for (const char* folder : {"bin", "cstrike", "cstrike\\cfg", "cstrike\\maps", "cstrike\\new", "cstrike\\new\\deeper"})
+        expected.push_back(folder);
+    std::sort(expected.begin(), expected.end());
+    expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+    std::vector<std::string> left;
+    const fs::path game = test::FsPath(start_->Folder());
+    for (const std::string& entry : Listing(game, {})) {
+        std::string relative = entry.substr(game.generic_string().size() + 1);
+        relative = relative.substr(0, relative.find(' '));
+        std::replace(relative.begin(), relative.end(), '/', '\\');
+        left.push_back(relative);
+    }
+    // Wine cannot take away the host link it shows as a junction; the cleaner leaves what it cannot
+    // remove, and what lies behind it is the outside folder, checked below.
+    const bool wine = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    if (wine)
+        left.erase(std::remove_if(left.begin(), left.end(),
+                                  [](const std::string& p) {
+                                      return p.rfind("linked", 0) == 0 || p.rfind("cstrike\\linked", 0) == 0;
+                                  }),
+                   left.end());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, expected);
+    EXPECT_EQ(Listing(test::FsPath(outside), {}), outsideBefore) << "nothing outside the game folder changed";
+    EXPECT_EQ(ReadFile(outside + "\\precious.txt"), "not the game's");
+    EXPECT_TRUE(topLink && innerLink) << "the links to the outside folder were not made";
+}
+
+TEST_F(CheckRunWindowTest, AFolderWithoutTheGameOrAKeepListThatIsNotThereDeletesNothing) {
+    Start();
+    PutGame("cstrike\\maps\\de_dust2.bsp", files_["cstrike\\maps\\de_dust2.bsp"]);
+    PutGame("foreign.txt", "foreign");
+    const fs::path game = test::FsPath(start_->Folder());
+    const struct {
+        const char* what;
+        bool withGame;
+        std::string base;
+        std::string message;
+    } cases[] = {
+        {"no hl2.exe", false, serverBase_,
+         "hl2.exe not found in folder. Clearing can be dangerous, check folder with launcher or reinstall the game."},
+        {"a server error page", true, serverBase_ + "missing/",
+         "Error downloading URL: " + serverBase_ + "missing/cstrike/cstrikeclean.json."},
+        {"an unreachable server", true, Env("ORVANTA_CLOSED_URL"),
+         "Error downloading URL: " + Env("ORVANTA_CLOSED_URL") + "cstrike/cstrikeclean.json."},
+    };
+    for (const auto& c : cases) {
+        if (c.withGame) PutGame("hl2.exe", files_["hl2.exe"]);
+        const std::vector<std::string> before = Listing(game, {});
+        const size_t seen = Messages().size();
+        settings_->ServerBase = c.base;
+        int result = 0;
+        PostToGuiThread([&] {
+            ::SendMessageW(settings_->Button_CleanGameFolder.ControlHandle(), BM_CLICK, 0, 0);
+            if (settings_->Visible()) ::PostMessageW(settings_->Handle(), WM_CLOSE, 0, 0);
+        });
+        result = settings_->ShowModal();
+        EXPECT_EQ(result, mr::Cancel) << c.what << ": the window stayed open until closed";
+        const std::vector<std::string> messages = Messages();
+        ASSERT_EQ(messages.size(), seen + 1) << c.what;
+        EXPECT_EQ(messages.back(), c.message) << c.what;
+        EXPECT_EQ(Listing(game, {}), before) << c.what;
+    }
 }
 
 }  // namespace
