@@ -25,6 +25,9 @@ enum class TextId : int {
     MenuLanguage,       // the language menu on the menu bar
     MenuAbout,          // the about item on the menu bar
     TrayMenuExit,       // the tray menu's exit item (Russian only)
+    AboutVersion,       // about box: follows GameShortTitle and a blank
+    AboutQuestions,     // about box: first line of the support note
+    AboutWriteTo,       // about box: second line of the support note, before the e-mail address
     NicknameInitial,    // the nickname box's initial text (the same in both languages)
     ClanTagInitial,     // the clan-tag box's initial text (the same in both languages)
     OfflineTitle,       // the news panel's offline page: title

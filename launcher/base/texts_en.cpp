@@ -42,6 +42,12 @@ const char* const kEnglish[static_cast<int>(TextId::Count)] = {
     "About",
     // TrayMenuExit
     "Выход",
+    // AboutVersion
+    "Orvanta v1.2",
+    // AboutQuestions
+    "It is possible to write all questions,",
+    // AboutWriteTo
+    "responses, remarks on e-mail:",
     // NicknameInitial
     "You name",
     // ClanTagInitial

@@ -41,6 +41,12 @@ const char* const kRussian[static_cast<int>(TextId::Count)] = {
     "О программе",
     // TrayMenuExit
     "Выход",
+    // AboutVersion
+    "Orvanta версия 1.2",
+    // AboutQuestions
+    "Все вопросы, отзывы, замечания",
+    // AboutWriteTo
+    "можно написать на e-mail:",
     // NicknameInitial
     "You name",
     // ClanTagInitial
