@@ -52,13 +52,49 @@ std::string OfflinePage(int uiLanguage) {
     return page;
 }
 
+namespace {
+
+bool StartsWithNoCase(const std::string& text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != prefix[i]) return false;
+    }
+    return true;
+}
+
+void ShowOfflinePage(WebView& view) {
+    view.Stop();
+    view.WriteHtml(OfflinePage(UiLanguage));
+}
+
+}  // namespace
+
+bool IsWebAddress(const std::string& address) {
+    for (const std::string_view scheme : {std::string_view("http://"), std::string_view("https://")}) {
+        if (StartsWithNoCase(address, scheme)) return address.size() > scheme.size();
+    }
+    return false;
+}
+
+NewWindowAction NewWindowActionFor(const std::string& href, const std::string& rel) {
+    if (rel != "external") return NewWindowAction::Default;
+    // A page could mark a file:, javascript: or any other address as external; the shell would run
+    // whatever it names.
+    return IsWebAddress(href) ? NewWindowAction::OpenInShell : NewWindowAction::Refuse;
+}
+
+void LoadCatalogueNews(WebView& view) {
+    view.Navigate(BlankPageUrl, false);
+    view.SetUserAgent(view.DefaultUserAgent() + UserAgentSuffix());
+    if (OfflineMode) return ShowOfflinePage(view);
+    view.Navigate(NewsAddress(NewsUrl, UiLanguage), true);
+}
+
 void LoadNewsPage(WebView& view) {
     view.Navigate(BlankPageUrl, false);
-    if (OfflineMode) {
-        view.Stop();
-        view.WriteHtml(OfflinePage(UiLanguage));
-        return;
-    }
+    if (OfflineMode) return ShowOfflinePage(view);
     view.SetUserAgent(view.DefaultUserAgent() + UserAgentSuffix());
     view.Navigate(NewsAddress(NewsUrl, UiLanguage), true);
 }

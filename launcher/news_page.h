@@ -29,4 +29,22 @@ std::string OfflinePage(int uiLanguage);
 // written into it; otherwise the user agent extended and NewsUrl loaded past the cache.
 void LoadNewsPage(WebView& view);
 
+// The catalogue reading's variant: blank first and the user agent extended in either mode, then
+// the offline page (OfflineMode) or NewsUrl past the cache.
+void LoadCatalogueNews(WebView& view);
+
+// What becomes of a new window that a link of the news page asks for.
+enum class NewWindowAction {
+    Default,    // the browser opens its own new window
+    OpenInShell,  // cancelled; the address goes to the system's default browser
+    Refuse,     // cancelled and nothing opened: an external link whose address is no web address
+};
+
+// Links whose "rel" is exactly "external" (case-sensitive, the whole value) leave the panel for
+// the default browser; only http:// and https:// addresses may reach the shell.
+NewWindowAction NewWindowActionFor(const std::string& href, const std::string& rel);
+
+// True for an http:// or https:// address (the scheme in any letter case) with something after it.
+bool IsWebAddress(const std::string& address);
+
 }  // namespace orv

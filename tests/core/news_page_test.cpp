@@ -104,5 +104,52 @@ TEST_F(NewsPageTest, OnlineLoadingExtendsTheUserAgentAndLoadsPastTheCache) {
     EXPECT_EQ(UserAgentSuffix(), std::string(" Orvanta ") + UserAgentVersion);
 }
 
+TEST_F(NewsPageTest, TheCatalogueReadingSetsTheUserAgentInBothModes) {
+    NewsUrl = "http://example.org/cstrike/news";
+    const std::string agent = "SetUserAgent Mozilla/4.0 (compatible; MSIE 7.0) Orvanta " + std::string(UserAgentVersion);
+    for (const int language : {UiRussian, UiEnglish}) {
+        UiLanguage = language;
+        OfflineMode = true;
+        RecordingWebView offline;
+        LoadCatalogueNews(offline);
+        EXPECT_EQ(offline.calls, (std::vector<std::string>{"Navigate about:blank", "DefaultUserAgent", agent, "Stop",
+                                                           "WriteHtml " + OfflinePage(language)}))
+            << language;
+        OfflineMode = false;
+        RecordingWebView online;
+        LoadCatalogueNews(online);
+        EXPECT_EQ(online.calls, (std::vector<std::string>{"Navigate about:blank", "DefaultUserAgent", agent,
+                                                          "Navigate " + NewsAddress(NewsUrl, language) + " nocache"}))
+            << language;
+    }
+}
+
+TEST_F(NewsPageTest, OnlyExactlyExternalLinksWithWebAddressesLeaveForTheShell) {
+    struct Case {
+        const char* href;
+        const char* rel;
+        NewWindowAction action;
+    };
+    const Case cases[] = {
+        {"http://example.org/offline/ru", "external", NewWindowAction::OpenInShell},
+        {"https://example.org/a?b=c", "external", NewWindowAction::OpenInShell},
+        {"HTTPS://example.org/", "external", NewWindowAction::OpenInShell},
+        {"http://example.org/", "External", NewWindowAction::Default},
+        {"http://example.org/", "external nofollow", NewWindowAction::Default},
+        {"http://example.org/", " external", NewWindowAction::Default},
+        {"http://example.org/", "", NewWindowAction::Default},  // no rel attribute
+        {"", "", NewWindowAction::Default},                    // no active link at all
+        // Marked external, but nothing the shell may be handed: the window is refused.
+        {"file:///C:/Windows/System32/calc.exe", "external", NewWindowAction::Refuse},
+        {"javascript:alert(1)", "external", NewWindowAction::Refuse},
+        {"C:\\Windows\\notepad.exe", "external", NewWindowAction::Refuse},
+        {"ftp://example.org/", "external", NewWindowAction::Refuse},
+        {"http://", "external", NewWindowAction::Refuse},
+        {"", "external", NewWindowAction::Refuse},
+        {"httpx://example.org/", "external", NewWindowAction::Refuse},
+    };
+    for (const Case& c : cases) EXPECT_EQ(NewWindowActionFor(c.href, c.rel), c.action) << c.href << " rel=" << c.rel;
+}
+
 }  // namespace
 }  // namespace orv
