@@ -3,7 +3,9 @@
 #pragma once
 
 #include <objbase.h>
+#include <oleauto.h>
 
+#include <string>
 #include <utility>
 
 namespace orv {
@@ -44,6 +46,37 @@ public:
 
 private:
     T* p_ = nullptr;
+};
+
+// One owned BSTR, freed exactly once.
+class Bstr {
+public:
+    Bstr() noexcept = default;
+    explicit Bstr(const wchar_t* text) : p_(::SysAllocString(text)) {}
+    Bstr(Bstr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+    Bstr& operator=(Bstr&& other) noexcept {
+        if (this != &other) {
+            ::SysFreeString(p_);
+            p_ = std::exchange(other.p_, nullptr);
+        }
+        return *this;
+    }
+    Bstr(const Bstr&) = delete;
+    Bstr& operator=(const Bstr&) = delete;
+    ~Bstr() { ::SysFreeString(p_); }
+
+    BSTR Get() const noexcept { return p_; }
+    // For APIs that return a string through BSTR*.
+    BSTR* Put() noexcept {
+        ::SysFreeString(std::exchange(p_, nullptr));
+        return &p_;
+    }
+    // Gives the string up without freeing it (a result handed to a caller).
+    BSTR Detach() noexcept { return std::exchange(p_, nullptr); }
+    std::wstring Text() const { return p_ ? std::wstring(p_, ::SysStringLen(p_)) : std::wstring(); }
+
+private:
+    BSTR p_ = nullptr;
 };
 
 // Joins the calling thread to a single-threaded apartment for the scope's lifetime. A thread that
