@@ -11,13 +11,14 @@
 #include "launcher/main_window/check_win.h"
 #include "launcher/launch_win.h"
 #include "launcher/language_menu.h"
+#include "launcher/net/shell_win.h"
 #include "launcher/news_page.h"
 #include "launcher/startup_sequence_win.h"
 #include "launcher/platform/scoped_win.h"
 #include "launcher/platform/system_codepage_win.h"
-#include "launcher/net/shell_win.h"
 #include "launcher/selfupdate/form_self_update_win.h"
 #include "launcher/windows/form_change_avatar_win.h"
+#include "launcher/windows/form_server_list_win.h"
 #include "launcher/windows/form_settings_win.h"
 
 namespace orv {
@@ -30,6 +31,11 @@ namespace {
 MainWindowStartup& StartupOverride() {
     static MainWindowStartup startup;
     return startup;
+}
+
+LinkOpener& LinkOverride() {
+    static LinkOpener opener;
+    return opener;
 }
 
 LoaderStarter& LoaderOverride() {
@@ -83,6 +89,8 @@ void Fire(const std::function<void()>& handler) {
 
 void SetMainWindowStartup(MainWindowStartup startup) { StartupOverride() = std::move(startup); }
 
+void SetLinkOpener(LinkOpener opener) { LinkOverride() = std::move(opener); }
+
 void SetLoaderStarter(LoaderStarter starter) { LoaderOverride() = std::move(starter); }
 
 TForm1::TForm1()
@@ -124,6 +132,11 @@ void TForm1::WireHandlers() {
     Events.Image_Button_CheckClick = [this] { Image_Button_CheckClick(); };
     Events.Image_Button_StopClick = [this] { stops(); };
     Events.Image_SettingsClick = [this] { Image_SettingsClick(); };
+    Events.Image_Button_ServerBrowserClick = [this] { Image_Button_ServerBrowserClick(); };
+    Events.AboutProgramClick = [this] { AboutProgramClick(); };
+    Events.N1Click = [this] { N1Click(); };
+    NewsPanel.SetNewWindowHandler(
+        [this](const std::string& href, const std::string& rel, bool& cancel) { wb1NewWindow2(href, rel, cancel); });
     DosCommand1.OnNewLine = [this](TDosCommand&, const std::string& line, TOutputType type) {
         DosCommand1NewLine(line, type);
     };
@@ -138,6 +151,7 @@ void TForm1::WireHandlers() {
 
 TForm1::~TForm1() {
     DestroyHandle();
+    serverList_.reset();
     if (Form1 == this) Form1 = nullptr;
 }
 
@@ -306,6 +320,8 @@ void TForm1::OnShow() {
 void TForm1::OnDestroy() {
     // Boxes shown from here on must not be owned by a window that is going away.
     if (MainWindowHandle == Handle()) MainWindowHandle = nullptr;
+    // However the program ends, also from the tray, no icon is left behind.
+    tray_.Delete();
     RunGuarded([this] { FormDestroy(); });
     TerminateApplication();
 }
@@ -367,7 +383,19 @@ SelfUpdateHost TForm1::SelfUpdateHostOf() {
 
 void TForm1::LoadNews(const NewsPageRequest&) {
     // NewsUrl and OfflineMode already say what the request says.
-    LoadNewsPage(wb1());
+    LoadCatalogueNews(wb1());
+}
+
+void TForm1::wb1NewWindow2(const std::string& href, const std::string& rel, bool& cancel) {
+    const NewWindowAction action = NewWindowActionFor(href, rel);
+    if (action == NewWindowAction::Default) return;
+    // Cancelled before the shell is asked: a shell that refuses must not leave the link to the panel.
+    cancel = true;
+    if (action != NewWindowAction::OpenInShell) return;
+    if (LinkOverride())
+        LinkOverride()(href);
+    else
+        ShellOpen(Handle(), "open", href, "", "", SW_SHOWNORMAL);
 }
 
 void TForm1::ShowGames(const std::vector<std::string>& names, int selected) {
@@ -409,6 +437,11 @@ LRESULT TForm1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         HandleGameVersionMessage(VersionWindow());
         return 0;
     }
+    if (msg == WM_SYSCOMMAND && MinimizeToTray(wParam)) return 0;
+    if (msg == TrayCallbackMessage) {
+        TrayIconMessage(lParam);
+        return 0;
+    }
     return Window::HandleMessage(msg, wParam, lParam);
 }
 
@@ -426,6 +459,15 @@ void TForm1::Image_SettingsClick() {
     if (!Form_Settings || !Form_Settings->HandleAllocated()) return;
     // A completed cleaner run hands over to the check, which brings back what the game needs.
     if (Form_Settings->ShowModal() == CleanerDoneResult && Events.Image_Button_CheckClick) Events.Image_Button_CheckClick();
+}
+
+void TForm1::Image_Button_ServerBrowserClick() {
+    if (!serverList_) {
+        auto window = std::make_unique<TForm_ServerList>();
+        window->Create(Handle());
+        serverList_ = std::move(window);
+    }
+    serverList_->ShowModal();
 }
 
 void TForm1::Image_Button_PlayClick() {

@@ -16,18 +16,20 @@
 #include "launcher/console/dos_command_win.h"
 #include "launcher/main_window/layout_win.h"
 #include "launcher/main_window/menus_win.h"
+#include "launcher/main_window/tray_win.h"
 #include "launcher/play.h"
 #include "launcher/selfupdate/self_update_run.h"
 #include "launcher/startup_sequence.h"
 #include "launcher/ui/controls_win.h"
 #include "launcher/ui/picture_control_win.h"
-#include "launcher/ui/web_panel_win.h"
+#include "launcher/ui/web_browser_win.h"
 #include "launcher/ui/window_win.h"
 #include "launcher/version_check.h"
 
 namespace orv {
 
 class TForm_SelfUpdate;
+class TForm_ServerList;
 
 // The window's event handlers. Unset ones do nothing. They run on the GUI thread; an error
 // escaping one ends that event with the application's error box.
@@ -51,6 +53,11 @@ struct MainWindowEvents {
 using MainWindowStartup = std::function<StartupResult(const StartupWindowHooks&)>;
 void SetMainWindowStartup(MainWindowStartup startup);
 
+// Where the news panel sends a link marked external. Unset: the shell (ShellOpen, "open", shown
+// normally, the main window as parent).
+using LinkOpener = std::function<void(const std::string& address)>;
+void SetLinkOpener(LinkOpener opener);
+
 // Where Play sends the loader. Unset: the shell (SystemPlayActions).
 using LoaderStarter = std::function<void(const std::string& loaderPath)>;
 void SetLoaderStarter(LoaderStarter starter);
@@ -66,7 +73,7 @@ public:
     void Create();
 
     // ---- Controls, in the layout's order.
-    WebPanel NewsPanel;  // wb1: the window that stands for the news browser
+    WebBrowser NewsPanel;  // wb1: the news panel's browser control
     PictureControl Image_BackgroundMainForm;
     LabelControl Label_GameName;
     DropDownList ComboBox_GameName;
@@ -130,6 +137,19 @@ public:
     void Image_Button_PlayClick();
     // Opens the settings window modally; a completed cleaner run there starts the check action.
     void Image_SettingsClick();
+    // main_window/tray_win.cpp: a system command SC_MINIMIZE (the whole value) hides the window in
+    // the tray (true: handled); the tray icon's mouse messages; pm1's "Выход"; the about box.
+    bool MinimizeToTray(WPARAM command);
+    void TrayIconMessage(LPARAM mouseMessage);
+    void N1Click();
+    void AboutProgramClick();
+    bool InTray() const noexcept { return tray_.Exists(); }
+    // The server browser: made on the first click, shown modally on every click.
+    void Image_Button_ServerBrowserClick();
+    TForm_ServerList* ServerList() const noexcept { return serverList_.get(); }
+    // A page of the news panel asks for a new window for the link with these attributes; `cancel`
+    // is set when the link goes to the default browser instead, or is refused.
+    void wb1NewWindow2(const std::string& href, const std::string& rel, bool& cancel);
     // main_window/check_win.cpp: the check action (checking state, then the run), the
     // check-and-repair run for the selected game and build, and the stop procedure (idle state).
     void Image_Button_CheckClick();
@@ -197,6 +217,8 @@ private:
     ScopedFont labelFont_;
     MainMenuBar mainMenu_;
     TrayPopupMenu pm1_;
+    TrayIcon tray_;
+    std::unique_ptr<TForm_ServerList> serverList_;
     WebView* newsView_ = nullptr;
     bool formShowDone_ = false;
     StartupResult startup_;
