@@ -23,7 +23,7 @@ bash "$src/tests/rig/demo-build.sh" --wrapper "$src/scripts/wine-exec" "$tool" "
   "$work/www" "$work/game" || exit 1
 artefacts=$build/artefacts
 mkdir -p "$artefacts"
-rm -f "$artefacts"/main-window-*.bmp "$artefacts"/main-window-*.png
+rm -f "$artefacts"/main-window-*.bmp "$artefacts"/main-window-*.png "$artefacts"/about-box-*.png "$artefacts"/server-browser.png "$artefacts"/tray-menu.png
 
 export ORVANTA_EXE=$build/Orvanta.exe ORVANTA_DEMO_GAME=$work/game ORVANTA_ARTEFACTS=$artefacts
 driver=$build/tests/win_e2e_tests.exe

@@ -262,8 +262,8 @@ bool Painted(HWND window) {
 
 }  // namespace
 
-bool SaveWindowShot(HWND window, const std::string& bmpPath) {
-    ::SetForegroundWindow(window);
+bool SaveWindowShot(HWND window, const std::string& bmpPath, bool activate) {
+    if (activate) ::SetForegroundWindow(window);
     ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
     RECT r{};
     if (!::GetWindowRect(window, &r)) return false;

@@ -78,8 +78,9 @@ bool ClickControl(HWND control);
 // Chooses a menu command of a window as the menu bar would.
 bool ChooseMenuCommand(HWND window, int commandId);
 // Saves what the screen shows of the window of another process (frame included) as a 24-bit BMP
-// file; the window is brought to the front and repainted first.
-bool SaveWindowShot(HWND window, const std::string& bmpPath);
+// file; the window is brought to the front (unless `activate` is false: a pop-up menu closes when
+// another window is activated) and repainted first.
+bool SaveWindowShot(HWND window, const std::string& bmpPath, bool activate = true);
 
 // Clicks the dialog's button with this control id (IDOK, IDNO, ...) as the dialog manager
 // reports a click to its owner. False when the dialog has no such button.
