@@ -259,6 +259,19 @@ TEST_F(MainWindowTrayTest, TheServerBrowserIsMadeOnceShownModallyAndReloadedOnEv
         // The plain control: no user agent of its own.
         EXPECT_TRUE(w.WebBrowser_ServerList.UserAgent().empty());
         EXPECT_EQ(w.WebBrowser_ServerList.Url(), MonitoringUrl());
+        // Made smaller than the control, the window scrolls it; made big enough again, it does not.
+        w.SetClientSize(300, 400);
+        const LONG_PTR scrolling = ::GetWindowLongPtrW(w.Handle(), GWL_STYLE);
+        EXPECT_TRUE(scrolling & WS_VSCROLL);
+        EXPECT_TRUE(scrolling & WS_HSCROLL);
+        ::SendMessageW(w.Handle(), WM_VSCROLL, SB_PAGEDOWN, 0);
+        ::SendMessageW(w.Handle(), WM_HSCROLL, SB_LINEDOWN, 0);
+        EXPECT_LT(w.WebBrowser_ServerList.Bounds().top, 0);
+        EXPECT_EQ(w.WebBrowser_ServerList.Bounds().left, -16);
+        ::MoveWindow(w.Handle(), 0, 0, 900, 900, TRUE);
+        EXPECT_FALSE(::GetWindowLongPtrW(w.Handle(), GWL_STYLE) & (WS_VSCROLL | WS_HSCROLL));
+        EXPECT_EQ(w.WebBrowser_ServerList.Bounds().top, 0);
+        EXPECT_EQ(w.WebBrowser_ServerList.Bounds().left, 0);
         w.Close();
     });
     form_->Image_Button_ServerBrowserClick();
