@@ -24,6 +24,7 @@
 #include "launcher/platform/files.h"
 #include "launcher/startup_sequence.h"
 #include "support/process_state.h"
+#include "support/small_disk_posix.h"
 #include "support/test_files.h"
 #include "tools/publish.h"
 
@@ -417,6 +418,43 @@ TEST_F(UnpackQuestionTest, AbortStopsTheRunAndKeepsTheOldFile) {
     EXPECT_EQ(view.stops, 2) << "Abort, then the run's own end";
     EXPECT_EQ(ReadLauncherSetting("cssClientVersion", "BaseVersion", "none"), "none");
 }
+
+#ifndef _WIN32
+// The disk fills up in the middle of a repair: the download fits, its unpacked content does not.
+// The file being repaired and every good file keep their bytes, the failure is asked about as any
+// failed unpack, no part file stays, and a run once there is space again repairs the game.
+TEST_F(UnpackQuestionTest, ADiskFullMidRepairKeepsEveryFileAndALaterRunCompletes) {
+    test::SmallDisk disk(Native(game_), 8u << 20);
+    if (!disk.Mounted()) GTEST_SKIP() << disk.WhyNot();
+    WriteFile(Game("inf.ini"), ReadFile(Server(CataloguePath())));
+    for (const auto& [name, bytes] : files_) PutGame(name, bytes);
+    const std::string damaged(files_["cstrike\\maps\\de_dust2.bsp"].size(), 'x');
+    PutGame("cstrike\\maps\\de_dust2.bsp", damaged);
+    const auto packed = fs::file_size(test::FsPath(Native(ServerFile("\\cstrike\\maps\\de_dust2.bsp"))));
+    ASSERT_LT(packed + (64u << 10), damaged.size()) << "the case needs a download smaller than its content";
+    disk.Fill(packed + (64u << 10));
+    answers_.emplace(MsgResult::Abort);
+
+    const CheckRunResult full = Run();
+    EXPECT_FALSE(full.completed);
+    ASSERT_EQ(Seen().size(), 1u);
+    EXPECT_EQ(Seen()[0].flags, mb::AbortRetryIgnore | mb::IconError);
+    for (const auto& [name, bytes] : files_) {
+        const std::string expected = name == "cstrike\\maps\\de_dust2.bsp" ? damaged : bytes;
+        EXPECT_TRUE(ReadFile(Native(Game(name))) == expected) << name << ": bytes lost on the full disk";
+    }
+    EXPECT_FALSE(Exists(Native(UnpackTemporaryPath(Game("cstrike\\maps\\de_dust2.bsp")))));
+    EXPECT_FALSE(Exists(Native(Game("cstrike\\maps\\de_dust2.bsp.lzma"))));
+
+    disk.Empty();
+    answers_.emplace(MsgResult::Abort);
+    StopFlag = 0;
+    const CheckRunResult later = Run();
+    EXPECT_TRUE(later.completed);
+    for (const MessageRequest& box : Seen()) EXPECT_NE(box.flags, mb::AbortRetryIgnore | mb::IconError) << box.text;
+    ExpectGameMatchesBuild();
+}
+#endif
 
 TEST_F(UnpackQuestionTest, RetrySaysSkippedAndGoesOnWithoutCountingIt) {
     Break(MsgResult::Retry);

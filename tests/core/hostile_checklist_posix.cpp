@@ -1,0 +1,118 @@
+// Checklists from a server that lies: a million entries, and an entry with a 100 MB line. The
+// reader walks them to the end with memory bounded by the file itself plus a few copies of its
+// longest line (it holds the file, and an entry holds its lines and the decoded path). Measured in
+// a child process of its own, so that the figure is the reading's alone.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "launcher/integrity/checklist.h"
+#include "support/test_files.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define ORVANTA_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ORVANTA_UNDER_ASAN 1
+#endif
+#endif
+
+namespace orv {
+namespace {
+
+// A value of /proc/self/status in bytes ("VmRSS", "VmHWM").
+size_t StatusBytes(const std::string& key) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(key + ":", 0) == 0) return std::stoull(line.substr(key.size() + 1)) * 1024;
+    return 0;
+}
+
+struct Reading {
+    long long entries = -1;
+    long long safePaths = 0;
+    size_t peakGrowth = 0;  // bytes above the resident size before the reading
+};
+
+// Reads the checklist as the check run walks it, in a child; what it counted and the memory it took.
+Reading ReadInChild(const std::string& path) {
+    int pipe[2];
+    if (::pipe(pipe) != 0) return {};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipe[0]);
+        Reading reading;
+        const size_t before = StatusBytes("VmRSS");
+        try {
+            ChecklistReader reader = ChecklistReader::Open(path, CodePage::Windows1251);
+            reading.entries = 0;
+            while (!reader.AtEnd()) {
+                const ChecklistEntry entry = reader.Next();
+                ++reading.entries;
+                reading.safePaths += IsSafeRelativeEntryPath(entry.path);
+            }
+        } catch (...) {
+            reading.entries = -2;
+        }
+        reading.peakGrowth = StatusBytes("VmHWM") - before;
+        [[maybe_unused]] const ssize_t written = ::write(pipe[1], &reading, sizeof reading);
+        ::_exit(0);
+    }
+    ::close(pipe[1]);
+    Reading reading;
+    if (::read(pipe[0], &reading, sizeof reading) != static_cast<ssize_t>(sizeof reading)) reading = {};
+    ::close(pipe[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return reading;
+}
+
+TEST(HostileChecklist, AMillionEntriesAndAHundredMegabyteLineAreReadWithBoundedMemory) {
+    test::TempDir dir;
+    struct Case {
+        const char* what;
+        long long entries;
+        size_t longestLine;
+        void (*write)(std::ofstream&);
+    } cases[] = {
+        {"a million entries", 1000000, 40,
+         [](std::ofstream& out) {
+             for (int i = 0; i < 1000000; ++i)
+                 out << (i % 1000) + 1 << "\r\n\\cstrike\\materials\\file" << i << ".vtf\r\n" << 305419896u + i << "\r\n";
+         }},
+        {"a 100 MB path line", 1, 100u << 20,
+         [](std::ofstream& out) {
+             out << "12\r\n\\";
+             const std::string block(1 << 20, 'a');
+             for (int i = 0; i < 100; ++i) out << block;
+             out << "\r\n0\r\n";
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = dir.File("list.dim");
+        {
+            std::ofstream out(path, std::ios::binary | std::ios::trunc);
+            c.write(out);
+        }
+        const size_t fileSize = std::filesystem::file_size(path);
+        const Reading reading = ReadInChild(path);
+        EXPECT_EQ(reading.entries, c.entries);
+        std::printf("[ memory   ] checklist of %s (%zu MB): %lld entries, peak %zu MB above the start\n", c.what,
+                    fileSize >> 20, reading.entries, reading.peakGrowth >> 20);
+#ifndef ORVANTA_UNDER_ASAN
+        // The file, four copies of its longest line, and room for the allocator.
+        EXPECT_LE(reading.peakGrowth, fileSize + 4 * c.longestLine + (32u << 20));
+#endif
+    }
+}
+
+}  // namespace
+}  // namespace orv
