@@ -1,5 +1,7 @@
-// The update description "version.txt" of a launcher release, as the server sends it.
+// The update description "version.txt" of a launcher release, as the server sends it, and the
+// hexadecimal text of its signature.
 #include "fuzz_support.h"
+#include "launcher/selfupdate/hex.h"
 #include "launcher/selfupdate/update_description.h"
 
 using namespace orv;
@@ -13,5 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     (void)IsWebDownloadAddress(bytes);
     (void)FileCrc32Matches(305419896u, std::string(bytes));
+    // The signature's hexadecimal text: what decodes is the same digits in lower case.
+    if (const auto decoded = DecodeHex(bytes, size / 2)) {
+        std::string lower(bytes);
+        for (char& c : lower)
+            if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+        fuzz::Require(EncodeHex(*decoded) == lower, "hexadecimal text that does not encode back");
+    }
     return 0;
 }
