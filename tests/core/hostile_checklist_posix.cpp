@@ -75,6 +75,9 @@ Reading ReadInChild(const std::string& path) {
 }
 
 TEST(HostileChecklist, AMillionEntriesAndAHundredMegabyteLineAreReadWithBoundedMemory) {
+#ifdef ORVANTA_UNDER_ASAN
+    GTEST_SKIP() << "the memory figure needs a build without AddressSanitizer (its quarantine keeps freed memory)";
+#endif
     test::TempDir dir;
     struct Case {
         const char* what;
@@ -107,10 +110,8 @@ TEST(HostileChecklist, AMillionEntriesAndAHundredMegabyteLineAreReadWithBoundedM
         EXPECT_EQ(reading.entries, c.entries);
         std::printf("[ memory   ] checklist of %s (%zu MB): %lld entries, peak %zu MB above the start\n", c.what,
                     fileSize >> 20, reading.entries, reading.peakGrowth >> 20);
-#ifndef ORVANTA_UNDER_ASAN
         // The file, four copies of its longest line, and room for the allocator.
         EXPECT_LE(reading.peakGrowth, fileSize + 4 * c.longestLine + (32u << 20));
-#endif
     }
 }
 
