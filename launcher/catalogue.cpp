@@ -1,5 +1,7 @@
 #include "launcher/catalogue.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <vector>
 
 #include "launcher/base/errors.h"
@@ -142,13 +144,17 @@ int Catalogue::StoredCount(std::string_view section, std::string_view key) const
 CataloguePlace Catalogue::PutBuild(const CatalogueBuild& build, std::string_view launcherVersion) {
     CataloguePlace place;
     const int games = StoredCount(kMainSection, "kolnaz");
+    // No section or key lies beyond the document's line count, so the name searches stop there: a
+    // count of millions in a damaged catalogue must not turn each lookup into a walk of millions.
+    const std::string& bytes = Bytes();
+    const int lines = static_cast<int>(std::min<size_t>(std::count(bytes.begin(), bytes.end(), '\n') + 1, INT32_MAX));
     if (build.gameNumber < 0 || build.gameNumber > games + 1)
         throw Error("Game number " + std::to_string(build.gameNumber) + " is beyond the catalogue's " +
                     std::to_string(games) + " games and the next free number");
     place.game = build.gameNumber;
     if (place.game == 0) {
         if (build.gameName.empty()) throw Error("A game is named by its name or its number");
-        for (int g = 1; g <= games && place.game == 0; ++g)
+        for (int g = 1; g <= std::min(games, lines) && place.game == 0; ++g)
             if (document_.Find(GameSection(g), "naz") == build.gameName) place.game = g;
         if (place.game == 0) place.game = games + 1;
     }
@@ -163,7 +169,7 @@ CataloguePlace Catalogue::PutBuild(const CatalogueBuild& build, std::string_view
     place.build = build.buildNumber;
     if (place.build == 0) {
         if (build.buildName.empty()) throw Error("A build is named by its name or its number");
-        for (int b = 1; b <= builds && place.build == 0; ++b)
+        for (int b = 1; b <= std::min(builds, lines) && place.build == 0; ++b)
             if (document_.Find(section, Numbered("ver", b)) == build.buildName) place.build = b;
         if (place.build == 0) place.build = builds + 1;
     }
