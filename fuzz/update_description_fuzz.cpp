@@ -2,6 +2,7 @@
 // hexadecimal text of its signature.
 #include "fuzz_support.h"
 #include "launcher/selfupdate/hex.h"
+#include "launcher/net/server_paths.h"
 #include "launcher/selfupdate/update_description.h"
 
 using namespace orv;
@@ -10,10 +11,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes = fuzz::AsText(data, size);
     const auto description = ReadUpdateDescription(bytes, CodePage::Windows1251);
     if (description) {
-        (void)IsWebDownloadAddress(description->DownloadURL);
+        (void)IsWebAddress(description->DownloadURL);
         (void)FileCrc32Matches(0x12345678u, description->FileCRC32);
     }
-    (void)IsWebDownloadAddress(bytes);
+    (void)IsWebAddress(bytes);
     (void)FileCrc32Matches(305419896u, std::string(bytes));
     // The signature's hexadecimal text: what decodes is the same digits in lower case.
     if (const auto decoded = DecodeHex(bytes, size / 2)) {

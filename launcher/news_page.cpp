@@ -54,29 +54,12 @@ std::string OfflinePage(int uiLanguage) {
 
 namespace {
 
-bool StartsWithNoCase(const std::string& text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != prefix[i]) return false;
-    }
-    return true;
-}
-
 void ShowOfflinePage(WebView& view) {
     view.Stop();
     view.WriteHtml(OfflinePage(UiLanguage));
 }
 
 }  // namespace
-
-bool IsWebAddress(const std::string& address) {
-    for (const std::string_view scheme : {std::string_view("http://"), std::string_view("https://")}) {
-        if (StartsWithNoCase(address, scheme)) return address.size() > scheme.size();
-    }
-    return false;
-}
 
 NewWindowAction NewWindowActionFor(const std::string& href, const std::string& rel) {
     if (rel != "external") return NewWindowAction::Default;

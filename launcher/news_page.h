@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "launcher/net/server_paths.h"
 #include "launcher/ui/web_view.h"
 
 namespace orv {
@@ -43,8 +44,5 @@ enum class NewWindowAction {
 // Links whose "rel" is exactly "external" (case-sensitive, the whole value) leave the panel for
 // the default browser; only http:// and https:// addresses may reach the shell.
 NewWindowAction NewWindowActionFor(const std::string& href, const std::string& rel);
-
-// True for an http:// or https:// address (the scheme in any letter case) with something after it.
-bool IsWebAddress(const std::string& address);
 
 }  // namespace orv

@@ -36,17 +36,8 @@ std::string FolderOf(const std::string& path) {
 
 // The manual-update page is handed to the shell; only a web address may come from the catalogue,
 // not a program or a file on the machine.
-bool IsWebAddress(const std::string& text) {
-    const auto startsWith = [&text](std::string_view prefix) {
-        if (text.size() <= prefix.size()) return false;
-        for (size_t i = 0; i < prefix.size(); ++i) {
-            char c = text[i];
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-            if (c != prefix[i]) return false;
-        }
-        return true;
-    };
-    if (!startsWith("http://") && !startsWith("https://")) return false;
+bool IsManualPageAddress(const std::string& text) {
+    if (!IsWebAddress(text)) return false;
     for (const char c : text)
         if (static_cast<unsigned char>(c) <= 0x20 || c == '"') return false;
     return true;
@@ -100,7 +91,7 @@ void DecideLauncherSelfUpdate(const AnsiCodec& codec) {
     TypeOfSelfUpdate = IntFromIni(d.Get(kSelfUpdateSection, "typeofselfupdate", "0"), 0);
     if (const std::optional<std::string> url = d.Find(kSelfUpdateSection, "urlformanualupdate")) {
         const std::string text = codec.toUtf8(*url);
-        if (IsWebAddress(text)) ManualUpdateUrl = text;
+        if (IsManualPageAddress(text)) ManualUpdateUrl = text;
     }
     ShowNotificationSelfUpdate =
         IntFromIni(d.Get(kSelfUpdateSection, "shownotificationselfupdate", ""), ShowNotificationSelfUpdate);

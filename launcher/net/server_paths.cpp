@@ -79,4 +79,18 @@ std::optional<std::string> DownloadPathOf(std::string_view downloadAddress, std:
     return std::string(rest);
 }
 
+bool IsWebAddress(std::string_view address) {
+    for (const std::string_view scheme : {std::string_view("http://"), std::string_view("https://")}) {
+        if (address.size() <= scheme.size()) continue;
+        bool same = true;
+        for (size_t i = 0; i < scheme.size() && same; ++i) {
+            char c = address[i];
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            same = c == scheme[i];
+        }
+        if (same) return true;
+    }
+    return false;
+}
+
 }  // namespace orv

@@ -64,4 +64,8 @@ std::string DownloadAddress(std::string_view downloadPath, std::string_view base
 // trailing "/"; nothing when it does not start with the base or names the base itself.
 std::optional<std::string> DownloadPathOf(std::string_view downloadAddress, std::string_view base = UpdateServerBase);
 
+// True for an http:// or https:// address (the scheme in any letter case) with something after it:
+// what the launcher may fetch or hand to the shell, never a local file, a share or a script.
+bool IsWebAddress(std::string_view address);
+
 }  // namespace orv

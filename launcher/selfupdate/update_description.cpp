@@ -14,16 +14,6 @@ std::optional<std::string> TextForm(const nlohmann::json& value) {
     return std::nullopt;
 }
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != prefix[i]) return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 std::optional<UpdateDescription> ReadUpdateDescription(std::string_view bytes, CodePage ansiPage) {
@@ -52,11 +42,5 @@ std::optional<UpdateDescription> ReadUpdateDescription(std::string_view bytes, C
 
 bool FileCrc32Matches(uint32_t crc, const std::string& fileCrc32) { return std::to_string(crc) == fileCrc32; }
 
-bool IsWebDownloadAddress(std::string_view url) {
-    // A scheme is case-insensitive; what follows must name a host.
-    for (std::string_view scheme : {"http://", "https://"})
-        if (StartsWithNoCase(url, scheme) && url.size() > scheme.size()) return true;
-    return false;
-}
 
 }  // namespace orv

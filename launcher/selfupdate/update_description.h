@@ -36,8 +36,5 @@ std::optional<UpdateDescription> ReadUpdateDescription(std::string_view bytes, C
 // value with leading zeros, in hexadecimal or with a sign never matches.
 bool FileCrc32Matches(uint32_t crc, const std::string& fileCrc32);
 
-// Whether a "DownloadURL" may be followed: an http:// or https:// address. The launcher runs what
-// it downloads, so a file: or UNC address from a tampered description is a failed update.
-bool IsWebDownloadAddress(std::string_view url);
 
 }  // namespace orv

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "launcher/base/errors.h"
+#include "launcher/net/server_paths.h"
 #include "launcher/selfupdate/update_description.h"
 
 namespace orv {
@@ -75,7 +76,7 @@ SelfUpdateOutcome RunDirectUpdate(SelfUpdatePlatform& platform, const SelfUpdate
         const std::optional<UpdateDescription> d = ReadUpdateDescription(platform.ReadFile(description), platform.AnsiPage());
         if (!d) return Failed("version.txt is not a complete update description");
         // The launcher runs what this address gives: a local file or a share is not an update server.
-        if (!IsWebDownloadAddress(d->DownloadURL)) return Failed("DownloadURL is not an http or https address");
+        if (!IsWebAddress(d->DownloadURL)) return Failed("DownloadURL is not an http or https address");
 
         platform.SetNormal(compressed);
         if (!platform.DownloadUpdateFile(d->DownloadURL, compressed, d->LzmaFileSize))

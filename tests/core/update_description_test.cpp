@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "launcher/net/server_paths.h"
 #include "launcher/selfupdate/update_description.h"
 
 namespace orv {
@@ -100,10 +101,10 @@ TEST(UpdateDescription, FileCrcMatchesOnlyTheSameDecimalDigits) {
 
 TEST(UpdateDescription, OnlyWebAddressesAreFollowed) {
     for (const char* url : {"http://updates.example/a.lzma", "https://updates.example/a.lzma", "HTTP://x/a"})
-        EXPECT_TRUE(IsWebDownloadAddress(url)) << url;
+        EXPECT_TRUE(IsWebAddress(url)) << url;
     for (const char* url : {"file:///C:/Windows/a.lzma", "\\\\host\\share\\a.lzma", "C:\\a.lzma", "ftp://x/a",
                             "http://", "", "javascript:alert(1)", " http://x/a"})
-        EXPECT_FALSE(IsWebDownloadAddress(url)) << url;
+        EXPECT_FALSE(IsWebAddress(url)) << url;
 }
 
 }  // namespace
