@@ -1,10 +1,10 @@
 // The ".lzma" container as the server sends it: header and stream unpacked through the launcher's
 // one entry, TLZMAAlone::Main("d").
 //
-// A header may ask for a window of up to 2 GiB and an output of any size, which the launcher then
-// allocates or writes; this target lowers both to 64 KiB before unpacking, so that the fuzzer probes
-// the decoder rather than the machine's memory. Windows of 2 GiB and more stay as they are: the
-// launcher refuses them before allocating anything.
+// A header may ask for a window of up to the launcher's limit and an output of any size, which the
+// launcher then allocates or writes; this target lowers both to 64 KiB before unpacking, so that the
+// fuzzer probes the decoder rather than the machine's memory. Windows of 2 GiB and more stay as they
+// are: the launcher refuses them before allocating anything.
 #include <cstring>
 #include <filesystem>
 #include <vector>

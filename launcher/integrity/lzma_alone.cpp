@@ -1,5 +1,6 @@
 #include "launcher/integrity/lzma_alone.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
@@ -21,8 +22,8 @@ TLZMAAlone* LzmaAloneInstance = nullptr;
 
 namespace {
 
-// Every codec allocation goes through malloc, so a refused one (a damaged header may ask for a
-// 2 GiB window) comes back as SZ_ERROR_MEM instead of an exception thrown through C frames.
+// Every codec allocation goes through malloc, so a refused one comes back as SZ_ERROR_MEM instead of
+// an exception thrown through C frames.
 void* SzAlloc(void*, size_t size) { return size == 0 ? nullptr : std::malloc(size); }
 void SzFree(void*, void* address) { std::free(address); }
 ISzAlloc g_alloc = {SzAlloc, SzFree};
@@ -74,20 +75,28 @@ struct DecoderState {
     DecoderState& operator=(const DecoderState&) = delete;
 };
 
-// False when the header is short or refused, the window cannot be allocated, or the data does not
-// decode completely; the output then holds what was decoded.
+// False when the header is short or refused, the window is refused or cannot be allocated, or the
+// data does not decode completely; the output then holds what was decoded.
 bool Decode(File& in, File& out) {
     Byte header[LZMA_PROPS_SIZE + kSizeFieldBytes];
-    if (ReadFull(in, header, LZMA_PROPS_SIZE) != LZMA_PROPS_SIZE) return false;
-    // The SDK refuses a properties byte above 224 (pb above 4); a window of 2 GiB or more is
-    // refused here, as a negative 32-bit size.
-    if ((header[4] & 0x80) != 0) return false;
-    DecoderState state;
-    if (LzmaDec_Allocate(&state.dec, header, LZMA_PROPS_SIZE, &g_alloc) != SZ_OK) return false;
-    if (ReadFull(in, header + LZMA_PROPS_SIZE, kSizeFieldBytes) != kSizeFieldBytes) return false;
+    const size_t headerBytes = ReadFull(in, header, sizeof header);
+    if (headerBytes < LZMA_PROPS_SIZE) return false;
+    uint32_t dictionary = 0;
+    for (size_t i = LZMA_PROPS_SIZE; i-- > 1;) dictionary = (dictionary << 8) | header[i];
+    // The SDK refuses a properties byte above 224 (pb above 4).
+    CLzmaProps props;
+    if (LzmaProps_Decode(&props, header, LZMA_PROPS_SIZE) != SZ_OK) return false;
+    if (headerBytes != sizeof header) return false;
     uint64_t remaining = 0;
     for (size_t i = kSizeFieldBytes; i-- > 0;) remaining = (remaining << 8) | header[LZMA_PROPS_SIZE + i];
     const bool sizeKnown = remaining != UINT64_MAX;  // otherwise the stream ends with the end marker
+
+    // The codec allocates the window that its properties name, so they name the one we allow.
+    const std::optional<uint32_t> window = UnpackWindow(dictionary, remaining);
+    if (!window) return false;
+    for (size_t i = 1; i < LZMA_PROPS_SIZE; ++i) header[i] = static_cast<Byte>(*window >> (8 * (i - 1)));
+    DecoderState state;
+    if (LzmaDec_Allocate(&state.dec, header, LZMA_PROPS_SIZE, &g_alloc) != SZ_OK) return false;
 
     LzmaDec_Init(&state.dec);
     const auto inBuf = NewBuffer();
@@ -197,6 +206,14 @@ void Encode(const TCommandLine& params, File& in, File& out) {
 }
 
 }  // namespace
+
+std::optional<uint32_t> UnpackWindow(uint32_t dictionarySize, uint64_t unpackedSize) {
+    constexpr uint32_t kCodecMinimum = 1u << 12;
+    if (dictionarySize >= 0x80000000u) return std::nullopt;
+    uint64_t window = std::max<uint64_t>(std::min<uint64_t>(dictionarySize, unpackedSize), kCodecMinimum);
+    if (window > MaxUnpackWindow) return std::nullopt;
+    return static_cast<uint32_t>(window);
+}
 
 bool TCommandLine::ParseSwitch(const std::string& s) {
     int n = 0;

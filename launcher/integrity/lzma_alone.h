@@ -2,9 +2,23 @@
 // size, then the LZMA stream) and the command interface through which all unpacking goes.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace orv {
+
+// The largest window the decoder allocates: twice the 64 MiB that the strongest xz and LZMA SDK
+// presets write (the publisher writes 8 MiB). The header's dictionary size is the server's word,
+// and a damaged or hostile one may ask for up to 2 GiB.
+inline constexpr uint32_t MaxUnpackWindow = uint32_t{128} << 20;
+
+// The window that unpacking a stream needs, from its header's dictionary size and uncompressed
+// size (UINT64_MAX when not given). No match reaches further back than the output so far, so a
+// known size caps the window; the codec's minimum of 4 KiB stays. Nothing when the dictionary is
+// negative as a signed 32-bit value or the window would exceed MaxUnpackWindow: such a stream is
+// refused like a damaged one.
+std::optional<uint32_t> UnpackWindow(uint32_t dictionarySize, uint64_t unpackedSize);
 
 // Settings of one call of TLZMAAlone::Main, filled like the LZMA SDK tool's command line.
 struct TCommandLine {

@@ -7,6 +7,9 @@
 
 #include <climits>
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -14,6 +17,10 @@
 #include "launcher/base/errors.h"
 #include "launcher/platform/files.h"
 #include "support/test_files.h"
+
+#ifndef _WIN32
+#include "support/child_memory_posix.h"
+#endif
 
 namespace orv {
 namespace {
@@ -158,6 +165,117 @@ TEST_F(LzmaAloneTest, ShortHeaderGivesFalseAndAnEmptyOutput) {
     EXPECT_TRUE(Unpack(Pack("").substr(0, kHeaderSize), out));
     EXPECT_EQ(out, "");
 }
+
+std::string WithDictionary(std::string lzma, uint32_t dictionary) {
+    for (size_t i = 0; i < 4; ++i) lzma[1 + i] = static_cast<char>(dictionary >> (8 * i));
+    return lzma;
+}
+
+TEST(UnpackWindowTest, AKnownSizeCapsTheWindowAndTooLargeAWindowIsRefused) {
+    constexpr uint64_t kNotGiven = UINT64_MAX;
+    const struct {
+        uint32_t dictionary;
+        uint64_t size;
+        std::optional<uint32_t> window;
+    } cases[] = {
+        {0x800000, kNotGiven, 0x800000},            // the publisher's
+        {64u << 20, kNotGiven, 64u << 20},          // xz -9
+        {MaxUnpackWindow, kNotGiven, MaxUnpackWindow},
+        {MaxUnpackWindow + 1, kNotGiven, std::nullopt},
+        {0x7FFFFFFF, kNotGiven, std::nullopt},
+        {0x7FFFFFFF, 300000, 300000},               // a hostile dictionary over a small file
+        {0x7FFFFFFF, 0, 4096},                      // the codec's minimum stays
+        {0x7FFFFFFF, uint64_t{1} << 31, std::nullopt},
+        {0x800000, uint64_t{1} << 31, 0x800000},    // a large file with a sound dictionary
+        {0x800000, 1000, 4096},
+        {0, kNotGiven, 4096},
+        {0x80000000, 100, std::nullopt},            // negative as a signed 32-bit value
+        {0xFFFFFFFF, 100, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.dictionary) + " / " + std::to_string(c.size));
+        EXPECT_EQ(UnpackWindow(c.dictionary, c.size), c.window);
+    }
+}
+
+TEST_F(LzmaAloneTest, AHugeDictionaryOverASmallFileUnpacksWithinItsSize) {
+    const std::string data = test::MakeData(300000, 8, true);
+    std::string out;
+    EXPECT_TRUE(Unpack(WithDictionary(Pack(data), 0x7FFFFFFF), out));
+    EXPECT_TRUE(out == data);
+    // A window cut to the size still finds every match: streams of the strongest presets decode.
+    const std::string xz = test::ReadFile(FixturePath("text.txt.xz-9e.lzma"));
+    const std::string original = test::ReadFile(FixturePath("text.txt"));
+    EXPECT_TRUE(Unpack(WithSizeField(xz, original.size()), out));
+    EXPECT_EQ(out, original);
+    EXPECT_TRUE(Unpack(WithDictionary(xz, MaxUnpackWindow), out));
+    EXPECT_EQ(out, original);
+    EXPECT_FALSE(Unpack(WithDictionary(xz, MaxUnpackWindow + 1), out)) << "no size to cap it";
+    EXPECT_EQ(out, "");
+}
+
+#ifndef _WIN32
+// Headers that ask for 2 GiB: each unpack runs in a child whose address space may grow by at most
+// 512 MiB, so that allocating the claimed window fails there, and whose peak resident growth is
+// measured. What a refused or cut stream leaves in the output stays small.
+TEST_F(LzmaAloneTest, HeadersClaimingTwoGigabytesTakeBoundedMemory) {
+    const std::string small = test::MakeData(300000, 9, true);
+    const std::string smallPacked = Pack(small);
+    const std::string xz = test::ReadFile(FixturePath("text.txt.xz-6.lzma"));
+    // 16 MiB of zeros pack to a few KiB: a tiny body behind a 2 GiB size field.
+    const std::string zeros(16u << 20, '\0');
+    const std::string zerosPacked = Pack(zeros);
+    ASSERT_LT(zerosPacked.size(), 16u << 10);
+    constexpr uint64_t kTwoGiB = uint64_t{1} << 31;
+    constexpr size_t kBuffers = 2u << 20;  // the stream loops' input and output blocks
+
+    struct Case {
+        const char* what;
+        std::string lzma;
+        bool unpacks;
+        size_t output;  // bytes the output holds afterwards
+        size_t window;  // what the decoder may hold
+    } cases[] = {
+        {"dictionary 2^31-1 over a 300 KB file", WithDictionary(smallPacked, 0x7FFFFFFF), true, small.size(),
+         small.size()},
+        {"dictionary 2^32-1 over a 300 KB file", WithDictionary(smallPacked, 0xFFFFFFFF), false, 0, 0},
+        {"dictionary 2^31-1 and no size", WithDictionary(xz, 0x7FFFFFFF), false, 0, 0},
+        {"size 2 GiB, 8 MiB dictionary, 16 MiB in the body", WithSizeField(zerosPacked, kTwoGiB), false,
+         zeros.size(), 8u << 20},
+        {"size 2 GiB, dictionary 2^31-1", WithDictionary(WithSizeField(zerosPacked, kTwoGiB), 0x7FFFFFFF), false,
+         0, 0},
+    };
+    struct Outcome {
+        bool unpacked;
+        bool raised;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::WriteFile(dir_.File("in.lzma"), c.lzma);
+        const auto run = test::RunInChild<Outcome>(
+            [&] {
+                try {
+                    return Outcome{lzma_.Main(dir_.File("in.lzma"), dir_.File("out"), "d"), false};
+                } catch (...) {
+                    return Outcome{false, true};
+                }
+            },
+            512u << 20);
+        ASSERT_TRUE(run.ended) << "the child ended with status " << run.status;
+        EXPECT_FALSE(run.result.raised);
+        EXPECT_EQ(run.result.unpacked, c.unpacks);
+        const auto written = std::filesystem::file_size(dir_.File("out"));
+        EXPECT_EQ(written, c.output);
+        std::printf("[ memory   ] .lzma with %s: %s, %ju bytes out, peak %zu KiB above the start\n", c.what,
+                    run.result.unpacked ? "unpacked" : "refused", static_cast<uintmax_t>(written),
+                    run.peakGrowth >> 10);
+#ifndef ORVANTA_UNDER_ASAN
+        // The window as far as it was written, the two blocks, and room for the allocator.
+        EXPECT_LE(run.peakGrowth, c.window + kBuffers + (8u << 20));
+#endif
+    }
+}
+#endif
 
 TEST_F(LzmaAloneTest, RefusedPropertiesGiveFalseAndAnEmptyOutput) {
     std::string packed = Pack(test::MakeData(1000, 2, true));
