@@ -297,7 +297,12 @@ std::string RefusedPathsText(const std::vector<std::string>& paths, int language
     std::string list;
     for (size_t i = 0; i < paths.size() && i < RefusedPathsShown; ++i) {
         if (!list.empty()) list += "\n";
-        list += paths[i];
+        // A hostile line may be megabytes long; its start tells the player enough.
+        const std::string& path = paths[i];
+        size_t cut = std::min(path.size(), RefusedPathShownBytes);
+        while (cut < path.size() && cut > 0 && (static_cast<unsigned char>(path[cut]) & 0xC0) == 0x80) --cut;
+        list.append(path, 0, cut);
+        if (cut < path.size()) list += "...";
     }
     if (paths.size() > RefusedPathsShown)
         list.append("\n").append(FormatText(TextIn(TextId::UnsafeChecklistPathsMore, language),

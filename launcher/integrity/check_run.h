@@ -24,8 +24,9 @@ namespace orv {
 inline constexpr int CheckProgressFullWidth = 417;
 // A path of this many characters or more is shown by its end only.
 inline constexpr size_t StatusPathLimit = 35;
-// The refusal message names at most this many entries.
+// The refusal message names at most this many entries, each by at most this many bytes.
 inline constexpr size_t RefusedPathsShown = 10;
+inline constexpr size_t RefusedPathShownBytes = 300;
 
 // ---- Texts of the status and counters lines, in `language` (0 Russian, otherwise English).
 

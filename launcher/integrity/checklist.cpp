@@ -46,6 +46,18 @@ bool IsSafeName(std::string_view name) {
     return !IsDeviceName(name);
 }
 
+// UTF-16 units of UTF-8 text, counted without converting it (a checklist line may be huge): one
+// per lead byte, two for a character beyond the basic plane.
+size_t Utf16Length(std::string_view utf8) {
+    size_t units = 0;
+    for (const char ch : utf8) {
+        const auto c = static_cast<unsigned char>(ch);
+        if ((c & 0xC0) != 0x80) ++units;
+        if (c >= 0xF0) ++units;
+    }
+    return units;
+}
+
 std::vector<std::string_view> SplitPath(std::string_view path) {
     std::vector<std::string_view> parts;
     size_t start = 0;
@@ -124,6 +136,7 @@ ChecklistEntry ChecklistReader::Next() {
 
 bool IsSafeRelativeEntryPath(std::string_view path) {
     if (path.size() < 2 || path[0] != '\\') return false;
+    if (Utf16Length(path) > LongestEntryPath) return false;
     std::string_view rest = path.substr(1);
     if (EndsWith(rest, kFolderMarker)) rest.remove_suffix(kFolderMarker.size());
     const std::vector<std::string_view> names = SplitPath(rest);

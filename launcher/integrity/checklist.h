@@ -10,6 +10,7 @@
 // line is read as the size line of another entry, which then fails to convert.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -73,8 +74,10 @@ private:
 // an optional final "\." for a folder. Refused: an empty path or name, "." and ".." (and any name
 // of only dots and blanks), a leading "\\" (a network or device path), a drive letter or any ":"
 // (also alternate data streams), control characters and <>"|?*, names ending in "." or a blank
-// (Windows drops those and would use another name), and device names such as "NUL" or "com1.txt".
+// (Windows drops those and would use another name), device names such as "NUL" or "com1.txt",
+// and a path longer than LongestEntryPath UTF-16 units, which no Windows file can have.
 bool IsSafeRelativeEntryPath(std::string_view path);
+inline constexpr size_t LongestEntryPath = 32767;
 
 // One folder or file of a build, as the publisher found it.
 struct ChecklistItem {

@@ -101,6 +101,13 @@ TEST(CheckRunTexts, RefusedPathsAreListedAndALongListIsCut) {
     EXPECT_NE(english.find("\\..\\f9\n... and 2 more"), std::string::npos);
     EXPECT_EQ(english.find("\\..\\f10"), std::string::npos);
     EXPECT_NE(RefusedPathsText({"C:\\x"}, UiRussian).find("пропущены"), std::string::npos);
+    // A path is shown by its first bytes, never cut inside a character.
+    const std::string huge = "\\" + std::string(RefusedPathShownBytes - 2, 'a') + "жжж" + std::string(1u << 20, 'b');
+    const std::string shown = RefusedPathsText({huge, "\\..\\x"}, UiEnglish);
+    EXPECT_LT(shown.size(), 2 * RefusedPathShownBytes);
+    EXPECT_NE(shown.find("\\" + std::string(RefusedPathShownBytes - 2, 'a') + "...\n\\..\\x"), std::string::npos);
+    const std::string exact(RefusedPathShownBytes, 'c');
+    EXPECT_NE(RefusedPathsText({exact, "\\y"}, UiEnglish).find(exact + "\n"), std::string::npos) << "shown whole";
 }
 
 // ---- The run

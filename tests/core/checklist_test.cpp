@@ -138,6 +138,24 @@ TEST(ChecklistSafePath, NamesThatLeaveTheFolderOrNameADeviceAreRefused) {
     }
 }
 
+TEST(ChecklistSafePath, APathLongerThanWindowsAllowsIsRefused) {
+    // Counted in UTF-16 units, as Windows counts: "ж" is two bytes and one unit, "😀" four and two.
+    const struct {
+        std::string name;
+        size_t count;
+        bool safe;
+    } cases[] = {{"a", LongestEntryPath - 1, true},  {"a", LongestEntryPath, false},
+                 {"ж", LongestEntryPath - 1, true}, {"ж", LongestEntryPath, false},
+                 {"\xF0\x9F\x98\x80", (LongestEntryPath - 1) / 2, true},
+                 {"\xF0\x9F\x98\x80", (LongestEntryPath + 1) / 2, false}};
+    for (const auto& c : cases) {
+        std::string path = "\\";
+        for (size_t i = 0; i < c.count; ++i) path += c.name;
+        EXPECT_EQ(IsSafeRelativeEntryPath(path), c.safe) << c.name << " x " << c.count;
+    }
+    EXPECT_FALSE(IsSafeRelativeEntryPath("\\" + std::string(100u << 20, 'a')));
+}
+
 TEST(ChecklistWrite, FoldersComeBeforeTheirContentsWithCrLfAndMissingParentsAdded) {
     const std::vector<ChecklistItem> items = {
         {"cstrike\\maps\\de_dust2.bsp", false, 1234, 891568578u},
