@@ -227,7 +227,11 @@ bool Run::UnpackIntoPlace(const std::string& target, const std::string& place) {
     const std::string temporary = UnpackTemporaryPath(place);
     bool done = false;
     try {
-        done = platform_.unpackGameFile(target, temporary) && platform_.replaceFile(temporary, place);
+        done = platform_.unpackGameFile(target, temporary);
+        // The download is spent once unpacked. Gone before the file is replaced, it cannot outlive
+        // a run cut off in between beside a file that a later run finds good and never fetches.
+        if (done) platform_.removeFile(target);
+        done = done && platform_.replaceFile(temporary, place);
     } catch (const std::exception&) {
         done = false;
     }
