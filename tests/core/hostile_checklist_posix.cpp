@@ -2,9 +2,6 @@
 // reader walks them to the end with memory bounded by the file itself plus a few copies of its
 // longest line (it holds the file, and an entry holds its lines and the decoded path). Measured in
 // a child process of its own, so that the figure is the reading's alone.
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -13,43 +10,21 @@
 #include <string>
 
 #include "launcher/integrity/checklist.h"
+#include "support/child_memory_posix.h"
 #include "support/test_files.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define ORVANTA_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ORVANTA_UNDER_ASAN 1
-#endif
-#endif
 
 namespace orv {
 namespace {
 
-// A value of /proc/self/status in bytes ("VmRSS", "VmHWM").
-size_t StatusBytes(const std::string& key) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(key + ":", 0) == 0) return std::stoull(line.substr(key.size() + 1)) * 1024;
-    return 0;
-}
-
 struct Reading {
     long long entries = -1;
     long long safePaths = 0;
-    size_t peakGrowth = 0;  // bytes above the resident size before the reading
 };
 
 // Reads the checklist as the check run walks it, in a child; what it counted and the memory it took.
-Reading ReadInChild(const std::string& path) {
-    int pipe[2];
-    if (::pipe(pipe) != 0) return {};
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(pipe[0]);
+test::ChildRun<Reading> ReadInChild(const std::string& path) {
+    return test::RunInChild<Reading>([&] {
         Reading reading;
-        const size_t before = StatusBytes("VmRSS");
         try {
             ChecklistReader reader = ChecklistReader::Open(path, CodePage::Windows1251);
             reading.entries = 0;
@@ -61,17 +36,8 @@ Reading ReadInChild(const std::string& path) {
         } catch (...) {
             reading.entries = -2;
         }
-        reading.peakGrowth = StatusBytes("VmHWM") - before;
-        [[maybe_unused]] const ssize_t written = ::write(pipe[1], &reading, sizeof reading);
-        ::_exit(0);
-    }
-    ::close(pipe[1]);
-    Reading reading;
-    if (::read(pipe[0], &reading, sizeof reading) != static_cast<ssize_t>(sizeof reading)) reading = {};
-    ::close(pipe[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return reading;
+        return reading;
+    });
 }
 
 TEST(HostileChecklist, AMillionEntriesAndAHundredMegabyteLineAreReadWithBoundedMemory) {
@@ -106,10 +72,11 @@ TEST(HostileChecklist, AMillionEntriesAndAHundredMegabyteLineAreReadWithBoundedM
             c.write(out);
         }
         const size_t fileSize = std::filesystem::file_size(path);
-        const Reading reading = ReadInChild(path);
-        EXPECT_EQ(reading.entries, c.entries);
+        const auto reading = ReadInChild(path);
+        ASSERT_TRUE(reading.ended) << "the child ended with status " << reading.status;
+        EXPECT_EQ(reading.result.entries, c.entries);
         std::printf("[ memory   ] checklist of %s (%zu MB): %lld entries, peak %zu MB above the start\n", c.what,
-                    fileSize >> 20, reading.entries, reading.peakGrowth >> 20);
+                    fileSize >> 20, reading.result.entries, reading.peakGrowth >> 20);
         // The file, four copies of its longest line, and room for the allocator.
         EXPECT_LE(reading.peakGrowth, fileSize + 4 * c.longestLine + (32u << 20));
     }
