@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <map>
+#include <utility>
 
 #include "launcher/base/errors.h"
 #include "launcher/integrity/crc32.h"
@@ -126,8 +127,9 @@ ChecklistEntry ChecklistReader::Next() {
     for (std::string& line : raw)
         if (!ReadLine(line)) entry.complete = false;
     entry.sizeText = AnsiToUtf8(raw[0], page_).text;
-    const CodePageText path = AnsiToUtf8(raw[1], page_);
-    entry.path = path.text;
+    CodePageText path = AnsiToUtf8(raw[1], page_);
+    raw[1] = std::string();  // a hostile line may be huge: one copy of it at a time is enough
+    entry.path = std::move(path.text);
     entry.pathDecoded = path.lossless;
     entry.crcText = AnsiToUtf8(raw[2], page_).text;
     entry.size = ParseInt32Decimal(entry.sizeText);

@@ -103,6 +103,8 @@ bool DirectoryExists(const std::string& path) {
 std::string ReadFileBytes(const std::string& path) {
     File file = File::OpenRead(path);
     std::string bytes;
+    // Grown block by block, the string would hold up to twice the file while it moves.
+    bytes.reserve(static_cast<size_t>(file.Size()));
     char buffer[65536];
     for (;;) {
         errno = 0;
