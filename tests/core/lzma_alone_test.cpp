@@ -227,7 +227,7 @@ TEST_F(LzmaAloneTest, HeadersClaimingTwoGigabytesTakeBoundedMemory) {
     const std::string zerosPacked = Pack(zeros);
     ASSERT_LT(zerosPacked.size(), 16u << 10);
     constexpr uint64_t kTwoGiB = uint64_t{1} << 31;
-    constexpr size_t kBuffers = 2u << 20;  // the stream loops' input and output blocks
+    [[maybe_unused]] constexpr size_t kBuffers = 2u << 20;  // the stream loops' input and output blocks
 
     struct Case {
         const char* what;
