@@ -7,6 +7,7 @@
 // - The run repairing a damaged file is killed at random moments (in the helper repairrun): the file
 //   is always the old or the new complete content, and whatever a kill leaves beside it does not
 //   keep a later run from completing with the folder as the build has it.
+// - A body shorter or longer than its announced length never puts a cut stream in the file's place.
 //
 // ORVANTA_SAVE_KILLS sets the kills (scripts/faults runs a few hundred).
 #include <fcntl.h>
@@ -26,7 +27,6 @@
 #include <filesystem>
 #include <map>
 #include <random>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
