@@ -183,8 +183,10 @@ void Engine::Emit(CheckEvent event) {
         else ++summary_.unknownSizes;
         break;
     }
+    const bool fileChecked = (event.kind == EventKind::Checked || event.kind == EventKind::Bad) && event.size >= 0;
+    if (fileChecked) ++summary_.filesDone;
     sink_.Event(event, summary_);
-    if (event.kind == EventKind::Checked || event.kind == EventKind::Bad) sink_.Progress(summary_);
+    if (fileChecked) sink_.Progress(summary_);
 }
 
 void Engine::FetchResource(const std::string& url, const std::string& path) {

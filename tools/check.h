@@ -82,6 +82,7 @@ struct CheckSummary {
     uint64_t entries = 0;
     uint64_t folders = 0;
     uint64_t files = 0;
+    uint64_t filesDone = 0;   // file entries checked so far (progress)
     uint64_t checked = 0;     // matched
     uint64_t bad = 0;         // differed
     uint64_t repaired = 0;

@@ -65,9 +65,11 @@ public:
         if (bar_ && drawn_) {
             Draw(s);
             std::fputs("\n", stderr);
+            drawn_ = false;
         }
         if (json_) {
             Print(SummaryJson(s, exitStatus));
+            std::fflush(stdout);
             return;
         }
         char seconds[32];
@@ -83,6 +85,7 @@ public:
                   (s.unknownSizes ? " and " + std::to_string(s.unknownSizes) + " files of unknown size" : ""));
         if (s.interrupted) Print("interrupted");
         Print(std::string("time:      ") + seconds);
+        std::fflush(stdout);
     }
 
 private:
@@ -90,12 +93,18 @@ private:
         if (drawn_) std::fputs("\r\033[K", stderr);
         std::fwrite(line.data(), 1, line.size(), stdout);
         std::fputc('\n', stdout);
-        std::fflush(stdout);
+        // A script reading the lines as they come sees them within a tenth of a second; flushing
+        // every line would cost a write per file.
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastFlush_ >= std::chrono::milliseconds(100)) {
+            std::fflush(stdout);
+            lastFlush_ = now;
+        }
         if (drawn_) Redraw();
     }
 
     void Draw(const CheckSummary& s) {
-        const uint64_t done = s.checked + s.bad;
+        const uint64_t done = s.filesDone;
         const uint64_t total = s.listed > 0 ? static_cast<uint64_t>(s.listed) : 0;
         constexpr int kWidth = 30;
         const int filled = total ? static_cast<int>(std::min<uint64_t>(done, total) * kWidth / total) : 0;
@@ -119,6 +128,7 @@ private:
     bool drawn_ = false;
     std::string bar_text_;
     std::chrono::steady_clock::time_point lastDraw_{};
+    std::chrono::steady_clock::time_point lastFlush_{};
 };
 
 }  // namespace

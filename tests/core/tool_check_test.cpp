@@ -367,6 +367,7 @@ TEST(ToolCheckRun, RepairsFromTheServerFolderUntilTheGameFolderMatches) {
     EXPECT_EQ(first.started.game, "Контр-Страйк");
     EXPECT_EQ(first.started.listed, 5);
     EXPECT_EQ(repaired.files, 5u);
+    EXPECT_EQ(repaired.filesDone, 5u);  // folders are not files: the bar ends at its total
     EXPECT_EQ(repaired.bad, repaired.repaired);
     EXPECT_EQ(ExitStatus(repaired), ExitMatches);
     EXPECT_EQ(first.Joined().at("\\hl2.exe"), "bad repaired");
