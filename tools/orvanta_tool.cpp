@@ -4,9 +4,13 @@
 //   orvanta-tool publish OPTIONS...  put a game build onto a static HTTP update server
 //   orvanta-tool publish-launcher OPTIONS...  put a launcher release onto it
 //   orvanta-tool signing-key --public KEY      the public key a launcher build checks releases with
-// Exit status: 0 on success, 1 on a failure (message on stderr), 2 on bad arguments (usage text).
+//   orvanta-tool check OPTIONS...    check (and repair) a game folder against a published build
+// Exit status: 0 on success, 1 on a failure (message on stderr), 2 on bad arguments (usage text);
+// check has its own (check.h).
+#include <atomic>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +19,7 @@
 #include "launcher/integrity/crc32.h"
 #include "launcher/integrity/lzma_alone.h"
 #include "launcher/platform/files.h"
+#include "tools/check.h"
 #include "tools/publish.h"
 #include "tools/publish_launcher.h"
 #include "tools/release_signing.h"
@@ -98,10 +103,43 @@ int SigningKeyCommand(const Args& args) {
     return 0;
 }
 
+int CheckCommand(const Args& args) {
+    if (args.size() == 1 && args[0] == "--help") {
+        std::printf("usage: orvanta-tool check OPTIONS...\n%s", orv::check::CheckUsage);
+        return 0;
+    }
+    orv::check::CheckOptions options;
+    if (const std::optional<std::string> problem = orv::check::ParseCheckArguments(args, options)) {
+        Fail("check: " + *problem);
+        std::fprintf(stderr, "check options:\n%s", orv::check::CheckUsage);
+        return orv::check::ExitError;
+    }
+    static std::atomic<bool> interrupted{false};
+    orv::check::StopOnInterrupt(interrupted);
+    const std::unique_ptr<orv::check::CheckSink> sink =
+        orv::check::NewConsoleSink(options.json, orv::check::StderrIsTerminal());
+    try {
+        const orv::check::CheckSummary summary =
+            orv::check::RunCheck(options, orv::check::SystemCheckPlatform(), *sink, interrupted);
+        const int status = orv::check::ExitStatus(summary);
+        sink->Finished(summary, status);
+        return status;
+    } catch (const std::exception& e) {
+        if (interrupted) return orv::check::ExitInterrupted;
+        Fail(std::string("check: ") + e.what());
+        if (options.json) {
+            // A script reading the lines learns why there is no summary.
+            std::printf("{\"event\":\"error\",\"message\":%s,\"exit\":2}\n", orv::check::JsonString(e.what()).c_str());
+        }
+        return orv::check::ExitError;
+    }
+}
+
 struct Subcommand {
     const char* name;
     const char* arguments;  // as shown in the usage text
     int (*run)(const Args& args);
+    bool ownExitStatus = false;  // 2 is not "bad arguments, show the usage" but one of its own
 };
 
 constexpr Subcommand kSubcommands[] = {
@@ -115,6 +153,10 @@ constexpr Subcommand kSubcommands[] = {
      "--executable FILE --server-root ROOT --version TEXT [options: publish-launcher --help]",
      PublishLauncherCommand},
     {"signing-key", "--public KEY.pem", SigningKeyCommand},
+    {"check",
+     "--server URL|--server-root ROOT --game-dir DIR [--repair] [--dry-run] [--json] [--jobs N]\n"
+     "                            [--verify-server] [options: check --help]",
+     CheckCommand, true},
 };
 
 int Usage() {
@@ -130,7 +172,7 @@ int Run(const Args& argv) {
         if (argv[0] != sub.name) continue;
         try {
             const int status = sub.run(Args(argv.begin() + 1, argv.end()));
-            return status == kBadArguments ? Usage() : status;
+            return status == kBadArguments && !sub.ownExitStatus ? Usage() : status;
         } catch (const std::exception& e) {
             Fail(e.what());
             return kFailed;

@@ -15,6 +15,7 @@
 #include "launcher/config/launcher_settings.h"
 #include "launcher/integrity/checklist.h"
 #include "launcher/integrity/crc32.h"
+#include "launcher/integrity/entry_rules.h"
 #include "launcher/integrity/lzma_alone.h"
 #include "launcher/platform/file_helpers.h"
 #include "launcher/net/server_paths.h"
@@ -22,10 +23,6 @@
 
 namespace orv {
 namespace {
-
-// Beside the file, under a name no build ships, so that an unpack that breaks off never touches
-// the file it is meant to replace.
-constexpr const char* kUnpackSuffix = ".orvanta-unpack";
 
 int32_t ConvertOrRaise(const std::string& text) {
     const std::optional<int32_t> value = ParseInt32Decimal(text);
@@ -156,7 +153,7 @@ Run::Next Run::Entry(ChecklistReader& reader) {
         result_.refusedPaths.push_back(entry.path);
         return Next::Continue;
     }
-    const std::string place = GameFolder + entry.path;
+    const std::string place = EntryPlace(GameFolder, entry.path);
 
     if (entry.sizeText == "0") {
         if (entry.IsFolder()) {
@@ -179,7 +176,7 @@ Run::Next Run::Entry(ChecklistReader& reader) {
 
     if (!IsGood(place, size, entry.crcText)) {
         const std::string url = GameFileUrl(downloadAddress_, entry.path);
-        const std::string target = place + ".lzma";
+        const std::string target = DownloadTargetPath(place);
         if (platform_.downloadGameFile(url, target, size, StopFlag)) {
             ++result_.downloaded;
             ShowCounters(CountersMoment::AfterFile, view_.OverallPosition());
@@ -224,19 +221,7 @@ bool Run::IsGood(const std::string& place, int32_t size, const std::string& crcT
 }
 
 bool Run::UnpackIntoPlace(const std::string& target, const std::string& place) {
-    const std::string temporary = UnpackTemporaryPath(place);
-    bool done = false;
-    try {
-        done = platform_.unpackGameFile(target, temporary);
-        // The download is spent once unpacked. Gone before the file is replaced, it cannot outlive
-        // a run cut off in between beside a file that a later run finds good and never fetches.
-        if (done) platform_.removeFile(target);
-        done = done && platform_.replaceFile(temporary, place);
-    } catch (const std::exception&) {
-        done = false;
-    }
-    if (!done) platform_.removeFile(temporary);
-    return done;
+    return orv::UnpackIntoPlace(target, place, platform_.unpackGameFile, platform_.replaceFile, platform_.removeFile);
 }
 
 void Run::FinishEntry() {
@@ -313,8 +298,6 @@ std::string RefusedPathsText(const std::vector<std::string>& paths, int language
                                             std::to_string(paths.size() - RefusedPathsShown)));
     return FormatText(TextIn(TextId::UnsafeChecklistPaths, language), list);
 }
-
-std::string UnpackTemporaryPath(const std::string& place) { return place + kUnpackSuffix; }
 
 CheckRunPlatform PortableCheckRunPlatform() {
     CheckRunPlatform platform;

@@ -17,6 +17,7 @@
 #include "game_profile.h"
 #include "launcher/base/codepage.h"
 #include "launcher/catalogue_reader.h"
+#include "launcher/integrity/entry_rules.h"
 
 namespace orv {
 
@@ -132,9 +133,6 @@ struct CheckRunResult {
     int downloaded = 0;   // downloads that returned true
     std::vector<std::string> refusedPaths;  // entries that point outside the game folder
 };
-
-// The name beside a file that its new content is unpacked to before it takes the file's place.
-std::string UnpackTemporaryPath(const std::string& place);
 
 // The run for the catalogue's game and build, in GameFolder. The caller has set StopFlag to 0 and
 // the window to its checking state. Messages go through the message-box seam, in UiLanguage.

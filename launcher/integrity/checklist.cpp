@@ -109,10 +109,40 @@ ChecklistReader ChecklistReader::Open(const std::string& path, CodePage page) {
     return ChecklistReader(ReadFileBytes(path), page);
 }
 
+ChecklistReader ChecklistReader::Stream(const std::string& path, CodePage page) {
+    ChecklistReader reader(std::string(), page);
+    reader.stream_ = std::make_unique<File>(File::OpenRead(path));
+    return reader;
+}
+
+bool ChecklistReader::Refill() {
+    if (!stream_) return false;
+    constexpr size_t kBlock = size_t{1} << 16;
+    bytes_.erase(0, pos_);
+    pos_ = 0;
+    const size_t had = bytes_.size();
+    bytes_.resize(had + kBlock);
+    const size_t got = stream_->Read(bytes_.data() + had, kBlock);
+    bytes_.resize(had + got);
+    if (got == 0) stream_.reset();
+    return got > 0;
+}
+
+bool ChecklistReader::AtEnd() {
+    while (pos_ >= bytes_.size())
+        if (!Refill()) return true;
+    return false;
+}
+
 bool ChecklistReader::ReadLine(std::string& line) {
     line.clear();
     if (AtEnd()) return false;
-    const size_t lf = bytes_.find('\n', pos_);
+    size_t lf = bytes_.find('\n', pos_);
+    while (lf == std::string::npos && stream_) {
+        const size_t scanned = bytes_.size() - pos_;
+        if (!Refill()) break;
+        lf = bytes_.find('\n', pos_ + scanned);
+    }
     const size_t end = lf == std::string::npos ? bytes_.size() : lf;
     std::string_view raw(bytes_.data() + pos_, end - pos_);
     if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);

@@ -12,12 +12,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "launcher/base/codepage.h"
+#include "launcher/platform/files.h"
 
 namespace orv {
 
@@ -53,9 +55,12 @@ public:
     ChecklistReader(std::string bytes, CodePage page);
     // The whole file. Raises EOSError when it cannot be opened or read.
     static ChecklistReader Open(const std::string& path, CodePage page);
+    // The file a block at a time, for lists too long to hold: memory stays at one block plus the
+    // longest line. Raises EOSError when it cannot be opened; a read error ends the list there.
+    static ChecklistReader Stream(const std::string& path, CodePage page);
 
     // True once every byte has been read.
-    bool AtEnd() const { return pos_ >= bytes_.size(); }
+    bool AtEnd();
     // The next three lines. At the end, or when the file ends inside the entry, the missing lines
     // are empty and `complete` is false.
     ChecklistEntry Next();
@@ -63,10 +68,13 @@ public:
 private:
     // One line without its end; false when nothing was left to read.
     bool ReadLine(std::string& line);
+    // Drops what was read and appends the next block of a streamed file; false at its end.
+    bool Refill();
 
     std::string bytes_;
     size_t pos_ = 0;
     CodePage page_;
+    std::unique_ptr<File> stream_;  // a streamed file while more blocks may come
 };
 
 // Whether a checklist path names something inside the game folder when appended to it: one

@@ -77,7 +77,8 @@ struct DecoderState {
 
 // False when the header is short or refused, the window is refused or cannot be allocated, or the
 // data does not decode completely; the output then holds what was decoded.
-bool Decode(File& in, File& out) {
+template <class Sink>
+bool Decode(File& in, Sink&& write) {
     Byte header[LZMA_PROPS_SIZE + kSizeFieldBytes];
     const size_t headerBytes = ReadFull(in, header, sizeof header);
     if (headerBytes < LZMA_PROPS_SIZE) return false;
@@ -116,7 +117,7 @@ bool Decode(File& in, File& out) {
                                              &inProcessed, LZMA_FINISH_ANY, &status);
         inPos += inProcessed;
         if (sizeKnown) remaining -= outProcessed;
-        out.Write(outBuf.get(), outProcessed);
+        write(outBuf.get(), outProcessed);
         if (res != SZ_OK) return false;
         // No progress: the end marker was reached, or the input ended too early.
         if (inProcessed == 0 && outProcessed == 0) return !sizeKnown && status == LZMA_STATUS_FINISHED_WITH_MARK;
@@ -215,6 +216,11 @@ std::optional<uint32_t> UnpackWindow(uint32_t dictionarySize, uint64_t unpackedS
     return static_cast<uint32_t>(window);
 }
 
+bool DecodeLzmaFile(const std::string& input, const std::function<void(const void* data, size_t size)>& sink) {
+    File in = File::OpenRead(input);
+    return Decode(in, sink);
+}
+
 bool TCommandLine::ParseSwitch(const std::string& s) {
     int n = 0;
     if (s == "eos") {
@@ -287,7 +293,7 @@ bool TLZMAAlone::Main(const std::string& inF, const std::string& outF, const std
     if (AsciiLower(Cmd) == "e") {
         Encode(params, in, out);
     } else if (Cmd == "d") {
-        if (!Decode(in, out)) result = false;
+        if (!Decode(in, [&out](const void* data, size_t size) { out.Write(data, size); })) result = false;
     }
     // Any other command word does nothing.
     out.Close();

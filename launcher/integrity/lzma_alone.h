@@ -2,7 +2,9 @@
 // size, then the LZMA stream) and the command interface through which all unpacking goes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -50,6 +52,11 @@ public:
     // setting raises Error. Holds no state, so one instance serves every thread at once.
     bool Main(const std::string& inF, const std::string& outF, const std::string& Cmd) const;
 };
+
+// Decodes a ".lzma" file as Main "d" does, handing its content to `sink` block by block instead of
+// writing it anywhere (what a server check needs). False as Main; raises EOSError when the input
+// cannot be opened, and whatever `sink` raises.
+bool DecodeLzmaFile(const std::string& input, const std::function<void(const void* data, size_t size)>& sink);
 
 // The launcher's one instance: created with the main window, released when it is destroyed.
 extern TLZMAAlone* LzmaAloneInstance;

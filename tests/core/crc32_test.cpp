@@ -36,6 +36,36 @@ TEST_F(Crc32Test, KnownValuesAndTextForm) {
     EXPECT_EQ(Crc32Text(0xFFFFFFFFu), "4294967295");
 }
 
+// The bitwise definition, to hold the fast paths against.
+uint32_t ReferenceCrc(const std::string& bytes, uint32_t reg = 0xFFFFFFFFu) {
+    for (const unsigned char b : bytes) {
+        reg ^= b;
+        for (int i = 0; i < 8; ++i) reg = (reg >> 1) ^ (0xEDB88320u & (0u - (reg & 1u)));
+    }
+    return reg;
+}
+
+TEST_F(Crc32Test, EveryLengthOffsetAndSplitGivesTheDefinitionsValue) {
+    const std::string data = test::MakeData(5000, 11, false);
+    // Lengths around the 16- and 64-byte steps of the folding path, at unaligned offsets.
+    for (const size_t length : {0, 1, 15, 16, 17, 63, 64, 65, 79, 80, 127, 128, 129, 191, 255, 256, 1000, 4095, 4096}) {
+        for (const size_t offset : {0, 1, 3, 8, 15}) {
+            const std::string part = data.substr(offset, length);
+            EXPECT_EQ(Crc32Update(0xFFFFFFFFu, part.data(), part.size()), ReferenceCrc(part))
+                << "length " << length << ", offset " << offset;
+        }
+    }
+    // A register carried over from earlier blocks, in pieces of every kind.
+    for (const size_t split : {1, 16, 64, 100, 2500, 4999}) {
+        uint32_t reg = Crc32Update(0xFFFFFFFFu, data.data(), split);
+        reg = Crc32Update(reg, data.data() + split, data.size() - split);
+        EXPECT_EQ(reg, ReferenceCrc(data)) << "split at " << split;
+    }
+    const std::string zeros(4096, '\0'), ones(4096, '\xFF');
+    EXPECT_EQ(Crc32Of(zeros), ReferenceCrc(zeros) ^ 0xFFFFFFFFu);
+    EXPECT_EQ(Crc32Of(ones), ReferenceCrc(ones) ^ 0xFFFFFFFFu);
+}
+
 TEST_F(Crc32Test, FileValuesEmptyAndMissing) {
     test::WriteFile(dir_.File("abc"), "abc");
     test::WriteFile(dir_.File("empty"), "");

@@ -1,0 +1,176 @@
+// "orvanta-tool check": a game folder checked against a published build without the launcher's
+// window, and repaired on request, for scripts that keep many machines in line, operators checking
+// a mirror and CI. It walks the build's checklist with the launcher's own entry rules
+// (entry_rules.h, IsSafeRelativeEntryPath), checks files on every core and fetches damaged ones
+// over several keep-alive connections. The checklist is streamed and no per-file result is kept,
+// so memory does not grow with the build.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "game_profile.h"
+#include "launcher/base/codepage.h"
+
+namespace orv::check {
+
+struct CheckOptions {
+    // Exactly one source: an update server's base address ("/" appended when missing), or the
+    // folder a web server serves at that address.
+    std::string server;
+    std::string serverRoot;
+    // The address the catalogue's download addresses were published for: one below it is read from
+    // the source instead (a mirror or a copy of the server folder). Default: the build's server.
+    std::string serverBase = UpdateServerBase;
+    std::string gameDir;
+    std::string gameCode = GameCode;
+    std::string gameName;  // UTF-8; found in the catalogue by name
+    int gameNumber = 0;    // 0: by name, or the first game
+    std::string buildName;
+    int buildNumber = 0;  // 0: by name, or the first build
+    CodePage codePage = CodePage::Windows1251;  // of the checklist and the catalogue's texts
+    bool repair = false;
+    bool dryRun = false;        // say what a repair would fetch; write nothing
+    bool verifyServer = false;  // check the server folder's files instead of a game folder
+    bool json = false;
+    unsigned jobs = 0;         // checking threads; 0: one per core
+    unsigned connections = 0;  // download connections; 0: DefaultConnections
+};
+
+inline constexpr unsigned DefaultConnections = 4;
+
+// Fills `options` from the command-line words after "check"; the text of the first problem, or
+// nothing when they are complete and agree.
+std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& args, CheckOptions& options);
+
+// The usage text of the options, one per line, indented by two blanks.
+extern const char* const CheckUsage;
+
+enum class EventKind {
+    Checked,       // a file or folder matches
+    Bad,           // differs: missing, other size, other CRC-32, not a folder
+    Repaired,      // put in line
+    RepairFailed,  // could not be put in line (reason given)
+    Refused,       // the entry points outside the game folder: left alone
+    WouldFetch,    // dry run: what a repair would download
+};
+
+const char* EventName(EventKind kind);
+
+struct CheckEvent {
+    EventKind kind = EventKind::Checked;
+    std::string path;    // the checklist's path, UTF-8
+    std::string reason;  // Bad and RepairFailed
+    std::string url;     // WouldFetch, Repaired and RepairFailed: where the file comes from
+    int64_t size = -1;   // the listed size (files)
+    int64_t bytes = -1;  // compressed bytes fetched or to fetch; -1 when unknown
+};
+
+struct CheckSummary {
+    std::string game;   // UTF-8 names as the catalogue gives them
+    std::string build;
+    int gameNumber = 0;
+    int buildNumber = 0;
+    std::string checklist;
+    std::string source;   // the checklist's address or file
+    int64_t listed = 0;   // file entries the catalogue counts ("kolf"), for progress
+    uint64_t entries = 0;
+    uint64_t folders = 0;
+    uint64_t files = 0;
+    uint64_t filesDone = 0;   // file entries checked so far (progress)
+    uint64_t checked = 0;     // matched
+    uint64_t bad = 0;         // differed
+    uint64_t repaired = 0;
+    uint64_t failed = 0;      // repairs that failed
+    uint64_t refused = 0;
+    uint64_t bytesChecked = 0;
+    uint64_t bytesFetched = 0;     // compressed, downloaded or read by repairs
+    uint64_t bytesToFetch = 0;     // dry run: compressed bytes a repair would fetch
+    uint64_t unknownSizes = 0;     // dry run: files whose compressed size the server did not give
+    bool interrupted = false;
+    double seconds = 0;
+};
+
+// What a finished run means for a script: 0 the folder (or server) matches, 1 differences remain
+// (also after a dry run, and for refused entries), 130 interrupted. Errors that end the run early
+// are exit status 2 and never reach a summary.
+int ExitStatus(const CheckSummary& summary);
+inline constexpr int ExitMatches = 0;
+inline constexpr int ExitDifferences = 1;
+inline constexpr int ExitError = 2;
+inline constexpr int ExitInterrupted = 130;
+
+// ---- The platform under the run (check_platform_posix.cpp with libcurl, check_platform_win.cpp
+//      with WinInet).
+
+struct FetchResult {
+    bool ok = false;       // a 200 answer, saved whole
+    int status = 0;        // HTTP status, 0 without an answer
+    int64_t length = -1;   // Content-Length, -1 when not given
+    std::string error;     // why not, when not ok
+};
+
+// One keep-alive connection: a thread uses its own.
+class Fetcher {
+public:
+    virtual ~Fetcher() = default;
+    // The URL's body into `path` (created, or truncated); nothing stays at `path` unless the whole
+    // body of a 200 answer arrived. Gives up soon after `stop` is set.
+    virtual FetchResult Get(const std::string& url, const std::string& path, const std::atomic<bool>& stop) = 0;
+    // The answer's status and length without the body.
+    virtual FetchResult Head(const std::string& url) = 0;
+};
+
+struct CheckPlatform {
+    std::function<std::unique_ptr<Fetcher>()> newFetcher;
+    // `from` in the place of `to` in one step; false when refused (`to` unchanged).
+    std::function<bool(const std::string& from, const std::string& to)> replaceFile;
+    // One level; an existing folder or a missing parent is ignored.
+    std::function<void(const std::string& path)> createFolder;
+    // Clears read-only and the like before a file is replaced (nothing to do on POSIX).
+    std::function<void(const std::string& path)> makeNormal;
+    // A folder for the run's own files (the checklist), outside the game folder.
+    std::function<std::string()> temporaryFolder;
+};
+
+CheckPlatform SystemCheckPlatform();
+
+// Sets `flag` on an interrupt (Ctrl-C, SIGINT, SIGTERM, a closed console) instead of ending the
+// process, for as long as the process runs, so that the run can leave no half-written file.
+void StopOnInterrupt(std::atomic<bool>& flag);
+// Whether standard error is a terminal (the progress bar is drawn there only then).
+bool StderrIsTerminal();
+
+// Receives every event and the progress, one call at a time.
+class CheckSink {
+public:
+    virtual ~CheckSink() = default;
+    virtual void Started(const CheckSummary& summary) = 0;  // names and counts known so far
+    virtual void Event(const CheckEvent& event, const CheckSummary& counts) = 0;
+    virtual void Progress(const CheckSummary& counts) = 0;  // after each file entry
+    virtual void Finished(const CheckSummary& summary, int exitStatus) = 0;
+};
+
+// The run. Raises Error (exit status 2) when it cannot start: the server or the folder cannot be
+// read, the catalogue has no such game or build, the checklist does not download or unpack, or a
+// size line is not a number. `stop` (set by an interrupt) ends it soon, with every file either
+// old or new and no temporary file left behind.
+CheckSummary RunCheck(const CheckOptions& options, const CheckPlatform& platform, CheckSink& sink,
+                      const std::atomic<bool>& stop);
+
+// The console output: human lines (or JSON lines) on stdout, a progress bar on stderr when it is a
+// terminal.
+std::unique_ptr<CheckSink> NewConsoleSink(bool json, bool progressBar);
+
+// One event or the summary as the JSON line --json prints (without its line end).
+std::string EventJson(const CheckEvent& event);
+std::string SummaryJson(const CheckSummary& summary, int exitStatus);
+// A text as a JSON string, quotes included.
+std::string JsonString(const std::string& text);
+
+}  // namespace orv::check

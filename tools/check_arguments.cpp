@@ -1,0 +1,164 @@
+// The command line of "orvanta-tool check" and what its outcome means as an exit status.
+#include <charconv>
+#include <map>
+#include <set>
+
+#include "launcher/net/server_paths.h"
+#include "tools/check.h"
+
+namespace orv::check {
+
+const char* const CheckUsage =
+    "  --server URL            the update server's base address (a mirror's will do)\n"
+    "  --server-root ROOT      or the folder a web server serves at that address\n"
+    "  --game-dir DIR          the game folder to check\n"
+    "  --repair                fetch and put in place every file that differs\n"
+    "  --dry-run               say what a repair would fetch (files, compressed bytes); write nothing\n"
+    "  --verify-server         with --server-root: check that every file of the build is there and\n"
+    "                          unpacks to its listed size and CRC-32 (no game folder)\n"
+    "  --json                  one JSON object per line: each file checked, bad, repaired or refused,\n"
+    "                          then the summary\n"
+    "  --game-name TEXT        the game in the catalogue (default: the first)\n"
+    "  --game-number G         or its number\n"
+    "  --build-name TEXT       the build of that game (default: the first)\n"
+    "  --build-number B        or its number\n"
+    "  --server-base URL       the address the catalogue was published for: download addresses below\n"
+    "                          it are read from --server or --server-root (default: the build's server)\n"
+    "  --game-code CODE        the game's folder on the server (default: the build's game code)\n"
+    "  --codepage 1251|1252|866  the code page of the checklist and the catalogue's texts (1251)\n"
+    "  --jobs N                files checked at once (default: one per core)\n"
+    "  --connections N         files downloaded at once (default: 4)\n"
+    "  exit status: 0 matches, 1 differences remain (or would be fetched), 2 error, 130 interrupted\n";
+
+namespace {
+
+bool ParsePositive(const std::string& text, int& value) {
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end && value > 0;
+}
+
+const std::set<std::string>& Flags() {
+    static const std::set<std::string> flags = {"--repair", "--dry-run", "--verify-server", "--json"};
+    return flags;
+}
+
+const std::set<std::string>& Valued() {
+    static const std::set<std::string> valued = {
+        "--server",      "--server-root",  "--game-dir",  "--game-name",   "--game-number", "--build-name",
+        "--build-number", "--server-base", "--game-code", "--codepage",    "--jobs",        "--connections"};
+    return valued;
+}
+
+}  // namespace
+
+std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& args, CheckOptions& o) {
+    std::map<std::string, std::string> given;
+    std::set<std::string> flags;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i], value;
+        if (!name.starts_with("--")) return "unexpected argument \"" + name + "\"";
+        const size_t equals = name.find('=');
+        if (equals != std::string::npos) {
+            value = name.substr(equals + 1);
+            name.resize(equals);
+        }
+        if (Flags().count(name)) {
+            if (equals != std::string::npos) return name + " takes no value";
+            if (!flags.insert(name).second) return name + " is given twice";
+            continue;
+        }
+        if (!Valued().count(name)) return "unknown option " + name;
+        if (equals == std::string::npos) {
+            if (i + 1 >= args.size()) return name + " needs a value";
+            value = args[++i];
+        }
+        if (!given.emplace(name, value).second) return name + " is given twice";
+    }
+
+    auto take = [&](const char* name, std::string& field) {
+        const auto it = given.find(name);
+        if (it == given.end()) return false;
+        field = it->second;
+        return true;
+    };
+    std::optional<std::string> problem;
+    auto takeNumber = [&](const char* name, auto& field) {
+        std::string value;
+        if (!take(name, value)) return;
+        int number = 0;
+        if (!ParsePositive(value, number))
+            problem = std::string(name) + " takes a number from 1 up, not \"" + value + "\"";
+        else
+            field = static_cast<std::remove_reference_t<decltype(field)>>(number);
+    };
+    take("--server", o.server);
+    take("--server-root", o.serverRoot);
+    take("--game-dir", o.gameDir);
+    take("--game-name", o.gameName);
+    take("--build-name", o.buildName);
+    take("--game-code", o.gameCode);
+    const bool baseGiven = take("--server-base", o.serverBase);
+    takeNumber("--game-number", o.gameNumber);
+    takeNumber("--build-number", o.buildNumber);
+    takeNumber("--jobs", o.jobs);
+    takeNumber("--connections", o.connections);
+    if (problem) return problem;
+    std::string text;
+    if (take("--codepage", text)) {
+        int number = 0;
+        const std::optional<CodePage> page = ParsePositive(text, number) ? CodePageFromNumber(number) : std::nullopt;
+        if (!page) return "--codepage takes 1251, 1252 or 866, not \"" + text + "\"";
+        o.codePage = *page;
+    }
+    o.repair = flags.count("--repair") > 0;
+    o.dryRun = flags.count("--dry-run") > 0;
+    o.verifyServer = flags.count("--verify-server") > 0;
+    o.json = flags.count("--json") > 0;
+
+    if (given.count("--server") == given.count("--server-root"))
+        return "give one of --server URL and --server-root ROOT";
+    if (given.count("--server")) {
+        if (!IsWebAddress(o.server)) return "--server takes an http:// or https:// address, not \"" + o.server + "\"";
+        if (!o.server.ends_with("/")) o.server += "/";
+    }
+    if (given.count("--server-root") && o.serverRoot.empty()) return "--server-root is empty";
+    if (baseGiven) {
+        if (!IsWebAddress(o.serverBase)) return "--server-base takes an http:// or https:// address";
+        if (!o.serverBase.ends_with("/")) o.serverBase += "/";
+    }
+    if (o.gameCode.empty() || o.gameCode.find_first_of("/\\") != std::string::npos)
+        return "--game-code takes a folder name";
+    if (!o.gameName.empty() && o.gameNumber != 0) return "give --game-name or --game-number, not both";
+    if (!o.buildName.empty() && o.buildNumber != 0) return "give --build-name or --build-number, not both";
+    if (o.verifyServer) {
+        if (o.serverRoot.empty()) return "--verify-server checks a server folder: give --server-root";
+        if (o.repair || o.dryRun) return "--verify-server does not repair: leave out --repair and --dry-run";
+        if (given.count("--game-dir")) return "--verify-server checks no game folder: leave out --game-dir";
+    } else if (o.gameDir.empty()) {
+        return "missing --game-dir";
+    }
+    // Without a trailing separator, as entry paths begin with one.
+    while (o.gameDir.size() > 1 && (o.gameDir.back() == '/' || o.gameDir.back() == '\\')) o.gameDir.pop_back();
+    return std::nullopt;
+}
+
+int ExitStatus(const CheckSummary& s) {
+    if (s.interrupted) return ExitInterrupted;
+    const uint64_t remaining = s.bad > s.repaired ? s.bad - s.repaired : 0;
+    return remaining + s.refused > 0 ? ExitDifferences : ExitMatches;
+}
+
+const char* EventName(EventKind kind) {
+    switch (kind) {
+    case EventKind::Checked: return "checked";
+    case EventKind::Bad: return "bad";
+    case EventKind::Repaired: return "repaired";
+    case EventKind::RepairFailed: return "repair-failed";
+    case EventKind::Refused: return "refused";
+    case EventKind::WouldFetch: return "would-fetch";
+    }
+    return "?";
+}
+
+}  // namespace orv::check

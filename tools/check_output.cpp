@@ -1,0 +1,166 @@
+// What "orvanta-tool check" prints: a line per file that differs (or a JSON object per event with
+// --json) on stdout, the summary at the end, and a progress bar on stderr while it is a terminal.
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdio>
+
+#include "tools/check.h"
+
+namespace orv::check {
+namespace {
+
+std::string Dump(const nlohmann::ordered_json& object) {
+    // A path the code page gave back with U+FFFD stays valid UTF-8; anything else is replaced.
+    return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string Megabytes(uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+    return text;
+}
+
+class ConsoleSink final : public CheckSink {
+public:
+    ConsoleSink(bool json, bool progressBar) : json_(json), bar_(progressBar) {}
+
+    void Started(const CheckSummary& s) override {
+        if (json_) {
+            nlohmann::ordered_json line = {{"event", "start"},         {"source", s.source},
+                                           {"game", s.game},           {"game_number", s.gameNumber},
+                                           {"build", s.build},         {"build_number", s.buildNumber},
+                                           {"checklist", s.checklist}, {"listed", s.listed}};
+            Print(Dump(line));
+        } else {
+            Print("checking " + s.game + " / " + s.build + " (checklist " + s.checklist + ", " +
+                  std::to_string(s.listed) + " files) from " + s.source);
+        }
+    }
+
+    void Event(const CheckEvent& event, const CheckSummary&) override {
+        if (json_) {
+            Print(EventJson(event));
+            return;
+        }
+        if (event.kind == EventKind::Checked) return;
+        std::string line = EventName(event.kind);
+        line.resize(14, ' ');
+        line += event.path;
+        if (!event.reason.empty()) line += "  (" + event.reason + ")";
+        if (event.kind == EventKind::WouldFetch)
+            line += event.bytes >= 0 ? "  " + std::to_string(event.bytes) + " bytes" : "  size unknown";
+        Print(line);
+    }
+
+    void Progress(const CheckSummary& s) override {
+        if (!bar_) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastDraw_ < std::chrono::milliseconds(100)) return;
+        lastDraw_ = now;
+        Draw(s);
+    }
+
+    void Finished(const CheckSummary& s, int exitStatus) override {
+        if (bar_ && drawn_) {
+            Draw(s);
+            std::fputs("\n", stderr);
+            drawn_ = false;
+        }
+        if (json_) {
+            Print(SummaryJson(s, exitStatus));
+            std::fflush(stdout);
+            return;
+        }
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.1f s", s.seconds);
+        Print("files:     " + std::to_string(s.files) + " in " + std::to_string(s.folders) + " folders, " +
+              Megabytes(s.bytesChecked) + " read");
+        Print("matching:  " + std::to_string(s.checked));
+        Print("differing: " + std::to_string(s.bad) + ", repaired " + std::to_string(s.repaired) + ", failed " +
+              std::to_string(s.failed) + " (" + Megabytes(s.bytesFetched) + " fetched)");
+        if (s.refused) Print("refused:   " + std::to_string(s.refused) + " entries outside the game folder");
+        if (s.bytesToFetch || s.unknownSizes)
+            Print("to fetch:  " + std::to_string(s.bytesToFetch) + " bytes" +
+                  (s.unknownSizes ? " and " + std::to_string(s.unknownSizes) + " files of unknown size" : ""));
+        if (s.interrupted) Print("interrupted");
+        Print(std::string("time:      ") + seconds);
+        std::fflush(stdout);
+    }
+
+private:
+    void Print(const std::string& line) {
+        if (drawn_) std::fputs("\r\033[K", stderr);
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fputc('\n', stdout);
+        // A script reading the lines as they come sees them within a tenth of a second; flushing
+        // every line would cost a write per file.
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastFlush_ >= std::chrono::milliseconds(100)) {
+            std::fflush(stdout);
+            lastFlush_ = now;
+        }
+        if (drawn_) Redraw();
+    }
+
+    void Draw(const CheckSummary& s) {
+        const uint64_t done = s.filesDone;
+        const uint64_t total = s.listed > 0 ? static_cast<uint64_t>(s.listed) : 0;
+        constexpr int kWidth = 30;
+        const int filled = total ? static_cast<int>(std::min<uint64_t>(done, total) * kWidth / total) : 0;
+        char text[160];
+        std::snprintf(text, sizeof text, "[%.*s%.*s] %llu/%llu files, %llu differ, %llu repaired", filled,
+                      "##############################", kWidth - filled, "..............................",
+                      static_cast<unsigned long long>(done), static_cast<unsigned long long>(total),
+                      static_cast<unsigned long long>(s.bad), static_cast<unsigned long long>(s.repaired));
+        bar_text_ = text;
+        drawn_ = true;
+        Redraw();
+    }
+
+    void Redraw() {
+        std::fprintf(stderr, "\r\033[K%s", bar_text_.c_str());
+        std::fflush(stderr);
+    }
+
+    const bool json_;
+    const bool bar_;
+    bool drawn_ = false;
+    std::string bar_text_;
+    std::chrono::steady_clock::time_point lastDraw_{};
+    std::chrono::steady_clock::time_point lastFlush_{};
+};
+
+}  // namespace
+
+std::string EventJson(const CheckEvent& e) {
+    nlohmann::ordered_json line = {{"event", EventName(e.kind)}, {"path", e.path}};
+    if (!e.reason.empty()) line["reason"] = e.reason;
+    if (e.size >= 0) line["size"] = e.size;
+    if (!e.url.empty()) line["source"] = e.url;
+    if (e.bytes >= 0) line["bytes"] = e.bytes;
+    return Dump(line);
+}
+
+std::string SummaryJson(const CheckSummary& s, int exitStatus) {
+    nlohmann::ordered_json line = {
+        {"event", "summary"},      {"game", s.game},
+        {"build", s.build},        {"checklist", s.checklist},
+        {"entries", s.entries},    {"folders", s.folders},
+        {"files", s.files},        {"matching", s.checked},
+        {"differing", s.bad},      {"repaired", s.repaired},
+        {"failed", s.failed},      {"refused", s.refused},
+        {"bytes_read", s.bytesChecked}, {"bytes_fetched", s.bytesFetched},
+        {"bytes_to_fetch", s.bytesToFetch}, {"unknown_sizes", s.unknownSizes},
+        {"interrupted", s.interrupted}, {"seconds", s.seconds},
+        {"exit", exitStatus}};
+    return Dump(line);
+}
+
+std::string JsonString(const std::string& text) { return Dump(nlohmann::ordered_json(text)); }
+
+std::unique_ptr<CheckSink> NewConsoleSink(bool json, bool progressBar) {
+    return std::make_unique<ConsoleSink>(json, progressBar);
+}
+
+}  // namespace orv::check
