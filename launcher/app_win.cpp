@@ -112,6 +112,7 @@ void InitializeApplication(HINSTANCE instance) {
     controls.dwICC = ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES | ICC_PROGRESS_CLASS;
     ::InitCommonControlsEx(&controls);
     SetEventPump(&ProcessMessages);
+    SetWaitPump(&ProcessMessages);
     SetMessageHandler(&Win32MessageBox);
     CreateQueueWindow();
 }
