@@ -2,6 +2,7 @@
 // the check-and-repair run; the stop procedure ends a run and puts the window back to idle.
 #include "launcher/main_window/check_win.h"
 
+#include <chrono>
 #include <exception>
 #include <utility>
 
@@ -33,10 +34,71 @@ void SetCleanButtonEnabled(bool enabled) {
     if (Form_Settings && Form_Settings->HandleAllocated()) Form_Settings->Button_CleanGameFolder.SetEnabled(enabled);
 }
 
+// The run pumps at many fixed points: several per file and one per 4096-byte block. Each pump is a
+// round trip to the window system, and the window needs them only a few milliseconds apart to
+// answer the player and to repaint, so while a run works its pumps are spaced out in time.
+class PumpBudget {
+public:
+    PumpBudget() : previous_(SetEventPump(&Pump)) {
+        next_ = previous_;
+        last_ = Clock::now();
+    }
+    PumpBudget(const PumpBudget&) = delete;
+    PumpBudget& operator=(const PumpBudget&) = delete;
+    ~PumpBudget() {
+        SetEventPump(previous_);
+        next_ = nullptr;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr auto kSpacing = std::chrono::milliseconds(4);
+
+    static void Pump() {
+        const Clock::time_point now = Clock::now();
+        if (now - last_ < kSpacing) return;
+        last_ = now;
+        if (next_) next_();
+    }
+
+    EventPump previous_;
+    static inline EventPump next_ = nullptr;
+    static inline Clock::time_point last_{};
+};
+
+// The per-file image moves once per block of a download; the eye sees no more than the window's
+// repaints, so it is moved at most that often, and to its last width when the download ends.
+class ThrottledWidth {
+public:
+    explicit ThrottledWidth(PictureControl& image) : image_(image) {}
+    void Set(int pixels) {
+        pending_ = pixels;
+        const Clock::time_point now = Clock::now();
+        if (now - last_ < kSpacing) return;
+        last_ = now;
+        Flush();
+    }
+    int Width() const { return pending_ >= 0 ? pending_ : image_.Width(); }
+    void Flush() {
+        if (pending_ >= 0) image_.SetWidth(pending_);
+        pending_ = -1;
+    }
+    // The width was set past this object: nothing held back may overwrite it.
+    void Forget() { pending_ = -1; }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr auto kSpacing = std::chrono::milliseconds(30);
+
+    PictureControl& image_;
+    int pending_ = -1;
+    Clock::time_point last_{};
+};
+
 // The run's view of the main window.
 class MainWindowCheckView final : public CheckRunView {
 public:
-    explicit MainWindowCheckView(TForm1& form) : form_(form) {}
+    MainWindowCheckView(TForm1& form, ThrottledWidth& fileImage) : form_(form), fileImage_(fileImage) {}
 
     void SetStatus(const std::string& text) override { form_.Label4.SetText(text); }
     void SetCounters(const std::string& text) override { form_.lbl2.SetText(text); }
@@ -50,6 +112,7 @@ public:
     void SetFileMax(int max) override { form_.pb1.SetMax(max); }
     void FillFileProgress() override {
         form_.pb1.SetPosition(form_.pb1.Max());
+        fileImage_.Forget();
         form_.Image3.SetWidth(CheckProgressFullWidth);
     }
     void BringToFront() override {
@@ -59,12 +122,16 @@ public:
     }
     // Closing now would destroy the window under the running code: the close waits for its end.
     void RequestClose() override { closeRequested = true; }
-    void Stop() override { form_.stops(); }
+    void Stop() override {
+        fileImage_.Forget();
+        form_.stops();
+    }
 
     bool closeRequested = false;
 
 private:
     TForm1& form_;
+    ThrottledWidth& fileImage_;
 };
 
 }  // namespace
@@ -134,24 +201,32 @@ void TForm1::CloseDuringCheckRun() {
 
 void TForm1::CheckAllFiles(const std::string& adrskach) {
     g_runActive = true;
-    MainWindowCheckView view(*this);
+    ThrottledWidth fileImage(Image3);
+    MainWindowCheckView view(*this, fileImage);
     FileProgressTarget progress;
     progress.setBarMax = [this](int value) { pb1.SetMax(value); };
     progress.barMax = [this] { return pb1.Max(); };
-    progress.setBarPosition = [this](int value) { pb1.SetPosition(value); };
+    progress.setBarPosition = [this](int value) {
+        if (pb1.Position() != value) pb1.SetPosition(value);
+    };
     progress.barPosition = [this] { return pb1.Position(); };
-    progress.setImageWidth = [this](int pixels) { Image3.SetWidth(pixels); };
-    progress.imageWidth = [this] { return Image3.Width(); };
+    progress.setImageWidth = [&fileImage](int pixels) { fileImage.Set(pixels); };
+    progress.imageWidth = [&fileImage] { return fileImage.Width(); };
+    progress.flush = [&fileImage] { fileImage.Flush(); };
 
     CheckRunRequest request;
     request.gamePosition = ComboBox_GameName.ItemIndex() + 1;
     request.buildPosition = ComboBox_GameVersion.ItemIndex() + 1;
     request.addressKeyPrefix = adrskach;
-    const bool finished = RunGuarded([&] {
-        CheckRunPlatform platform = SystemCheckRunPlatform(std::move(progress));
-        if (PlatformSetup()) PlatformSetup()(platform);
-        RunCheck(request, view, platform);
-    });
+    bool finished = false;
+    {
+        const PumpBudget budget;
+        finished = RunGuarded([&] {
+            CheckRunPlatform platform = SystemCheckRunPlatform(std::move(progress));
+            if (PlatformSetup()) PlatformSetup()(platform);
+            RunCheck(request, view, platform);
+        });
+    }
     // A run that an error ended has been reported; the window goes back to idle so that the player
     // can try again.
     if (!finished) stops();
