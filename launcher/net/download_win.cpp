@@ -400,8 +400,9 @@ private:
     DWORD openError_ = 0;
 };
 
-// One read on the network thread: what is there, up to kNetworkReadSize, waiting only until the
-// first bytes or the end of the body have come.
+// One read on the network thread. While the body flows (a block or more is there) it asks for up
+// to kNetworkReadSize; otherwise for exactly what is there, so that the bytes that came before a
+// pause are handed on instead of waiting for the rest of a large read.
 struct NetworkRead {
     std::vector<char> buffer = std::vector<char>(kNetworkReadSize);
     DWORD got = 0;
@@ -422,7 +423,7 @@ struct NetworkRead {
             code = ::GetLastError();
             return;
         }
-        const DWORD wanted = std::clamp<DWORD>(available, 1, kNetworkReadSize);
+        const DWORD wanted = available >= kBlockSize ? kNetworkReadSize : std::max<DWORD>(available, 1);
         if (!::InternetReadFile(request, buffer.data(), wanted, &got)) {
             failed = true;
             code = ::GetLastError();
