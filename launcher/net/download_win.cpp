@@ -400,9 +400,9 @@ private:
     DWORD openError_ = 0;
 };
 
-// One read on the network thread. While the body flows (a block or more is there) it asks for up
-// to kNetworkReadSize; otherwise for exactly what is there, so that the bytes that came before a
-// pause are handed on instead of waiting for the rest of a large read.
+// One read on the network thread: it waits until some of the body (or its end) is there, then
+// takes what has come, up to kNetworkReadSize, without waiting for more, so that the bytes that
+// came before a pause are handed on instead of waiting for the rest of a large read.
 struct NetworkRead {
     std::vector<char> buffer = std::vector<char>(kNetworkReadSize);
     DWORD got = 0;
@@ -418,16 +418,24 @@ struct NetworkRead {
             return;
         }
         DWORD available = 0;
-        if (!::InternetQueryDataAvailable(request, &available, 0, 0)) {
-            failed = true;
-            code = ::GetLastError();
-            return;
-        }
-        const DWORD wanted = available >= kBlockSize ? kNetworkReadSize : std::max<DWORD>(available, 1);
-        if (!::InternetReadFile(request, buffer.data(), wanted, &got)) {
-            failed = true;
-            code = ::GetLastError();
-        }
+        if (!::InternetQueryDataAvailable(request, &available, 0, 0)) return Fail();
+        if (available == 0) return;  // the end of the body
+        INTERNET_BUFFERSW taken{};
+        taken.dwStructSize = sizeof(taken);
+        taken.lpvBuffer = buffer.data();
+        taken.dwBufferLength = kNetworkReadSize;
+        if (!::InternetReadFileExW(request, &taken, IRF_NO_WAIT, 0)) return Fail();
+        got = taken.dwBufferLength;
+        // Nothing taken although something was there: what was announced is read the plain way,
+        // which never waits for more than that.
+        if (got == 0 && !::InternetReadFile(request, buffer.data(), std::min(available, kNetworkReadSize), &got))
+            Fail();
+    }
+
+private:
+    void Fail() {
+        failed = true;
+        code = ::GetLastError();
     }
 };
 
