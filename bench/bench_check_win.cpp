@@ -12,6 +12,8 @@
 //   run: <s> s                       (from the main window to the box)
 //   counters: <the main window's counters line at the end, if it can be read>
 //   peak working set: <bytes> bytes
+//   answer: <ms> ms max, <ms> ms mean over <n> probes     (a message sent to the main window)
+//   repaint: <ms> ms max, <ms> ms mean over <n> probes    (a pixel invalidated until painted)
 // Exit status 0 when the success box came; 1 otherwise (what the launcher showed is on stderr).
 #include <windows.h>
 
@@ -23,6 +25,7 @@
 #include <cstdlib>
 #include <exception>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "game_profile.h"
@@ -72,6 +75,54 @@ unsigned long long PeakWorkingSet(DWORD processId) {
     return counters.PeakWorkingSetSize;
 }
 
+// How long the main window takes to answer a sent message and to repaint an invalidated pixel,
+// probed from outside while the run works: a window that pumps at least every 50 ms answers and
+// repaints within that.
+class Responsiveness {
+public:
+    explicit Responsiveness(HWND window) : window_(window) {}
+
+    // One round of probing; called every few milliseconds.
+    void Probe() {
+        const auto start = Clock::now();
+        DWORD_PTR result = 0;
+        if (::SendMessageTimeoutW(window_, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result)) answer_.Add(SecondsSince(start));
+        if (!repaintAsked_) {
+            RECT pixel{0, 0, 1, 1};
+            ::RedrawWindow(window_, &pixel, nullptr, RDW_INVALIDATE);
+            repaintAsked_ = true;
+            askedAt_ = Clock::now();
+        } else if (!::GetUpdateRect(window_, nullptr, FALSE)) {
+            repaint_.Add(SecondsSince(askedAt_));
+            repaintAsked_ = false;
+        }
+    }
+    void Print() const {
+        answer_.Print("answer");
+        repaint_.Print("repaint");
+    }
+
+private:
+    struct Figures {
+        double max = 0, sum = 0;
+        int count = 0;
+        void Add(double seconds) {
+            max = std::max(max, seconds);
+            sum += seconds;
+            ++count;
+        }
+        void Print(const char* what) const {
+            if (count == 0) return;
+            std::printf("%s: %.1f ms max, %.1f ms mean over %d probes\n", what, max * 1000, sum * 1000 / count, count);
+        }
+    };
+
+    HWND window_;
+    Figures answer_, repaint_;
+    bool repaintAsked_ = false;
+    Clock::time_point askedAt_{};
+};
+
 // The counters line the run leaves in the main window, or empty.
 std::string FinalCounters(HWND window) {
     const std::string prefix = orv::TextIn(orv::TextId::CountersAtEnd, orv::UiRussian);
@@ -114,7 +165,13 @@ int Run(int argc, char** argv) {
         if (const HWND box = orv::test::FindDialogOf(launcher.Id())) ReportBox(box);
         return 1;
     }
-    const HWND box = orv::test::WaitForWindow([&] { return orv::test::FindDialogOf(launcher.Id()); }, timeout);
+    Responsiveness responsiveness(window);
+    HWND box = nullptr;
+    const auto boxDeadline = Clock::now() + timeout;
+    while (!(box = orv::test::FindDialogOf(launcher.Id())) && Clock::now() < boxDeadline) {
+        responsiveness.Probe();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     const double boxSeconds = SecondsSince(start);
     if (!box) {
         std::fprintf(stderr, "no box within %d s of the start\n", timeoutSeconds);
@@ -143,6 +200,7 @@ int Run(int argc, char** argv) {
     std::printf("run: %.3f s\n", boxSeconds - windowSeconds);
     if (!counters.empty()) std::printf("counters: %s\n", counters.c_str());
     std::printf("peak working set: %llu bytes\n", peak);
+    responsiveness.Print();
     std::fflush(stdout);
 
     ::PostMessageW(window, WM_CLOSE, 0, 0);

@@ -112,6 +112,7 @@ void InitializeApplication(HINSTANCE instance) {
     controls.dwICC = ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES | ICC_PROGRESS_CLASS;
     ::InitCommonControlsEx(&controls);
     SetEventPump(&ProcessMessages);
+    SetWaitPump(&ProcessMessages);
     SetMessageHandler(&Win32MessageBox);
     CreateQueueWindow();
 }
@@ -140,8 +141,9 @@ bool ApplicationTerminated() noexcept { return g_terminated; }
 
 void ResetApplicationTermination() noexcept { g_terminated = false; }
 
-// About twenty repaints a second while work pumps.
-constexpr DWORD kPaintIntervalMs = 50;
+// At least twenty repaints a second while work pumps, with room for pumps that come a few
+// milliseconds apart.
+constexpr DWORD kPaintIntervalMs = 40;
 
 void ProcessMessages() {
     // Another thread has no GUI messages of ours; pumping there would only steal its own.

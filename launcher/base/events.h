@@ -11,4 +11,11 @@ void PumpEvents();
 // Installs the pump; nullptr restores the no-op. Returns the previous one.
 EventPump SetEventPump(EventPump pump);
 
+// Keeps the window alive while the GUI thread waits for another thread to finish a step of its
+// work. Unlike PumpEvents this is no fixed point of the work: it runs as often as the wait lasts,
+// so work that counts or replaces its fixed points is not disturbed by it.
+void PumpWhileWaiting();
+// Installs that pump; nullptr restores the no-op. Returns the previous one.
+EventPump SetWaitPump(EventPump pump);
+
 }  // namespace orv

@@ -57,11 +57,19 @@ CheckRunPlatform SystemCheckRunPlatform(FileProgressTarget progress) {
     platform.setCurrentFolder = [](const std::string& folder) { ::SetCurrentDirectoryW(Wide(folder).c_str()); };
     platform.downloadFile = &DownloadFile;
     auto target = std::make_shared<FileProgressTarget>(std::move(progress));
-    platform.downloadGameFile = [target](const std::string& url, const std::string& path, int32_t size,
-                                         int32_t& stop) {
+    // One for the run: its files come over one kept-alive connection.
+    auto downloads = std::make_shared<GameFileDownloads>();
+    platform.downloadGameFile = [target, downloads](const std::string& url, const std::string& path, int32_t size,
+                                                    int32_t& stop) {
         TargetBar bar(*target);
         TargetImage image(*target);
-        return DownloadGameFile(url, path, size, bar, image, CheckProgressFullWidth, stop);
+        struct Flush {
+            const FileProgressTarget& target;
+            ~Flush() {
+                if (target.flush) target.flush();
+            }
+        } flush{*target};
+        return downloads->Download(url, path, size, bar, image, CheckProgressFullWidth, stop);
     };
     platform.unpackGameFile = [](const std::string& input, const std::string& output) {
         const UnpackResult result = RunWorker(
@@ -74,8 +82,14 @@ CheckRunPlatform SystemCheckRunPlatform(FileProgressTarget progress) {
                0;
     };
     platform.makeNormal = [](const std::string& path) {
+        // Only what stands in the way of replacing the file is cleared; a file with none of it is
+        // left alone, which spares a round of opening and closing it for every checked file.
+        const std::wstring wide = Wide(path);
+        const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+        constexpr DWORD kInTheWay = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & kInTheWay)) return;
         // A file that stays read-only is refused by the step that writes it, with its own report.
-        ::SetFileAttributesW(Wide(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
     };
     platform.createFolder = [](const std::string& path) { ::CreateDirectoryW(Wide(path).c_str(), nullptr); };
     platform.lowerCase = &LowerCase;

@@ -21,6 +21,8 @@ struct FileProgressTarget {
     std::function<int()> barPosition;
     std::function<void(int)> setImageWidth;
     std::function<int()> imageWidth;
+    // Called when a download has ended, so that what the display held back is shown; may be unset.
+    std::function<void()> flush;
 };
 
 // Every service of CheckRunPlatform for this machine, the game file downloads showing their

@@ -2,6 +2,8 @@
 // the check-and-repair run; the stop procedure ends a run and puts the window back to idle.
 #include "launcher/main_window/check_win.h"
 
+#include <algorithm>
+#include <chrono>
 #include <exception>
 #include <utility>
 
@@ -33,23 +35,151 @@ void SetCleanButtonEnabled(bool enabled) {
     if (Form_Settings && Form_Settings->HandleAllocated()) Form_Settings->Button_CleanGameFolder.SetEnabled(enabled);
 }
 
+// The run pumps at many fixed points: several per file and one per 4096-byte block. Each pump is a
+// round trip to the window system, and the window needs them only a few milliseconds apart to
+// answer the player and to repaint, so while a run works its pumps are spaced out in time.
+class PumpBudget {
+public:
+    PumpBudget() : previous_(SetEventPump(&Pump)) {
+        next_ = previous_;
+        last_ = Clock::now();
+    }
+    PumpBudget(const PumpBudget&) = delete;
+    PumpBudget& operator=(const PumpBudget&) = delete;
+    ~PumpBudget() {
+        SetEventPump(previous_);
+        next_ = nullptr;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr auto kSpacing = std::chrono::milliseconds(8);
+
+    static void Pump() {
+        const Clock::time_point now = Clock::now();
+        if (now - last_ < kSpacing) return;
+        last_ = now;
+        if (next_) next_();
+    }
+
+    EventPump previous_;
+    static inline EventPump next_ = nullptr;
+    static inline Clock::time_point last_{};
+};
+
+// The per-file image moves once per block of a download; the eye sees no more than the window's
+// repaints, so it is moved at most that often, and to its last width when the download ends.
+class ThrottledWidth {
+public:
+    explicit ThrottledWidth(PictureControl& image) : image_(image) {}
+    void Set(int pixels) {
+        pending_ = pixels;
+        const Clock::time_point now = Clock::now();
+        if (now - last_ < kSpacing) return;
+        last_ = now;
+        Flush();
+    }
+    int Width() const { return pending_ >= 0 ? pending_ : image_.Width(); }
+    void Flush() {
+        if (pending_ >= 0) image_.SetWidth(pending_);
+        pending_ = -1;
+    }
+    // The width was set past this object: nothing held back may overwrite it.
+    void Forget() { pending_ = -1; }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr auto kSpacing = std::chrono::milliseconds(30);
+
+    PictureControl& image_;
+    int pending_ = -1;
+    Clock::time_point last_{};
+};
+
+// pb1 and pb2 lie outside the visible part of the window: the run uses them as counters. Every
+// change of a bar's range or position asks it to repaint there and then, so the run's values are
+// kept here, with the bars' own rules (a position stays within 0 to the maximum), and handed to
+// the bars at most every 40 ms and once the run is over.
+class LazyBar {
+public:
+    explicit LazyBar(ProgressBar& bar) : bar_(bar), max_(bar.Max()), position_(bar.Position()) {}
+    int Max() const { return max_; }
+    int Position() const { return position_; }
+    void SetMax(int max) {
+        max_ = max;
+        position_ = Held(position_);
+    }
+    void SetPosition(int position) { position_ = Held(position); }
+    void Flush() {
+        if (bar_.Max() != max_) bar_.SetMax(max_);
+        if (bar_.Position() != position_) bar_.SetPosition(position_);
+    }
+
+private:
+    int Held(int position) const { return std::max(0, std::min(position, max_)); }
+
+    ProgressBar& bar_;
+    int max_;
+    int position_;
+};
+
+class LazyBars {
+public:
+    LazyBars(ProgressBar& fileBar, ProgressBar& overallBar) : file(fileBar), overall(overallBar) {}
+    // After a change: the bars are brought up to date when their time has come.
+    void Changed() {
+        const Clock::time_point now = Clock::now();
+        if (now - last_ < kSpacing) return;
+        last_ = now;
+        Flush();
+    }
+    void Flush() {
+        file.Flush();
+        overall.Flush();
+    }
+
+    LazyBar file;
+    LazyBar overall;
+
+private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr auto kSpacing = std::chrono::milliseconds(40);
+    Clock::time_point last_ = Clock::now();
+};
+
 // The run's view of the main window.
 class MainWindowCheckView final : public CheckRunView {
 public:
-    explicit MainWindowCheckView(TForm1& form) : form_(form) {}
+    MainWindowCheckView(TForm1& form, ThrottledWidth& fileImage, LazyBars& bars)
+        : form_(form), fileImage_(fileImage), bars_(bars) {}
 
     void SetStatus(const std::string& text) override { form_.Label4.SetText(text); }
     void SetCounters(const std::string& text) override { form_.lbl2.SetText(text); }
     void ResetOverall(int max) override {
-        form_.pb2.SetPosition(0);
-        form_.pb2.SetMax(max);
+        bars_.overall.SetPosition(0);
+        bars_.overall.SetMax(max);
+        bars_.Changed();
     }
-    int OverallPosition() const override { return form_.pb2.Position(); }
-    void SetOverallPosition(int position) override { form_.pb2.SetPosition(position); }
-    void SetOverallWidth(int pixels) override { form_.Image9.SetWidth(pixels); }
-    void SetFileMax(int max) override { form_.pb1.SetMax(max); }
+    int OverallPosition() const override { return bars_.overall.Position(); }
+    void SetOverallPosition(int position) override {
+        bars_.overall.SetPosition(position);
+        bars_.Changed();
+    }
+    // The width changes once every few files; asking the window for its width each time is a
+    // round trip too, so the last width set is remembered.
+    void SetOverallWidth(int pixels) override {
+        if (pixels == overallWidth_) return;
+        form_.Image9.SetWidth(pixels);
+        overallWidth_ = pixels;
+    }
+    void SetFileMax(int max) override {
+        bars_.file.SetMax(max);
+        bars_.Changed();
+    }
     void FillFileProgress() override {
-        form_.pb1.SetPosition(form_.pb1.Max());
+        bars_.file.SetPosition(bars_.file.Max());
+        bars_.Changed();
+        fileImage_.Forget();
         form_.Image3.SetWidth(CheckProgressFullWidth);
     }
     void BringToFront() override {
@@ -59,12 +189,21 @@ public:
     }
     // Closing now would destroy the window under the running code: the close waits for its end.
     void RequestClose() override { closeRequested = true; }
-    void Stop() override { form_.stops(); }
+    void Stop() override {
+        fileImage_.Forget();
+        bars_.Flush();
+        form_.stops();
+        // The stop procedure set the overall image's width itself.
+        overallWidth_ = -1;
+    }
 
     bool closeRequested = false;
 
 private:
     TForm1& form_;
+    ThrottledWidth& fileImage_;
+    LazyBars& bars_;
+    int overallWidth_ = -1;
 };
 
 }  // namespace
@@ -134,24 +273,38 @@ void TForm1::CloseDuringCheckRun() {
 
 void TForm1::CheckAllFiles(const std::string& adrskach) {
     g_runActive = true;
-    MainWindowCheckView view(*this);
+    ThrottledWidth fileImage(Image3);
+    LazyBars bars(pb1, pb2);
+    MainWindowCheckView view(*this, fileImage, bars);
     FileProgressTarget progress;
-    progress.setBarMax = [this](int value) { pb1.SetMax(value); };
-    progress.barMax = [this] { return pb1.Max(); };
-    progress.setBarPosition = [this](int value) { pb1.SetPosition(value); };
-    progress.barPosition = [this] { return pb1.Position(); };
-    progress.setImageWidth = [this](int pixels) { Image3.SetWidth(pixels); };
-    progress.imageWidth = [this] { return Image3.Width(); };
+    progress.setBarMax = [&bars](int value) {
+        bars.file.SetMax(value);
+        bars.Changed();
+    };
+    progress.barMax = [&bars] { return bars.file.Max(); };
+    progress.setBarPosition = [&bars](int value) {
+        bars.file.SetPosition(value);
+        bars.Changed();
+    };
+    progress.barPosition = [&bars] { return bars.file.Position(); };
+    progress.setImageWidth = [&fileImage](int pixels) { fileImage.Set(pixels); };
+    progress.imageWidth = [&fileImage] { return fileImage.Width(); };
+    progress.flush = [&fileImage] { fileImage.Flush(); };
 
     CheckRunRequest request;
     request.gamePosition = ComboBox_GameName.ItemIndex() + 1;
     request.buildPosition = ComboBox_GameVersion.ItemIndex() + 1;
     request.addressKeyPrefix = adrskach;
-    const bool finished = RunGuarded([&] {
-        CheckRunPlatform platform = SystemCheckRunPlatform(std::move(progress));
-        if (PlatformSetup()) PlatformSetup()(platform);
-        RunCheck(request, view, platform);
-    });
+    bool finished = false;
+    {
+        const PumpBudget budget;
+        finished = RunGuarded([&] {
+            CheckRunPlatform platform = SystemCheckRunPlatform(std::move(progress));
+            if (PlatformSetup()) PlatformSetup()(platform);
+            RunCheck(request, view, platform);
+        });
+    }
+    bars.Flush();
     // A run that an error ended has been reported; the window goes back to idle so that the player
     // can try again.
     if (!finished) stops();

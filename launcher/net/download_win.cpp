@@ -4,10 +4,17 @@
 #include <wininet.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "game_profile.h"
 #include "launcher/base/errors.h"
@@ -108,36 +115,96 @@ struct BodyResult {
 // Told the running byte count after each block has been written.
 using BlockProgress = std::function<void(int64_t received)>;
 
-// The one read loop of the downloads: the body in blocks of kBlockSize into `file`, each written
-// block reported to `progress`. With a `stop` flag the window is watching: the flag is read after
-// each block that arrived, before it is written, and the event queue is pumped once per block so
-// that a Stop click can set it. A body shorter than the length the server promised has broken off.
-BodyResult ReceiveBody(HINTERNET request, PendingFile& file, const int32_t* stop, const BlockProgress& progress) {
-    const std::optional<int64_t> promised = QueryPromisedLength(request);
-    char buffer[kBlockSize];
-    int64_t received = 0;
-    for (;;) {
+// What one read of the body gave: bytes (none at the end of the body), a failed read, or a stop
+// that came while the read was still waiting for the network.
+struct Chunk {
+    const char* data = nullptr;
+    DWORD size = 0;
+    bool failed = false;
+    DWORD code = 0;  // of a failed read
+    bool stopped = false;
+};
+using ChunkSource = std::function<Chunk()>;
+
+// Reads of kBlockSize on the calling thread.
+ChunkSource DirectReads(HINTERNET request) {
+    auto buffer = std::make_shared<std::vector<char>>(kBlockSize);
+    return [request, buffer] {
+        Chunk chunk;
         DWORD got = 0;
-        if (!::InternetReadFile(request, buffer, kBlockSize, &got)) return {BodyEnd::BrokenOff, ::GetLastError()};
-        if (got == 0) break;
+        if (!::InternetReadFile(request, buffer->data(), kBlockSize, &got)) {
+            chunk.failed = true;
+            chunk.code = ::GetLastError();
+            return chunk;
+        }
+        chunk.data = buffer->data();
+        chunk.size = got;
+        return chunk;
+    };
+}
+
+// The one read loop of the downloads: the body from `source` into `file` in blocks of kBlockSize
+// counted from its first byte, however much one read delivers (the last block may be shorter),
+// each written block reported to `progress`. With a `stop` flag the window is watching: the flag is
+// read after each block that arrived, before it is written, and the event queue is pumped once per
+// block so that a Stop click can set it. A body shorter than the length the server promised has
+// broken off.
+BodyResult ReceiveBody(HINTERNET request, PendingFile& file, const int32_t* stop, const BlockProgress& progress,
+                       const ChunkSource& source) {
+    const std::optional<int64_t> promised = QueryPromisedLength(request);
+    int64_t received = 0;
+    // The start of a block that a read delivered only in part.
+    std::vector<char> partial;
+    partial.reserve(kBlockSize);
+    const auto take = [&](const char* data, DWORD size) -> bool {
         if (stop) {
-            if (*stop == 1) return {BodyEnd::Stopped};
+            if (*stop == 1) return false;
             PumpEvents();
         }
-        file.Write(buffer, got);
-        received += got;
+        file.Write(data, size);
+        received += size;
         if (progress) progress(received);
+        return true;
+    };
+    for (;;) {
+        const Chunk chunk = source();
+        if (chunk.stopped) return {BodyEnd::Stopped};
+        if (chunk.failed) return {BodyEnd::BrokenOff, chunk.code};
+        if (chunk.size == 0) break;
+        const char* data = chunk.data;
+        DWORD left = chunk.size;
+        while (left > 0) {
+            if (partial.empty() && left >= kBlockSize) {
+                if (!take(data, kBlockSize)) return {BodyEnd::Stopped};
+                data += kBlockSize;
+                left -= kBlockSize;
+                continue;
+            }
+            const DWORD copied = std::min<DWORD>(left, kBlockSize - static_cast<DWORD>(partial.size()));
+            partial.insert(partial.end(), data, data + copied);
+            data += copied;
+            left -= copied;
+            if (partial.size() == kBlockSize) {
+                if (!take(partial.data(), kBlockSize)) return {BodyEnd::Stopped};
+                partial.clear();
+            }
+        }
     }
+    if (!partial.empty() && !take(partial.data(), static_cast<DWORD>(partial.size()))) return {BodyEnd::Stopped};
     if (promised && received < *promised) return {BodyEnd::BrokenOff, ERROR_INTERNET_CONNECTION_RESET};
     return {};
+}
+
+BodyResult ReceiveBody(HINTERNET request, PendingFile& file, const int32_t* stop, const BlockProgress& progress) {
+    return ReceiveBody(request, file, stop, progress, DirectReads(request));
 }
 
 // The body of one of the two downloads that show progress. A stop fills the bar and gives false (the
 // caller's file then goes); a body that broke off is told to the player and raised, and the error
 // ends the transfer. True for a whole body, which the caller keeps.
 bool ReceiveWatchedBody(HINTERNET request, PendingFile& file, int32_t& stop, ProgressBarView& bar,
-                        const BlockProgress& progress) {
-    const BodyResult body = ReceiveBody(request, file, &stop, progress);
+                        const BlockProgress& progress, const ChunkSource& source) {
+    const BodyResult body = ReceiveBody(request, file, &stop, progress, source);
     if (body.end == BodyEnd::BrokenOff) {
         ShowMessage(Tr(TextId::ErrorInternetReadFile));
         RaiseInternetError(body.code);
@@ -210,6 +277,173 @@ private:
     bool on_ = false;
 };
 
+
+// The largest read handed to WinInet at once; the body is still taken in kBlockSize blocks.
+constexpr DWORD kNetworkReadSize = 64 * 1024;
+// How long the GUI thread waits for a network step before it services the window again.
+constexpr auto kNetworkWaitSlice = std::chrono::milliseconds(5);
+
+// A thread that makes the blocking WinInet calls of the game downloads, one step at a time, so that
+// a server that stops sending never holds the GUI thread: that thread waits for each step while
+// keeping the window alive, and a stop pressed meanwhile ends the wait. A step that is then still
+// running goes on alone (it must own what it uses); the thread is given up and a new one serves the
+// next step.
+class NetworkThread {
+public:
+    enum class Outcome { Done, Stopped };
+
+    NetworkThread() : state_(std::make_shared<State>()) { thread_ = std::thread(&NetworkThread::Loop, state_); }
+    NetworkThread(const NetworkThread&) = delete;
+    NetworkThread& operator=(const NetworkThread&) = delete;
+    ~NetworkThread() {
+        if (!thread_.joinable()) return;
+        {
+            const std::lock_guard<std::mutex> lock(state_->mutex);
+            state_->quit = true;
+        }
+        state_->changed.notify_all();
+        thread_.join();
+    }
+
+    // Runs `step` on the thread and waits for it. Stopped when `stop` is 1 after a wait in which
+    // the window was serviced (a step that ends at once is never stopped).
+    Outcome Run(std::function<void()> step, const int32_t* stop) {
+        std::unique_lock<std::mutex> lock(state_->mutex);
+        state_->step = std::move(step);
+        state_->done = false;
+        state_->changed.notify_all();
+        for (;;) {
+            if (state_->changed.wait_for(lock, kNetworkWaitSlice, [this] { return state_->done; })) return Outcome::Done;
+            lock.unlock();
+            PumpWhileWaiting();
+            lock.lock();
+            if (state_->done) return Outcome::Done;
+            if (stop && *stop == 1) {
+                state_->quit = true;
+                thread_.detach();
+                return Outcome::Stopped;
+            }
+        }
+    }
+
+    bool Usable() const { return thread_.joinable(); }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::function<void()> step;
+        bool done = false;
+        bool quit = false;
+    };
+
+    static void Loop(std::shared_ptr<State> state) {
+        std::unique_lock<std::mutex> lock(state->mutex);
+        for (;;) {
+            state->changed.wait(lock, [&] { return static_cast<bool>(state->step) || state->quit; });
+            if (!state->step) return;
+            std::function<void()> step = std::move(state->step);
+            state->step = nullptr;
+            lock.unlock();
+            try {
+                step();
+            } catch (...) {
+                // Steps report through their own state; nothing may leave the thread.
+            }
+            step = nullptr;
+            lock.lock();
+            state->done = true;
+            state->changed.notify_all();
+            if (state->quit) return;
+        }
+    }
+
+    std::shared_ptr<State> state_;
+    std::thread thread_;
+};
+
+// One request of a game download, shared by the GUI thread and the network step that may outlive
+// the download after a stop. Whoever closes first closes; the session stays open while the request
+// is.
+class SharedRequest {
+public:
+    explicit SharedRequest(std::shared_ptr<InternetHandle> session) : session_(std::move(session)) {}
+    SharedRequest(const SharedRequest&) = delete;
+    SharedRequest& operator=(const SharedRequest&) = delete;
+    ~SharedRequest() { Close(); }
+
+    void Open(const std::string& url) {
+        HINTERNET handle = OpenUrl(session_->Get(), url, kDownloadFlags).Release();
+        const DWORD code = handle ? 0 : ::GetLastError();
+        const std::lock_guard<std::mutex> lock(mutex_);
+        handle_ = handle;
+        openError_ = code;
+    }
+    HINTERNET Get() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return handle_;
+    }
+    DWORD OpenError() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return openError_;
+    }
+    void Close() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (handle_) ::InternetCloseHandle(handle_);
+        handle_ = nullptr;
+    }
+
+private:
+    std::shared_ptr<InternetHandle> session_;
+    std::mutex mutex_;
+    HINTERNET handle_ = nullptr;
+    DWORD openError_ = 0;
+};
+
+// One read on the network thread: it waits until some of the body (or its end) is there, then
+// takes what has come, up to kNetworkReadSize, without waiting for more, so that the bytes that
+// came before a pause are handed on instead of waiting for the rest of a large read.
+struct NetworkRead {
+    std::vector<char> buffer = std::vector<char>(kNetworkReadSize);
+    DWORD got = 0;
+    bool failed = false;
+    DWORD code = 0;
+
+    void Run(HINTERNET request) {
+        got = 0;
+        failed = false;
+        if (!request) {
+            failed = true;
+            code = ERROR_INTERNET_OPERATION_CANCELLED;
+            return;
+        }
+        DWORD available = 0;
+        if (!::InternetQueryDataAvailable(request, &available, 0, 0)) return Fail();
+        if (available == 0) return;  // the end of the body
+        INTERNET_BUFFERSW taken{};
+        taken.dwStructSize = sizeof(taken);
+        taken.lpvBuffer = buffer.data();
+        taken.dwBufferLength = kNetworkReadSize;
+        if (!::InternetReadFileExW(request, &taken, IRF_NO_WAIT, 0)) return Fail();
+        got = taken.dwBufferLength;
+        // Nothing taken although something was there: what was announced is read the plain way,
+        // which never waits for more than that.
+        if (got == 0 && !::InternetReadFile(request, buffer.data(), std::min(available, kNetworkReadSize), &got))
+            Fail();
+    }
+
+private:
+    void Fail() {
+        failed = true;
+        code = ::GetLastError();
+    }
+};
+
+// A request that a stop left waiting on the network: closing it is what ends a read that would
+// otherwise wait for the server, and it is done off the GUI thread, which must not wait for it.
+void GiveUp(std::shared_ptr<SharedRequest> request) {
+    std::thread([request = std::move(request)] { request->Close(); }).detach();
+}
 }  // namespace
 
 bool ProbeUrl(const std::string& url) {
@@ -260,23 +494,77 @@ bool DownloadDocument(const std::string& url, const std::string& path) {
     return false;
 }
 
-bool DownloadGameFile(const std::string& url, const std::string& path, int32_t size, ProgressBarView& bar,
-                      ProgressImage& image, int32_t fullWidth, int32_t& stop) {
+struct GameFileDownloads::Impl {
+    std::shared_ptr<InternetHandle> session;
+    std::unique_ptr<NetworkThread> thread;
+
+    NetworkThread& Thread() {
+        if (!thread || !thread->Usable()) thread = std::make_unique<NetworkThread>();
+        return *thread;
+    }
+};
+
+GameFileDownloads::GameFileDownloads() : impl_(std::make_unique<Impl>()) {}
+
+GameFileDownloads::~GameFileDownloads() = default;
+
+bool GameFileDownloads::Download(const std::string& url, const std::string& path, int32_t size, ProgressBarView& bar,
+                                 ProgressImage& image, int32_t fullWidth, int32_t& stop) {
     bar.SetMax(100);
     bar.SetPosition(0);
-    const Transfer t = OpenTransfer(url);
+    if (!impl_->session) {
+        InternetHandle internet = OpenInternet(GameAgent());
+        if (!internet) RaiseInternetError(::GetLastError());
+        impl_->session = std::make_shared<InternetHandle>(std::move(internet));
+    }
+    auto request = std::make_shared<SharedRequest>(impl_->session);
+    const auto stopped = [&] {
+        // As a stop after the first block would have left it: nothing at the target.
+        GiveUp(std::move(request));
+        RemoveFile(path);
+        bar.SetPosition(bar.Max());
+        return true;
+    };
+    if (impl_->Thread().Run([request, url] { request->Open(url); }, &stop) == NetworkThread::Outcome::Stopped)
+        return stopped();
+    if (!request->Get()) RaiseInternetError(request->OpenError());
+
+    bool gaveUp = false;
     try {
         PendingFile file(path, FileSharing::None);
-        const int64_t expected = QueryProgressLength(t.request.Get()).value_or(size);
+        const int64_t expected = QueryProgressLength(request->Get()).value_or(size);
         const auto progress = [&](int64_t received) {
             // Without any size the bar stays where it is (at 0) and the image is left alone.
             if (expected != 0) ShowGameProgress(received, expected, bar, image, fullWidth);
         };
-        if (ReceiveWatchedBody(t.request.Get(), file, stop, bar, progress)) file.Keep();
-        return true;
+        auto read = std::make_shared<NetworkRead>();
+        const ChunkSource source = [&]() -> Chunk {
+            Chunk chunk;
+            const auto step = [request, read] { read->Run(request->Get()); };
+            if (impl_->Thread().Run(step, &stop) == NetworkThread::Outcome::Stopped) {
+                gaveUp = true;
+                chunk.stopped = true;
+                return chunk;
+            }
+            chunk.failed = read->failed;
+            chunk.code = read->code;
+            chunk.data = read->buffer.data();
+            chunk.size = read->got;
+            return chunk;
+        };
+        if (ReceiveWatchedBody(request->Get(), file, stop, bar, progress, source)) file.Keep();
     } catch (...) {
+        if (gaveUp) GiveUp(std::move(request));
         return false;
     }
+    if (gaveUp) GiveUp(std::move(request));
+    return true;
+}
+
+bool DownloadGameFile(const std::string& url, const std::string& path, int32_t size, ProgressBarView& bar,
+                      ProgressImage& image, int32_t fullWidth, int32_t& stop) {
+    GameFileDownloads downloads;
+    return downloads.Download(url, path, size, bar, image, fullWidth, stop);
 }
 
 bool DownloadUpdateFile(const std::string& url, const std::string& path, ProgressBarView& bar, int64_t size,
@@ -294,7 +582,7 @@ bool DownloadUpdateFile(const std::string& url, const std::string& path, Progres
             ShowUpdateProgress(received, expected, bar);
             PumpEvents();
         };
-        if (!ReceiveWatchedBody(t.request.Get(), file, stop, bar, progress)) return true;
+        if (!ReceiveWatchedBody(t.request.Get(), file, stop, bar, progress, DirectReads(t.request.Get()))) return true;
         if (expected == 0) {
             bar.SetMarquee(false);
             bar.SetPosition(bar.Max());

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "launcher/net/progress.h"
@@ -31,8 +32,28 @@ bool DownloadDocument(const std::string& url, const std::string& path);
 // arrived, and 1 ends the transfer with the file deleted, the bar full and the result true.
 // False after a read or file failure ("Error InternetReadFile" is shown for a read failure), with
 // nothing left at `path`. Raises EOSError when the server cannot be reached.
+// The network waits happen on a thread of their own while the window is kept alive: a stop pressed
+// while the server sends nothing ends the transfer as a stop after a block does.
 bool DownloadGameFile(const std::string& url, const std::string& path, int32_t size, ProgressBarView& bar,
                       ProgressImage& image, int32_t fullWidth, int32_t& stop);
+
+// The game file downloads of one check run: DownloadGameFile with one internet handle for the whole
+// run, so that WinInet keeps the connection to the update server open from one file to the next,
+// and one network thread for all files.
+class GameFileDownloads {
+public:
+    GameFileDownloads();
+    ~GameFileDownloads();
+    GameFileDownloads(const GameFileDownloads&) = delete;
+    GameFileDownloads& operator=(const GameFileDownloads&) = delete;
+
+    bool Download(const std::string& url, const std::string& path, int32_t size, ProgressBarView& bar,
+                  ProgressImage& image, int32_t fullWidth, int32_t& stop);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
 
 // Saves a launcher update for the self-update window. As DownloadGameFile, with a bar only; `size`
 // 0 means not given, and without a size from the server either the bar runs in marquee style until

@@ -331,6 +331,10 @@ LRESULT LabelControl::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             out[copied] = L'\0';
             return static_cast<LRESULT>(copied);
         }
+        case WM_PAINT:
+            // The text is read by this paint: a change from now on needs a repaint of its own.
+            repaintPending_ = false;
+            return GraphicControl::HandleMessage(msg, wParam, lParam);
         default:
             return GraphicControl::HandleMessage(msg, wParam, lParam);
     }
@@ -368,12 +372,16 @@ void LabelControl::SetText(const std::string& text) {
 
 void LabelControl::Refit() {
     if (!HandleAllocated()) return;
+    // A label that keeps its size and whose repaint is already asked for shows the newest text at
+    // that repaint; asking again would only be another round trip to the window system.
+    if (!autoSize_ && repaintPending_) return;
     const RECT before = Bounds();
     if (autoSize_) Resize();
     RECT area{};
     const RECT after = Bounds();
     ::UnionRect(&area, &before, &after);
     RepaintParentArea(area);
+    repaintPending_ = ::IsWindowVisible(Handle()) != FALSE;
 }
 
 void LabelControl::PaintContent(HDC dc, const RECT& client) const {

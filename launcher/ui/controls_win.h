@@ -213,6 +213,8 @@ private:
     bool autoSize_ = false;
     bool wordWrap_ = false;
     bool centred_ = false;
+    // Asked for and not yet painted.
+    bool repaintPending_ = false;
 };
 
 }  // namespace orv

@@ -334,8 +334,11 @@ void Window::Paint() {
     // Short of GDI resources the window still paints, only without the buffer.
     if (!bitmap) return OnPaint(paint.Dc(), client);
     const SelectObjectScope select(memory.Get(), bitmap.Get());
-    OnPaint(memory.Get(), client);
     const RECT& dirty = paint.Dirty();
+    // Only the dirty part reaches the screen: drawing is clipped to it, so that a repaint of a
+    // status line does not render the whole window's artwork again.
+    ::IntersectClipRect(memory.Get(), dirty.left, dirty.top, dirty.right, dirty.bottom);
+    OnPaint(memory.Get(), client);
     ::BitBlt(paint.Dc(), dirty.left, dirty.top, dirty.right - dirty.left, dirty.bottom - dirty.top, memory.Get(),
              dirty.left, dirty.top, SRCCOPY);
 }

@@ -28,6 +28,8 @@ Routes:
     /badlength?value=<text>   Content-Length: <text> (default "abc") and no body
     /slow/<n>/<parts>/<ms>    n bytes with a correct Content-Length, sent in <parts> pieces with
                               <ms> milliseconds before each
+    /stall/<len>/<n>          Content-Length <len>, n (< len) bytes, then nothing more: the
+                              connection is held open, silent, until the client goes
     /empty                    200 with Content-Length: 0
     /echo                     the request line and headers as the body (agent, cache headers)
     /agent?is=<text>          200 when the User-Agent is exactly <text>, 403 otherwise
@@ -121,6 +123,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         except OSError:
             pass
 
+    def hold_until_client_goes(self):
+        # Whatever the client still sends is read and dropped; its close (or reset) ends the wait.
+        self.connection.settimeout(None)
+        try:
+            while self.connection.recv(4096):
+                pass
+        except OSError:
+            pass
+
     # ---- routes
 
     def do_GET(self):
@@ -179,6 +190,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif name == "slow":
             self.head(200, nums[0])
             self.send_pattern(nums[0], seed, parts=nums[1], delay=nums[2] / 1000.0)
+        elif name == "stall":
+            self.head(200, nums[0])
+            self.send_pattern(nums[1], seed)
+            self.hold_until_client_goes()
         elif name == "empty":
             self.head(200, 0)
         elif name == "agent":

@@ -8,6 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -16,6 +19,7 @@
 #include <optional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "launcher/app_win.h"
@@ -386,6 +390,64 @@ TEST_F(CheckRunWindowTest, StopDuringADownloadLeavesTheOldFile) {
     ExpectIdle();
     // Whichever file came first, nothing was replaced.
     EXPECT_EQ(ReadFile(Game("hl2.exe")), "an old hl2");
+}
+
+// A server that sends the headers and part of a game file, then nothing, without closing: the
+// window keeps answering and repainting while the run waits, and Stop ends the run.
+TEST_F(CheckRunWindowTest, AStalledBodyLeavesTheWindowAnsweringAndStopEndsTheRun) {
+    using Clock = std::chrono::steady_clock;
+    Start();
+    for (const auto& [relative, bytes] : files_) PutGame(relative, bytes);
+    PutGame("hl2.exe", "an old hl2");
+    // Two whole blocks arrive, then the body stalls with most of it still announced.
+    constexpr int64_t kArrived = 8192;
+    const std::string stalled = Env("ORVANTA_FAULT_URL") + "stall/150000/" + std::to_string(kArrived);
+    adjust = [&](CheckRunPlatform& platform) {
+        auto download = platform.downloadGameFile;
+        platform.downloadGameFile = [stalled, download](const std::string&, const std::string& path, int32_t size,
+                                                        int32_t& stop) { return download(stalled, path, size, stop); };
+    };
+    const std::string partial = Game("hl2.exe.lzma");
+    const HWND window = form_->Handle();
+    std::atomic<bool> stalledSeen{false}, answered{false}, repainted{false};
+    Clock::time_point stopPosted{};
+    std::thread player([&] {
+        // The bytes that came are on disk: from here on the run waits for a server that says nothing.
+        const auto deadline = Clock::now() + std::chrono::seconds(30);
+        while (Clock::now() < deadline && !stalledSeen) {
+            WIN32_FILE_ATTRIBUTE_DATA data{};
+            stalledSeen = ::GetFileAttributesExW(Wide(partial).c_str(), GetFileExInfoStandard, &data) &&
+                          data.nFileSizeLow == kArrived;
+            if (!stalledSeen) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        DWORD_PTR result = 0;
+        answered = ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &result) != 0;
+        // A repaint asked for from outside is carried out.
+        ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE);
+        const auto paintDeadline = Clock::now() + std::chrono::seconds(2);
+        while (Clock::now() < paintDeadline && !repainted) {
+            repainted = !::GetUpdateRect(window, nullptr, FALSE);
+            if (!repainted) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        stopPosted = Clock::now();
+        PostToGuiThread([this] { form_->Events.Image_Button_StopClick(); });
+    });
+    form_->Events.Image_Button_CheckClick();
+    const Clock::time_point runEnded = Clock::now();
+    player.join();
+
+    EXPECT_TRUE(stalledSeen) << "the first bytes never reached the disk";
+    EXPECT_TRUE(answered) << "the window did not answer while the body stalled";
+    EXPECT_TRUE(repainted) << "the window did not repaint while the body stalled";
+    const auto stopMs = std::chrono::duration_cast<std::chrono::milliseconds>(runEnded - stopPosted).count();
+    std::printf("stalled body: run ended %lld ms after Stop was posted\n", static_cast<long long>(stopMs));
+    EXPECT_LT(stopMs, 5000) << "Stop did not end the run";
+    EXPECT_EQ(ReadFile(Game("hl2.exe")), "an old hl2");
+    EXPECT_FALSE(Exists(partial));
+    EXPECT_FALSE(Exists(Game("hl2.exe.orvanta-unpack")));
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(ReadLauncherSetting("cssClientVersion", "BuildVersion", ""), "7");
+    ExpectIdle();
 }
 
 TEST_F(CheckRunWindowTest, TheCloseBoxDuringARunStopsItAndClosesTheWindowAfterIt) {
