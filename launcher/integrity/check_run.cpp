@@ -221,7 +221,14 @@ bool Run::IsGood(const std::string& place, int32_t size, const std::string& crcT
 }
 
 bool Run::UnpackIntoPlace(const std::string& target, const std::string& place) {
-    return orv::UnpackIntoPlace(target, place, platform_.unpackGameFile, platform_.replaceFile, platform_.removeFile);
+    // The download is spent once unpacked. Gone before the file is replaced, it cannot outlive a run
+    // cut off in between beside a file that a later run finds good and never fetches.
+    const auto unpackSpent = [this](const std::string& input, const std::string& output) {
+        const bool unpacked = platform_.unpackGameFile(input, output);
+        if (unpacked) platform_.removeFile(input);
+        return unpacked;
+    };
+    return orv::UnpackIntoPlace(target, place, unpackSpent, platform_.replaceFile, platform_.removeFile);
 }
 
 void Run::FinishEntry() {

@@ -26,11 +26,7 @@ bool UnpackIntoPlace(const std::string& target, const std::string& place,
     const std::string temporary = UnpackTemporaryPath(place);
     bool done = false;
     try {
-        done = unpack(target, temporary);
-        // The download is spent once unpacked. Gone before the file is replaced, it cannot outlive
-        // a run cut off in between beside a file that a later run finds good and never fetches.
-        if (done) remove(target);
-        done = done && replace(temporary, place);
+        done = unpack(target, temporary) && replace(temporary, place);
     } catch (const std::exception&) {
         done = false;
     }
