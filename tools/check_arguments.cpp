@@ -5,6 +5,7 @@
 
 #include "launcher/net/server_paths.h"
 #include "tools/check.h"
+#include "tools/positive_number.h"
 
 namespace orv::check {
 
@@ -31,12 +32,6 @@ const char* const CheckUsage =
     "  exit status: 0 matches, 1 differences remain (or would be fetched), 2 error, 130 interrupted\n";
 
 namespace {
-
-bool ParsePositive(const std::string& text, int& value) {
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    return ec == std::errc() && ptr == end && value > 0;
-}
 
 const std::set<std::string>& Flags() {
     static const std::set<std::string> flags = {"--repair", "--dry-run", "--verify-server", "--json"};

@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "tools/publish.h"
+#include "tools/positive_number.h"
 
 namespace orv::publish {
 
@@ -29,12 +30,6 @@ const char* const PublishUsage =
     "  --jobs N                files compressed at once (default: up to 4)\n";
 
 namespace {
-
-bool ParsePositive(const std::string& text, int& value) {
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    return ec == std::errc() && ptr == end && value > 0;
-}
 
 }  // namespace
 
