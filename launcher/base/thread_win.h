@@ -55,6 +55,9 @@ public:
     void WaitFor();
     // The platform thread handle, for WaitForSingleObject; signalled once the thread has ended.
     HANDLE Handle() const noexcept { return handle_.Get(); }
+    // What a stop waits for: the thread's end, or the end of the work in hand for a worker that is
+    // kept for more than one piece of work (signalled while it has none).
+    virtual HANDLE WorkEndedHandle() const noexcept { return Handle(); }
     DWORD ThreadID() const noexcept { return threadId_; }
 
     // With true the object deletes itself once Execute has ended; its owner must then not touch it

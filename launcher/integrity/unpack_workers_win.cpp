@@ -89,10 +89,88 @@ UnpackResult RunWorker(const WorkerFactory& makeWorker, const std::string& compr
     return result;
 }
 
+TUnpackService::TUnpackService(CreationKey key)
+    : TThread(key),
+      wake_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+      idle_(::CreateEventW(nullptr, TRUE, TRUE, nullptr)) {
+    if (!wake_ || !idle_) RaiseLastPlatformError();
+}
+
+void TUnpackService::Submit(std::string inputFile, std::string outputFile) {
+    inputFile_ = std::move(inputFile);
+    outputFile_ = std::move(outputFile);
+    result_ = UnpackResult();
+    // The events order the hand-over: the worker reads the job after the wake, the owner the
+    // result after the idle signal.
+    if (!::ResetEvent(idle_.Get()) || !::SetEvent(wake_.Get())) RaiseLastPlatformError();
+}
+
+void TUnpackService::Quit() noexcept {
+    Terminate();
+    ::SetEvent(wake_.Get());
+}
+
+void TUnpackService::Execute() {
+    constexpr DWORD kTerminatePollMs = 100;
+    while (!Terminated()) {
+        // Polled as well, so that an owner that only terminates (the destructor) is not kept waiting.
+        const DWORD wait = ::WaitForSingleObject(wake_.Get(), kTerminatePollMs);
+        if (wait == WAIT_FAILED) RaiseLastPlatformError();
+        if (wait == WAIT_TIMEOUT || Terminated()) continue;
+        try {
+            Unpack(inputFile_, outputFile_);
+        } catch (...) {
+            result_ = FailureFromCurrentException();
+        }
+        if (!::SetEvent(idle_.Get())) RaiseLastPlatformError();
+    }
+}
+
+ReusedUnpackWorker::~ReusedUnpackWorker() {
+    if (worker_) worker_->Quit();
+}
+
+UnpackResult ReusedUnpackWorker::Run(const std::string& inputFile, const std::string& outputFile, TThread** current) {
+    UnpackResult result;
+    try {
+        if (worker_ && ::WaitForSingleObject(worker_->Handle(), 0) != WAIT_TIMEOUT) worker_.reset();
+        if (!worker_) {
+            worker_ = MakeThread<TUnpackService>();
+            worker_->Start();
+        }
+        worker_->Submit(inputFile, outputFile);
+        if (current) *current = worker_.get();
+        // The thread's end counts too: a worker whose loop failed has no job to finish.
+        const HANDLE ends[] = {worker_->WorkEndedHandle(), worker_->Handle()};
+        DWORD wait;
+        do {
+            wait = ::WaitForMultipleObjects(2, ends, FALSE, kWorkerPollMs);
+            if (wait == WAIT_FAILED) RaiseLastPlatformError();
+            PumpEvents();
+        } while (wait == WAIT_TIMEOUT);
+        if (wait == WAIT_OBJECT_0) {
+            result = worker_->LastResult();
+        } else {
+            result.Failed = true;
+            const ThreadFatalError& fatal = worker_->FatalError();
+            result.ErrorClass = fatal ? fatal.ClassName : "Error";
+            result.ErrorText = fatal ? fatal.Message : "Error";
+        }
+    } catch (...) {
+        result = FailureFromCurrentException();
+    }
+    if (current && worker_ && *current == worker_.get()) *current = nullptr;
+    RemoveFile(inputFile);
+    return result;
+}
+
 void WaitForRunningWorker(TThread* const* current) {
     // Re-read each round: after the pump the worker may already be freed by its driver.
     while (TThread* worker = *current) {
-        const DWORD wait = ::WaitForSingleObject(worker->Handle(), kStopPollMs);
+        // A reused worker's work ends at its idle signal; its thread ending ends it too.
+        const HANDLE ends[] = {worker->WorkEndedHandle(), worker->Handle()};
+        const DWORD count = ends[0] == ends[1] ? 1 : 2;
+        const DWORD wait = ::WaitForMultipleObjects(count, ends, FALSE, kStopPollMs);
         PumpEvents();
         if (wait != WAIT_TIMEOUT) break;
     }

@@ -55,9 +55,54 @@ using WorkerFactory = std::function<std::unique_ptr<TThread>()>;
 UnpackResult RunWorker(const WorkerFactory& makeWorker, const std::string& compressedInput,
                        TThread** current = nullptr);
 
-// The stop request's wait: while `*current` names a worker, wait up to 150 ms for it to end and
-// pump, until the wait no longer times out. Ends when the worker has ended, not when the pointer is
-// cleared: called from a pump inside RunWorker, the pointer is cleared only after this returns.
+// One worker for every unpack of a check run. A thread per file costs more than unpacking a small
+// file does on some systems (several milliseconds under Wine), and a repair may unpack thousands.
+// It takes one job at a time; its WorkEndedHandle is signalled while it has none.
+class TUnpackService : public TThread {
+public:
+    // Raises EOSError when the platform refuses the thread or its events.
+    explicit TUnpackService(CreationKey key);
+
+    // Hands over a job; only while no job runs.
+    void Submit(std::string inputFile, std::string outputFile);
+    // Ends the thread once the job in hand, if any, is done.
+    void Quit() noexcept;
+    HANDLE WorkEndedHandle() const noexcept override { return idle_.Get(); }
+    // The last job's outcome, once WorkEndedHandle is signalled.
+    const UnpackResult& LastResult() const noexcept { return result_; }
+
+protected:
+    void Execute() override;
+
+private:
+    ScopedHandle wake_;  // a job or the end has been asked for
+    ScopedHandle idle_;  // manual reset: no job runs
+    std::string inputFile_;
+    std::string outputFile_;
+    UnpackResult result_;
+};
+
+// The GUI thread's side of a TUnpackService: made on the first unpack (a refused thread is a failed
+// unpack, and the next file tries again), ended with its owner.
+class ReusedUnpackWorker {
+public:
+    ReusedUnpackWorker() = default;
+    ReusedUnpackWorker(const ReusedUnpackWorker&) = delete;
+    ReusedUnpackWorker& operator=(const ReusedUnpackWorker&) = delete;
+    ~ReusedUnpackWorker();
+
+    // As RunWorker for a TUnpackFile of `inputFile` and `outputFile`: waits in 5 ms steps pumping
+    // events, names the worker in `*current` meanwhile, and deletes `inputFile` in every case.
+    UnpackResult Run(const std::string& inputFile, const std::string& outputFile, TThread** current = nullptr);
+
+private:
+    std::unique_ptr<TUnpackService> worker_;
+};
+
+// The stop request's wait: while `*current` names a worker, wait up to 150 ms for its work to end
+// (WorkEndedHandle) and pump, until the wait no longer times out. Ends when that work has ended, not
+// when the pointer is cleared: called from a pump inside RunWorker, the pointer is cleared only
+// after this returns.
 void WaitForRunningWorker(TThread* const* current);
 
 }  // namespace orv

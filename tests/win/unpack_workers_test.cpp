@@ -437,6 +437,84 @@ TEST_F(UnpackWorkersTest, StopWaitingInsideThePumpSeesTheWorkerEnd) {
     EXPECT_EQ(g_pumps, pumps);
 }
 
+// What a pump saw of a reused worker: its thread, and whether a stop waiting inside the pump
+// came back only after the job in hand had ended while the thread lived on.
+struct ReusedProbe {
+    TThread** current = nullptr;
+    DWORD threadId = 0;
+    bool stopAfterFirstPump = false;
+    bool stopped = false;
+    bool jobRunningAtStop = false;
+    bool jobEndedAfterWait = false;
+    bool threadAliveAfterWait = false;
+};
+ReusedProbe g_reused;
+
+bool Signalled(HANDLE handle) { return ::WaitForSingleObject(handle, 0) == WAIT_OBJECT_0; }
+
+void ReusedPump() {
+    ++g_pumps;
+    TThread* worker = *g_reused.current;
+    if (!worker) return;
+    g_reused.threadId = worker->ThreadID();
+    if (!g_reused.stopAfterFirstPump || g_reused.stopped) return;
+    g_reused.stopped = true;
+    g_reused.jobRunningAtStop = !Signalled(worker->WorkEndedHandle());
+    WaitForRunningWorker(g_reused.current);
+    g_reused.jobEndedAfterWait = Signalled(worker->WorkEndedHandle());
+    g_reused.threadAliveAfterWait = !worker->Finished();
+}
+
+TEST_F(UnpackWorkersTest, ReusedWorkerUnpacksFileAfterFileOnOneThreadAndAStopWaitsForTheJobOnly) {
+    TThread* current = nullptr;
+    g_reused = ReusedProbe{};
+    g_reused.current = &current;
+    SetEventPump(&ReusedPump);
+    ReusedUnpackWorker worker;
+
+    g_reused.stopAfterFirstPump = true;
+    const std::string big = CopyBig("pak03.vpk.lzma");
+    const UnpackResult first = worker.Run(big, dir_.File("pak03.vpk"), &current);
+    EXPECT_FALSE(first.Failed) << first.ErrorText;
+    EXPECT_TRUE(g_reused.stopped);
+    EXPECT_TRUE(g_reused.jobRunningAtStop) << "the unpack ended before Stop; use a larger file";
+    EXPECT_TRUE(g_reused.jobEndedAfterWait);
+    EXPECT_TRUE(g_reused.threadAliveAfterWait);
+    EXPECT_TRUE(ReadFile(dir_.File("pak03.vpk")) == *bigPlain_);
+    EXPECT_FALSE(Exists(big));
+    EXPECT_EQ(current, nullptr);
+    const DWORD thread = g_reused.threadId;
+    ASSERT_NE(thread, 0u);
+
+    // A damaged file fails with the decoder's error; the worker takes the next file all the same,
+    // on the same thread.
+    g_reused.stopAfterFirstPump = false;
+    const std::string damaged = dir_.File("maps.bsp.lzma");
+    WriteFile(damaged, "<html><body>404 Not Found</body></html>");
+    const UnpackResult failed = worker.Run(damaged, dir_.File("maps.bsp"), &current);
+    EXPECT_TRUE(failed.Failed);
+    EXPECT_EQ(failed.ErrorText, "Error");
+    EXPECT_FALSE(Exists(damaged));
+    const std::string missing = dir_.File("missing.vpk.lzma");
+    const UnpackResult openFailed = worker.Run(missing, dir_.File("missing.vpk"), &current);
+    EXPECT_EQ(openFailed.ErrorClass, "EOSError");
+    EXPECT_EQ(openFailed.ErrorText, PlatformErrorMessage(ERROR_FILE_NOT_FOUND));
+
+    const std::string plain = test::MakeData(300000, 4, true);
+    const std::string small = dir_.File("hl2.dll.lzma");
+    MakeLzma(small, plain);
+    g_reused.threadId = 0;
+    const UnpackResult last = worker.Run(small, dir_.File("hl2.dll"), &current);
+    EXPECT_FALSE(last.Failed) << last.ErrorText;
+    EXPECT_EQ(ReadFile(dir_.File("hl2.dll")), plain);
+    EXPECT_EQ(g_reused.threadId, thread);
+
+    // Stop after the run: nothing is running, so the wait returns without pumping.
+    const int pumps = g_pumps;
+    WaitForRunningWorker(&current);
+    EXPECT_EQ(g_pumps, pumps);
+}
+
 TEST_F(UnpackWorkersTest, MissingUnpackerEndsTheWorkerInsteadOfCrashingIt) {
     const std::string input = dir_.File("sound.wav.lzma");
     MakeLzma(input, "sound");
