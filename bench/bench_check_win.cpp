@@ -92,7 +92,7 @@ public:
             ::RedrawWindow(window_, &pixel, nullptr, RDW_INVALIDATE);
             repaintAsked_ = true;
             askedAt_ = Clock::now();
-        } else if (!::GetUpdateRect(window_, nullptr, FALSE)) {
+        } else if (!PixelAwaitsPaint()) {
             repaint_.Add(SecondsSince(askedAt_));
             repaintAsked_ = false;
         }
@@ -103,6 +103,16 @@ public:
     }
 
 private:
+    // Only the probed pixel: the run invalidates other parts of the window between its paints, so
+    // the window as a whole is seldom without anything to paint.
+    bool PixelAwaitsPaint() const {
+        const HRGN region = ::CreateRectRgn(0, 0, 0, 0);
+        if (!region) return false;
+        const bool waiting = ::GetUpdateRgn(window_, region, FALSE) != ERROR && ::PtInRegion(region, 0, 0);
+        ::DeleteObject(region);
+        return waiting;
+    }
+
     struct Figures {
         double max = 0, sum = 0;
         int count = 0;

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "launcher/integrity/unpack_workers_win.h"
+#include "launcher/platform/file_helpers.h"
 #include "launcher/net/download_win.h"
 #include "launcher/net/progress.h"
 #include "launcher/platform/system_codepage_win.h"
@@ -40,6 +41,44 @@ public:
 
 private:
     const FileProgressTarget& target_;
+};
+
+// The run asks three things of each listed file in a row: whether it is there, whether anything
+// stands in the way of replacing it, and its size. One query answers all three; the answer is kept
+// for that file until its size has been asked, and any other file's question drops it.
+class FileFacts {
+public:
+    bool Exists(const std::string& path) {
+        path_ = Wide(path);
+        known_ = ::GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &data_) != 0;
+        if (!known_) path_.clear();
+        return known_ && !(data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    }
+    DWORD Attributes(const std::wstring& path) {
+        if (known_ && path == path_) return data_.dwFileAttributes;
+        Drop();
+        return ::GetFileAttributesW(path.c_str());
+    }
+    void AttributesChanged(const std::wstring& path, DWORD attributes) {
+        if (known_ && path == path_) data_.dwFileAttributes = attributes;
+    }
+    int64_t Size(const std::string& path) {
+        const std::wstring wide = Wide(path);
+        const bool known = known_ && wide == path_;
+        Drop();
+        if (!known) return FileSize64(path);
+        return static_cast<int64_t>((static_cast<uint64_t>(data_.nFileSizeHigh) << 32) | data_.nFileSizeLow);
+    }
+
+private:
+    void Drop() {
+        known_ = false;
+        path_.clear();
+    }
+
+    std::wstring path_;
+    WIN32_FILE_ATTRIBUTE_DATA data_{};
+    bool known_ = false;
 };
 
 std::string LowerCase(const std::string& text) {
@@ -81,15 +120,18 @@ CheckRunPlatform SystemCheckRunPlatform(FileProgressTarget progress) {
         // leaves damaged has the wrong checksum at the next check and is fetched again.
         return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
     };
-    platform.makeNormal = [](const std::string& path) {
+    auto facts = std::make_shared<FileFacts>();
+    platform.fileExists = [facts](const std::string& path) { return facts->Exists(path); };
+    platform.fileSize = [facts](const std::string& path) { return facts->Size(path); };
+    platform.makeNormal = [facts](const std::string& path) {
         // Only what stands in the way of replacing the file is cleared; a file with none of it is
         // left alone, which spares a round of opening and closing it for every checked file.
         const std::wstring wide = Wide(path);
-        const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+        const DWORD attributes = facts->Attributes(wide);
         constexpr DWORD kInTheWay = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
         if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & kInTheWay)) return;
         // A file that stays read-only is refused by the step that writes it, with its own report.
-        ::SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (::SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL)) facts->AttributesChanged(wide, FILE_ATTRIBUTE_NORMAL);
     };
     platform.createFolder = [](const std::string& path) { ::CreateDirectoryW(Wide(path).c_str(), nullptr); };
     platform.lowerCase = &LowerCase;

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -156,17 +157,26 @@ BodyResult ReceiveBody(HINTERNET request, PendingFile& file, const int32_t* stop
     // The start of a block that a read delivered only in part.
     std::vector<char> partial;
     partial.reserve(kBlockSize);
+    // The blocks of one delivery go to the file in one write, before the next wait for the network,
+    // so that what came before a pause is on the disk during it. A stop drops them with the file.
+    std::vector<char> unwritten;
     const auto take = [&](const char* data, DWORD size) -> bool {
         if (stop) {
             if (*stop == 1) return false;
             PumpEvents();
         }
-        file.Write(data, size);
+        unwritten.insert(unwritten.end(), data, data + size);
         received += size;
         if (progress) progress(received);
         return true;
     };
+    const auto write = [&] {
+        if (unwritten.empty()) return;
+        file.Write(unwritten.data(), unwritten.size());
+        unwritten.clear();
+    };
     for (;;) {
+        write();
         const Chunk chunk = source();
         if (chunk.stopped) return {BodyEnd::Stopped};
         if (chunk.failed) return {BodyEnd::BrokenOff, chunk.code};
@@ -191,6 +201,7 @@ BodyResult ReceiveBody(HINTERNET request, PendingFile& file, const int32_t* stop
         }
     }
     if (!partial.empty() && !take(partial.data(), static_cast<DWORD>(partial.size()))) return {BodyEnd::Stopped};
+    write();
     if (promised && received < *promised) return {BodyEnd::BrokenOff, ERROR_INTERNET_CONNECTION_RESET};
     return {};
 }
@@ -283,15 +294,12 @@ constexpr DWORD kNetworkReadSize = 64 * 1024;
 // How long the GUI thread waits for a network step before it services the window again.
 constexpr auto kNetworkWaitSlice = std::chrono::milliseconds(5);
 
-// A thread that makes the blocking WinInet calls of the game downloads, one step at a time, so that
-// a server that stops sending never holds the GUI thread: that thread waits for each step while
-// keeping the window alive, and a stop pressed meanwhile ends the wait. A step that is then still
-// running goes on alone (it must own what it uses); the thread is given up and a new one serves the
-// next step.
+// A thread that makes the blocking WinInet calls of the game downloads, so that a server that
+// stops sending never holds the GUI thread: the GUI thread waits for what it needs while keeping
+// the window alive, and a stop pressed meanwhile ends the wait. A job that is then still running
+// goes on alone (it must own what it uses); the thread is given up and a new one serves the next.
 class NetworkThread {
 public:
-    enum class Outcome { Done, Stopped };
-
     NetworkThread() : state_(std::make_shared<State>()) { thread_ = std::thread(&NetworkThread::Loop, state_); }
     NetworkThread(const NetworkThread&) = delete;
     NetworkThread& operator=(const NetworkThread&) = delete;
@@ -305,25 +313,23 @@ public:
         thread_.join();
     }
 
-    // Runs `step` on the thread and waits for it. Stopped when `stop` is 1 after a wait in which
-    // the window was serviced (a step that ends at once is never stopped).
-    Outcome Run(std::function<void()> step, const int32_t* stop) {
-        std::unique_lock<std::mutex> lock(state_->mutex);
-        state_->step = std::move(step);
-        state_->done = false;
-        state_->changed.notify_all();
-        for (;;) {
-            if (state_->changed.wait_for(lock, kNetworkWaitSlice, [this] { return state_->done; })) return Outcome::Done;
-            lock.unlock();
-            PumpWhileWaiting();
-            lock.lock();
-            if (state_->done) return Outcome::Done;
-            if (stop && *stop == 1) {
-                state_->quit = true;
-                thread_.detach();
-                return Outcome::Stopped;
-            }
+    // Queues `job`; it runs after the jobs before it.
+    void Post(std::function<void()> job) {
+        {
+            const std::lock_guard<std::mutex> lock(state_->mutex);
+            state_->jobs.push_back(std::move(job));
         }
+        state_->changed.notify_all();
+    }
+    // After a stop: the running job finishes alone, and nothing queued after it runs.
+    void Abandon() {
+        {
+            const std::lock_guard<std::mutex> lock(state_->mutex);
+            state_->quit = true;
+            state_->jobs.clear();
+        }
+        state_->changed.notify_all();
+        thread_.detach();
     }
 
     bool Usable() const { return thread_.joinable(); }
@@ -332,29 +338,25 @@ private:
     struct State {
         std::mutex mutex;
         std::condition_variable changed;
-        std::function<void()> step;
-        bool done = false;
+        std::deque<std::function<void()>> jobs;
         bool quit = false;
     };
 
     static void Loop(std::shared_ptr<State> state) {
         std::unique_lock<std::mutex> lock(state->mutex);
         for (;;) {
-            state->changed.wait(lock, [&] { return static_cast<bool>(state->step) || state->quit; });
-            if (!state->step) return;
-            std::function<void()> step = std::move(state->step);
-            state->step = nullptr;
+            state->changed.wait(lock, [&] { return !state->jobs.empty() || state->quit; });
+            if (state->quit) return;
+            std::function<void()> job = std::move(state->jobs.front());
+            state->jobs.pop_front();
             lock.unlock();
             try {
-                step();
+                job();
             } catch (...) {
-                // Steps report through their own state; nothing may leave the thread.
+                // Jobs report through their own state; nothing may leave the thread.
             }
-            step = nullptr;
+            job = nullptr;
             lock.lock();
-            state->done = true;
-            state->changed.notify_all();
-            if (state->quit) return;
         }
     }
 
@@ -439,6 +441,129 @@ private:
     }
 };
 
+// The most of a body read ahead of the GUI thread: the network thread waits while this much lies
+// unwritten, so that a fast server cannot fill the memory with a large file.
+constexpr size_t kMaxReadAhead = 1024 * 1024;
+
+// One game file's transfer on the network thread, from the request to the end of the body, handed
+// to the GUI thread as it comes: the network thread never waits for the GUI thread to ask for the
+// next read, and the GUI thread waits only when nothing has come yet.
+class BodyStream {
+public:
+    // What the GUI thread waits for.
+    enum class Wait { Ready, Stopped };
+
+    // The job for the network thread; `stream` and `request` live as long as it needs them.
+    static void Transfer(const std::shared_ptr<BodyStream>& stream, const std::shared_ptr<SharedRequest>& request,
+                         const std::string& url) {
+        request->Open(url);
+        const bool open = request->Get() != nullptr;
+        {
+            const std::lock_guard<std::mutex> lock(stream->mutex_);
+            stream->opened_ = true;
+            stream->finished_ = !open;
+        }
+        stream->changed_.notify_all();
+        if (!open) return;
+        NetworkRead read;
+        for (;;) {
+            {
+                std::unique_lock<std::mutex> lock(stream->mutex_);
+                stream->changed_.wait(lock, [&] { return stream->queued_ < kMaxReadAhead || stream->cancelled_; });
+                if (stream->cancelled_) {
+                    stream->finished_ = true;
+                    return;
+                }
+            }
+            read.Run(request->Get());
+            {
+                const std::lock_guard<std::mutex> lock(stream->mutex_);
+                if (read.failed) {
+                    stream->failed_ = true;
+                    stream->code_ = read.code;
+                } else if (read.got == 0) {
+                    stream->ended_ = true;
+                } else {
+                    stream->chunks_.emplace_back(read.buffer.begin(), read.buffer.begin() + read.got);
+                    stream->queued_ += read.got;
+                }
+                stream->finished_ = read.failed || read.got == 0;
+            }
+            stream->changed_.notify_all();
+            if (read.failed || read.got == 0) return;
+        }
+    }
+
+    // Waits until the request has been made. Stopped when `stop` is 1 after a wait in which the
+    // window was serviced.
+    Wait Opened(const int32_t* stop) {
+        return WaitFor([this] { return opened_; }, stop);
+    }
+
+    // The next piece of the body: bytes, none at its end, or a failed read.
+    Chunk Next(const int32_t* stop) {
+        Chunk chunk;
+        if (WaitFor([this] { return !chunks_.empty() || ended_ || failed_; }, stop) == Wait::Stopped) {
+            chunk.stopped = true;
+            return chunk;
+        }
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (!chunks_.empty()) {
+                current_ = std::move(chunks_.front());
+                chunks_.pop_front();
+                queued_ -= current_.size();
+                chunk.data = current_.data();
+                chunk.size = static_cast<DWORD>(current_.size());
+            } else if (failed_) {
+                chunk.failed = true;
+                chunk.code = code_;
+            }
+        }
+        changed_.notify_all();
+        return chunk;
+    }
+
+    // The GUI thread is done with the transfer: a network thread still at it ends at its next step.
+    // True when it had already finished, so that the thread is free for the next transfer.
+    bool Cancel() {
+        bool finished = false;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            cancelled_ = true;
+            finished = finished_;
+        }
+        changed_.notify_all();
+        return finished;
+    }
+
+private:
+    template <class Ready>
+    Wait WaitFor(Ready ready, const int32_t* stop) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            if (changed_.wait_for(lock, kNetworkWaitSlice, ready)) return Wait::Ready;
+            lock.unlock();
+            PumpWhileWaiting();
+            lock.lock();
+            if (ready()) return Wait::Ready;
+            if (stop && *stop == 1) return Wait::Stopped;
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::vector<char>> chunks_;
+    size_t queued_ = 0;
+    bool opened_ = false;
+    bool ended_ = false;
+    bool failed_ = false;
+    DWORD code_ = 0;
+    bool cancelled_ = false;
+    bool finished_ = false;  // the network thread has nothing more to do for this transfer
+    std::vector<char> current_;  // the piece the GUI thread is writing
+};
+
 // A request that a stop left waiting on the network: closing it is what ends a read that would
 // otherwise wait for the server, and it is done off the GUI thread, which must not wait for it.
 void GiveUp(std::shared_ptr<SharedRequest> request) {
@@ -518,18 +643,31 @@ bool GameFileDownloads::Download(const std::string& url, const std::string& path
         impl_->session = std::make_shared<InternetHandle>(std::move(internet));
     }
     auto request = std::make_shared<SharedRequest>(impl_->session);
-    const auto stopped = [&] {
+    auto stream = std::make_shared<BodyStream>();
+    NetworkThread& thread = impl_->Thread();
+    thread.Post([stream, request, url] { BodyStream::Transfer(stream, request, url); });
+    // Every way out of here ends the transfer. One left before the network thread was done with it
+    // (a stop, a file that cannot be written) gives up that thread and the request, which may be
+    // waiting for a server that sends nothing.
+    struct EndTransfer {
+        BodyStream& stream;
+        std::shared_ptr<SharedRequest>& request;
+        NetworkThread& thread;
+        ~EndTransfer() {
+            if (stream.Cancel()) return;
+            thread.Abandon();
+            GiveUp(std::move(request));
+        }
+    } end{*stream, request, thread};
+
+    if (stream->Opened(&stop) == BodyStream::Wait::Stopped) {
         // As a stop after the first block would have left it: nothing at the target.
-        GiveUp(std::move(request));
         RemoveFile(path);
         bar.SetPosition(bar.Max());
         return true;
-    };
-    if (impl_->Thread().Run([request, url] { request->Open(url); }, &stop) == NetworkThread::Outcome::Stopped)
-        return stopped();
+    }
     if (!request->Get()) RaiseInternetError(request->OpenError());
 
-    bool gaveUp = false;
     try {
         PendingFile file(path, FileSharing::None);
         const int64_t expected = QueryProgressLength(request->Get()).value_or(size);
@@ -537,27 +675,11 @@ bool GameFileDownloads::Download(const std::string& url, const std::string& path
             // Without any size the bar stays where it is (at 0) and the image is left alone.
             if (expected != 0) ShowGameProgress(received, expected, bar, image, fullWidth);
         };
-        auto read = std::make_shared<NetworkRead>();
-        const ChunkSource source = [&]() -> Chunk {
-            Chunk chunk;
-            const auto step = [request, read] { read->Run(request->Get()); };
-            if (impl_->Thread().Run(step, &stop) == NetworkThread::Outcome::Stopped) {
-                gaveUp = true;
-                chunk.stopped = true;
-                return chunk;
-            }
-            chunk.failed = read->failed;
-            chunk.code = read->code;
-            chunk.data = read->buffer.data();
-            chunk.size = read->got;
-            return chunk;
-        };
+        const ChunkSource source = [&stream, &stop] { return stream->Next(&stop); };
         if (ReceiveWatchedBody(request->Get(), file, stop, bar, progress, source)) file.Keep();
     } catch (...) {
-        if (gaveUp) GiveUp(std::move(request));
         return false;
     }
-    if (gaveUp) GiveUp(std::move(request));
     return true;
 }
 
