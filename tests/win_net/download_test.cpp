@@ -5,8 +5,11 @@
 // Stop button.
 #include <windows.h>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -363,6 +366,41 @@ TEST_F(GameDownloadTest, OnlyOneStopsTheTransfer) {
         ASSERT_TRUE(Game("data/9000", 0, value)) << value;
         EXPECT_TRUE(SameBytes(ReadFile(target), Pattern(9000))) << value;
     }
+}
+
+// One object for a run's files: bodies far larger than what is read ahead of the writer, one
+// after another over the kept connection, and a stop in the middle of one that leaves the next
+// to a fresh network thread.
+TEST_F(GameDownloadTest, RunOfLargeBodiesArrivesWholeAndAStopInOneSparesTheNext) {
+    GameFileDownloads downloads;
+    const auto download = [&](const std::string& route) {
+        bar = RecordingBar();
+        image = RecordingImage();
+        g_pumps = 0;
+        return downloads.Download(Fault(route), target, 0, bar, image, kFullWidth, stop);
+    };
+    constexpr size_t kLarge = 3 * 1024 * 1024 + 1000;  // 769 blocks, the last one short
+    for (unsigned seed : {1u, 2u}) {
+        ASSERT_TRUE(download("data/" + std::to_string(kLarge) + "?seed=" + std::to_string(seed)));
+        EXPECT_TRUE(SameBytes(ReadFile(target), Pattern(kLarge, seed))) << seed;
+        EXPECT_EQ(g_pumps, 769) << seed;
+        EXPECT_EQ(bar.Position(), 100);
+        EXPECT_TRUE(std::is_sorted(bar.positions.begin(), bar.positions.end()));
+        EXPECT_EQ(image.Width(), kFullWidth);
+    }
+
+    int blocks = 0;
+    g_onPump = [&] {
+        if (++blocks == 100) stop = 1;
+    };
+    ASSERT_TRUE(download("data/" + std::to_string(kLarge)));
+    EXPECT_FALSE(Exists(target));
+    EXPECT_EQ(g_pumps, 100);
+    g_onPump = nullptr;
+    stop = 0;
+    ASSERT_TRUE(download("data/20000?seed=5"));
+    EXPECT_TRUE(SameBytes(ReadFile(target), Pattern(20000, 5)));
+    EXPECT_TRUE(messages.empty());
 }
 
 // A body that breaks off: "short" closes the connection normally before the announced length, which

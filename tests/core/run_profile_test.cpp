@@ -1,0 +1,76 @@
+// The run's profile: each step counted and timed by its own time, so that a step that pumps (a
+// download, a checksum) is not charged for the pumps inside it and the steps add up to the run.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "launcher/base/events.h"
+#include "launcher/integrity/run_profile.h"
+
+namespace orv {
+namespace {
+
+using Clock = RunProfile::Clock;
+using namespace std::chrono_literals;
+
+// Spins until `span` has passed: the profile reads the same clock, so this is what it sees.
+void Spend(Clock::duration span) {
+    const Clock::time_point until = Clock::now() + span;
+    while (Clock::now() < until) {
+    }
+}
+
+void SlowPump() { Spend(8ms); }
+
+TEST(RunProfileTest, NestedStepsAreChargedToThemselvesAndTheRestIsTheRunItself) {
+    RunProfile profile;
+    CheckRunPlatform platform;
+    platform.fileCrc32 = [](const std::string&, const int32_t&) {
+        Spend(12ms);
+        PumpEvents();  // as the checksum does once per block
+        PumpEvents();
+        return 0u;
+    };
+    platform.fileExists = [](const std::string&) { return true; };
+    const EventPump previous = SetEventPump(&SlowPump);
+    const auto started = Clock::now();
+    {
+        const auto timer = profile.TimePumps();
+        const CheckRunPlatform timed = profile.Wrap(std::move(platform));
+        EXPECT_FALSE(timed.downloadGameFile) << "a service that was not there stays absent";
+        const int32_t stop = 0;
+        EXPECT_EQ(timed.fileCrc32("a", stop), 0u);
+        EXPECT_TRUE(timed.fileExists("a"));
+        EXPECT_TRUE(timed.fileExists("b"));
+        Spend(3ms);  // the run's own work between its steps
+    }
+    const Clock::duration total = Clock::now() - started;
+    EXPECT_EQ(SetEventPump(previous), &SlowPump) << "the pump is given back when the timer goes";
+
+    const auto& steps = profile.Steps();
+    ASSERT_EQ(steps.count("file: CRC-32"), 1u);
+    ASSERT_EQ(steps.count("pump"), 1u);
+    const RunProfile::Step crc = steps.at("file: CRC-32");
+    const RunProfile::Step pump = steps.at("pump");
+    EXPECT_EQ(crc.calls, 1);
+    EXPECT_EQ(pump.calls, 2);
+    EXPECT_EQ(steps.at("file: exists").calls, 2);
+    // Own times: the checksum's 12 ms without the pumps' 16 ms inside it.
+    EXPECT_GE(crc.own, 12ms);
+    EXPECT_LT(crc.own, 24ms) << "the pumps inside it would make it 28 ms or more";
+    EXPECT_GE(pump.own, 16ms);
+
+    const std::string report = profile.Report(total);
+    const size_t pumpLine = report.find("\npump ");
+    const size_t crcLine = report.find("\nfile: CRC-32 ");
+    const size_t runLine = report.find("\nthe run itself ");
+    ASSERT_NE(pumpLine, std::string::npos) << report;
+    ASSERT_NE(crcLine, std::string::npos) << report;
+    ASSERT_NE(runLine, std::string::npos) << report;
+    EXPECT_LT(pumpLine, crcLine) << "largest own time first:\n" << report;
+    EXPECT_LT(crcLine, runLine) << report;
+}
+
+}  // namespace
+}  // namespace orv
