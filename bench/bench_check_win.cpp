@@ -12,6 +12,7 @@
 //   run: <s> s                       (from the main window to the box)
 //   counters: <the main window's counters line at the end, if it can be read>
 //   peak working set: <bytes> bytes
+//   window working set: <bytes> bytes  (when the main window appeared, before the run had grown)
 //   answer: <ms> ms max, <ms> ms mean over <n> probes     (a message sent to the main window)
 //   repaint: <ms> ms max, <ms> ms mean over <n> probes    (a pixel invalidated until painted)
 // Exit status 0 when the success box came; 1 otherwise (what the launcher showed is on stderr).
@@ -64,16 +65,20 @@ void ReportBox(HWND box) {
         if (!text.empty()) std::fprintf(stderr, "  %s\n", text.c_str());
 }
 
-// The high-water mark the system keeps for the process; 0 when it cannot be read.
-unsigned long long PeakWorkingSet(DWORD processId) {
-    const orv::ScopedHandle process(
-        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ, FALSE, processId));
-    if (!process) return 0;
+PROCESS_MEMORY_COUNTERS MemoryCounters(DWORD processId) {
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof(counters);
-    if (!::GetProcessMemoryInfo(process.Get(), &counters, sizeof(counters))) return 0;
-    return counters.PeakWorkingSetSize;
+    const orv::ScopedHandle process(
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ, FALSE, processId));
+    if (!process || !::GetProcessMemoryInfo(process.Get(), &counters, sizeof(counters))) return {};
+    return counters;
 }
+
+// The high-water mark the system keeps for the process; 0 when it cannot be read.
+unsigned long long PeakWorkingSet(DWORD processId) { return MemoryCounters(processId).PeakWorkingSetSize; }
+
+// What the process holds now; 0 when it cannot be read.
+unsigned long long WorkingSet(DWORD processId) { return MemoryCounters(processId).WorkingSetSize; }
 
 // How long the main window takes to answer a sent message and to repaint an invalidated pixel,
 // probed from outside while the run works: a window that pumps at least every 50 ms answers and
@@ -170,6 +175,9 @@ int Run(int argc, char** argv) {
     const HWND window =
         orv::test::WaitForWindow([&] { return orv::test::FindWindowOf(launcher.Id(), "TForm1"); }, timeout);
     const double windowSeconds = SecondsSince(start);
+    // The launcher before its run has grown: the program, its window and pictures, and what the
+    // platform layer (Wine's libraries, mapped into the process) brings.
+    const unsigned long long windowWorkingSet = window ? WorkingSet(launcher.Id()) : 0;
     if (!window) {
         std::fprintf(stderr, "no main window within %d s\n", timeoutSeconds);
         if (const HWND box = orv::test::FindDialogOf(launcher.Id())) ReportBox(box);
@@ -210,6 +218,7 @@ int Run(int argc, char** argv) {
     std::printf("run: %.3f s\n", boxSeconds - windowSeconds);
     if (!counters.empty()) std::printf("counters: %s\n", counters.c_str());
     std::printf("peak working set: %llu bytes\n", peak);
+    std::printf("window working set: %llu bytes\n", windowWorkingSet);
     responsiveness.Print();
     std::fflush(stdout);
 

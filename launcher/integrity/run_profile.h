@@ -9,6 +9,8 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "launcher/base/events.h"
 #include "launcher/integrity/check_run.h"
@@ -22,6 +24,7 @@ public:
     struct Step {
         int64_t calls = 0;
         Clock::duration own{};
+        Clock::duration longest{};  // the longest own time of one call: what holds the window up
     };
 
     RunProfile();
@@ -58,6 +61,7 @@ public:
 
     private:
         RunProfile& profile_;
+        const char* name_;
         Step& step_;
         Clock::time_point start_;
         Clock::duration inner_{};
@@ -65,12 +69,28 @@ public:
     };
 
     const std::map<std::string, Step>& Steps() const { return steps_; }
-    // One line per step, largest first: calls, own time, time per call and share of `total`; then
-    // what no step accounts for ("the run itself").
+
+    // The longest stretch between two pumps (when the window could not answer), and the steps
+    // that ended within it, each with the time it took.
+    struct Gap {
+        Clock::duration length{};
+        std::vector<std::pair<std::string, Clock::duration>> steps;
+        std::string within;  // the steps still running at its end, outermost first
+    };
+    const Gap& LongestGap() const { return longestGap_; }
+    // One line per step, largest first: calls, own time, time per call, the longest call and the
+    // share of `total`; then what no step accounts for ("the run itself").
     std::string Report(Clock::duration total) const;
 
 private:
+    friend void TimedPumpOf(RunProfile& profile);
+
     std::map<std::string, Step> steps_;
+    // Since the last pump ended.
+    Clock::time_point lastPump_ = Clock::now();
+    Gap currentGap_;
+    std::vector<const char*> open_;
+    Gap longestGap_;
     // Where the running scope adds the time of the scopes inside it.
     Clock::duration* inner_ = nullptr;
 };

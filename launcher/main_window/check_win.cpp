@@ -71,8 +71,9 @@ private:
     static inline Clock::time_point last_{};
 };
 
-// The per-file image moves once per block of a download; the eye sees no more than the window's
-// repaints, so it is moved at most that often, and to its last width when the download ends.
+// A progress image moves once per block of a download (the per-file one) or every few files (the
+// overall one); the eye sees no more than the window's repaints, every 40 ms while a run works, so
+// it is moved at most that often, and to its last width when the download ends.
 class ThrottledWidth {
 public:
     explicit ThrottledWidth(PictureControl& image) : image_(image) {}
@@ -105,7 +106,7 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    static constexpr auto kSpacing = std::chrono::milliseconds(30);
+    static constexpr auto kSpacing = std::chrono::milliseconds(40);
 
     PictureControl& image_;
     int pending_ = -1;

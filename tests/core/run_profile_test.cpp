@@ -72,5 +72,40 @@ TEST(RunProfileTest, NestedStepsAreChargedToThemselvesAndTheRestIsTheRunItself) 
     EXPECT_LT(crcLine, runLine) << report;
 }
 
+TEST(RunProfileTest, LongestStretchWithoutAPumpNamesTheStepsThatFilledIt) {
+    RunProfile profile;
+    CheckRunPlatform platform;
+    platform.fileExists = [](const std::string&) {
+        Spend(15ms);
+        return true;
+    };
+    platform.fileCrc32 = [](const std::string&, const int32_t&) {
+        PumpEvents();
+        Spend(2ms);
+        PumpEvents();
+        return 0u;
+    };
+    const EventPump previous = SetEventPump(&SlowPump);
+    {
+        const auto timer = profile.TimePumps();
+        const CheckRunPlatform timed = profile.Wrap(std::move(platform));
+        const int32_t stop = 0;
+        timed.fileCrc32("a", stop);
+        timed.fileExists("a");
+        timed.fileExists("b");
+        timed.fileCrc32("b", stop);  // its first pump ends the stretch of the two checks
+    }
+    SetEventPump(previous);
+
+    const RunProfile::Gap& gap = profile.LongestGap();
+    EXPECT_GE(gap.length, 30ms);
+    ASSERT_EQ(gap.steps.size(), 3u);
+    EXPECT_EQ(gap.steps[1].first, "file: exists");
+    EXPECT_EQ(gap.steps[2].first, "file: exists");
+    EXPECT_GE(gap.steps[2].second, 15ms);
+    EXPECT_EQ(gap.within, "file: CRC-32");
+    EXPECT_NE(profile.Report(1s).find("longest stretch without a pump"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace orv
