@@ -114,11 +114,8 @@ CheckRunPlatform SystemCheckRunPlatform(FileProgressTarget progress) {
     platform.unpackGameFile = [unpacker](const std::string& input, const std::string& output) {
         return !unpacker->Run(input, output, &CheckThread).Failed;
     };
-    platform.replaceFile = [](const std::string& from, const std::string& to) {
-        // No write-through: for a rename within one folder it promises nothing more on Windows,
-        // while Wine flushes for it, several milliseconds a file. A repaired file that a power cut
-        // leaves damaged has the wrong checksum at the next check and is fetched again.
-        return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    platform.replaceFile = [unpacker](const std::string& from, const std::string& to) {
+        return !unpacker->Replace(from, to, &CheckThread).Failed;
     };
     auto facts = std::make_shared<FileFacts>();
     platform.fileExists = [facts](const std::string& path) { return facts->Exists(path); };

@@ -55,16 +55,17 @@ using WorkerFactory = std::function<std::unique_ptr<TThread>()>;
 UnpackResult RunWorker(const WorkerFactory& makeWorker, const std::string& compressedInput,
                        TThread** current = nullptr);
 
-// One worker for every unpack of a check run. A thread per file costs more than unpacking a small
-// file does on some systems (several milliseconds under Wine), and a repair may unpack thousands.
-// It takes one job at a time; its WorkEndedHandle is signalled while it has none.
+// One worker for every unpack of a check run, and for putting each unpacked file in place. A thread
+// per file costs more than unpacking a small file does on some systems (several milliseconds under
+// Wine), and a repair may unpack thousands. It takes one job at a time; its WorkEndedHandle is
+// signalled while it has none.
 class TUnpackService : public TThread {
 public:
     // Raises EOSError when the platform refuses the thread or its events.
     explicit TUnpackService(CreationKey key);
 
-    // Hands over a job; only while no job runs.
-    void Submit(std::string inputFile, std::string outputFile);
+    // Hands over a job; only while no job runs. What the job raises is its failure.
+    void Submit(std::function<void()> job);
     // Ends the thread once the job in hand, if any, is done.
     void Quit() noexcept;
     HANDLE WorkEndedHandle() const noexcept override { return idle_.Get(); }
@@ -77,8 +78,7 @@ protected:
 private:
     ScopedHandle wake_;  // a job or the end has been asked for
     ScopedHandle idle_;  // manual reset: no job runs
-    std::string inputFile_;
-    std::string outputFile_;
+    std::function<void()> job_;
     UnpackResult result_;
 };
 
@@ -94,8 +94,16 @@ public:
     // As RunWorker for a TUnpackFile of `inputFile` and `outputFile`: waits in 5 ms steps pumping
     // events, names the worker in `*current` meanwhile, and deletes `inputFile` in every case.
     UnpackResult Run(const std::string& inputFile, const std::string& outputFile, TThread** current = nullptr);
+    // MoveFileEx of `from` over `to` on the worker, waited for as Run waits: a rename over a file
+    // may have to wait for the file system to write the new data first (ext4 does for a freshly
+    // written file, 100 ms and more for a large one), and the window must answer meanwhile. The
+    // platform's refusal is a failure with its message.
+    UnpackResult Replace(const std::string& from, const std::string& to, TThread** current = nullptr);
 
 private:
+    // Runs `job` on the worker, made when needed, and waits for it pumping events.
+    UnpackResult RunJob(std::function<void()> job, TThread** current);
+
     std::unique_ptr<TUnpackService> worker_;
 };
 

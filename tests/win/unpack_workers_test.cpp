@@ -465,7 +465,7 @@ void ReusedPump() {
     g_reused.threadAliveAfterWait = !worker->Finished();
 }
 
-TEST_F(UnpackWorkersTest, ReusedWorkerUnpacksFileAfterFileOnOneThreadAndAStopWaitsForTheJobOnly) {
+TEST_F(UnpackWorkersTest, ReusedWorkerUnpacksAndReplacesOnOneThreadAndAStopWaitsForTheJobOnly) {
     TThread* current = nullptr;
     g_reused = ReusedProbe{};
     g_reused.current = &current;
@@ -508,6 +508,18 @@ TEST_F(UnpackWorkersTest, ReusedWorkerUnpacksFileAfterFileOnOneThreadAndAStopWai
     EXPECT_FALSE(last.Failed) << last.ErrorText;
     EXPECT_EQ(ReadFile(dir_.File("hl2.dll")), plain);
     EXPECT_EQ(g_reused.threadId, thread);
+
+    // Putting the unpacked file in place goes to the same thread; a refusal is the platform's.
+    g_reused.threadId = 0;
+    const UnpackResult replaced = worker.Replace(dir_.File("hl2.dll"), dir_.File("pak03.vpk"), &current);
+    EXPECT_FALSE(replaced.Failed) << replaced.ErrorText;
+    EXPECT_EQ(ReadFile(dir_.File("pak03.vpk")), plain);
+    EXPECT_FALSE(Exists(dir_.File("hl2.dll")));
+    EXPECT_EQ(g_reused.threadId, thread);
+    const UnpackResult refused = worker.Replace(dir_.File("hl2.dll"), dir_.File("pak03.vpk"), &current);
+    EXPECT_EQ(refused.ErrorClass, "EOSError");
+    EXPECT_EQ(refused.ErrorText, PlatformErrorMessage(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(ReadFile(dir_.File("pak03.vpk")), plain);
 
     // Stop after the run: nothing is running, so the wait returns without pumping.
     const int pumps = g_pumps;
