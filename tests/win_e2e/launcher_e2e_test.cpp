@@ -26,6 +26,7 @@
 #include "launcher/base/texts.h"
 #include "launcher/config/ini_file.h"
 #include "launcher/language_menu.h"
+#include "launcher/main_window/layout_win.h"
 #include "launcher/main_window/menus_win.h"
 #include "launcher/platform/wide_win.h"
 #include "support/test_files.h"
@@ -325,6 +326,18 @@ TEST_F(LauncherEndToEnd, TheUpdateQuestionRepairsADamagedFolderToThePublishedBui
     ASSERT_NE(window, nullptr) << "no main window";
     Answer(*launcher, kUpdateQuestion, IDYES);
     Answer(*launcher, "Проверка файлов прошла успешно", IDOK);
+    // After the box the run saves the settings and the profile (each through a temporary file) and
+    // puts the window back to idle, the check button last: the folder is read once that is done.
+    const ControlLayout& check = LayoutOf(MainControl::Image_Button_Check);
+    const RECT checkBounds{check.left, check.top, check.left + check.width, check.top + check.height};
+    ASSERT_NE(test::WaitForWindow(
+                  [&] {
+                      const HWND button = test::ChildWithBounds(window, "Orvanta.Picture", checkBounds);
+                      return button && ::IsWindowVisible(button) ? button : nullptr;
+                  },
+                  kTimeout),
+              nullptr)
+        << "the window did not go back to idle";
 
     // Every file and folder of the build is back, byte for byte; the player's own file stays.
     const auto expected = FilesBelow(pristine);
