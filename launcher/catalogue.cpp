@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "launcher/base/errors.h"
@@ -141,6 +142,18 @@ int Catalogue::StoredCount(std::string_view section, std::string_view key) const
     return count;
 }
 
+namespace {
+
+// The number after a stored count, which must still be an int.
+int NextNumber(int64_t next, std::string_view what) {
+    if (next > std::numeric_limits<int>::max())
+        throw Error("The catalogue counts " + std::to_string(next - 1) + " " + std::string(what) +
+                    ": there is no number left for another; fix the catalogue before publishing into it");
+    return static_cast<int>(next);
+}
+
+}  // namespace
+
 CataloguePlace Catalogue::PutBuild(const CatalogueBuild& build, std::string_view launcherVersion) {
     CataloguePlace place;
     const int games = StoredCount(kMainSection, "kolnaz");
@@ -148,7 +161,9 @@ CataloguePlace Catalogue::PutBuild(const CatalogueBuild& build, std::string_view
     // count of millions in a damaged catalogue must not turn each lookup into a walk of millions.
     const std::string& bytes = Bytes();
     const int lines = static_cast<int>(std::min<size_t>(std::count(bytes.begin(), bytes.end(), '\n') + 1, INT32_MAX));
-    if (build.gameNumber < 0 || build.gameNumber > games + 1)
+    // A damaged count may be the largest int: then there is no next number to give.
+    const int64_t nextGame = int64_t{games} + 1;
+    if (build.gameNumber < 0 || build.gameNumber > nextGame)
         throw Error("Game number " + std::to_string(build.gameNumber) + " is beyond the catalogue's " +
                     std::to_string(games) + " games and the next free number");
     place.game = build.gameNumber;
@@ -156,14 +171,15 @@ CataloguePlace Catalogue::PutBuild(const CatalogueBuild& build, std::string_view
         if (build.gameName.empty()) throw Error("A game is named by its name or its number");
         for (int g = 1; g <= std::min(games, lines) && place.game == 0; ++g)
             if (document_.Find(GameSection(g), "naz") == build.gameName) place.game = g;
-        if (place.game == 0) place.game = games + 1;
+        if (place.game == 0) place.game = NextNumber(nextGame, "games");
     }
     place.newGame = place.game > games;
     if (place.newGame && build.gameName.empty()) throw Error("A new game needs a name");
     const std::string section = GameSection(place.game);
 
     const int builds = place.newGame ? 0 : StoredCount(section, "kolver");
-    if (build.buildNumber < 0 || build.buildNumber > builds + 1)
+    const int64_t nextBuild = int64_t{builds} + 1;
+    if (build.buildNumber < 0 || build.buildNumber > nextBuild)
         throw Error("Build number " + std::to_string(build.buildNumber) + " is beyond the game's " +
                     std::to_string(builds) + " builds and the next free number");
     place.build = build.buildNumber;
@@ -171,7 +187,7 @@ CataloguePlace Catalogue::PutBuild(const CatalogueBuild& build, std::string_view
         if (build.buildName.empty()) throw Error("A build is named by its name or its number");
         for (int b = 1; b <= std::min(builds, lines) && place.build == 0; ++b)
             if (document_.Find(section, Numbered("ver", b)) == build.buildName) place.build = b;
-        if (place.build == 0) place.build = builds + 1;
+        if (place.build == 0) place.build = NextNumber(nextBuild, "builds");
     }
     place.newBuild = place.build > builds;
     if (place.newBuild && build.buildName.empty()) throw Error("A new build needs a name");

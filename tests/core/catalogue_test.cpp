@@ -171,6 +171,22 @@ TEST(CatalogueWrite, RefusalsLeaveTheCatalogueUntouched) {
     refused({"G", "b", std::string(3000, 'x'), "1", "http://x", 0, 0}, "cannot be stored in inf.ini");
 }
 
+TEST(CatalogueWrite, CountsAtTheLargestIntLeaveNoNextNumber) {
+    // A damaged catalogue may count 2147483647 games, or builds of a game: a new one has no number.
+    const std::string games = "[osn]\r\nkolnaz=2147483647\r\n[naz1]\r\nnaz=Old\r\nkolver=2147483647\r\n";
+    Catalogue c(games);
+    for (const CatalogueBuild& build : {CatalogueBuild{"New", "b", "l", "1", "http://x", 0, 0},
+                                        CatalogueBuild{"Old", "new build", "l", "1", "http://x", 0, 0}}) {
+        try {
+            c.PutBuild(build);
+            ADD_FAILURE() << "accepted " << build.gameName << " / " << build.buildName;
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find("counts 2147483647"), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(c.Bytes(), games);
+    }
+}
+
 TEST(CatalogueFile, LoadAndSaveKeepTheBytes) {
     test::TempDir dir;
     const std::string path = dir.File("inf.ini");
