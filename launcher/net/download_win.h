@@ -1,7 +1,9 @@
-// The launcher's HTTP client over WinInet: one availability probe and three blocking downloads, all
-// run on the GUI thread. Each call opens and closes its own internet handle; every download starts
-// from the first byte and replaces its target file. Bodies are saved as they come, error pages
-// included; the status code only matters to the probe.
+// The launcher's HTTP client over WinInet: one availability probe and the downloads, called on the
+// GUI thread. Each call opens and closes its own internet handle, except the game files of a check
+// run, which share one session and make their network calls on a thread of their own
+// (GameFileDownloads, game_downloads_win.cpp). Every download starts from the first byte and
+// replaces its target file. Bodies are saved as they come, error pages included; the status code
+// only matters to the probe.
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,62 @@
+// What the launcher's downloads share, for the files that make them: the request flags and agent,
+// opening a session and a request, WinInet's errors, and the one loop that takes a body in blocks.
+// Not for use outside launcher/net.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "launcher/net/progress.h"
+#include "launcher/platform/files.h"
+#include "launcher/platform/scoped_win.h"
+
+namespace orv::download_detail {
+
+// The update server's files must come fresh: neither taken from nor written to the cache, and
+// proxies asked not to answer from theirs either.
+constexpr DWORD kDownloadFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
+static_assert(kDownloadFlags == 0x84000100);
+
+// The block in which bodies are taken, counted from their first byte.
+constexpr DWORD kBlockSize = 4096;
+
+// "Updater vtl", the game's code and the launcher's version.
+std::string GameAgent();
+[[noreturn]] void RaiseInternetError(DWORD code);
+InternetHandle OpenInternet(const std::string& agent);
+InternetHandle OpenUrl(HINTERNET internet, const std::string& url, DWORD flags);
+
+// The length that drives the progress display. The buffer holds nine digits, so a longer header
+// counts as absent and the caller's size stays; a header that is not a number fails the download.
+std::optional<int64_t> QueryProgressLength(HINTERNET request);
+
+// Told the running byte count after each block has been written.
+using BlockProgress = std::function<void(int64_t received)>;
+
+// What one read of the body gave: bytes (none at the end of the body), a failed read, or a stop
+// that came while the read was still waiting for the network.
+struct Chunk {
+    const char* data = nullptr;
+    DWORD size = 0;
+    bool failed = false;
+    DWORD code = 0;  // of a failed read
+    bool stopped = false;
+};
+using ChunkSource = std::function<Chunk()>;
+
+// The body of one of the two downloads that show progress, from `source`, in kBlockSize blocks
+// with `stop` read and the events pumped once per block. A stop fills the bar and gives false (the
+// caller's file then goes); a body that broke off is told to the player and raised, and the error
+// ends the transfer. True for a whole body, which the caller keeps.
+bool ReceiveWatchedBody(HINTERNET request, PendingFile& file, int32_t& stop, ProgressBarView& bar,
+                        const BlockProgress& progress, const ChunkSource& source);
+
+// The per-file bar (in percent) and image (0..fullWidth) for `received` of `size` bytes.
+void ShowGameProgress(int64_t received, int64_t size, ProgressBarView& bar, ProgressImage& image, int32_t fullWidth);
+
+}  // namespace orv::download_detail
