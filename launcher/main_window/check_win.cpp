@@ -40,10 +40,8 @@ void SetCleanButtonEnabled(bool enabled) {
 }
 
 // The run pumps at many fixed points: several per file and one per 4096-byte block. Each pump is a
-// round trip to the window system, and the window needs them only some milliseconds apart to
-// answer the player and to repaint, so while a run works its pumps are spaced out in time: 16 ms
-// keeps a click's answer well inside 50 ms and repaints at their 40 ms, and against 8 ms it took
-// 7 % off a repair under Wine (12.4 s to 11.5 s, four runs each).
+// round trip to the window system, and the window needs them only a few milliseconds apart to
+// answer the player and to repaint, so while a run works its pumps are spaced out in time.
 class PumpBudget {
 public:
     PumpBudget() : previous_(SetEventPump(&Pump)) {
@@ -59,7 +57,7 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    static constexpr auto kSpacing = std::chrono::milliseconds(16);
+    static constexpr auto kSpacing = std::chrono::milliseconds(8);
 
     static void Pump() {
         const Clock::time_point now = Clock::now();
