@@ -22,15 +22,8 @@ cleanup() {
 trap cleanup EXIT
 cd "$work" || exit 1
 
-failures=0
-check() {  # description command...
-  local what=$1; shift
-  if "$@" >"$work/stdout" 2>"$work/stderr"; then
-    echo "ok   $what"
-  else
-    echo "FAIL $what"; sed 's/^/     /' "$work/stdout" "$work/stderr"; failures=$((failures + 1))
-  fi
-}
+# shellcheck source=../rig/check.sh
+source "$src/tests/rig/check.sh"
 # Exit status of the tool as the test's outcome: expect STATUS command...
 expect() {
   local want=$1; shift

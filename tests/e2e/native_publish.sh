@@ -14,15 +14,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-failures=0
-check() {  # description command...
-  local what=$1; shift
-  if "$@" >"$work/stdout" 2>"$work/stderr"; then
-    echo "ok   $what"
-  else
-    echo "FAIL $what"; sed 's/^/     /' "$work/stdout" "$work/stderr"; failures=$((failures + 1))
-  fi
-}
+# shellcheck source=../rig/check.sh
+source "${keys%/tests/data/signing}/tests/rig/check.sh"
 
 python3 - <<'PY'
 import os, random

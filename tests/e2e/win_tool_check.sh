@@ -16,15 +16,8 @@ trap 'nginx_rig_stop; rm -rf "$work"' EXIT
 cd "$work" || exit 1
 run() { "$src/scripts/wine-exec" "$tool" "$@"; }
 
-failures=0
-check() {  # description command...
-  local what=$1; shift
-  if "$@" >"$work/stdout" 2>"$work/stderr"; then
-    echo "ok   $what"
-  else
-    echo "FAIL $what"; sed 's/^/     /' "$work/stdout" "$work/stderr"; failures=$((failures + 1))
-  fi
-}
+# shellcheck source=../rig/check.sh
+source "$src/tests/rig/check.sh"
 
 python3 - <<'PY'
 import os, random
