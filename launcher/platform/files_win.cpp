@@ -47,8 +47,14 @@ File File::OpenRead(const std::string& path) {
 
 File File::Create(const std::string& path, FileSharing sharing) {
     const DWORD share = sharing == FileSharing::Readers ? FILE_SHARE_READ : 0;
-    HANDLE h = ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, share, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                             nullptr);
+    const std::wstring wide = Wide(path);
+    // A new file is made as new, and only an existing one truncated: Wine truncates for
+    // CREATE_ALWAYS even a file it has just made, and ext4 takes a truncated file for one being
+    // rewritten in place, writing its data out before any rename over another file (3.5 ms
+    // against 0.6 ms for each repaired game file put in place).
+    HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_WRITE, share, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_EXISTS)
+        h = ::CreateFileW(wide.c_str(), GENERIC_WRITE, share, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) RaiseLastPlatformError();
     return File(FileHandle(V(h)));
 }
