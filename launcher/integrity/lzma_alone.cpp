@@ -100,14 +100,20 @@ bool Decode(File& in, Sink&& write) {
     if (LzmaDec_Allocate(&state.dec, header, LZMA_PROPS_SIZE, &g_alloc) != SZ_OK) return false;
 
     LzmaDec_Init(&state.dec);
-    const auto inBuf = NewBuffer();
+    // Reads ask for no more than the file holds: Wine makes every page of a read's buffer present
+    // before it reads, and a repaired game file of 100 kB read into a fresh 1 MiB block cost 1.1 ms
+    // instead of 0.1 ms.
+    const uint64_t fileSize = in.Size();
+    const uint64_t compressed = fileSize > sizeof header ? fileSize - sizeof header : 0;
+    const size_t inCapacity = static_cast<size_t>(std::clamp<uint64_t>(compressed, 1, kBufferSize));
+    const auto inBuf = std::make_unique_for_overwrite<Byte[]>(inCapacity);
     const auto outBuf = NewBuffer();
     size_t inPos = 0;
     size_t inSize = 0;
     for (;;) {
         if (sizeKnown && remaining == 0) return true;
         if (inPos == inSize) {
-            inSize = in.Read(inBuf.get(), kBufferSize);
+            inSize = in.Read(inBuf.get(), inCapacity);
             inPos = 0;
         }
         SizeT inProcessed = inSize - inPos;
