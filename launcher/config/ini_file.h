@@ -16,16 +16,19 @@ namespace orv {
 // The most bytes a value read returns, as a 2048-character profile buffer allows.
 inline constexpr size_t IniMaxValueBytes = 2047;
 
-// One INI file in memory.
+// One INI file in memory, read as the Windows profile services read it.
 //
-// Reading rules: a section starts at a line whose first non-blank character is "[" and that holds
-// a "]", and runs to the next such line; its name is the text between the "[" and the last "]",
-// without surrounding blanks. An entry is a line with an "=" whose first non-blank character is
-// neither ";" (a comment) nor "["; its key is the text before the first "=", its value the text
-// after it without surrounding blanks and without one pair of matching surrounding quotes (' or ").
-// Names compare without regard to ASCII letter case. Only the first section of a name counts (later
-// ones are ignored and never written to), and within it the first entry of a key. Entries before
-// the first section belong to no section and are never found.
+// Blanks are space, tab, vertical tab, form feed and 0x1A; blank lines count for nothing. A section
+// starts at a line whose first non-blank character is "[" and that holds a "]", and runs to the next
+// such line; its name is the text between the "[" and the last "]", without surrounding blanks.
+// Every other line is a key's line: the key is the text before the first "=" and the value the text
+// after it, both without surrounding blanks, the value also without one pair of matching surrounding
+// quotes (' or "); a line without "=" is a key without a value. A NUL byte ends a name or a value.
+// ";" and "[" mark nothing else: ";x=1" is key ";x". Names compare without regard to ASCII letter
+// case. Only the first section of a name counts (later ones are never read or written), and within
+// it the first line of a key, also when that line has no value (a read then gives the default).
+// Lines before the first header form the section of the empty name; a header "[]" opens a section
+// that no name finds.
 //
 // Lines end at CR LF, LF or a lone CR; a UTF-8 byte-order mark at the start is skipped on reading
 // and kept on writing.
@@ -41,8 +44,9 @@ public:
 
     // Replaces the key's line in place (keeping the key as spelt there and the line's end), or adds
     // the key after the last non-blank line of its section, or adds the section at the end. New
-    // lines end with CR LF. A CR or LF in any of the texts becomes a blank: nothing a caller passes
-    // on can start a line of its own and so add a key or a section.
+    // lines end with CR LF. Each text ends at its first NUL, as a C string passed to the profile
+    // services would; a CR or LF in it becomes a blank: nothing a caller passes on can start a line
+    // of its own and so add a key or a section.
     void Set(std::string_view section, std::string_view key, std::string_view value);
 
     // The whole file as bytes.
@@ -54,8 +58,14 @@ private:
         std::string end;   // "\r\n", "\n", "\r" or "" for a last line without one
     };
 
-    // Index of the first header line of `section`, or npos.
-    size_t FindSection(std::string_view section) const;
+    // The lines of a section, without its header.
+    struct Range {
+        size_t begin;
+        size_t end;
+    };
+
+    // The lines of the first section named `section`, or nothing.
+    std::optional<Range> FindSection(std::string_view section) const;
     // The text of a line as the parser sees it (the first without a byte-order mark).
     std::string_view Content(size_t index) const;
 

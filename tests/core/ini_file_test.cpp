@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "launcher/base/errors.h"
+#include "core/ini_file_cases.h"
 #include "support/test_files.h"
 
 namespace orv {
@@ -18,64 +19,50 @@ std::string AfterSet(const std::string& bytes, const char* section, const char* 
     return document.Bytes();
 }
 
-TEST(IniRead, NamesIgnoreAsciiCaseAndSurroundingBlanks) {
-    const std::string file = "[GameSettings]\r\nGamePlayerName=Player\r\n  [ launcher settings ]  \r\n\t Key One \t=  v  \r\n";
-    EXPECT_EQ(Get(file, "gamesettings", "GAMEPLAYERNAME"), "Player");
-    EXPECT_EQ(Get(file, "Launcher Settings", "key one"), "v");
-    EXPECT_EQ(Get(file, " GameSettings ", " GamePlayerName "), "Player");
-    // Letters outside ASCII are compared as bytes.
+// Rows as the profile services read and write them; the Win32 tests run the same rows against them.
+TEST(IniPlatformRules, ReadsGiveWhatTheProfileServicesGive) {
+    for (const test::IniReadTable& table : test::kIniReadTables) {
+        for (size_t i = 0; i < table.count; ++i) {
+            const test::IniReadCase& row = table.rows[i];
+            SCOPED_TRACE(std::string(table.rule) + ", row " + std::to_string(i + 1));
+            EXPECT_EQ(IniDocument(row.file).Get(row.section, row.key, test::kIniDefault), row.expected);
+        }
+    }
+}
+
+TEST(IniPlatformRules, WritesChangeTheLinesTheProfileServicesWouldChange) {
+    for (const test::IniWriteTable& table : test::kIniWriteTables) {
+        for (size_t i = 0; i < table.count; ++i) {
+            const test::IniWriteCase& row = table.rows[i];
+            SCOPED_TRACE(std::string(table.rule) + ", row " + std::to_string(i + 1));
+            IniDocument document(row.file);
+            document.Set(row.section, row.key, row.value);
+            EXPECT_EQ(document.Bytes(), row.expected);
+            const std::string_view value = row.value.substr(0, row.value.find('\0'));
+            EXPECT_EQ(IniDocument(document.Bytes()).Get(row.section, row.key, test::kIniDefault), value);
+        }
+    }
+}
+
+TEST(IniRead, LettersOutsideAsciiCompareAsBytes) {
     EXPECT_EQ(Get("[Раздел]\nключ=1\n", "Раздел", "ключ"), "1");
     EXPECT_EQ(Get("[Раздел]\nключ=1\n", "РАЗДЕЛ", "ключ"), "<default>");
 }
 
-TEST(IniRead, ValueIsTheTrimmedTextAfterTheFirstEqualsSignWithoutMatchingQuotes) {
-    const std::string file =
-        "[s]\r\n"
-        "plain=  a = b  \r\n"
-        "dq=\" spaced \"\r\n"
-        "sq='single'\r\n"
-        "mixed=\"abc'\r\n"
-        "lone=\"\r\n"
-        "emptyquotes=\"\"\r\n"
-        "inner=a\"b\"c\r\n"
-        "twice=\"\"x\"\"\r\n"
-        "empty=\r\n";
-    EXPECT_EQ(Get(file, "s", "plain"), "a = b");
-    EXPECT_EQ(Get(file, "s", "dq"), " spaced ");
-    EXPECT_EQ(Get(file, "s", "sq"), "single");
-    EXPECT_EQ(Get(file, "s", "mixed"), "\"abc'");
-    EXPECT_EQ(Get(file, "s", "lone"), "\"");
-    EXPECT_EQ(Get(file, "s", "emptyquotes"), "");
-    EXPECT_EQ(Get(file, "s", "inner"), "a\"b\"c");
-    EXPECT_EQ(Get(file, "s", "twice"), "\"x\"");
-    EXPECT_EQ(Get(file, "s", "empty"), "") << "an empty value is a value, not the default";
-}
-
 TEST(IniRead, MissingPiecesGiveTheDefault) {
-    const std::string file = "; comment=1\r\nloose=0\r\n[s]\r\n;hidden=1\r\nnovalue\r\n[broken\r\nk=2\r\n[t]\r\n";
+    const std::string file = "; comment\r\nloose=0\r\n[s]\r\n;hidden=1\r\nnovalue\r\n[broken\r\nk=2\r\n[t]\r\n";
     EXPECT_EQ(Get("", "s", "k"), "<default>");
     EXPECT_EQ(Get(file, "none", "k"), "<default>");
     EXPECT_EQ(Get(file, "t", "k"), "<default>");
-    EXPECT_EQ(Get(file, "s", ";hidden"), "<default>") << "comments are not entries";
-    EXPECT_EQ(Get(file, "s", "novalue"), "<default>") << "a line without = is not an entry";
-    EXPECT_EQ(Get(file, "", "loose"), "<default>") << "keys before any section belong to none";
+    EXPECT_EQ(Get(file, "s", "hidden"), "<default>");
+    EXPECT_EQ(Get(file, "s", "novalue"), "<default>") << "a key without = has no value";
+    EXPECT_EQ(Get(file, "", "loose"), "0") << "keys before any section belong to the empty name";
+    EXPECT_EQ(Get(file, "s", "loose"), "<default>");
     // A "[" line without "]" is not a header, so k still belongs to s.
     EXPECT_EQ(Get(file, "s", "k"), "2");
     EXPECT_FALSE(IniDocument(file).Find("s", "missing").has_value());
+    EXPECT_FALSE(IniDocument(file).Find("s", "novalue").has_value());
     EXPECT_EQ(IniDocument(file).Find("s", "k").value(), "2");
-}
-
-TEST(IniRead, FirstSectionAndFirstEntryOfANameWin) {
-    const std::string file = "[s]\r\nk=first\r\nK=second\r\n[S]\r\nk=third\r\nonly=later\r\n";
-    EXPECT_EQ(Get(file, "s", "k"), "first");
-    EXPECT_EQ(Get(file, "s", "only"), "<default>");
-}
-
-TEST(IniRead, LineEndsAndByteOrderMark) {
-    EXPECT_EQ(Get("[s]\nk=lf\n", "s", "k"), "lf");
-    EXPECT_EQ(Get("[s]\rk=cr\r", "s", "k"), "cr");
-    EXPECT_EQ(Get("[s]\r\nk=no end", "s", "k"), "no end");
-    EXPECT_EQ(Get("\xEF\xBB\xBF[s]\r\nk=bom\r\n", "s", "k"), "bom");
 }
 
 TEST(IniRead, ValuesAreCutTo2047Bytes) {
