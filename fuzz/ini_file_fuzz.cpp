@@ -31,6 +31,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto reloaded = reread.Find("GameSettings", "PlayerName");
     fuzz::Require(reloaded && *reloaded == "fuzz value", "a value set is not read back from the written file");
 
+    // The same for the lines before the first header, which a new key may have to lead; a
+    // byte-order mark stays the file's first bytes.
+    document.Set("", "Orphan", "top value");
+    const IniDocument topReread(document.Bytes());
+    const auto top = topReread.Find("", "Orphan");
+    fuzz::Require(top && *top == "top value", "a value set before the first header is not read back");
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF")
+        fuzz::Require(document.Bytes().substr(0, 3) == "\xEF\xBB\xBF", "a set moved the byte-order mark");
+
     // Names and values from the input: nothing they hold may add a line.
     document.Set(section, key, bytes);
     (void)IniDocument(document.Bytes()).Find(section, key);
