@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "launcher/base/errors.h"
@@ -22,6 +23,7 @@
 #include "launcher/platform/file_helpers.h"
 #include "launcher/platform/files.h"
 #include "tools/check.h"
+#include "tools/positive_number.h"
 #include "tools/publish.h"
 
 namespace orv::check {
@@ -121,7 +123,8 @@ class Engine {
 public:
     Engine(const CheckOptions& options, const CheckPlatform& platform, CheckSink& sink, const std::atomic<bool>& stop)
         : o_(options), platform_(platform), sink_(sink), interrupt_(stop),
-          jobs_(options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency())),
+          jobs_(options.jobs ? options.jobs
+                             : std::clamp(std::thread::hardware_concurrency(), 1u, static_cast<unsigned>(MostThreads))),
           connections_(options.connections ? options.connections : DefaultConnections),
           checkQueue_(jobs_ * kQueuePerThread), repairQueue_(connections_ * kQueuePerThread) {}
 
@@ -244,6 +247,9 @@ void Engine::ReadCatalogue(const std::string& temporary) {
     summary_.listed = count.value_or(0);
 
     const std::optional<std::string> below = DownloadPathOf(downloadAddress_, o_.serverBase);
+    if (below && !IsDownloadPathBelowBase(*below))
+        throw Error("the download address " + downloadAddress_ + " leaves " + o_.serverBase +
+                    (FromRoot() ? " and the server root" : ""));
     if (FromRoot()) {
         if (!below)
             throw Error("the download address " + downloadAddress_ + " does not lie below " + o_.serverBase +
@@ -307,9 +313,7 @@ CheckSummary Engine::Run() {
 void Engine::Walk(const std::string& checklist) {
     ChecklistReader reader = ChecklistReader::Stream(checklist, o_.codePage);
     std::vector<std::thread> checkers, repairers;
-    for (unsigned i = 0; i < jobs_; ++i) checkers.emplace_back([this] { CheckWorker(); });
     const bool repairs = (o_.repair || o_.dryRun) && !o_.verifyServer;
-    for (unsigned i = 0; repairs && i < connections_; ++i) repairers.emplace_back([this] { RepairWorker(); });
     auto finish = [&] {
         checkQueue_.Close();
         for (std::thread& t : checkers) t.join();
@@ -317,6 +321,14 @@ void Engine::Walk(const std::string& checklist) {
         for (std::thread& t : repairers) t.join();
     };
     try {
+        // A thread that does not start ends the run as an error; the ones already running are
+        // stopped and joined by the handler below, never left joinable.
+        try {
+            for (unsigned i = 0; i < jobs_; ++i) checkers.emplace_back([this] { CheckWorker(); });
+            for (unsigned i = 0; repairs && i < connections_; ++i) repairers.emplace_back([this] { RepairWorker(); });
+        } catch (const std::system_error& e) {
+            throw Error(std::string("cannot start a thread: ") + e.what());
+        }
         while (!interrupt_ && !reader.AtEnd()) {
             const ChecklistEntry entry = reader.Next();
             Count(&CheckSummary::entries);

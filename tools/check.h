@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "game_profile.h"
@@ -43,6 +44,12 @@ struct CheckOptions {
 };
 
 inline constexpr unsigned DefaultConnections = 4;
+
+// Whether a download path (what a catalogue's download address adds to the server base) stays below
+// the base: names separated by "/" or "\", none empty and none of dots and blanks only, also once
+// percent-decoded as a web server decodes it. One that climbs ("../outside") would be read from
+// beside the server root, or fetched from above the mirror's base.
+bool IsDownloadPathBelowBase(std::string_view path);
 
 // Fills `options` from the command-line words after "check"; the text of the first problem, or
 // nothing when they are complete and agree.

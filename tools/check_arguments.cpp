@@ -1,4 +1,5 @@
 // The command line of "orvanta-tool check" and what its outcome means as an exit status.
+#include <algorithm>
 #include <charconv>
 #include <map>
 #include <set>
@@ -27,8 +28,8 @@ const char* const CheckUsage =
     "                          it are read from --server or --server-root (default: the build's server)\n"
     "  --game-code CODE        the game's folder on the server (default: the build's game code)\n"
     "  --codepage 1251|1252|866  the code page of the checklist and the catalogue's texts (1251)\n"
-    "  --jobs N                files checked at once (default: one per core)\n"
-    "  --connections N         files downloaded at once (default: 4)\n"
+    "  --jobs N                files checked at once, up to 64 (default: one per core)\n"
+    "  --connections N         files downloaded at once, up to 64 (default: 4)\n"
     "  exit status: 0 matches, 1 differences remain (or would be fetched), 2 error, 130 interrupted\n";
 
 namespace {
@@ -78,12 +79,12 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
         return true;
     };
     std::optional<std::string> problem;
-    auto takeNumber = [&](const char* name, auto& field) {
+    auto takeNumber = [&](const char* name, auto& field, int most = 0) {
         std::string value;
         if (!take(name, value)) return;
         int number = 0;
-        if (!ParsePositive(value, number))
-            problem = std::string(name) + " takes a number from 1 up, not \"" + value + "\"";
+        if (std::optional<std::string> wrong = CountOptionProblem(name, value, number, most))
+            problem = std::move(wrong);
         else
             field = static_cast<std::remove_reference_t<decltype(field)>>(number);
     };
@@ -96,8 +97,8 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
     const bool baseGiven = take("--server-base", o.serverBase);
     takeNumber("--game-number", o.gameNumber);
     takeNumber("--build-number", o.buildNumber);
-    takeNumber("--jobs", o.jobs);
-    takeNumber("--connections", o.connections);
+    takeNumber("--jobs", o.jobs, MostThreads);
+    takeNumber("--connections", o.connections, MostThreads);
     if (problem) return problem;
     std::string text;
     if (take("--codepage", text)) {
@@ -136,6 +137,33 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
     // Without a trailing separator, as entry paths begin with one.
     while (o.gameDir.size() > 1 && (o.gameDir.back() == '/' || o.gameDir.back() == '\\')) o.gameDir.pop_back();
     return std::nullopt;
+}
+
+bool IsDownloadPathBelowBase(std::string_view path) {
+    const auto hex = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    std::string decoded;
+    for (size_t i = 0; i < path.size(); ++i) {
+        if (path[i] == '%' && i + 2 < path.size() && hex(path[i + 1]) >= 0 && hex(path[i + 2]) >= 0) {
+            decoded += static_cast<char>(hex(path[i + 1]) * 16 + hex(path[i + 2]));
+            i += 2;
+        } else {
+            decoded += path[i];
+        }
+    }
+    size_t start = 0;
+    for (;;) {
+        const size_t end = std::min(decoded.find_first_of("/\\", start), decoded.size());
+        const std::string_view name = std::string_view(decoded).substr(start, end - start);
+        // Windows drops a name's final dots and blanks, so a name of only those is no folder name.
+        if (name.find_first_not_of(". ") == std::string_view::npos) return false;
+        if (end == decoded.size()) return true;
+        start = end + 1;
+    }
 }
 
 int ExitStatus(const CheckSummary& s) {

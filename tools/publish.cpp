@@ -328,16 +328,8 @@ void PackFiles(Build& build, const Manifest& manifest, const fs::path& root, con
     const unsigned threads = std::max(1u, std::min<unsigned>(jobs, static_cast<unsigned>(build.files.size())));
     work.running = threads;
     std::vector<std::thread> pool;
-    for (unsigned i = 0; i < threads; ++i) pool.emplace_back(Worker, std::ref(work));
-
-    uint64_t total = 0;
-    for (const BuildFile& f : build.files) total += f.size;
-    size_t done = 0;
-    uint64_t doneBytes = 0;
-    Manifest progressManifest = manifest;
-    auto lastReport = Clock::now();
-    auto lastSave = Clock::now();
-    // However this loop ends, the workers are told to stop and are waited for.
+    // However this ends, the workers are told to stop and are waited for: also when one of them does
+    // not start, so that no thread is left joinable.
     struct Joiner {
         Work& work;
         std::vector<std::thread>& pool;
@@ -347,6 +339,19 @@ void PackFiles(Build& build, const Manifest& manifest, const fs::path& root, con
                 if (t.joinable()) t.join();
         }
     } joiner{work, pool};
+    try {
+        for (unsigned i = 0; i < threads; ++i) pool.emplace_back(Worker, std::ref(work));
+    } catch (const std::system_error& e) {
+        throw Error(std::string("cannot start a thread: ") + e.what());
+    }
+
+    uint64_t total = 0;
+    for (const BuildFile& f : build.files) total += f.size;
+    size_t done = 0;
+    uint64_t doneBytes = 0;
+    Manifest progressManifest = manifest;
+    auto lastReport = Clock::now();
+    auto lastSave = Clock::now();
     std::unique_lock<std::mutex> guard(work.lock);
     while (work.running > 0 || !work.finished.empty()) {
         work.changed.wait_for(guard, std::chrono::seconds(2),

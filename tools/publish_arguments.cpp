@@ -27,7 +27,7 @@ const char* const PublishUsage =
     "  --base-version X        the game's base version on the server\n"
     "  --build-version Y       the game's build version on the server\n"
     "  --keep-list replace|merge|leave  what becomes of the game's keep list (replace)\n"
-    "  --jobs N                files compressed at once (default: up to 4)\n";
+    "  --jobs N                files compressed at once, up to 64 (default: up to 4)\n";
 
 namespace {
 
@@ -61,12 +61,12 @@ std::optional<std::string> ParsePublishArguments(const std::vector<std::string>&
         std::string value;
         if (take(name, value)) field = value;
     };
-    auto takeNumber = [&](const char* name, auto& field) {
+    auto takeNumber = [&](const char* name, auto& field, int most = 0) {
         std::string value;
         if (!take(name, value)) return;
         int number = 0;
-        if (!ParsePositive(value, number))
-            problem = std::string(name) + " takes a number from 1 up, not \"" + value + "\"";
+        if (std::optional<std::string> wrong = CountOptionProblem(name, value, number, most))
+            problem = std::move(wrong);
         else
             field = static_cast<std::remove_reference_t<decltype(field)>>(number);
     };
@@ -84,7 +84,7 @@ std::optional<std::string> ParsePublishArguments(const std::vector<std::string>&
     take("--game-code", o.gameCode);
     takeNumber("--game-number", o.gameNumber);
     takeNumber("--build-number", o.buildNumber);
-    takeNumber("--jobs", o.jobs);
+    takeNumber("--jobs", o.jobs, MostThreads);
     takeOptional("--appname", o.appName);
     takeOptional("--base-version", o.baseVersion);
     takeOptional("--build-version", o.buildVersion);

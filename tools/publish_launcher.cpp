@@ -40,8 +40,16 @@ std::string FileName(const std::string& path) {
 
 }  // namespace
 
+std::optional<std::string> LauncherReleaseProblem(const LauncherReleaseOptions& o) {
+    // A launcher told to update by the installer fetches upt.exe.lzma from the server and starts it.
+    if (o.typeOfSelfUpdate == 1 && o.installer.empty())
+        return std::string("--type 1 makes launchers download and start the update installer: give it with --installer");
+    return std::nullopt;
+}
+
 LauncherReleaseSummary PublishLauncher(const LauncherReleaseOptions& o) {
     if (o.version.empty()) throw Error("A launcher release needs its version");
+    if (const std::optional<std::string> problem = LauncherReleaseProblem(o)) throw Error(*problem);
     if (!FileExists(o.executable)) throw Error("No launcher at " + o.executable);
     if (!o.installer.empty() && !FileExists(o.installer)) throw Error("No installer at " + o.installer);
     const fs::path folder = ToFsPath(o.serverRoot) / ToFsPath(o.gameCode);
@@ -118,7 +126,7 @@ std::optional<std::string> ParseLauncherReleaseArguments(const std::vector<std::
     if (o.serverRoot.empty()) return std::string("--server-root is missing");
     if (o.version.empty()) return std::string("--version is missing");
     if (o.serverBase.empty() || o.serverBase.back() != '/') return std::string("--server-base must end with /");
-    return std::nullopt;
+    return LauncherReleaseProblem(o);
 }
 
 }  // namespace orv::publish

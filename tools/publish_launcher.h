@@ -39,6 +39,10 @@ struct LauncherReleaseSummary {
 // it was. Raises Error.
 LauncherReleaseSummary PublishLauncher(const LauncherReleaseOptions& options);
 
+// What makes a release unusable for the launchers it reaches: --type 1 without an installer (they
+// would fetch an upt.exe.lzma that is not there). Nothing when it is sound.
+std::optional<std::string> LauncherReleaseProblem(const LauncherReleaseOptions& options);
+
 // Fills `options` from the words after "publish-launcher"; the first problem, or nothing.
 std::optional<std::string> ParseLauncherReleaseArguments(const std::vector<std::string>& args,
                                                          LauncherReleaseOptions& options);

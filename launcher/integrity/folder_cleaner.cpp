@@ -20,6 +20,11 @@ std::string Joined(const std::string& folder, const std::string& name) {
     return folder.empty() ? name : folder + "\\" + name;
 }
 
+// Paths are joined and written the Windows way, and the POSIX file layer reads every "\" as "/":
+// a POSIX name holding one ("..\outside") would name something else, possibly outside the folder.
+// Windows names never hold one, so refusing such a name (leaving it alone) changes nothing there.
+bool IsJoinableName(const std::string& name) { return name.find_first_of("\\/") == std::string::npos; }
+
 bool IsLinkKind(EntryKind kind) { return kind == EntryKind::FileLink || kind == EntryKind::FolderLink; }
 
 void RemoveFileEntry(const std::string& path, EntryKind kind) {
@@ -50,6 +55,7 @@ FolderWalk WalkFolder(const std::string& root) {
         if (folder.kind != EntryKind::Folder) continue;
         std::vector<WalkedEntry> subfolders;
         for (const FolderEntry& entry : ListFolder(folder.path.empty() ? root : root + "\\" + folder.path)) {
+            if (!IsJoinableName(entry.name)) continue;
             WalkedEntry walked{Joined(folder.path, entry.name), entry.kind};
             if (entry.kind == EntryKind::Folder || entry.kind == EntryKind::FolderLink)
                 subfolders.push_back(std::move(walked));
@@ -95,6 +101,7 @@ void RemoveEntry(const std::string& path, EntryKind kind) {
         pending.back().listed = true;
         const std::string folder = pending.back().path;
         for (const FolderEntry& entry : ListFolder(folder)) {
+            if (!IsJoinableName(entry.name)) continue;
             const std::string child = folder + "\\" + entry.name;
             if (entry.kind == EntryKind::Folder)
                 pending.push_back({child, false});

@@ -21,7 +21,8 @@ struct WalkedEntry {
 
 // Every folder and every file below a folder, at every depth. Folders in pre-order (a folder before
 // its subfolders), each folder's entries in the order the file system gives them; files in the
-// same walk order. A link to a folder is listed among the folders and not entered.
+// same walk order. A link to a folder is listed among the folders and not entered. A name holding
+// "\" or "/" (which only a POSIX folder can hold) is left out, as it cannot be joined into a path.
 struct FolderWalk {
     std::vector<WalkedEntry> folders;
     std::vector<WalkedEntry> files;
@@ -44,7 +45,8 @@ private:
 const std::vector<std::string>& FixedKeepNames();
 
 // Removes a file, a link or a folder with everything in it. Read-only files are made writable
-// first; links are removed themselves. Failures are ignored: what cannot go stays.
+// first; links are removed themselves. Failures are ignored: what cannot go stays, and so does a
+// name that the walk leaves out (with the folders that hold it).
 void RemoveEntry(const std::string& path, EntryKind kind);
 
 // What the cleaner needs from outside the file layer.

@@ -3,7 +3,9 @@
 #include <nlohmann/json.hpp>
 
 #include "launcher/base/errors.h"
+#include "launcher/base/json_text.h"
 #include "launcher/integrity/checklist.h"
+#include "launcher/platform/utf8.h"
 
 namespace orv {
 namespace {
@@ -18,18 +20,18 @@ bool IsAscii(std::string_view text) {
 }
 
 void CheckPath(const std::string& path) {
+    // The JSON writer cannot hold malformed UTF-8; the message shows what it can of the name.
+    const std::string readable = Utf16ToUtf8(Utf8ToUtf16(path));
+    if (readable != path) throw Error("Cannot put \"" + readable + "\" in the keep list: not valid UTF-8");
     if (path.empty() || path[0] == '\\' || !IsSafeRelativeEntryPath("\\" + path))
         throw Error("Cannot put \"" + path + "\" in the keep list: not a safe relative name");
 }
 
-std::vector<std::string> Elements(const nlohmann::json& array) {
+// Strings, numbers, true, false and null by their text; nested arrays and objects name nothing.
+std::vector<std::string> Elements(const JsonMember& array) {
     std::vector<std::string> out;
-    for (const nlohmann::json& element : array) {
-        if (element.is_string())
-            out.push_back(element.get<std::string>());
-        else if (element.is_primitive())
-            out.push_back(element.dump());
-    }
+    for (const JsonText& element : array.elements)
+        if (element.kind != JsonKind::Array && element.kind != JsonKind::Object) out.push_back(element.text);
     return out;
 }
 
@@ -59,13 +61,14 @@ KeepList ReadKeepList(std::string_view bytes, CodePage ansiPage) {
 }
 
 KeepList ReadKeepList(std::string_view bytes, const AnsiDecoder& ansiToUtf8) {
-    const nlohmann::json document = nlohmann::json::parse(TextOfDocument(bytes, ansiToUtf8), nullptr, false);
-    if (document.is_discarded() || !document.is_object()) throw Error(kNotJson);
-    const auto files = document.find("Files");
-    const auto dirs = document.find("Dirs");
-    if (files == document.end() || dirs == document.end() || !files->is_array() || !dirs->is_array())
+    const std::optional<JsonMembers> document = ReadJsonMembers(TextOfDocument(bytes, ansiToUtf8));
+    if (!document) throw Error(kNotJson);
+    const auto files = document->find("Files");
+    const auto dirs = document->find("Dirs");
+    if (files == document->end() || dirs == document->end() || files->second.kind != JsonKind::Array ||
+        dirs->second.kind != JsonKind::Array)
         throw Error(kNotJson);
-    return KeepList{Elements(*files), Elements(*dirs)};
+    return KeepList{Elements(files->second), Elements(dirs->second)};
 }
 
 }  // namespace orv

@@ -4,20 +4,13 @@
 
 #include <climits>
 
+#include "launcher/base/errors.h"
 #include "launcher/platform/wide_win.h"
 
 namespace orv {
 namespace {
 
-std::string AnsiToUtf8System(std::string_view bytes) {
-    if (bytes.empty() || bytes.size() > INT_MAX) return {};
-    const int size = static_cast<int>(bytes.size());
-    const int wide = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, nullptr, 0);
-    if (wide <= 0) return {};
-    std::wstring text(static_cast<size_t>(wide), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, text.data(), wide);
-    return Narrow(text);
-}
+std::string AnsiToUtf8System(std::string_view bytes) { return AnsiToUtf8InCodePage(bytes, CP_ACP); }
 
 std::string Utf8ToAnsiSystem(std::string_view utf8) {
     const std::wstring text = Wide(std::string(utf8));
@@ -31,6 +24,18 @@ std::string Utf8ToAnsiSystem(std::string_view utf8) {
 }
 
 }  // namespace
+
+std::string AnsiToUtf8InCodePage(std::string_view bytes, unsigned codePage) {
+    if (bytes.empty() || bytes.size() > INT_MAX) return {};
+    const int size = static_cast<int>(bytes.size());
+    // Without MB_ERR_INVALID_CHARS a byte the page leaves undefined becomes a replacement character,
+    // so this fails only for a code page the system does not have.
+    const int wide = ::MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);
+    if (wide <= 0) RaiseLastPlatformError();
+    std::wstring text(static_cast<size_t>(wide), L'\0');
+    if (::MultiByteToWideChar(codePage, 0, bytes.data(), size, text.data(), wide) != wide) RaiseLastPlatformError();
+    return Narrow(text);
+}
 
 AnsiCodec SystemAnsiCodec() { return {&AnsiToUtf8System, &Utf8ToAnsiSystem}; }
 

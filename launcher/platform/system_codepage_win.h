@@ -7,6 +7,12 @@
 namespace orv {
 
 // CP_ACP to and from UTF-8; what does not convert becomes the platform's replacement character.
+// The portable tables hold three code pages only; the platform knows every one a machine may be
+// set to (1250, 1253, 932, ...), so a server text reads as the machine's own programs read it.
 AnsiCodec SystemAnsiCodec();
+
+// `bytes` in the Windows code page `codePage` as UTF-8, as MultiByteToWideChar converts them.
+// Raises EOSError for a code page the system does not have.
+std::string AnsiToUtf8InCodePage(std::string_view bytes, unsigned codePage);
 
 }  // namespace orv

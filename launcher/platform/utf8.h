@@ -10,9 +10,12 @@ std::u16string Utf8ToUtf16(const std::string& text);
 // Unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(const std::u16string& text);
 
-// The text with its capital letters made small the way Windows folders compare names, for the
-// scripts a game's file names use (Latin, Latin-1 and Cyrillic), so that two names that a folder
-// holds as one compare equal.
+// The text with its letters in one case the way Windows compares names without regard to case
+// (CompareStringOrdinal with bIgnoreCase, which upper-cases by the system's table), for the scripts
+// of the code pages a game's names come in: Latin (Latin-1 and Latin Extended-A, with ƒ), Greek
+// and Cyrillic. Two names that a folder holds as one fold to the same text.
 std::u16string FoldLetterCase(const std::string& utf8);
+// One UTF-16 unit of the above.
+char16_t FoldLetterCase(char16_t c);
 
 }  // namespace orv

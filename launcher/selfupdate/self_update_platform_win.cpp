@@ -12,6 +12,7 @@
 #include "launcher/net/progress.h"
 #include "launcher/net/shell_win.h"
 #include "launcher/platform/files.h"
+#include "launcher/platform/system_codepage_win.h"
 #include "launcher/platform/wide_win.h"
 #include "launcher/ui/controls_win.h"
 
@@ -78,9 +79,7 @@ bool Win32SelfUpdatePlatform::Unpack(const std::string& input, const std::string
 
 std::string Win32SelfUpdatePlatform::ReadFile(const std::string& path) { return ReadFileBytes(path); }
 
-CodePage Win32SelfUpdatePlatform::AnsiPage() {
-    return CodePageFromNumber(static_cast<int>(::GetACP())).value_or(CodePage::Windows1252);
-}
+std::string Win32SelfUpdatePlatform::DecodeAnsi(std::string_view bytes) { return SystemAnsiCodec().toUtf8(bytes); }
 
 uint32_t Win32SelfUpdatePlatform::FileCrc32(const std::string& path) { return orv::FileCrc32(path); }
 

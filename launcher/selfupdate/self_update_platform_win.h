@@ -27,7 +27,7 @@ public:
     bool DownloadUpdateFile(const std::string& url, const std::string& path, int64_t size) override;
     bool Unpack(const std::string& input, const std::string& output) override;
     std::string ReadFile(const std::string& path) override;
-    CodePage AnsiPage() override;
+    std::string DecodeAnsi(std::string_view bytes) override;
     uint32_t FileCrc32(const std::string& path) override;
     bool SignatureValid(const std::string& path, const std::string& signatureHex,
                         const std::string& publicKeyHex) override;

@@ -2,30 +2,25 @@
 
 #include <charconv>
 
-#include <nlohmann/json.hpp>
+#include "launcher/base/json_text.h"
 
 namespace orv {
-namespace {
-
-// A value's text form; nothing for an object, an array or null, which have none.
-std::optional<std::string> TextForm(const nlohmann::json& value) {
-    if (value.is_string()) return value.get<std::string>();
-    if (value.is_number() || value.is_boolean()) return value.dump();
-    return std::nullopt;
-}
-
-}  // namespace
 
 std::optional<UpdateDescription> ReadUpdateDescription(std::string_view bytes, CodePage ansiPage) {
-    const nlohmann::json document = nlohmann::json::parse(TextOfDocument(bytes, ansiPage), nullptr, false);
-    if (document.is_discarded() || !document.is_object()) return std::nullopt;
+    return ReadUpdateDescription(bytes, [ansiPage](std::string_view ansi) { return AnsiToUtf8(ansi, ansiPage).text; });
+}
+
+std::optional<UpdateDescription> ReadUpdateDescription(std::string_view bytes, const AnsiDecoder& ansiToUtf8) {
+    const std::optional<JsonMembers> document = ReadJsonMembers(TextOfDocument(bytes, ansiToUtf8));
+    if (!document) return std::nullopt;
     std::optional<std::string> texts[4];
     const char* keys[4] = {"DownloadURL", "LzmaFileSize", "LzmaFileCRC32", "FileCRC32"};
     for (int i = 0; i < 4; ++i) {
-        const auto it = document.find(keys[i]);
-        if (it == document.end()) return std::nullopt;
-        texts[i] = TextForm(*it);
-        if (!texts[i]) return std::nullopt;
+        const auto it = document->find(keys[i]);
+        if (it == document->end()) return std::nullopt;
+        // "LzmaFileCRC32" is only read: its presence is all that counts.
+        if (i != 2 && !IsPlainJsonValue(it->second.kind)) return std::nullopt;
+        texts[i] = it->second.text;
     }
     UpdateDescription d;
     d.DownloadURL = *texts[0];
@@ -35,8 +30,9 @@ std::optional<UpdateDescription> ReadUpdateDescription(std::string_view bytes, C
     d.LzmaFileCRC32 = *texts[2];
     d.FileCRC32 = *texts[3];
     // Only a signed release has one; a value of another type is no signature.
-    if (const auto signature = document.find("Signature"); signature != document.end() && signature->is_string())
-        d.Signature = signature->get<std::string>();
+    if (const auto signature = document->find("Signature");
+        signature != document->end() && signature->second.kind == JsonKind::String)
+        d.Signature = signature->second.text;
     return d;
 }
 

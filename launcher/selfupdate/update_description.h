@@ -27,10 +27,13 @@ constexpr size_t kUpdateSignatureBytes = 64;
 constexpr size_t kUpdatePublicKeyBytes = 64;
 
 // Nothing when the text (a byte-order mark decides its encoding, else `ansiPage`) is not a JSON
-// object, a key is missing or not a plain value, or "LzmaFileSize" is not a decimal integer.
-// "Signature" is never required; one that is not a JSON string counts as absent, so a launcher
-// that needs it refuses the update.
+// object, a key is missing, "DownloadURL", "LzmaFileSize" or "FileCRC32" is not a string, number or
+// boolean, or "LzmaFileSize" is not a decimal integer. "LzmaFileCRC32" is not used, so any value
+// of it will do (an array or object reads as empty text). "Signature" is never required; one that
+// is not a JSON string counts as absent, so a launcher that needs it refuses the update.
 std::optional<UpdateDescription> ReadUpdateDescription(std::string_view bytes, CodePage ansiPage);
+// The same with a document without a mark decoded by `ansiToUtf8` (the running system's code page).
+std::optional<UpdateDescription> ReadUpdateDescription(std::string_view bytes, const AnsiDecoder& ansiToUtf8);
 
 // The text comparison of a computed CRC-32 with "FileCRC32": the same decimal digits only, so a
 // value with leading zeros, in hexadecimal or with a sign never matches.

@@ -73,7 +73,8 @@ SelfUpdateOutcome RunDirectUpdate(SelfUpdatePlatform& platform, const SelfUpdate
         platform.ShowStep(SelfUpdateStep::DirectDownload);
         if (!platform.DownloadFile(setup.serverBase + setup.gameCode + "/version.txt", description))
             return Failed("version.txt did not download");
-        const std::optional<UpdateDescription> d = ReadUpdateDescription(platform.ReadFile(description), platform.AnsiPage());
+        const std::optional<UpdateDescription> d = ReadUpdateDescription(
+            platform.ReadFile(description), [&platform](std::string_view ansi) { return platform.DecodeAnsi(ansi); });
         if (!d) return Failed("version.txt is not a complete update description");
         // The launcher runs what this address gives: a local file or a share is not an update server.
         if (!IsWebAddress(d->DownloadURL)) return Failed("DownloadURL is not an http or https address");

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "launcher/base/codepage.h"
 
@@ -30,7 +31,8 @@ public:
     // `output` writes next to the input, under its name without ".lzma".
     virtual bool Unpack(const std::string& input, const std::string& output) = 0;
     virtual std::string ReadFile(const std::string& path) = 0;
-    virtual CodePage AnsiPage() = 0;
+    // A description without a byte-order mark is text in the system's ANSI code page.
+    virtual std::string DecodeAnsi(std::string_view bytes) = 0;
     virtual uint32_t FileCrc32(const std::string& path) = 0;
     // Whether `signatureHex` signs the file under `publicKeyHex`.
     virtual bool SignatureValid(const std::string& path, const std::string& signatureHex,

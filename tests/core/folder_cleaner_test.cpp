@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <set>
 #include <string>
@@ -235,6 +236,47 @@ TEST_F(FolderCleanerTest, NamesThatLeaveTheFolderProtectNothingAndReachNothingOu
     EXPECT_EQ(OutsideListing(), outsideBefore);
     EXPECT_EQ(ReadFile(outside_ + "\\precious.txt"), "not the game's");
 }
+
+#ifndef _WIN32
+// A POSIX name may hold "\", which the file layer reads as a separator once the name is joined into
+// a path: such names are left alone, and what they would name stays untouched.
+TEST_F(FolderCleanerTest, APosixNameHoldingABackslashIsLeftAloneAndReachesNothingOutside) {
+    const fs::path game = test::FsPath(game_);
+    const struct {
+        const char* name;
+        std::vector<fs::path> make;  // below the game folder; a last element ending in "/" is a folder
+    } cases[] = {
+        {"a file naming a file outside", {"..\\outside\\precious.txt"}},
+        {"a folder naming the folder outside", {"..\\outside/"}},
+        {"a file inside a removed folder", {"cstrike/..\\..\\outside\\precious.txt"}},
+        {"a folder inside a removed folder", {"cstrike/..\\..\\outside/"}},
+    };
+    for (const auto& c : cases) {
+        PutGame({GameExeName});
+        for (const fs::path& relative : c.make) {
+            const std::string text = relative.string();
+            if (text.ends_with("/")) {
+                fs::create_directories(game / text.substr(0, text.size() - 1));
+            } else {
+                fs::create_directories((game / relative).parent_path());
+                std::ofstream(game / relative) << "odd name";
+            }
+        }
+        const auto outsideBefore = OutsideListing();
+        ASSERT_TRUE(Clean("{\"Files\": [\"hl2.exe\"], \"Dirs\": []}")) << c.name;
+        EXPECT_EQ(OutsideListing(), outsideBefore) << c.name;
+        EXPECT_EQ(ReadFile(outside_ + "\\precious.txt"), "not the game's") << c.name;
+        for (const fs::path& relative : c.make) {
+            const std::string text = relative.string();
+            EXPECT_TRUE(fs::exists(game / (text.ends_with("/") ? text.substr(0, text.size() - 1) : text)))
+                << c.name << ": the odd name is left as it is";
+        }
+        EXPECT_TRUE(Exists(Game(GameExeName))) << c.name;
+        fs::remove_all(game);
+        CreateDirectories(game_);
+    }
+}
+#endif
 
 TEST_F(FolderCleanerTest, ByteOrderMarksAndTheAnsiPageDecideTheNames) {
     PutGame({GameExeName, "\xC3\xA9t\xC3\xA9.cfg", "\xD0\xB8\xD0\xB3\xD1\x80\xD0\xB0.cfg", "plain.cfg"});

@@ -54,11 +54,11 @@ TEST(KeepList, ReadingFollowsTheByteOrderMarkOrTheAnsiCodePage) {
 }
 
 TEST(KeepList, ElementsAreTakenByTheirWrittenFormAndOtherMembersIgnored) {
-    const KeepList list =
-        ReadKeepList("{\"Version\":3,\"Files\":[\"a\",12,true,null,[\"x\"],{\"y\":1}],\"Dirs\":[\"CSTRIKE\"]}",
-                     CodePage::Windows1251);
-    EXPECT_EQ(list.Files, (std::vector<std::string>{"a", "12", "true", "null"}));
-    EXPECT_EQ(list.Dirs, (std::vector<std::string>{"CSTRIKE"}));
+    const KeepList list = ReadKeepList(
+        "{\"Version\":3,\"Files\":[\"a\",12,1e2,1.50,-0,true,null,[\"x\"],{\"y\":1}],\"Dirs\":[\"CSTRIKE\",2E1]}",
+        CodePage::Windows1251);
+    EXPECT_EQ(list.Files, (std::vector<std::string>{"a", "12", "1e2", "1.50", "-0", "true", "null"}));
+    EXPECT_EQ(list.Dirs, (std::vector<std::string>{"CSTRIKE", "2E1"}));
 }
 
 TEST(KeepList, DocumentsWithoutTheTwoArraysAreRefusedAsOne) {
@@ -71,7 +71,9 @@ TEST(KeepList, DocumentsWithoutTheTwoArraysAreRefusedAsOne) {
 }
 
 TEST(KeepList, WriterRefusesPathsThatAreNotPlainRelativeNames) {
-    for (const char* bad : {"\\cstrike", "", "..\\x", "c:\\x", "a\\\\b", "a\nb"}) {
+    // Malformed UTF-8 too: a stray byte, a cut sequence, an overlong form, a surrogate, beyond U+10FFFF.
+    for (const char* bad : {"\\cstrike", "", "..\\x", "c:\\x", "a\\\\b", "a\nb", "\xFF.txt", "cstrike\\\xD0",
+                            "\xC0\xAF", "\xED\xA0\x80.txt", "\xF4\x90\x80\x80"}) {
         EXPECT_THROW(WriteKeepList({{bad}, {}}), Error) << bad;
         EXPECT_THROW(WriteKeepList({{}, {bad}}), Error) << bad;
     }

@@ -105,11 +105,31 @@ TEST(PublishLauncher, RefusedArguments) {
         {{"--executable"}, "--executable needs a value"},
         {{"--executable", "x", "--signing-key"}, "--signing-key needs a value"},
         {{"--bogus", "1"}, "unknown option --bogus"},
+        {{"--executable", "x", "--server-root", "r", "--version", "1", "--type", "1"},
+         "--type 1 makes launchers download and start the update installer: give it with --installer"},
     };
     for (const auto& c : cases) {
         LauncherReleaseOptions o;
         EXPECT_EQ(ParseLauncherReleaseArguments(c.args, o), std::optional<std::string>(c.problem));
     }
+    for (const char* type : {"0", "2", "7"}) {
+        LauncherReleaseOptions o;
+        EXPECT_EQ(ParseLauncherReleaseArguments({"--executable", "x", "--server-root", "r", "--version", "1", "--type", type}, o),
+                  std::nullopt)
+            << type;
+    }
+}
+
+TEST(PublishLauncher, AnInstallerReleaseWithoutTheInstallerWritesNothing) {
+    test::TempDir work;
+    LauncherReleaseOptions o = ReleaseIn(work);
+    o.typeOfSelfUpdate = 1;
+    EXPECT_THROW(PublishLauncher(o), Error);
+    EXPECT_FALSE(test::Exists(o.serverRoot)) << "not even the compressed executable";
+    o.installer = work.File("setup.exe");
+    test::WriteFile(o.installer, "MZ installer");
+    const LauncherReleaseSummary summary = PublishLauncher(o);
+    EXPECT_TRUE(summary.installerWritten);
 }
 
 #ifndef _WIN32

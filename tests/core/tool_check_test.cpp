@@ -8,6 +8,7 @@
 #include <set>
 
 #include "launcher/base/errors.h"
+#include "launcher/config/ini_file.h"
 #include "launcher/integrity/checklist.h"
 #include "launcher/integrity/entry_rules.h"
 #include "launcher/platform/files.h"
@@ -54,6 +55,12 @@ TEST(CheckArguments, ProblemsAreNamedAndGoodLinesFillTheOptions) {
         {{"--server-root", "www"}, false, "missing --game-dir"},
         {{"--jobs", "0"}, true, "--jobs takes a number from 1 up, not \"0\""},
         {{"--connections", "many"}, true, "--connections takes a number from 1 up, not \"many\""},
+        {{"--jobs", "64", "--connections", "64"}, true, nullptr},
+        {{"--jobs", "65"}, true, "--jobs takes a number from 1 to 64, not \"65\""},
+        {{"--jobs", "2147483647"}, true, "--jobs takes a number from 1 to 64, not \"2147483647\""},
+        {{"--connections=2147483647"}, true, "--connections takes a number from 1 to 64, not \"2147483647\""},
+        {{"--jobs", "2147483648"}, true, "--jobs takes a number from 1 up, not \"2147483648\""},
+        {{"--game-number", "100000"}, true, nullptr},  // a position, not a count of threads
         {{"--game-number", "-1"}, true, "--game-number takes a number from 1 up, not \"-1\""},
         {{"--codepage", "65001"}, true, "--codepage takes 1251, 1252 or 866, not \"65001\""},
         {{"--repair", "--repair"}, true, "--repair is given twice"},
@@ -103,6 +110,25 @@ TEST(CheckArguments, ValuesLandInTheirFields) {
     EXPECT_EQ(o.codePage, CodePage::Dos866);
     EXPECT_EQ(o.serverBase, UpdateServerBase);
     EXPECT_EQ(o.gameCode, GameCode);
+}
+
+TEST(CheckDownloadPath, OnlyPathsThatStayBelowTheBaseAreFollowed) {
+    struct Case {
+        const char* path;
+        bool below;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"cstrike/v34", true}, {"cstrike", true}, {"a/b/c", true}, {"v34.1", true}, {"..v34", true}, {"v34..", true},
+        {"%D0%98%D0%B3%D1%80%D0%B0", true}, {"a%2", true}, {"%zz", true},
+        {"..", false}, {"../outside", false}, {"cstrike/../../outside", false}, {"cstrike/..", false},
+        {".", false}, {"./cstrike", false}, {"cstrike/./v34", false}, {"...", false}, {".. ", false},
+        {"..\\outside", false}, {"cstrike\\..\\..", false},
+        {"%2e%2e/outside", false}, {"%2E%2E", false}, {".%2e/x", false}, {"cstrike%2f..%2f..", false},
+        {"cstrike%5c..", false}, {"", false}, {"/outside", false}, {"cstrike//v34", false},
+    };
+    // clang-format on
+    for (const Case& c : cases) EXPECT_EQ(IsDownloadPathBelowBase(c.path), c.below) << c.path;
 }
 
 TEST(CheckExitStatus, WhatRemainsDecides) {
@@ -476,6 +502,30 @@ TEST(ToolCheckRun, ProblemsThatEndTheRunRaise) {
         RecordingSink sink;
         EXPECT_THROW(f.Run(o, sink), Error) << c.name;
     }
+    // A download address that climbs out of the base, read from the server folder and over HTTP: the
+    // files beside the root (a copy of the build's) are never read, nor anything fetched.
+    const std::string catalogue = Join(f.root, "cstrike\\inf.ini");
+    const std::string published = test::ReadFile(catalogue);
+    std::filesystem::copy(test::FsPath(Join(f.root, "cstrike\\v34")), test::FsPath(Join(f.dir.Path(), "outside")),
+                          std::filesystem::copy_options::recursive);
+    for (const std::string& address : {std::string(kBase) + "../outside", std::string(kBase) + "cstrike/%2e%2e/../outside"}) {
+        IniDocument climbing(published);
+        climbing.Set("naz1", "adrskach1", address);
+        test::WriteFile(catalogue, climbing.Bytes());
+        for (const bool http : {false, true}) {
+            std::vector<std::string> asked;
+            CheckPlatform platform = SystemCheckPlatform();
+            platform.newFetcher = [&] { return std::unique_ptr<Fetcher>(new FolderFetcher(f.root, {}, &asked)); };
+            CheckOptions o = f.Options(http);
+            o.repair = true;
+            RecordingSink sink;
+            EXPECT_THROW(f.Run(o, sink, platform), Error) << address << (http ? " over HTTP" : "");
+            EXPECT_TRUE(f.Listing().empty()) << address;
+            for (const std::string& url : asked) EXPECT_EQ(url.find(".lzma"), std::string::npos) << url;
+        }
+    }
+    test::WriteFile(catalogue, published);
+
     test::WriteFile(Join(f.root, "cstrike\\css34.dim.lzma"), "<html>404</html>");
     RecordingSink sink;
     EXPECT_THROW(f.Run(f.Options(), sink), Error) << "a checklist that does not unpack";

@@ -47,9 +47,48 @@ TEST(UpdateDescription, RefusedDocuments) {
         R"({"DownloadURL": "http://x/", "LzmaFileSize": "", "LzmaFileCRC32": 0, "FileCRC32": 1})",
         R"({"DownloadURL": "http://x/", "LzmaFileSize": "99999999999999999999", "LzmaFileCRC32": 0, "FileCRC32": 1})",
         R"({"DownloadURL": {"nested": 1}, "LzmaFileSize": 1, "LzmaFileCRC32": 0, "FileCRC32": 1})",
-        R"({"DownloadURL": "http://x/", "LzmaFileSize": 1, "LzmaFileCRC32": null, "FileCRC32": 1})",
+        R"({"DownloadURL": null, "LzmaFileSize": 1, "LzmaFileCRC32": 0, "FileCRC32": 1})",
+        R"({"DownloadURL": "http://x/", "LzmaFileSize": [1], "LzmaFileCRC32": 0, "FileCRC32": 1})",
+        R"({"DownloadURL": "http://x/", "LzmaFileSize": 1, "LzmaFileCRC32": 0, "FileCRC32": null})",
+        R"({"DownloadURL": "http://x/", "LzmaFileSize": 1e3, "LzmaFileCRC32": 0, "FileCRC32": 1})",
     };
     for (const char* text : refused) EXPECT_FALSE(ReadUpdateDescription(text, CodePage::Windows1252)) << text;
+}
+
+TEST(UpdateDescription, AnyValueOfTheUnusedLzmaFileCrcWillDo) {
+    const struct {
+        const char* value;
+        const char* text;
+    } cases[] = {
+        {"null", "null"}, {"[]", ""}, {"[1, {\"a\": 2}]", ""}, {"{}", ""}, {"{\"x\": [1]}", ""},
+        {"\"\"", ""},   {"\"zz\"", "zz"}, {"true", "true"}, {"1.50", "1.50"}, {"-0", "-0"},
+    };
+    for (const auto& c : cases) {
+        const std::string text = std::string(R"({"DownloadURL": "http://x/", "LzmaFileSize": 7, "LzmaFileCRC32": )") +
+                                 c.value + R"(, "FileCRC32": "891568578"})";
+        const std::optional<UpdateDescription> d = ReadUpdateDescription(text, CodePage::Windows1252);
+        ASSERT_TRUE(d) << c.value;
+        EXPECT_EQ(d->LzmaFileCRC32, c.text) << c.value;
+        EXPECT_EQ(d->LzmaFileSize, 7) << c.value;
+        EXPECT_TRUE(FileCrc32Matches(kCrcOfAbc, d->FileCRC32)) << c.value;
+    }
+}
+
+TEST(UpdateDescription, NumbersAreTakenAsWritten) {
+    // A number is compared in the form the document gives: one with a fraction or an exponent
+    // is not the decimal CRC-32 text, even when its value is.
+    const struct {
+        const char* fileCrc;
+        bool matches;
+    } cases[] = {{"891568578", true}, {"\"891568578\"", true}, {"891568578.0", false}, {"8.91568578e8", false}};
+    for (const auto& c : cases) {
+        const std::string text =
+            std::string(R"({"DownloadURL": "http://x/", "LzmaFileSize": 7, "LzmaFileCRC32": 0, "FileCRC32": )") +
+            c.fileCrc + "}";
+        const std::optional<UpdateDescription> d = ReadUpdateDescription(text, CodePage::Windows1252);
+        ASSERT_TRUE(d) << c.fileCrc;
+        EXPECT_EQ(FileCrc32Matches(kCrcOfAbc, d->FileCRC32), c.matches) << c.fileCrc << " read as " << d->FileCRC32;
+    }
 }
 
 TEST(UpdateDescription, SignatureIsReadOnlyAsAString) {

@@ -53,7 +53,7 @@ public:
         if (!files.count(path)) throw std::runtime_error("no file " + path);
         return files[path];
     }
-    CodePage AnsiPage() override { return CodePage::Windows1252; }
+    std::string DecodeAnsi(std::string_view bytes) override { return AnsiToUtf8(bytes, CodePage::Windows1252).text; }
     uint32_t FileCrc32(const std::string& path) override { return Crc32Of(files.at(path)); }
     bool SignatureValid(const std::string& path, const std::string& signature, const std::string& key) override {
         EXPECT_EQ(path, std::string(kExe) + ".new");
