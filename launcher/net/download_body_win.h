@@ -31,9 +31,20 @@ std::string GameAgent();
 InternetHandle OpenInternet(const std::string& agent);
 InternetHandle OpenUrl(HINTERNET internet, const std::string& url, DWORD flags);
 
-// The length that drives the progress display. The buffer holds nine digits, so a longer header
-// counts as absent and the caller's size stays; a header that is not a number fails the download.
-std::optional<int64_t> QueryProgressLength(HINTERNET request);
+// What a response's headers say about the length of its body, read by the thread that owns the
+// request and handed on as values.
+struct ResponseLength {
+    // The header as it fits the 20-byte buffer of the progress display: nine digits at most.
+    std::optional<std::wstring> progressText;
+    // The length a whole body has, for telling it from one that broke off: WinInet ends the body
+    // quietly when the connection closes early, so the count is all there is to go by.
+    std::optional<int64_t> promised;
+};
+ResponseLength QueryResponseLength(HINTERNET request);
+
+// The length that drives the progress display. A header too long for its buffer counts as absent,
+// so the caller's size stays; one that is not a number fails the download (raised).
+std::optional<int64_t> ProgressLength(const ResponseLength& length);
 
 // Told the running byte count after each block has been written.
 using BlockProgress = std::function<void(int64_t received)>;
@@ -50,11 +61,12 @@ struct Chunk {
 using ChunkSource = std::function<Chunk()>;
 
 // The body of one of the two downloads that show progress, from `source`, in kBlockSize blocks
-// with `stop` read and the events pumped once per block. A stop fills the bar and gives false (the
-// caller's file then goes); a body that broke off is told to the player and raised, and the error
-// ends the transfer. True for a whole body, which the caller keeps.
-bool ReceiveWatchedBody(HINTERNET request, PendingFile& file, int32_t& stop, ProgressBarView& bar,
-                        const BlockProgress& progress, const ChunkSource& source);
+// with `stop` read and the events pumped once per block; `promised` is the length of a whole body.
+// A stop fills the bar and gives false (the caller's file then goes); a body that broke off is told
+// to the player and raised, and the error ends the transfer. True for a whole body, which the
+// caller keeps. Touches no WinInet handle, so the reads behind `source` may be another thread's.
+bool ReceiveWatchedBody(PendingFile& file, int32_t& stop, ProgressBarView& bar, const BlockProgress& progress,
+                        const ChunkSource& source, std::optional<int64_t> promised);
 
 // The per-file bar (in percent) and image (0..fullWidth) for `received` of `size` bytes.
 void ShowGameProgress(int64_t received, int64_t size, ProgressBarView& bar, ProgressImage& image, int32_t fullWidth);

@@ -77,21 +77,20 @@ std::optional<int64_t> ParseInt64(const std::wstring& text) {
     return negative ? static_cast<int64_t>(0 - value) : static_cast<int64_t>(value);
 }
 
-std::optional<int64_t> QueryProgressLength(HINTERNET request) {
-    const std::optional<std::wstring> text = QueryText(request, HTTP_QUERY_CONTENT_LENGTH, 20);
-    if (!text) return std::nullopt;
-    const std::optional<int64_t> value = ParseInt64(*text);
-    if (!value) throw Error("'" + Narrow(*text) + "' is not a valid integer value");
-    return value;
+ResponseLength QueryResponseLength(HINTERNET request) {
+    ResponseLength length;
+    length.progressText = QueryText(request, HTTP_QUERY_CONTENT_LENGTH, 20);
+    if (const std::optional<std::wstring> text = QueryText(request, HTTP_QUERY_CONTENT_LENGTH, 64)) {
+        const std::optional<int64_t> value = ParseInt64(*text);
+        if (value && *value >= 0) length.promised = value;
+    }
+    return length;
 }
 
-// The length the server promised, for telling a complete body from one that broke off: WinInet
-// ends the body quietly when the connection closes early, so the count is all there is to go by.
-std::optional<int64_t> QueryPromisedLength(HINTERNET request) {
-    const std::optional<std::wstring> text = QueryText(request, HTTP_QUERY_CONTENT_LENGTH, 64);
-    if (!text) return std::nullopt;
-    const std::optional<int64_t> value = ParseInt64(*text);
-    if (!value || *value < 0) return std::nullopt;
+std::optional<int64_t> ProgressLength(const ResponseLength& length) {
+    if (!length.progressText) return std::nullopt;
+    const std::optional<int64_t> value = ParseInt64(*length.progressText);
+    if (!value) throw Error("'" + Narrow(*length.progressText) + "' is not a valid integer value");
     return value;
 }
 
@@ -126,9 +125,8 @@ ChunkSource DirectReads(HINTERNET request) {
 // read after each block that arrived, before it is written, and the event queue is pumped once per
 // block so that a Stop click can set it. A body shorter than the length the server promised has
 // broken off.
-BodyResult ReceiveBody(HINTERNET request, PendingFile& file, const int32_t* stop, const BlockProgress& progress,
-                       const ChunkSource& source) {
-    const std::optional<int64_t> promised = QueryPromisedLength(request);
+BodyResult ReceiveBody(PendingFile& file, const int32_t* stop, const BlockProgress& progress, const ChunkSource& source,
+                       std::optional<int64_t> promised) {
     int64_t received = 0;
     // The start of a block that a read delivered only in part.
     std::vector<char> partial;
@@ -182,13 +180,14 @@ BodyResult ReceiveBody(HINTERNET request, PendingFile& file, const int32_t* stop
     return {};
 }
 
-BodyResult ReceiveBody(HINTERNET request, PendingFile& file, const int32_t* stop, const BlockProgress& progress) {
-    return ReceiveBody(request, file, stop, progress, DirectReads(request));
+// The body of a request that the calling thread owns, without a display.
+BodyResult ReceiveBody(HINTERNET request, PendingFile& file) {
+    return ReceiveBody(file, nullptr, nullptr, DirectReads(request), QueryResponseLength(request).promised);
 }
 
-bool ReceiveWatchedBody(HINTERNET request, PendingFile& file, int32_t& stop, ProgressBarView& bar,
-                        const BlockProgress& progress, const ChunkSource& source) {
-    const BodyResult body = ReceiveBody(request, file, &stop, progress, source);
+bool ReceiveWatchedBody(PendingFile& file, int32_t& stop, ProgressBarView& bar, const BlockProgress& progress,
+                        const ChunkSource& source, std::optional<int64_t> promised) {
+    const BodyResult body = ReceiveBody(file, &stop, progress, source, promised);
     if (body.end == BodyEnd::BrokenOff) {
         ShowMessage(Tr(TextId::ErrorInternetReadFile));
         RaiseInternetError(body.code);
@@ -284,7 +283,7 @@ bool DownloadFile(const std::string& url, const std::string& path) {
     if (!request) return false;
     PendingFile file(path, FileSharing::None);  // a refusal goes to the caller
     try {
-        if (ReceiveBody(request.Get(), file, nullptr, nullptr).end != BodyEnd::Whole) return false;
+        if (ReceiveBody(request.Get(), file).end != BodyEnd::Whole) return false;
         file.Keep();
         return true;
     } catch (...) {
@@ -303,7 +302,7 @@ bool DownloadDocument(const std::string& url, const std::string& path) {
     const std::string partial = path + ".orvanta-download";
     try {
         PendingFile file(partial, FileSharing::None);
-        if (ReceiveBody(request.Get(), file, nullptr, nullptr).end != BodyEnd::Whole) return false;
+        if (ReceiveBody(request.Get(), file).end != BodyEnd::Whole) return false;
         file.Keep();
     } catch (...) {
         return false;
@@ -321,14 +320,15 @@ bool DownloadUpdateFile(const std::string& url, const std::string& path, Progres
     MarqueeScope marquee(bar);
     try {
         PendingFile file(path, FileSharing::None);
-        const int64_t expected = QueryProgressLength(t.request.Get()).value_or(size);
+        const ResponseLength length = QueryResponseLength(t.request.Get());
+        const int64_t expected = ProgressLength(length).value_or(size);
         if (expected == 0) marquee.On();
         const auto progress = [&](int64_t received) {
             if (expected == 0) return;
             ShowUpdateProgress(received, expected, bar);
             PumpEvents();
         };
-        if (!ReceiveWatchedBody(t.request.Get(), file, stop, bar, progress, DirectReads(t.request.Get()))) return true;
+        if (!ReceiveWatchedBody(file, stop, bar, progress, DirectReads(t.request.Get()), length.promised)) return true;
         if (expected == 0) {
             bar.SetMarquee(false);
             bar.SetPosition(bar.Max());

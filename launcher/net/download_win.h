@@ -34,17 +34,26 @@ bool DownloadDocument(const std::string& url, const std::string& path);
 // arrived, and 1 ends the transfer with the file deleted, the bar full and the result true.
 // False after a read or file failure ("Error InternetReadFile" is shown for a read failure), with
 // nothing left at `path`. Raises EOSError when the server cannot be reached.
-// The network waits happen on a thread of their own while the window is kept alive: a stop pressed
-// while the server sends nothing ends the transfer as a stop after a block does.
+// The network calls happen on a thread of their own while the window is kept alive: a stop pressed
+// while the server sends nothing ends the transfer as a stop after a block does, once the network
+// thread is back from its call (within kGameDownloadTimeoutMs), and that thread has ended when the
+// call returns. A server silent for longer than that breaks the body off, as a failed read.
 bool DownloadGameFile(const std::string& url, const std::string& path, int32_t size, ProgressBarView& bar,
                       ProgressImage& image, int32_t fullWidth, int32_t& stop);
 
+// The longest the game downloads wait for the server at one step (connecting, sending, each read):
+// the longest a stop waits for a silent server, and the longest pause a transfer outlives. The
+// system's own socket receive time-out can be set no lower than this (HKLMReceiveTimeOut).
+constexpr uint32_t kGameDownloadTimeoutMs = 5000;
+
 // The game file downloads of one check run: DownloadGameFile with one internet handle for the whole
 // run, so that WinInet keeps the connection to the update server open from one file to the next,
-// and one network thread for all files.
+// and one network thread for all files, which owns every WinInet handle of them. A stop or a
+// failure that leaves a body unread ends that thread before Download returns; the next file gets a
+// new one, and none outlives the object.
 class GameFileDownloads {
 public:
-    GameFileDownloads();
+    explicit GameFileDownloads(uint32_t timeoutMs = kGameDownloadTimeoutMs);
     ~GameFileDownloads();
     GameFileDownloads(const GameFileDownloads&) = delete;
     GameFileDownloads& operator=(const GameFileDownloads&) = delete;
@@ -56,6 +65,10 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// How many network threads of game downloads are running in the process: for the tests that show a
+// stop leaves none behind.
+int RunningGameDownloadThreads();
 
 // Saves a launcher update for the self-update window. As DownloadGameFile, with a bar only; `size`
 // 0 means not given, and without a size from the server either the bar runs in marquee style until

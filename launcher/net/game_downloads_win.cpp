@@ -1,14 +1,33 @@
 // The game file downloads of a check run: one network thread and one WinInet session for the run,
 // each body read on that thread ahead of the GUI thread, which writes it in the download's blocks.
+//
+// Who owns what. The network thread opens the session, opens every request on it, asks each
+// request for its length, reads its body and closes it, then closes the session when it ends: no
+// other thread ever holds a WinInet handle of these downloads. The GUI thread is handed values only
+// (whether the request opened, the platform's code when not, the length headers, the bytes).
+//
+// How a stop ends a blocked read. A synchronous WinInet call can only be ended from outside by
+// closing its handle from another thread, but the InternetCloseHandle documentation makes that
+// safe only while no call is being made or will be made with the handle, which is exactly not the
+// case while a read is blocked; closing the session instead takes the request away from under its
+// owner (HINTERNET Handles: children go with their parent, and closed values are recycled at once).
+// So the handles stay with their owner, and the owner never waits without end: each request carries
+// connect, send and receive time-outs (INTERNET_OPTION_*_TIMEOUT). A receive time-out is one socket
+// receive, so it bounds every wait of a read; the system's default is 30 s (HKLMReceiveTimeOut). A
+// stop cancels the transfer; the network thread notices when its current call returns, at the
+// latest when the time-out runs out, closes the request and ends, and the GUI thread keeps the
+// window alive until it has joined that thread. The next download starts a new one.
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -19,6 +38,7 @@
 #include "launcher/net/download_win.h"
 #include "launcher/platform/files.h"
 #include "launcher/platform/scoped_win.h"
+#include "launcher/platform/wide_win.h"
 
 namespace orv {
 namespace {
@@ -29,114 +49,11 @@ using namespace download_detail;
 constexpr DWORD kNetworkReadSize = 64 * 1024;
 // How long the GUI thread waits for a network step before it services the window again.
 constexpr auto kNetworkWaitSlice = std::chrono::milliseconds(5);
+// The most of a body read ahead of the GUI thread: the network thread waits while this much lies
+// unwritten, so that a fast server cannot fill the memory with a large file.
+constexpr size_t kMaxReadAhead = 1024 * 1024;
 
-// A thread that makes the blocking WinInet calls of the game downloads, so that a server that
-// stops sending never holds the GUI thread: the GUI thread waits for what it needs while keeping
-// the window alive, and a stop pressed meanwhile ends the wait. A job that is then still running
-// goes on alone (it must own what it uses); the thread is given up and a new one serves the next.
-class NetworkThread {
-public:
-    NetworkThread() : state_(std::make_shared<State>()) { thread_ = std::thread(&NetworkThread::Loop, state_); }
-    NetworkThread(const NetworkThread&) = delete;
-    NetworkThread& operator=(const NetworkThread&) = delete;
-    ~NetworkThread() {
-        if (!thread_.joinable()) return;
-        {
-            const std::lock_guard<std::mutex> lock(state_->mutex);
-            state_->quit = true;
-        }
-        state_->changed.notify_all();
-        thread_.join();
-    }
-
-    // Queues `job`; it runs after the jobs before it.
-    void Post(std::function<void()> job) {
-        {
-            const std::lock_guard<std::mutex> lock(state_->mutex);
-            state_->jobs.push_back(std::move(job));
-        }
-        state_->changed.notify_all();
-    }
-    // After a stop: the running job finishes alone, and nothing queued after it runs.
-    void Abandon() {
-        {
-            const std::lock_guard<std::mutex> lock(state_->mutex);
-            state_->quit = true;
-            state_->jobs.clear();
-        }
-        state_->changed.notify_all();
-        thread_.detach();
-    }
-
-    bool Usable() const { return thread_.joinable(); }
-
-private:
-    struct State {
-        std::mutex mutex;
-        std::condition_variable changed;
-        std::deque<std::function<void()>> jobs;
-        bool quit = false;
-    };
-
-    static void Loop(std::shared_ptr<State> state) {
-        std::unique_lock<std::mutex> lock(state->mutex);
-        for (;;) {
-            state->changed.wait(lock, [&] { return !state->jobs.empty() || state->quit; });
-            if (state->quit) return;
-            std::function<void()> job = std::move(state->jobs.front());
-            state->jobs.pop_front();
-            lock.unlock();
-            try {
-                job();
-            } catch (...) {
-                // Jobs report through their own state; nothing may leave the thread.
-            }
-            job = nullptr;
-            lock.lock();
-        }
-    }
-
-    std::shared_ptr<State> state_;
-    std::thread thread_;
-};
-
-// One request of a game download, shared by the GUI thread and the network step that may outlive
-// the download after a stop. Whoever closes first closes; the session stays open while the request
-// is.
-class SharedRequest {
-public:
-    explicit SharedRequest(std::shared_ptr<InternetHandle> session) : session_(std::move(session)) {}
-    SharedRequest(const SharedRequest&) = delete;
-    SharedRequest& operator=(const SharedRequest&) = delete;
-    ~SharedRequest() { Close(); }
-
-    void Open(const std::string& url) {
-        HINTERNET handle = OpenUrl(session_->Get(), url, kDownloadFlags).Release();
-        const DWORD code = handle ? 0 : ::GetLastError();
-        const std::lock_guard<std::mutex> lock(mutex_);
-        handle_ = handle;
-        openError_ = code;
-    }
-    HINTERNET Get() {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return handle_;
-    }
-    DWORD OpenError() {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return openError_;
-    }
-    void Close() {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        if (handle_) ::InternetCloseHandle(handle_);
-        handle_ = nullptr;
-    }
-
-private:
-    std::shared_ptr<InternetHandle> session_;
-    std::mutex mutex_;
-    HINTERNET handle_ = nullptr;
-    DWORD openError_ = 0;
-};
+std::atomic<int> g_runningThreads{0};
 
 // One read on the network thread: it waits until some of the body (or its end) is there, then
 // takes what has come, up to kNetworkReadSize, without waiting for more, so that the bytes that
@@ -150,11 +67,6 @@ struct NetworkRead {
     void Run(HINTERNET request) {
         got = 0;
         failed = false;
-        if (!request) {
-            failed = true;
-            code = ERROR_INTERNET_OPERATION_CANCELLED;
-            return;
-        }
         DWORD available = 0;
         if (!::InternetQueryDataAvailable(request, &available, 0, 0)) return Fail();
         if (available == 0) return;  // the end of the body
@@ -177,63 +89,85 @@ private:
     }
 };
 
-// The most of a body read ahead of the GUI thread: the network thread waits while this much lies
-// unwritten, so that a fast server cannot fill the memory with a large file.
-constexpr size_t kMaxReadAhead = 1024 * 1024;
-
-// One game file's transfer on the network thread, from the request to the end of the body, handed
-// to the GUI thread as it comes: the network thread never waits for the GUI thread to ask for the
-// next read, and the GUI thread waits only when nothing has come yet.
+// What the network thread hands the GUI thread for one game file, as it comes: the network thread
+// never waits for the GUI thread to ask for the next read, and the GUI thread waits only when
+// nothing has come yet.
 class BodyStream {
 public:
     // What the GUI thread waits for.
     enum class Wait { Ready, Stopped };
 
-    // The job for the network thread; `stream` and `request` live as long as it needs them.
-    static void Transfer(const std::shared_ptr<BodyStream>& stream, const std::shared_ptr<SharedRequest>& request,
-                         const std::string& url) {
-        request->Open(url);
-        const bool open = request->Get() != nullptr;
+    // What opening the request gave.
+    struct Head {
+        bool opened = false;
+        DWORD openError = 0;  // the platform's code when the request (or the session) did not open
+        ResponseLength length;
+    };
+
+    // ---- The network thread's side
+
+    void Open(Head head) {
         {
-            const std::lock_guard<std::mutex> lock(stream->mutex_);
-            stream->opened_ = true;
-            stream->finished_ = !open;
+            const std::lock_guard<std::mutex> lock(mutex_);
+            head_ = std::move(head);
+            opened_ = true;
+            finished_ = !head_.opened;
         }
-        stream->changed_.notify_all();
-        if (!open) return;
-        NetworkRead read;
-        for (;;) {
-            {
-                std::unique_lock<std::mutex> lock(stream->mutex_);
-                stream->changed_.wait(lock, [&] { return stream->queued_ < kMaxReadAhead || stream->cancelled_; });
-                if (stream->cancelled_) {
-                    stream->finished_ = true;
-                    return;
-                }
-            }
-            read.Run(request->Get());
-            {
-                const std::lock_guard<std::mutex> lock(stream->mutex_);
-                if (read.failed) {
-                    stream->failed_ = true;
-                    stream->code_ = read.code;
-                } else if (read.got == 0) {
-                    stream->ended_ = true;
-                } else {
-                    stream->chunks_.emplace_back(read.buffer.begin(), read.buffer.begin() + read.got);
-                    stream->queued_ += read.got;
-                }
-                stream->finished_ = read.failed || read.got == 0;
-            }
-            stream->changed_.notify_all();
-            if (read.failed || read.got == 0) return;
-        }
+        changed_.notify_all();
     }
+    // Waits while the GUI thread has enough to write. False when the transfer was cancelled.
+    bool WaitForRoom() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return queued_ < kMaxReadAhead || cancelled_; });
+        return !cancelled_;
+    }
+    // Hands on what one read gave. False when the body is over (its end or a failed read).
+    bool Deliver(const NetworkRead& read) {
+        const bool over = read.failed || read.got == 0;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (read.failed) {
+                failed_ = true;
+                code_ = read.code;
+            } else if (read.got == 0) {
+                ended_ = true;
+            } else {
+                chunks_.emplace_back(read.buffer.begin(), read.buffer.begin() + read.got);
+                queued_ += read.got;
+            }
+            finished_ = over;
+        }
+        changed_.notify_all();
+        return !over;
+    }
+
+    // Ends the transfer with `code` wherever it stands.
+    void Abort(DWORD code) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (!opened_) {
+                head_ = Head{};
+                head_.openError = code;
+                opened_ = true;
+            } else if (!finished_) {
+                failed_ = true;
+                code_ = code;
+            }
+            finished_ = true;
+        }
+        changed_.notify_all();
+    }
+
+    // ---- The GUI thread's side
 
     // Waits until the request has been made. Stopped when `stop` is 1 after a wait in which the
     // window was serviced.
-    Wait Opened(const int32_t* stop) {
-        return WaitFor([this] { return opened_; }, stop);
+    Wait Opened(const int32_t& stop) {
+        return WaitFor([this] { return opened_; }, &stop);
+    }
+    Head TakeHead() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return std::move(head_);
     }
 
     // The next piece of the body: bytes, none at its end, or a failed read.
@@ -260,8 +194,8 @@ public:
         return chunk;
     }
 
-    // The GUI thread is done with the transfer: a network thread still at it ends at its next step.
-    // True when it had already finished, so that the thread is free for the next transfer.
+    // The GUI thread is done with the transfer: a network thread still at it stops at its next
+    // step. True when it had already finished, so that the thread is free for the next transfer.
     bool Cancel() {
         bool finished = false;
         {
@@ -289,6 +223,7 @@ private:
 
     std::mutex mutex_;
     std::condition_variable changed_;
+    Head head_;
     std::deque<std::vector<char>> chunks_;
     size_t queued_ = 0;
     bool opened_ = false;
@@ -296,29 +231,192 @@ private:
     bool failed_ = false;
     DWORD code_ = 0;
     bool cancelled_ = false;
-    bool finished_ = false;  // the network thread has nothing more to do for this transfer
+    bool finished_ = false;      // the network thread has nothing more to do for this transfer
     std::vector<char> current_;  // the piece the GUI thread is writing
 };
 
-// A request that a stop left waiting on the network: closing it is what ends a read that would
-// otherwise wait for the server, and it is done off the GUI thread, which must not wait for it.
-void GiveUp(std::shared_ptr<SharedRequest> request) {
-    std::thread([request = std::move(request)] { request->Close(); }).detach();
+// The request of one game file, with the time-outs that bound each of its network calls set before
+// the first of them: InternetOpenUrlW would connect, send and wait for the answer before handing
+// the request out, and time-outs set on the session reach the request on Windows only (Wine 8
+// ignores them there). The connection handle goes with the request.
+struct TimedRequest {
+    InternetHandle connection;
+    InternetHandle request;
+    DWORD error = 0;  // the platform's code when `request` did not open
+};
+
+TimedRequest OpenTimedRequest(HINTERNET session, const std::string& url, DWORD timeoutMs) {
+    TimedRequest t;
+    const auto fail = [&t] {
+        t.error = ::GetLastError();
+        t.request.Reset();
+        t.connection.Reset();
+        return std::move(t);
+    };
+    const std::wstring wide = Wide(url);
+    // The parts of the URL point into `wide`; a length of 1 asks for pointers instead of copies.
+    URL_COMPONENTSW parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.dwHostNameLength = 1;
+    parts.dwUserNameLength = 1;
+    parts.dwPasswordLength = 1;
+    parts.dwUrlPathLength = 1;
+    parts.dwExtraInfoLength = 1;
+    if (!::InternetCrackUrlW(wide.c_str(), 0, 0, &parts)) return fail();
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
+        ::SetLastError(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
+        return fail();
+    }
+    const auto part = [](const wchar_t* text, DWORD length) { return text ? std::wstring(text, length) : std::wstring(); };
+    const std::wstring host = part(parts.lpszHostName, parts.dwHostNameLength);
+    const std::wstring user = part(parts.lpszUserName, parts.dwUserNameLength);
+    const std::wstring password = part(parts.lpszPassword, parts.dwPasswordLength);
+    std::wstring object = part(parts.lpszUrlPath, parts.dwUrlPathLength) +
+                          part(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    if (object.empty()) object = L"/";
+    t.connection.Reset(::InternetConnectW(session, host.c_str(), parts.nPort, user.empty() ? nullptr : user.c_str(),
+                                          password.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
+    if (!t.connection) return fail();
+    const DWORD flags = kDownloadFlags | (parts.nScheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0);
+    t.request.Reset(::HttpOpenRequestW(t.connection.Get(), L"GET", object.c_str(), nullptr, nullptr, nullptr, flags, 0));
+    if (!t.request) return fail();
+    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+        // Without its time-outs a stop could wait on the server without end: none is better.
+        if (!::InternetSetOptionW(t.request.Get(), option, &timeoutMs, sizeof timeoutMs)) return fail();
+    }
+    if (!::HttpSendRequestW(t.request.Get(), nullptr, 0, nullptr, 0)) return fail();
+    return t;
 }
+
+// One transfer on the network thread, from opening the request to closing it.
+void Transfer(HINTERNET session, DWORD timeoutMs, BodyStream& stream, const std::string& url) {
+    BodyStream::Head head;
+    const TimedRequest t = OpenTimedRequest(session, url, timeoutMs);
+    if (!t.request) {
+        head.openError = t.error;
+        stream.Open(std::move(head));
+        return;
+    }
+    head.opened = true;
+    head.length = QueryResponseLength(t.request.Get());
+    stream.Open(std::move(head));
+    NetworkRead read;
+    while (stream.WaitForRoom()) {
+        read.Run(t.request.Get());
+        if (!stream.Deliver(read)) return;
+    }
+}
+
+// The thread that owns the session and the requests of the game downloads.
+class NetworkThread {
+public:
+    explicit NetworkThread(DWORD timeoutMs) : state_(std::make_shared<State>()) {
+        ++g_runningThreads;
+        try {
+            thread_ = std::thread(&NetworkThread::Loop, state_, timeoutMs);
+        } catch (...) {
+            --g_runningThreads;
+            throw;
+        }
+    }
+    NetworkThread(const NetworkThread&) = delete;
+    NetworkThread& operator=(const NetworkThread&) = delete;
+    // Idle by now (a transfer the thread had not finished ended it already): it leaves at once.
+    ~NetworkThread() {
+        if (!thread_.joinable()) return;
+        Quit();
+        thread_.join();
+    }
+
+    void Post(std::shared_ptr<BodyStream> stream, std::string url) {
+        {
+            const std::lock_guard<std::mutex> lock(state_->mutex);
+            state_->next = std::move(stream);
+            state_->url = std::move(url);
+        }
+        state_->changed.notify_all();
+    }
+
+    // Ends the thread while a transfer may still be at a network call (cancelled already): the
+    // window is kept alive until the call has returned and the thread has closed its handles.
+    void End() {
+        Quit();
+        std::unique_lock<std::mutex> lock(state_->mutex);
+        while (!state_->changed.wait_for(lock, kNetworkWaitSlice, [&] { return state_->ended; })) {
+            lock.unlock();
+            PumpWhileWaiting();
+            lock.lock();
+        }
+        lock.unlock();
+        thread_.join();
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::shared_ptr<BodyStream> next;
+        std::string url;
+        bool quit = false;
+        bool ended = false;
+    };
+
+    void Quit() {
+        {
+            const std::lock_guard<std::mutex> lock(state_->mutex);
+            state_->quit = true;
+        }
+        state_->changed.notify_all();
+    }
+
+    static void Loop(const std::shared_ptr<State>& state, DWORD timeoutMs) {
+        std::shared_ptr<BodyStream> stream;
+        try {
+            InternetHandle session;
+            for (;;) {
+                std::string url;
+                {
+                    std::unique_lock<std::mutex> lock(state->mutex);
+                    state->changed.wait(lock, [&] { return state->next || state->quit; });
+                    if (state->quit) break;
+                    stream = std::move(state->next);
+                    url = std::move(state->url);
+                }
+                // A session that did not open is tried again for the next file.
+                if (!session) session = OpenInternet(GameAgent());
+                if (session) {
+                    Transfer(session.Get(), timeoutMs, *stream, url);
+                } else {
+                    stream->Abort(::GetLastError());
+                }
+                stream.reset();
+            }
+        } catch (...) {
+            // Only memory can run out here; the transfer in hand fails, and the thread ends.
+            if (stream) stream->Abort(ERROR_NOT_ENOUGH_MEMORY);
+        }
+        {
+            const std::lock_guard<std::mutex> lock(state->mutex);
+            state->ended = true;
+        }
+        state->changed.notify_all();
+        --g_runningThreads;
+    }
+
+    std::shared_ptr<State> state_;
+    std::thread thread_;
+};
 
 }  // namespace
 
-struct GameFileDownloads::Impl {
-    std::shared_ptr<InternetHandle> session;
-    std::unique_ptr<NetworkThread> thread;
+int RunningGameDownloadThreads() { return g_runningThreads.load(); }
 
-    NetworkThread& Thread() {
-        if (!thread || !thread->Usable()) thread = std::make_unique<NetworkThread>();
-        return *thread;
-    }
+struct GameFileDownloads::Impl {
+    DWORD timeoutMs = 0;
+    std::unique_ptr<NetworkThread> thread;
 };
 
-GameFileDownloads::GameFileDownloads() : impl_(std::make_unique<Impl>()) {}
+GameFileDownloads::GameFileDownloads(uint32_t timeoutMs) : impl_(std::make_unique<Impl>()) { impl_->timeoutMs = timeoutMs; }
 
 GameFileDownloads::~GameFileDownloads() = default;
 
@@ -326,46 +424,39 @@ bool GameFileDownloads::Download(const std::string& url, const std::string& path
                                  ProgressImage& image, int32_t fullWidth, int32_t& stop) {
     bar.SetMax(100);
     bar.SetPosition(0);
-    if (!impl_->session) {
-        InternetHandle internet = OpenInternet(GameAgent());
-        if (!internet) RaiseInternetError(::GetLastError());
-        impl_->session = std::make_shared<InternetHandle>(std::move(internet));
-    }
-    auto request = std::make_shared<SharedRequest>(impl_->session);
+    if (!impl_->thread) impl_->thread = std::make_unique<NetworkThread>(impl_->timeoutMs);
     auto stream = std::make_shared<BodyStream>();
-    NetworkThread& thread = impl_->Thread();
-    thread.Post([stream, request, url] { BodyStream::Transfer(stream, request, url); });
+    impl_->thread->Post(stream, url);
     // Every way out of here ends the transfer. One left before the network thread was done with it
-    // (a stop, a file that cannot be written) gives up that thread and the request, which may be
-    // waiting for a server that sends nothing.
+    // (a stop, a file that cannot be written) ends that thread before the call returns.
     struct EndTransfer {
         BodyStream& stream;
-        std::shared_ptr<SharedRequest>& request;
-        NetworkThread& thread;
+        std::unique_ptr<NetworkThread>& thread;
         ~EndTransfer() {
             if (stream.Cancel()) return;
-            thread.Abandon();
-            GiveUp(std::move(request));
+            thread->End();
+            thread.reset();
         }
-    } end{*stream, request, thread};
+    } end{*stream, impl_->thread};
 
-    if (stream->Opened(&stop) == BodyStream::Wait::Stopped) {
+    if (stream->Opened(stop) == BodyStream::Wait::Stopped) {
         // As a stop after the first block would have left it: nothing at the target.
         RemoveFile(path);
         bar.SetPosition(bar.Max());
         return true;
     }
-    if (!request->Get()) RaiseInternetError(request->OpenError());
+    const BodyStream::Head head = stream->TakeHead();
+    if (!head.opened) RaiseInternetError(head.openError);
 
     try {
         PendingFile file(path, FileSharing::None);
-        const int64_t expected = QueryProgressLength(request->Get()).value_or(size);
+        const int64_t expected = ProgressLength(head.length).value_or(size);
         const auto progress = [&](int64_t received) {
             // Without any size the bar stays where it is (at 0) and the image is left alone.
             if (expected != 0) ShowGameProgress(received, expected, bar, image, fullWidth);
         };
         const ChunkSource source = [&stream, &stop] { return stream->Next(&stop); };
-        if (ReceiveWatchedBody(request->Get(), file, stop, bar, progress, source)) file.Keep();
+        if (ReceiveWatchedBody(file, stop, bar, progress, source, head.length.promised)) file.Keep();
     } catch (...) {
         return false;
     }

@@ -30,6 +30,8 @@ Routes:
                               <ms> milliseconds before each
     /stall/<len>/<n>          Content-Length <len>, n (< len) bytes, then nothing more: the
                               connection is held open, silent, until the client goes
+    /silent                   nothing at all, not even a status line: the connection is held
+                              open until the client goes
     /empty                    200 with Content-Length: 0
     /echo                     the request line and headers as the body (agent, cache headers)
     /agent?is=<text>          200 when the User-Agent is exactly <text>, 403 otherwise
@@ -193,6 +195,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif name == "stall":
             self.head(200, nums[0])
             self.send_pattern(nums[1], seed)
+            self.hold_until_client_goes()
+        elif name == "silent":
+            self.close_connection = True
             self.hold_until_client_goes()
         elif name == "empty":
             self.head(200, 0)

@@ -4,8 +4,7 @@
 // recording doubles of the bar and the image; the event pump counts its calls and can act like a
 // Stop button.
 #include <windows.h>
-
-#include <algorithm>
+#include <wininet.h>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +13,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -369,10 +369,12 @@ TEST_F(GameDownloadTest, OnlyOneStopsTheTransfer) {
 }
 
 // One object for a run's files: bodies far larger than what is read ahead of the writer, one
-// after another over the kept connection, and a stop in the middle of one that leaves the next
-// to a fresh network thread.
+// after another over the kept connection and one network thread, and a stop in the middle of one
+// that ends that thread before the call returns and leaves the next file to a fresh one.
 TEST_F(GameDownloadTest, RunOfLargeBodiesArrivesWholeAndAStopInOneSparesTheNext) {
-    GameFileDownloads downloads;
+    const int before = RunningGameDownloadThreads();
+    std::optional<GameFileDownloads> run(std::in_place);
+    GameFileDownloads& downloads = *run;
     const auto download = [&](const std::string& route) {
         bar = RecordingBar();
         image = RecordingImage();
@@ -387,6 +389,7 @@ TEST_F(GameDownloadTest, RunOfLargeBodiesArrivesWholeAndAStopInOneSparesTheNext)
         EXPECT_EQ(bar.Position(), 100);
         EXPECT_TRUE(std::is_sorted(bar.positions.begin(), bar.positions.end()));
         EXPECT_EQ(image.Width(), kFullWidth);
+        EXPECT_EQ(RunningGameDownloadThreads(), before + 1) << "one thread serves the run's files";
     }
 
     int blocks = 0;
@@ -396,11 +399,106 @@ TEST_F(GameDownloadTest, RunOfLargeBodiesArrivesWholeAndAStopInOneSparesTheNext)
     ASSERT_TRUE(download("data/" + std::to_string(kLarge)));
     EXPECT_FALSE(Exists(target));
     EXPECT_EQ(g_pumps, 100);
+    EXPECT_EQ(RunningGameDownloadThreads(), before) << "the stopped transfer's thread still runs";
     g_onPump = nullptr;
     stop = 0;
     ASSERT_TRUE(download("data/20000?seed=5"));
     EXPECT_TRUE(SameBytes(ReadFile(target), Pattern(20000, 5)));
     EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(RunningGameDownloadThreads(), before + 1);
+    run.reset();
+    EXPECT_EQ(RunningGameDownloadThreads(), before) << "a thread outlived its run";
+}
+
+// The waits of the GUI thread for the network thread pump through the wait pump; this one presses
+// Stop from there once `when` holds.
+std::function<bool()> g_stopWhen;
+int32_t* g_stopFlag = nullptr;
+void StoppingWaitPump() {
+    if (g_stopFlag && g_stopWhen && g_stopWhen()) *g_stopFlag = 1;
+}
+
+class SilentServerTest : public DownloadTest {
+protected:
+    // Short, so that the cases run quickly; the product's is kGameDownloadTimeoutMs.
+    static constexpr uint32_t kTimeoutMs = 1500;
+    // What Wine adds around a time-out on a loaded machine.
+    static constexpr auto kSlack = std::chrono::milliseconds(2500);
+
+    void SetUp() override {
+        DownloadTest::SetUp();
+        g_stopFlag = &stop;
+        previousWaitPump_ = SetWaitPump(&StoppingWaitPump);
+    }
+    void TearDown() override {
+        SetWaitPump(previousWaitPump_);
+        g_stopWhen = nullptr;
+        g_stopFlag = nullptr;
+        DownloadTest::TearDown();
+    }
+
+private:
+    EventPump previousWaitPump_ = nullptr;
+};
+
+// A server that goes silent, before its headers or in the middle of the body: Stop is honoured
+// once the network thread is back from its call (within the time-out), that thread has ended when
+// the call returns, and the same object then downloads the next file on a new one.
+TEST_F(SilentServerTest, StopEndsTheNetworkThreadBeforeTheCallReturns) {
+    using Clock = std::chrono::steady_clock;
+    struct Case {
+        const char* route;
+        int blocksBeforeStop;  // blocks written before Stop is pressed
+    };
+    const Case cases[] = {{"silent", 0}, {"stall/150000/8192", 2}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.route);
+        const int before = RunningGameDownloadThreads();
+        {
+            GameFileDownloads downloads(kTimeoutMs);
+            WriteFile(target, "old");
+            stop = 0;
+            g_pumps = 0;
+            const int wanted = c.blocksBeforeStop;
+            g_stopWhen = [wanted] { return g_pumps >= wanted; };
+            const Clock::time_point start = Clock::now();
+            ASSERT_TRUE(downloads.Download(Fault(c.route), target, 0, bar, image, kFullWidth, stop));
+            EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(kTimeoutMs) + kSlack);
+            EXPECT_EQ(RunningGameDownloadThreads(), before) << "the network thread outlived the stopped call";
+            EXPECT_EQ(g_pumps, wanted);
+            EXPECT_FALSE(Exists(target));
+            EXPECT_EQ(bar.Position(), bar.Max());
+
+            g_stopWhen = nullptr;
+            stop = 0;
+            ASSERT_TRUE(downloads.Download(Fault("data/20000?seed=4"), target, 0, bar, image, kFullWidth, stop));
+            EXPECT_TRUE(SameBytes(ReadFile(target), Pattern(20000, 4)));
+            EXPECT_EQ(RunningGameDownloadThreads(), before + 1);
+        }
+        EXPECT_EQ(RunningGameDownloadThreads(), before);
+        EXPECT_TRUE(messages.empty());
+    }
+}
+
+// Without a stop, silence longer than the time-out ends the transfer as a failure of the network:
+// before the headers it is raised like an unreachable server, in the body it breaks the body off.
+TEST_F(SilentServerTest, SilenceLongerThanTheTimeOutIsAFailureOfTheNetwork) {
+    GameFileDownloads downloads(kTimeoutMs);
+    stop = 0;
+    try {
+        downloads.Download(Fault("silent"), target, 100, bar, image, kFullWidth, stop);
+        FAIL() << "no error raised";
+    } catch (const EOSError& e) {
+        // Windows names the time-out; Wine 8 reports it as a connection it aborted.
+        EXPECT_TRUE(e.Code() == ERROR_INTERNET_TIMEOUT || e.Code() == ERROR_INTERNET_CONNECTION_ABORTED) << e.Code();
+    }
+    EXPECT_FALSE(Exists(target));
+
+    WriteFile(target, "old");
+    EXPECT_FALSE(downloads.Download(Fault("stall/150000/8192"), target, 0, bar, image, kFullWidth, stop));
+    EXPECT_FALSE(Exists(target));
+    EXPECT_EQ(messages, (std::vector<std::string>{"Error InternetReadFile"}));
+    EXPECT_EQ(stop, 0);
 }
 
 // A body that breaks off: "short" closes the connection normally before the announced length, which
