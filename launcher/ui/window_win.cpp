@@ -7,6 +7,7 @@
 
 #include "launcher/app_win.h"
 #include "launcher/base/errors.h"
+#include "launcher/base/message_box.h"
 #include "launcher/platform/scoped_win.h"
 #include "launcher/platform/wide_win.h"
 #include "launcher/resources/resource_ids.h"
@@ -195,6 +196,9 @@ int Window::ShowModal() {
         explicit LoopFlag(bool& f) : flag(f) { flag = true; }
         ~LoopFlag() { flag = false; }
     } loopFlag(inModalLoop_);
+
+    // Boxes raised while the loop runs belong to this window, not to the owner it has disabled.
+    const ModalBoxOwner boxOwner(handle_.Get());
 
     modalResult_ = mr::None;
     Show();

@@ -69,7 +69,8 @@ public:
     // As the close box does: asks OnClose what to do.
     void Close();
     // Shows the window disabling its owner and runs a message loop until a modal result is set or
-    // the window is closed or hidden; hides it again and returns the result.
+    // the window is closed or hidden; hides it again and returns the result. Meanwhile the message
+    // boxes meant for the main window, or for a modal window below this one, are owned by this one.
     int ShowModal();
     void SetModalResult(int result) noexcept { modalResult_ = result; }
     int ModalResult() const noexcept { return modalResult_; }
