@@ -268,11 +268,17 @@ HFONT Window::Font() const noexcept {
 }
 
 void Window::SetFont(const wchar_t* face, int points) {
-    LOGFONTW lf{};
+    int dpi = 96;
     {
         const WindowDc screen(nullptr);
-        lf.lfHeight = -::MulDiv(points, screen.Get() ? ::GetDeviceCaps(screen.Get(), LOGPIXELSY) : 96, 72);
+        if (screen.Get()) dpi = ::GetDeviceCaps(screen.Get(), LOGPIXELSY);
     }
+    SetFontHeight(face, -::MulDiv(points, dpi, 72));
+}
+
+void Window::SetFontHeight(const wchar_t* face, int height) {
+    LOGFONTW lf{};
+    lf.lfHeight = height;
     lf.lfWeight = FW_NORMAL;
     lf.lfCharSet = DEFAULT_CHARSET;
     lf.lfQuality = DEFAULT_QUALITY;

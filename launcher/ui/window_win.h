@@ -89,6 +89,9 @@ public:
     HFONT Font() const noexcept;
     // Creates the font (point size at the screen's resolution) and gives it to every child.
     void SetFont(const wchar_t* face, int points);
+    // The same with the character height in pixels (LOGFONT's negative lfHeight), whatever the
+    // screen's resolution.
+    void SetFontHeight(const wchar_t* face, int height);
 
     // Called by the message loops before a message is dispatched to this window or one of its
     // controls; true when it was handled. The default gives keyboard navigation between controls.
