@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "launcher/app_win.h"
+#include "launcher/base/app_state.h"
 #include "launcher/base/errors.h"
 #include "launcher/base/message_box.h"
 #include "launcher/platform/scoped_win.h"
@@ -362,6 +363,9 @@ void Window::ApplyPosition() {
             break;
         case WindowPosition::OwnerCenter:
             CenterOver(::GetWindow(handle_.Get(), GW_OWNER));
+            break;
+        case WindowPosition::MainCenter:
+            CenterOver(static_cast<HWND>(MainWindowHandle));
             break;
     }
 }

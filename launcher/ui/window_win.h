@@ -27,6 +27,7 @@ enum class WindowPosition {
     AsIs,          // wherever it is
     ScreenCenter,  // centred in the work area of its monitor
     OwnerCenter,   // centred over its owner window, kept inside the work area
+    MainCenter,    // centred over the main window whoever owns it, kept inside the work area
 };
 
 // What closing a window (close box, Alt+F4, Close()) does.

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "gui_test_support.h"
 #include "launcher/app_win.h"
@@ -12,6 +13,7 @@
 #include "launcher/base/errors.h"
 #include "launcher/main_window/main_window_win.h"
 #include "launcher/platform/wide_win.h"
+#include "launcher/windows/form_change_avatar_win.h"
 #include "launcher/windows/form_settings_win.h"
 #include "tools/ui_driver/ui_driver_win.h"
 
@@ -157,6 +159,46 @@ TEST_F(WindowsTest, SettingsOpenModallyCentredOverTheMainWindowAndReturnTheirRes
         },
         Error);
     settings.Hide();
+    EXPECT_TRUE(messages.Seen().empty());
+}
+
+TEST_F(WindowsTest, TheAvatarWindowOpensCentredOverTheMainWindowNotOverItsOwner) {
+    RecordedMessages messages;
+    TForm1 main;
+    main.Create();
+    main.Show();
+    ::SetWindowPos(main.Handle(), nullptr, 30, 40, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    TForm_Settings settings;
+    settings.Create(main.Handle());
+    // Every opening: the settings window moved away from the main window's centre each time.
+    const POINT settingsAt[] = {{500, 300}, {5, 600}};
+    std::vector<RECT> openedAt;
+    PostToGuiThread([&] {
+        for (const POINT& at : settingsAt) {
+            ::SetWindowPos(settings.Handle(), nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+            PostToGuiThread([&] {
+                TForm_ChangeAvatar* avatar = settings.AvatarWindow();
+                if (!avatar) return;
+                EXPECT_EQ(::GetWindow(avatar->Handle(), GW_OWNER), settings.Handle());
+                RECT r{};
+                ::GetWindowRect(avatar->Handle(), &r);
+                openedAt.push_back(r);
+                avatar->Close();
+            });
+            settings.Button_ChangeAvatarClick();
+        }
+        settings.Close();
+    });
+    settings.ShowModal();
+    ASSERT_EQ(openedAt.size(), 2u);
+    RECT mainFrame{}, settingsFrame{};
+    ::GetWindowRect(main.Handle(), &mainFrame);
+    ::GetWindowRect(settings.Handle(), &settingsFrame);
+    for (const RECT& r : openedAt) {
+        EXPECT_LE(std::abs(CentreOf(r).x - CentreOf(mainFrame).x), 1);
+        EXPECT_LE(std::abs(CentreOf(r).y - CentreOf(mainFrame).y), 1);
+    }
+    EXPECT_GT(std::abs(CentreOf(settingsFrame).x - CentreOf(mainFrame).x), 50) << "the owner lies elsewhere";
     EXPECT_TRUE(messages.Seen().empty());
 }
 
