@@ -67,8 +67,8 @@ bool TrayIcon::Readd() {
     if (!window_) return true;
     const HWND window = window_;
     window_ = nullptr;
-    // The message may also come while the icon is still there (another shell, a second taskbar):
-    // the old icon goes first, so that adding it cannot fail for being there already.
+    // The message does not say whether this icon went with the old taskbar: one still there goes
+    // first, so that adding it cannot fail for being there already.
     Notify(NIM_DELETE, Record(window));
     return Add(window);
 }

@@ -359,16 +359,15 @@ SIZE LabelControl::Measure(const std::wstring& text) const {
     const HDC dc = measuring.Get();
     if (!dc) return size;
     const SelectObjectScope font(dc, font_);
+    // An empty label keeps the height of a line, as a blank gives it.
+    const std::wstring measured = text.empty() ? std::wstring(L" ") : text;
     if (wordWrap_) {
         // A wrapping label keeps its width and grows downwards.
         RECT r{0, 0, Width(), 0};
-        const std::wstring measured = text.empty() ? std::wstring(L" ") : text;
         ::DrawTextW(dc, measured.c_str(), static_cast<int>(measured.size()), &r, DT_CALCRECT | DrawFormat());
         return SIZE{Width(), r.bottom};
     }
-    // One line: the extent of the text in the label's font. An empty label keeps the height of a
-    // line, as a blank gives it, and no width.
-    const std::wstring measured = text.empty() ? std::wstring(L" ") : text;
+    // One line: the extent of the text in the label's font; no text, no width.
     if (!::GetTextExtentPoint32W(dc, measured.c_str(), static_cast<int>(measured.size()), &size)) return SIZE{0, 0};
     if (text.empty()) size.cx = 0;
     return size;
