@@ -39,8 +39,17 @@ void TrayIcon::ListenForTaskbar(HWND window) {
     // registered messages from lower-integrity senders away from an elevated window unless the
     // window lets them through ("Taskbar Creation Notification" in the Windows Shell's taskbar
     // documentation, and ChangeWindowMessageFilterEx). Wine has no integrity levels to show it. The
-    // call fails only for processes at low integrity or below, which an elevated launcher is not.
-    ::ChangeWindowMessageFilterEx(window, message, MSGFLT_ALLOW, nullptr);
+    // calls fail only for processes at low integrity or below, which an elevated launcher is not.
+    // The per-window filter comes with Windows 7; looked up at run time, so that the launcher still
+    // loads on Vista, which has only the process-wide one (ChangeWindowMessageFilter).
+    using FilterFn = BOOL(WINAPI*)(HWND, UINT, DWORD, PCHANGEFILTERSTRUCT);
+    const HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
+    const auto filter = reinterpret_cast<FilterFn>(
+        reinterpret_cast<void*>(user32 ? ::GetProcAddress(user32, "ChangeWindowMessageFilterEx") : nullptr));
+    if (filter)
+        filter(window, message, MSGFLT_ALLOW, nullptr);
+    else
+        ::ChangeWindowMessageFilter(message, MSGFLT_ADD);
 }
 
 NOTIFYICONDATAW TrayIcon::Record(HWND window) {
