@@ -1,17 +1,35 @@
 #include "launcher/base/message_box.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <mutex>
+#include <vector>
 
 #include "launcher/base/app_state.h"
 
 namespace orv {
 namespace {
 
+// Guards the handler and the modal windows: a worker may raise a box while the GUI thread opens or
+// closes a modal window.
 std::mutex g_handlerLock;
 MessageHandler& Handler() {
     static MessageHandler handler;
     return handler;
+}
+// The windows in a modal loop, outermost first.
+std::vector<void*>& ModalWindows() {
+    static std::vector<void*> windows;
+    return windows;
+}
+
+// BoxOwnerFor with the lock held.
+void* BoxOwnerLocked(void* owner) {
+    const std::vector<void*>& windows = ModalWindows();
+    if (!owner || windows.empty()) return owner;
+    const bool disabled = owner == MainWindowHandle || std::find(windows.begin(), windows.end(), owner) != windows.end();
+    return disabled ? windows.back() : owner;
 }
 
 MsgResult FirstButton(uint32_t flags) {
@@ -26,15 +44,38 @@ MsgResult FirstButton(uint32_t flags) {
 
 }  // namespace
 
+ModalBoxOwner::ModalBoxOwner(void* window) : window_(window) {
+    if (!window_) return;
+    std::lock_guard<std::mutex> lock(g_handlerLock);
+    ModalWindows().push_back(window_);
+}
+
+ModalBoxOwner::~ModalBoxOwner() {
+    if (!window_) return;
+    std::lock_guard<std::mutex> lock(g_handlerLock);
+    std::vector<void*>& windows = ModalWindows();
+    // The last entry of this window: scopes end in reverse order, but a window that went away inside
+    // its own loop must not take another window's entry with it.
+    const auto found = std::find(windows.rbegin(), windows.rend(), window_);
+    if (found != windows.rend()) windows.erase(std::next(found).base());
+}
+
+void* BoxOwnerFor(void* owner) {
+    std::lock_guard<std::mutex> lock(g_handlerLock);
+    return BoxOwnerLocked(owner);
+}
+
 MsgResult ShowMessageBox(const MessageRequest& request) {
     MessageHandler handler;
+    MessageRequest owned = request;
     {
         std::lock_guard<std::mutex> lock(g_handlerLock);
         handler = Handler();
+        owned.owner = BoxOwnerLocked(request.owner);
     }
-    if (handler) return handler(request);
-    std::fprintf(stderr, "[%s] %s\n", request.caption.c_str(), request.text.c_str());
-    return FirstButton(request.flags);
+    if (handler) return handler(owned);
+    std::fprintf(stderr, "[%s] %s\n", owned.caption.c_str(), owned.text.c_str());
+    return FirstButton(owned.flags);
 }
 
 MessageHandler SetMessageHandler(MessageHandler handler) {

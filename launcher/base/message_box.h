@@ -29,18 +29,38 @@ struct MessageRequest {
     std::string text;     // UTF-8
     std::string caption;  // UTF-8
     uint32_t flags = mb::Ok;
-    void* owner = nullptr;  // owner window (HWND) or none
+    void* owner = nullptr;  // owner window (HWND) or none; see BoxOwnerFor
 };
 
 using MessageHandler = std::function<MsgResult(const MessageRequest&)>;
 
-// Shows a message box through the installed handler. Without a handler (portable tests, tools)
-// the request goes to standard error and is answered with the first button.
+// While it lives, `window` (an HWND) runs a modal loop: a box meant for the main window, or for a
+// modal window below it, goes to the innermost modal window instead. The windows below are disabled
+// then, and a box one of them owned would leave the modal window open to clicks behind the box (a
+// second Save, a second cleaner run). Scopes nest; they belong to the GUI thread.
+class ModalBoxOwner {
+public:
+    explicit ModalBoxOwner(void* window);
+    ~ModalBoxOwner();
+    ModalBoxOwner(const ModalBoxOwner&) = delete;
+    ModalBoxOwner& operator=(const ModalBoxOwner&) = delete;
+
+private:
+    void* window_;
+};
+
+// The owner a box asked for with `owner` gets: the innermost modal window when `owner` is the main
+// window (MainWindowHandle) or an outer modal window; otherwise `owner` itself (none stays none).
+void* BoxOwnerFor(void* owner);
+
+// Shows a message box through the installed handler, owned as BoxOwnerFor says. Without a handler
+// (portable tests, tools) the request goes to standard error and is answered with the first button.
 MsgResult ShowMessageBox(const MessageRequest& request);
 // Installs the handler; an empty one restores the default. Returns the previous one.
 MessageHandler SetMessageHandler(MessageHandler handler);
 
-// A plain OK box for the player, captioned with the application title.
+// A plain OK box for the player, captioned with the application title, owned by the main window
+// (or the modal window over it).
 void ShowMessage(const std::string& text);
 // The application's error box: stop icon, OK, application title as caption, a full stop appended
 // when the text lacks one. Used for errors that no caller catches.

@@ -164,6 +164,7 @@ void TForm1::OnCreate() {
 
     mainMenu_.Attach(Handle());
     pm1_.Create();
+    TrayIcon::ListenForTaskbar(Handle());
     // The menu bar takes its height from the window: the client area keeps its size.
     SetClientSize(kMainWindow.clientWidth, kMainWindow.clientHeight);
     CreateControls();
@@ -440,6 +441,10 @@ LRESULT TForm1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_SYSCOMMAND && MinimizeToTray(wParam)) return 0;
     if (msg == TrayCallbackMessage) {
         TrayIconMessage(lParam);
+        return 0;
+    }
+    if (msg != 0 && msg == TaskbarCreatedMessage()) {
+        TaskbarCreated();
         return 0;
     }
     return Window::HandleMessage(msg, wParam, lParam);

@@ -138,9 +138,13 @@ public:
     // Opens the settings window modally; a completed cleaner run there starts the check action.
     void Image_SettingsClick();
     // main_window/tray_win.cpp: a system command SC_MINIMIZE (the whole value) hides the window in
-    // the tray (true: handled); the tray icon's mouse messages; pm1's "Выход"; the about box.
+    // the tray (true: handled; false when the shell refuses the icon, and the window is minimised as
+    // usual); the tray icon's mouse messages; pm1's "Выход"; the about box.
     bool MinimizeToTray(WPARAM command);
     void TrayIconMessage(LPARAM mouseMessage);
+    // The shell made the taskbar anew, without the icons it had: the icon of a window hidden in the
+    // tray is added again, and where the shell refuses it the window comes back minimised.
+    void TaskbarCreated();
     void N1Click();
     void AboutProgramClick();
     bool InTray() const noexcept { return tray_.Exists(); }

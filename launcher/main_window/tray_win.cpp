@@ -27,6 +27,31 @@ bool Notify(DWORD message, const NOTIFYICONDATAW& record) {
 
 void SetTrayNotifier(TrayNotifier notifier) { NotifierOverride() = std::move(notifier); }
 
+UINT TaskbarCreatedMessage() {
+    static const UINT message = ::RegisterWindowMessageW(L"TaskbarCreated");
+    return message;
+}
+
+void TrayIcon::ListenForTaskbar(HWND window) {
+    const UINT message = TaskbarCreatedMessage();
+    if (!message) return;
+    // Explorer sends TaskbarCreated at medium integrity; User Interface Privilege Isolation keeps
+    // registered messages from lower-integrity senders away from an elevated window unless the
+    // window lets them through ("Taskbar Creation Notification" in the Windows Shell's taskbar
+    // documentation, and ChangeWindowMessageFilterEx). Wine has no integrity levels to show it. The
+    // calls fail only for processes at low integrity or below, which an elevated launcher is not.
+    // The per-window filter comes with Windows 7; looked up at run time, so that the launcher still
+    // loads on Vista, which has only the process-wide one (ChangeWindowMessageFilter).
+    using FilterFn = BOOL(WINAPI*)(HWND, UINT, DWORD, PCHANGEFILTERSTRUCT);
+    const HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
+    const auto filter = reinterpret_cast<FilterFn>(
+        reinterpret_cast<void*>(user32 ? ::GetProcAddress(user32, "ChangeWindowMessageFilterEx") : nullptr));
+    if (filter)
+        filter(window, message, MSGFLT_ALLOW, nullptr);
+    else
+        ::ChangeWindowMessageFilter(message, MSGFLT_ADD);
+}
+
 NOTIFYICONDATAW TrayIcon::Record(HWND window) {
     NOTIFYICONDATAW record{};
     record.cbSize = sizeof(record);
@@ -40,11 +65,21 @@ NOTIFYICONDATAW TrayIcon::Record(HWND window) {
     return record;
 }
 
-void TrayIcon::Add(HWND window) {
-    if (window_) return;
-    // A desktop without a notification area refuses the icon; the window is hidden all the same,
-    // as minimising always does here.
-    if (Notify(NIM_ADD, Record(window))) window_ = window;
+bool TrayIcon::Add(HWND window) {
+    if (window_) return true;
+    if (!Notify(NIM_ADD, Record(window))) return false;
+    window_ = window;
+    return true;
+}
+
+bool TrayIcon::Readd() {
+    if (!window_) return true;
+    const HWND window = window_;
+    window_ = nullptr;
+    // The message does not say whether this icon went with the old taskbar: one still there goes
+    // first, so that adding it cannot fail for being there already.
+    Notify(NIM_DELETE, Record(window));
+    return Add(window);
 }
 
 void TrayIcon::Delete() noexcept {
@@ -62,9 +97,17 @@ bool TForm1::MinimizeToTray(WPARAM command) {
     // The whole value: the low four bits of a system command are the system's own, and a command
     // that carries them is no plain minimise.
     if (command != SC_MINIMIZE) return false;
-    tray_.Add(Handle());
+    // Without an icon a hidden window could not be brought back, and a second start is refused as
+    // "already running": a shell that refuses the icon gets a window minimised as usual.
+    if (!tray_.Add(Handle())) return false;
     ::ShowWindow(Handle(), SW_HIDE);
     return true;
+}
+
+void TForm1::TaskbarCreated() {
+    if (!tray_.Exists() || tray_.Readd()) return;
+    // The icon could not come back: the hidden window goes to the taskbar instead.
+    ::ShowWindow(Handle(), SW_SHOWMINNOACTIVE);
 }
 
 void TForm1::TrayIconMessage(LPARAM mouseMessage) {

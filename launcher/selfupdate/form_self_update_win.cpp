@@ -24,6 +24,9 @@ std::string& UpdatedExecutable() {
     return path;
 }
 
+// Tahoma at this character height in pixels.
+constexpr int kSelfUpdateFontHeight = -11;
+
 // A caption bar without system menu or close box; the player waits for the procedure.
 WindowDesc SelfUpdateWindow() {
     return WindowDesc{
@@ -65,18 +68,21 @@ TForm_SelfUpdate::~TForm_SelfUpdate() {
 void TForm_SelfUpdate::Create(HWND owner) {
     CreateHandle(owner);
     SetCaption(ApplicationTitle);
+    // The window's font is given by its height; the label draws in it like the rest of the window.
+    ApplyUiFontHeight(*this, kSelfUpdateFontHeight);
     ControlInit bar;
     bar.parent = Handle();
     bar.name = "ProgressBar_SelfUpdate";
     bar.bounds = RECT{44, 48, 44 + 417, 48 + 25};
+    bar.font = Font();
     ProgressBar_SelfUpdate.Create(bar);
     ControlInit label;
     label.parent = Handle();
     label.name = "Label_SelfUpdate";
     label.bounds = RECT{44, 88, 44 + 417, 88 + 19};
     label.options = ctl::Centred;
+    label.font = Font();
     Label_SelfUpdate.Create(label);
-    ApplyUiFont(*this);
     FormCreate();
 }
 

@@ -335,6 +335,12 @@ LRESULT LabelControl::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             // The text is read by this paint: a change from now on needs a repaint of its own.
             repaintPending_ = false;
             return GraphicControl::HandleMessage(msg, wParam, lParam);
+        // A window gives its font to every child: an auto-sized label measures itself again.
+        case WM_SETFONT:
+            SetTextFont(reinterpret_cast<HFONT>(wParam), LOWORD(lParam) != 0);
+            return 0;
+        case WM_GETFONT:
+            return reinterpret_cast<LRESULT>(font_);
         default:
             return GraphicControl::HandleMessage(msg, wParam, lParam);
     }
@@ -353,13 +359,17 @@ SIZE LabelControl::Measure(const std::wstring& text) const {
     const HDC dc = measuring.Get();
     if (!dc) return size;
     const SelectObjectScope font(dc, font_);
-    // An empty label keeps the height of a line, as a measured blank gives it.
+    // An empty label keeps the height of a line, as a blank gives it.
     const std::wstring measured = text.empty() ? std::wstring(L" ") : text;
-    // A wrapping label keeps its width and grows downwards.
-    RECT r{0, 0, wordWrap_ ? Width() : 0, 0};
-    ::DrawTextW(dc, measured.c_str(), static_cast<int>(measured.size()), &r, DT_CALCRECT | DrawFormat());
-    size.cx = wordWrap_ ? Width() : text.empty() ? 0 : r.right;
-    size.cy = r.bottom;
+    if (wordWrap_) {
+        // A wrapping label keeps its width and grows downwards.
+        RECT r{0, 0, Width(), 0};
+        ::DrawTextW(dc, measured.c_str(), static_cast<int>(measured.size()), &r, DT_CALCRECT | DrawFormat());
+        return SIZE{Width(), r.bottom};
+    }
+    // One line: the extent of the text in the label's font; no text, no width.
+    if (!::GetTextExtentPoint32W(dc, measured.c_str(), static_cast<int>(measured.size()), &size)) return SIZE{0, 0};
+    if (text.empty()) size.cx = 0;
     return size;
 }
 
@@ -368,6 +378,19 @@ void LabelControl::SetText(const std::string& text) {
     if (wide == text_) return;
     text_ = std::move(wide);
     Refit();
+}
+
+void LabelControl::SetTextFont(HFONT font, bool redraw) {
+    if (font == font_) return;
+    font_ = font;
+    if (!HandleAllocated()) return;
+    const RECT before = Bounds();
+    if (autoSize_) Resize();
+    if (!redraw && !autoSize_) return;
+    RECT area{};
+    const RECT after = Bounds();
+    ::UnionRect(&area, &before, &after);
+    RepaintParentArea(area);
 }
 
 void LabelControl::Refit() {

@@ -187,6 +187,10 @@ public:
     void Create(const ControlInit& init) override;
     std::string Text() const override;
     void SetText(const std::string& text) override;
+    // The font the text is drawn (and an auto-sized label measured) in; nullptr: the system font.
+    // WM_SETFONT sets it too, WM_GETFONT reads it.
+    HFONT TextFont() const noexcept { return font_; }
+    void SetTextFont(HFONT font, bool redraw = true);
     // Off: one line, cut at the label's edge. On: the text breaks between words onto further lines
     // within the label's width (the console client's long output lines).
     void SetWordWrap(bool on);
@@ -198,9 +202,11 @@ protected:
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
 private:
+    // An auto-sized label's size for `text`: one line measured with GetTextExtentPoint32W in the
+    // label's font; a wrapping label keeps its width and takes the height of its lines.
     SIZE Measure(const std::wstring& text) const;
     UINT DrawFormat() const noexcept;
-    // Sizes an auto-sized label to its text.
+    // Sizes an auto-sized label to its text, again whenever its text or font changes.
     void Resize();
     // After a change of text or wrapping: new size, and the area it covered and covers repainted.
     void Refit();

@@ -12,6 +12,8 @@ constexpr int kUiFontPoints = 8;
 
 void ApplyUiFont(Window& window) { window.SetFont(kUiFontFace, kUiFontPoints); }
 
+void ApplyUiFontHeight(Window& window, int height) { window.SetFontHeight(kUiFontFace, height); }
+
 ScopedFont BoldUiFont(const Window& window) {
     LOGFONTW bold{};
     ::GetObjectW(window.Font(), sizeof(bold), &bold);

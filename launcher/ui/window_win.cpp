@@ -6,7 +6,9 @@
 #include <unordered_map>
 
 #include "launcher/app_win.h"
+#include "launcher/base/app_state.h"
 #include "launcher/base/errors.h"
+#include "launcher/base/message_box.h"
 #include "launcher/platform/scoped_win.h"
 #include "launcher/platform/wide_win.h"
 #include "launcher/resources/resource_ids.h"
@@ -196,6 +198,9 @@ int Window::ShowModal() {
         ~LoopFlag() { flag = false; }
     } loopFlag(inModalLoop_);
 
+    // Boxes raised while the loop runs belong to this window, not to the owner it has disabled.
+    const ModalBoxOwner boxOwner(handle_.Get());
+
     modalResult_ = mr::None;
     Show();
     MSG msg;
@@ -264,11 +269,17 @@ HFONT Window::Font() const noexcept {
 }
 
 void Window::SetFont(const wchar_t* face, int points) {
-    LOGFONTW lf{};
+    int dpi = 96;
     {
         const WindowDc screen(nullptr);
-        lf.lfHeight = -::MulDiv(points, screen.Get() ? ::GetDeviceCaps(screen.Get(), LOGPIXELSY) : 96, 72);
+        if (screen.Get()) dpi = ::GetDeviceCaps(screen.Get(), LOGPIXELSY);
     }
+    SetFontHeight(face, -::MulDiv(points, dpi, 72));
+}
+
+void Window::SetFontHeight(const wchar_t* face, int height) {
+    LOGFONTW lf{};
+    lf.lfHeight = height;
     lf.lfWeight = FW_NORMAL;
     lf.lfCharSet = DEFAULT_CHARSET;
     lf.lfQuality = DEFAULT_QUALITY;
@@ -352,6 +363,9 @@ void Window::ApplyPosition() {
             break;
         case WindowPosition::OwnerCenter:
             CenterOver(::GetWindow(handle_.Get(), GW_OWNER));
+            break;
+        case WindowPosition::MainCenter:
+            CenterOver(static_cast<HWND>(MainWindowHandle));
             break;
     }
 }

@@ -27,6 +27,7 @@ enum class WindowPosition {
     AsIs,          // wherever it is
     ScreenCenter,  // centred in the work area of its monitor
     OwnerCenter,   // centred over its owner window, kept inside the work area
+    MainCenter,    // centred over the main window whoever owns it, kept inside the work area
 };
 
 // What closing a window (close box, Alt+F4, Close()) does.
@@ -69,7 +70,8 @@ public:
     // As the close box does: asks OnClose what to do.
     void Close();
     // Shows the window disabling its owner and runs a message loop until a modal result is set or
-    // the window is closed or hidden; hides it again and returns the result.
+    // the window is closed or hidden; hides it again and returns the result. Meanwhile the message
+    // boxes meant for the main window, or for a modal window below this one, are owned by this one.
     int ShowModal();
     void SetModalResult(int result) noexcept { modalResult_ = result; }
     int ModalResult() const noexcept { return modalResult_; }
@@ -88,6 +90,9 @@ public:
     HFONT Font() const noexcept;
     // Creates the font (point size at the screen's resolution) and gives it to every child.
     void SetFont(const wchar_t* face, int points);
+    // The same with the character height in pixels (LOGFONT's negative lfHeight), whatever the
+    // screen's resolution.
+    void SetFontHeight(const wchar_t* face, int height);
 
     // Called by the message loops before a message is dispatched to this window or one of its
     // controls; true when it was handled. The default gives keyboard navigation between controls.

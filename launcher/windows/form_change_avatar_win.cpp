@@ -32,7 +32,8 @@ const std::vector<FileTypeFilter> AvatarFileTypes = {
 
 namespace {
 
-// A fixed tool-window border; the caption is the Russian one until Translate runs.
+// A fixed tool-window border; the caption is the Russian one until Translate runs. Owned by the
+// settings window, it opens centred over the main window all the same.
 WindowDesc AvatarWindow() {
     return WindowDesc{
         L"TForm_ChangeAvatar",
@@ -41,7 +42,7 @@ WindowDesc AvatarWindow() {
         269,
         160,
         TextIn(TextId::AvatarCaption, UiRussian),
-        WindowPosition::OwnerCenter,
+        WindowPosition::MainCenter,
         false,
     };
 }

@@ -81,18 +81,20 @@ struct SettingsRow {
 
 constexpr unsigned kHiddenOff = ctl::Hidden | ctl::Disabled;
 
+// The labels are sized to their text (0, 0 here): the run options' caption carries the whole
+// game command prefix, which no fixed width holds in both languages.
 // clang-format off
 constexpr SettingsRow kLayout[kRowCount] = {
-    {"Button_ChangeAvatar",                         36,  40, 160, 35, ctl::HandCursor, ""},
-    {"Button_CleanGameFolder",                     219,  40, 160, 35, ctl::HandCursor, ""},
-    {"Label_RunOptions",                            38,  99, 204, 13, 0,               ""},
-    {"Edit_RunOptions",                             38, 118, 309, 21, ctl::TabStop,    ""},
-    {"Button_RestoreRunOptions",                   353, 117,  25, 23, ctl::HandCursor, "D"},
-    {"CheckBox_GlobalShowNewVersionNotification",  38, 155, 214, 14, ctl::TabStop,    ""},
-    {"Label_ChangeCompetitiveRank",                 44, -17,  84, 13, kHiddenOff,      ""},
-    {"ComboBox_CompetitiveRankLevel",               44,   2, 170, 21, kHiddenOff,      ""},
-    {"Label_ChangePrivateRank",                    251, -18,  61, 13, kHiddenOff,      ""},
-    {"ComboBox_PrivateRank",                       251,   2, 170, 21, kHiddenOff,      ""},
+    {"Button_ChangeAvatar",                         36,  40, 160, 35, ctl::HandCursor,            ""},
+    {"Button_CleanGameFolder",                     219,  40, 160, 35, ctl::HandCursor,            ""},
+    {"Label_RunOptions",                            38,  99,   0,  0, ctl::AutoSize,              ""},
+    {"Edit_RunOptions",                             38, 118, 309, 21, ctl::TabStop,               ""},
+    {"Button_RestoreRunOptions",                   353, 117,  25, 23, ctl::HandCursor,            "D"},
+    {"CheckBox_GlobalShowNewVersionNotification",  38, 155, 214, 14, ctl::TabStop,               ""},
+    {"Label_ChangeCompetitiveRank",                 44, -17,   0,  0, kHiddenOff | ctl::AutoSize, ""},
+    {"ComboBox_CompetitiveRankLevel",               44,   2, 170, 21, kHiddenOff,                 ""},
+    {"Label_ChangePrivateRank",                    251, -18,   0,  0, kHiddenOff | ctl::AutoSize, ""},
+    {"ComboBox_PrivateRank",                       251,   2, 170, 21, kHiddenOff,                 ""},
 };
 // clang-format on
 

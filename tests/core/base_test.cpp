@@ -1,7 +1,9 @@
 // The shared base: text conversions, the message-box seam, the text tables and error descriptions.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <stdexcept>
+#include <vector>
 
 #include "launcher/base/app_state.h"
 #include "launcher/base/errors.h"
@@ -64,6 +66,71 @@ TEST_F(MessageSeamTest, HandlerAnswersAndCanBeRestored) {
     ShowMessage("plain");
     ASSERT_EQ(seen_.size(), 2u);
     EXPECT_EQ(seen_[1].flags, mb::Ok);
+}
+
+TEST_F(MessageSeamTest, BoxesForADisabledWindowGoToTheInnermostModalWindow) {
+    // Stand-ins for window handles: the seam only compares them.
+    int mainWindow = 0, settings = 0, avatar = 0, other = 0;
+    void* const previousMain = MainWindowHandle;
+    MainWindowHandle = &mainWindow;
+    struct Ask {
+        const char* what;
+        void* owner;     // asked for
+        void* expected;  // given
+    };
+    // Each box goes through ShowMessageBox; the plain and the error box ask for the main window.
+    const auto owners = [&](const std::vector<Ask>& asks) {
+        for (const Ask& ask : asks) {
+            seen_.clear();
+            ShowMessageBox({"text", "caption", mb::Ok, ask.owner});
+            ShowMessage("plain");
+            ShowErrorBox("error");
+            ASSERT_EQ(seen_.size(), 3u) << ask.what;
+            EXPECT_EQ(seen_[0].owner, ask.expected) << ask.what;
+            EXPECT_EQ(BoxOwnerFor(ask.owner), ask.expected) << ask.what;
+        }
+    };
+    const auto plainOwner = [&] {
+        seen_.clear();
+        ShowMessage("plain");
+        ShowErrorBox("error");
+        return seen_.size() == 2 && seen_[0].owner == seen_[1].owner ? seen_[0].owner : nullptr;
+    };
+
+    owners({{"no modal window: main", &mainWindow, &mainWindow}, {"none", nullptr, nullptr}, {"other", &other, &other}});
+    EXPECT_EQ(plainOwner(), &mainWindow);
+    {
+        const ModalBoxOwner settingsLoop(&settings);
+        owners({{"settings modal: main", &mainWindow, &settings},
+                {"settings itself", &settings, &settings},
+                {"none stays none", nullptr, nullptr},
+                {"another window keeps it", &other, &other}});
+        EXPECT_EQ(plainOwner(), &settings);
+        {
+            const ModalBoxOwner avatarLoop(&avatar);
+            owners({{"avatar over settings: main", &mainWindow, &avatar},
+                    {"the disabled settings", &settings, &avatar},
+                    {"avatar itself", &avatar, &avatar}});
+            EXPECT_EQ(plainOwner(), &avatar);
+        }
+        EXPECT_EQ(plainOwner(), &settings);
+    }
+    EXPECT_EQ(plainOwner(), &mainWindow);
+
+    // A loop without a window changes nothing; an outer scope that ends first leaves the inner one.
+    {
+        const ModalBoxOwner none(nullptr);
+        EXPECT_EQ(plainOwner(), &mainWindow);
+    }
+    std::optional<ModalBoxOwner> outer(std::in_place, &settings);
+    {
+        const ModalBoxOwner inner(&avatar);
+        outer.reset();
+        EXPECT_EQ(plainOwner(), &avatar);
+        EXPECT_EQ(BoxOwnerFor(&settings), &settings) << "no longer modal";
+    }
+    EXPECT_EQ(plainOwner(), &mainWindow);
+    MainWindowHandle = previousMain;
 }
 
 TEST(Texts, EveryTextExistsInBothLanguagesAndFollowsUiLanguage) {

@@ -46,10 +46,7 @@ protected:
         test::EnsureApplication();
         ResetApplicationTermination();
         UiLanguage = UiRussian;
-        SetTrayNotifier([this](DWORD message, const NOTIFYICONDATAW& record) {
-            tray_.push_back({message, record});
-            return true;
-        });
+        RecordTray();
         SetLinkOpener([this](const std::string& address) { opened_.push_back(address); });
         form_ = std::make_unique<TForm1>();
         form_->Create();
@@ -64,6 +61,13 @@ protected:
         ResetApplicationTermination();
     }
 
+    // The shell takes every call, which is recorded.
+    void RecordTray() {
+        SetTrayNotifier([this](DWORD message, const NOTIFYICONDATAW& record) {
+            tray_.push_back({message, record});
+            return true;
+        });
+    }
     void Minimise() { ::SendMessageW(form_->Handle(), WM_SYSCOMMAND, SC_MINIMIZE, 0); }
     void TrayMouse(UINT mouseMessage) { ::SendMessageW(form_->Handle(), TrayCallbackMessage, 1, mouseMessage); }
     std::vector<DWORD> TrayMessages() const {
@@ -74,6 +78,7 @@ protected:
 
     test::SimulatedStart start_{test::SimulatedStart::Options::LayoutOnly()};
     std::vector<TrayCall> tray_;
+    int adds_ = 0;  // NIM_ADD calls a refusing shell has seen
     std::vector<std::string> opened_;
     std::unique_ptr<TForm1> form_;
 };
@@ -116,6 +121,82 @@ TEST_F(MainWindowTrayTest, MinimisingHidesInTheTrayAndALeftClickOrDoubleClickRes
         EXPECT_EQ(tray_.size(), 2u);
         EXPECT_TRUE(form_->Visible());
     }
+}
+
+TEST_F(MainWindowTrayTest, ANewTaskbarGetsTheIconOfAHiddenWindowBack) {
+    // The shell's own name for the message, not the launcher's.
+    const UINT taskbarCreated = ::RegisterWindowMessageW(L"TaskbarCreated");
+    ASSERT_NE(taskbarCreated, 0u);
+    const auto announce = [&](size_t expectedCalls) {
+        ::PostMessageW(form_->Handle(), taskbarCreated, 0, 0);
+        return test::PumpUntil([&] { return tray_.size() >= expectedCalls && test::NothingQueued(); }, test::kGuiWait);
+    };
+
+    // Shown: no icon to bring back.
+    ASSERT_TRUE(announce(0));
+    EXPECT_TRUE(tray_.empty());
+
+    Minimise();
+    ASSERT_TRUE(form_->InTray());
+    ASSERT_TRUE(announce(3));
+    // A stale icon of an earlier taskbar cannot make the new one refuse it.
+    ASSERT_EQ(TrayMessages(), (std::vector<DWORD>{NIM_ADD, NIM_DELETE, NIM_ADD}));
+    const NOTIFYICONDATAW& again = tray_[2].record;
+    EXPECT_EQ(again.hWnd, form_->Handle());
+    EXPECT_EQ(again.uID, 1u);
+    EXPECT_EQ(again.uFlags, 7u);
+    EXPECT_EQ(again.uCallbackMessage, 0x401u);
+    EXPECT_EQ(again.hIcon, tray_[0].record.hIcon);
+    EXPECT_STREQ(again.szTip, L"Orvanta");
+    EXPECT_TRUE(form_->InTray());
+    EXPECT_FALSE(form_->Visible());
+
+    // The icon that came back restores the window as the first one did.
+    TrayMouse(WM_LBUTTONUP);
+    EXPECT_EQ(TrayMessages().back(), static_cast<DWORD>(NIM_DELETE));
+    EXPECT_TRUE(form_->Visible());
+    EXPECT_FALSE(form_->InTray());
+}
+
+TEST_F(MainWindowTrayTest, AnIconTheShellRefusesLeavesTheWindowMinimisedNotHidden) {
+    const UINT taskbarCreated = ::RegisterWindowMessageW(L"TaskbarCreated");
+    struct Case {
+        const char* what;
+        int addsTaken;  // how many NIM_ADD calls the shell takes before it refuses them
+        bool announceTaskbar;
+    };
+    const Case cases[] = {
+        {"refused at minimising", 0, false},
+        {"refused by the new taskbar", 1, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ::ShowWindow(form_->Handle(), SW_RESTORE);
+        tray_.clear();
+        adds_ = 0;
+        SetTrayNotifier([this, taken = c.addsTaken](DWORD message, const NOTIFYICONDATAW& record) {
+            tray_.push_back({message, record});
+            return message != NIM_ADD || adds_++ < taken;
+        });
+        Minimise();
+        if (c.announceTaskbar) {
+            EXPECT_TRUE(form_->InTray());
+            EXPECT_FALSE(form_->Visible());
+            ::PostMessageW(form_->Handle(), taskbarCreated, 0, 0);
+            ASSERT_TRUE(test::PumpUntil([&] { return adds_ == 2 && test::NothingQueued(); }, test::kGuiWait));
+        }
+        // Reachable through the taskbar: minimised, not hidden, and no icon is thought to be there.
+        EXPECT_TRUE(::IsIconic(form_->Handle()));
+        EXPECT_TRUE(::IsWindowVisible(form_->Handle()));
+        EXPECT_FALSE(form_->InTray());
+        // Restored from the taskbar and minimised again, the window tries the tray once more.
+        ::ShowWindow(form_->Handle(), SW_RESTORE);
+        const size_t before = tray_.size();
+        Minimise();
+        ASSERT_EQ(tray_.size(), before + 1);
+        EXPECT_EQ(tray_.back().message, static_cast<DWORD>(NIM_ADD));
+    }
+    RecordTray();
 }
 
 TEST_F(MainWindowTrayTest, TheRightButtonPopsTheExitMenuAndExitEndsTheProgramWithoutAnIcon) {

@@ -66,5 +66,25 @@ TEST_F(SelfUpdateWindowTest, AFixedWindowWithoutCloseBoxThatOnlyAFailureCloses) 
     EXPECT_EQ(Form_SelfUpdate, nullptr);
 }
 
+TEST_F(SelfUpdateWindowTest, TheLabelDrawsInTheWindowsTahomaElevenAndKeepsItsSize) {
+    TForm_SelfUpdate window;
+    window.Create(nullptr);
+    const HWND label = window.Label_SelfUpdate.ControlHandle();
+    const auto font = reinterpret_cast<HFONT>(::SendMessageW(label, WM_GETFONT, 0, 0));
+    ASSERT_NE(font, nullptr) << "the system font";
+    LOGFONTW lf{};
+    ASSERT_NE(::GetObjectW(font, sizeof(lf), &lf), 0);
+    EXPECT_EQ(std::wstring(lf.lfFaceName), L"Tahoma");
+    EXPECT_EQ(lf.lfHeight, -11);
+    EXPECT_EQ(font, window.Font());
+    // Centred in its fixed place, whatever it says.
+    for (const char* text : {"", "Идет распаковка установщика обновления для лаунчера", "x"}) {
+        window.Label_SelfUpdate.SetText(text);
+        const RECT b = window.Label_SelfUpdate.Bounds();
+        const RECT expected{44, 88, 44 + 417, 88 + 19};
+        EXPECT_TRUE(::EqualRect(&b, &expected)) << text;
+    }
+}
+
 }  // namespace
 }  // namespace orv

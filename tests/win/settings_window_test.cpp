@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "launcher/main_window/main_window_win.h"
 #include "launcher/windows/form_change_avatar_win.h"
 #include "launcher/windows/form_settings_win.h"
+#include "support/test_files.h"
 
 namespace orv {
 namespace {
@@ -62,19 +64,25 @@ TEST_F(SettingsWindowTest, ControlsLieWhereTheLayoutPutsThemAndTheRankListsAreHi
     } rows[] = {
         {settings.Button_ChangeAvatar, {36, 40, 196, 75}, true, true},
         {settings.Button_CleanGameFolder, {219, 40, 379, 75}, true, true},
-        {settings.Label_RunOptions, {38, 99, 242, 112}, true, true},
+        {settings.Label_RunOptions, {38, 99, 0, 0}, true, true},
         {settings.Edit_RunOptions, {38, 118, 347, 139}, true, true},
         {settings.Button_RestoreRunOptions, {353, 117, 378, 140}, true, true},
         {settings.CheckBox_GlobalShowNewVersionNotification, {38, 155, 252, 169}, true, true},
-        {settings.Label_ChangeCompetitiveRank, {44, -17, 128, -4}, false, false},
+        {settings.Label_ChangeCompetitiveRank, {44, -17, 0, 0}, false, false},
         {settings.ComboBox_CompetitiveRankLevel, {44, 2, 214, 23}, false, false},
-        {settings.Label_ChangePrivateRank, {251, -18, 312, -5}, false, false},
+        {settings.Label_ChangePrivateRank, {251, -18, 0, 0}, false, false},
         {settings.ComboBox_PrivateRank, {251, 2, 421, 23}, false, false},
     };
     for (const auto& row : rows) {
         const RECT b = row.control.Bounds();
-        EXPECT_TRUE(::EqualRect(&b, &row.bounds)) << row.control.Name() << ": " << b.left << "," << b.top << ","
-                                                  << b.right << "," << b.bottom;
+        // The labels (right and bottom 0 here) are sized to their text: tests/win/label_size_test.cpp.
+        if (row.bounds.right == 0) {
+            EXPECT_EQ(b.left, row.bounds.left) << row.control.Name();
+            EXPECT_EQ(b.top, row.bounds.top) << row.control.Name();
+        } else {
+            EXPECT_TRUE(::EqualRect(&b, &row.bounds)) << row.control.Name() << ": " << b.left << "," << b.top << ","
+                                                      << b.right << "," << b.bottom;
+        }
         EXPECT_EQ(row.control.Shown(), row.shown) << row.control.Name();
         EXPECT_EQ(row.control.Enabled(), row.enabled) << row.control.Name();
     }
@@ -264,6 +272,66 @@ TEST_F(SettingsWindowTest, TheSettingsPictureOpensTheWindowAndOnlyTheCleanersRes
         EXPECT_TRUE(modal) << c.result;
         EXPECT_EQ(checks, c.checks) << c.result;
         EXPECT_FALSE(settings.Visible());
+    }
+}
+
+TEST_F(SettingsWindowTest, BoxesRaisedInTheSettingsAndAvatarWindowsAreOwnedByTheModalWindow) {
+    TForm_Settings settings;
+    settings.Create(main_.Handle());
+    UiLanguage = UiEnglish;
+    // Every box with its owner, and whether the player could still click that owner's window:
+    // a box owned by a disabled window leaves the modal window behind it clickable.
+    struct Box {
+        std::string text;
+        HWND owner;
+        bool ownerEnabled;
+    };
+    std::vector<Box> boxes;
+    const MessageHandler previous = SetMessageHandler([&](const MessageRequest& request) {
+        const HWND owner = static_cast<HWND>(request.owner);
+        boxes.push_back({request.text, owner, owner && ::IsWindowEnabled(owner)});
+        return MsgResult::Ok;
+    });
+    std::optional<std::string> picked;
+    HWND avatarWindow = nullptr;
+    OpenAndRun(settings, [&] {
+        // The first opening makes the avatar window; its dialog answers from `picked` from then on.
+        PostToGuiThread([&] { settings.AvatarWindow()->Close(); });
+        PlayerClicks(settings.Button_ChangeAvatar);
+        TForm_ChangeAvatar& avatar = *settings.AvatarWindow();
+        avatarWindow = avatar.Handle();
+        avatar.ДиалогОткрытияАватарки.Run = [&](HWND, const std::vector<FileTypeFilter>&) { return picked; };
+        test::WriteFile(start_.File("picked.dat"), "not a picture");
+        test::WriteFile(start_.File("picked.bmp"), std::string(64, 'x'));
+        PostToGuiThread([&] {
+            EXPECT_TRUE(avatar.Modal());
+            picked = start_.File("picked.dat");  // the error box of the unknown extension
+            PlayerClicks(avatar.ВыбратьАватарку);
+            picked = start_.File("picked.bmp");  // the decoder's error box
+            PlayerClicks(avatar.ВыбратьАватарку);
+            avatar.Close();
+        });
+        PlayerClicks(settings.Button_ChangeAvatar);
+        // No "hl2.exe" in the game folder: the cleaner's refusal.
+        PlayerClicks(settings.Button_CleanGameFolder);
+    });
+    main_.AboutProgramClick();
+    SetMessageHandler(previous);
+
+    ASSERT_EQ(boxes.size(), 6u);
+    const struct {
+        HWND owner;
+        const char* starts;
+    } expected[] = {
+        {avatarWindow, "Select image size"},           {avatarWindow, "Unknown picture file extension"},
+        {avatarWindow, "Select image size"},           {avatarWindow, ""},
+        {settings.Handle(), "hl2.exe not found in folder"}, {main_.Handle(), ""},
+    };
+    for (size_t i = 0; i < boxes.size(); ++i) {
+        SCOPED_TRACE(boxes[i].text);
+        EXPECT_EQ(boxes[i].owner, expected[i].owner);
+        EXPECT_TRUE(boxes[i].ownerEnabled);
+        EXPECT_EQ(boxes[i].text.rfind(expected[i].starts, 0), 0u);
     }
 }
 

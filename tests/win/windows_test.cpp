@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "gui_test_support.h"
 #include "launcher/app_win.h"
@@ -12,6 +13,7 @@
 #include "launcher/base/errors.h"
 #include "launcher/main_window/main_window_win.h"
 #include "launcher/platform/wide_win.h"
+#include "launcher/windows/form_change_avatar_win.h"
 #include "launcher/windows/form_settings_win.h"
 #include "tools/ui_driver/ui_driver_win.h"
 
@@ -38,6 +40,20 @@ protected:
         ResetApplicationTermination();
     }
     void TearDown() override { UiLanguage = UiRussian; }
+
+    // Shows `main` away from the screen's centre, so that "over the main window" differs from "on
+    // the screen".
+    static void ShowOffCentre(TForm1& main, int left, int top) {
+        main.Create();
+        main.Show();
+        ::SetWindowPos(main.Handle(), nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    }
+    static void ExpectCentredOver(const RECT& frame, HWND other) {
+        RECT otherFrame{};
+        ::GetWindowRect(other, &otherFrame);
+        EXPECT_LE(std::abs(CentreOf(frame).x - CentreOf(otherFrame).x), 1);
+        EXPECT_LE(std::abs(CentreOf(frame).y - CentreOf(otherFrame).y), 1);
+    }
 
     // The windows as their layout makes them, in a game folder of their own.
     test::SimulatedStart start_{test::SimulatedStart::Options::LayoutOnly()};
@@ -122,10 +138,7 @@ TEST_F(WindowsTest, SettingsWindowIsHiddenOwnedAndHasOnlyTheCloseBox) {
 TEST_F(WindowsTest, SettingsOpenModallyCentredOverTheMainWindowAndReturnTheirResult) {
     RecordedMessages messages;
     TForm1 main;
-    main.Create();
-    main.Show();
-    // Off-centre, so that "over the main window" differs from "on the screen".
-    ::SetWindowPos(main.Handle(), nullptr, 10, 20, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    ShowOffCentre(main, 10, 20);
     TForm_Settings settings;
     settings.Create(main.Handle());
 
@@ -142,10 +155,7 @@ TEST_F(WindowsTest, SettingsOpenModallyCentredOverTheMainWindowAndReturnTheirRes
     EXPECT_FALSE(settings.Visible());
     // Closed through the close box, the window is kept for the next opening.
     EXPECT_TRUE(settings.HandleAllocated());
-    RECT mainFrame{};
-    ::GetWindowRect(main.Handle(), &mainFrame);
-    EXPECT_LE(std::abs(CentreOf(openedAt).x - CentreOf(mainFrame).x), 1);
-    EXPECT_LE(std::abs(CentreOf(openedAt).y - CentreOf(mainFrame).y), 1);
+    ExpectCentredOver(openedAt, main.Handle());
 
     PostToGuiThread([&] { settings.SetModalResult(13); });
     EXPECT_EQ(settings.ShowModal(), 13);
@@ -157,6 +167,41 @@ TEST_F(WindowsTest, SettingsOpenModallyCentredOverTheMainWindowAndReturnTheirRes
         },
         Error);
     settings.Hide();
+    EXPECT_TRUE(messages.Seen().empty());
+}
+
+TEST_F(WindowsTest, TheAvatarWindowOpensCentredOverTheMainWindowNotOverItsOwner) {
+    RecordedMessages messages;
+    TForm1 main;
+    ShowOffCentre(main, 30, 40);
+    TForm_Settings settings;
+    settings.Create(main.Handle());
+    // Every opening: the settings window moved away from the main window's centre each time.
+    const POINT settingsAt[] = {{500, 300}, {5, 600}};
+    std::vector<RECT> openedAt;
+    PostToGuiThread([&] {
+        for (const POINT& at : settingsAt) {
+            ::SetWindowPos(settings.Handle(), nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+            PostToGuiThread([&] {
+                TForm_ChangeAvatar* avatar = settings.AvatarWindow();
+                if (!avatar) return;
+                EXPECT_EQ(::GetWindow(avatar->Handle(), GW_OWNER), settings.Handle());
+                RECT r{};
+                ::GetWindowRect(avatar->Handle(), &r);
+                openedAt.push_back(r);
+                avatar->Close();
+            });
+            settings.Button_ChangeAvatarClick();
+        }
+        settings.Close();
+    });
+    settings.ShowModal();
+    ASSERT_EQ(openedAt.size(), 2u);
+    for (const RECT& r : openedAt) ExpectCentredOver(r, main.Handle());
+    RECT mainFrame{}, settingsFrame{};
+    ::GetWindowRect(main.Handle(), &mainFrame);
+    ::GetWindowRect(settings.Handle(), &settingsFrame);
+    EXPECT_GT(std::abs(CentreOf(settingsFrame).x - CentreOf(mainFrame).x), 50) << "the owner lies elsewhere";
     EXPECT_TRUE(messages.Seen().empty());
 }
 
