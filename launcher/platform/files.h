@@ -34,6 +34,8 @@ public:
 
     // Up to `size` bytes; 0 at the end of the file and on a read error.
     size_t Read(void* buffer, size_t size);
+    // Up to `size` bytes; 0 only at the end of the file. Raises EOSError on a read error.
+    size_t ReadOrRaise(void* buffer, size_t size);
     // Writes all bytes or raises EOSError.
     void Write(const void* data, size_t size);
     // The file's current length. Raises EOSError.

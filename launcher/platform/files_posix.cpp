@@ -52,11 +52,11 @@ File File::Create(const std::string& path, FileSharing /*sharing: no lock to tak
     return File(FileHandle(fd));
 }
 
-size_t File::Read(void* buffer, size_t size) {
+size_t File::ReadOrRaise(void* buffer, size_t size) {
     for (;;) {
         const ssize_t n = ::read(static_cast<int>(handle_.Get()), buffer, size);
         if (n >= 0) return static_cast<size_t>(n);
-        if (errno != EINTR) return 0;
+        if (errno != EINTR) RaiseErrno(errno);
     }
 }
 
@@ -98,24 +98,6 @@ bool FileExists(const std::string& path) {
 bool DirectoryExists(const std::string& path) {
     struct stat st {};
     return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::string ReadFileBytes(const std::string& path) {
-    File file = File::OpenRead(path);
-    std::string bytes;
-    // Grown block by block, the string would hold up to twice the file while it moves.
-    bytes.reserve(static_cast<size_t>(file.Size()));
-    char buffer[65536];
-    for (;;) {
-        errno = 0;
-        const size_t n = file.Read(buffer, sizeof buffer);
-        if (n == 0) {
-            if (errno != 0) RaiseErrno(errno);
-            break;
-        }
-        bytes.append(buffer, n);
-    }
-    return bytes;
 }
 
 void WriteFileReplacing(const std::string& path, const std::string& bytes) {

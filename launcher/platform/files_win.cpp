@@ -59,10 +59,13 @@ File File::Create(const std::string& path, FileSharing sharing) {
     return File(FileHandle(V(h)));
 }
 
-size_t File::Read(void* buffer, size_t size) {
+size_t File::ReadOrRaise(void* buffer, size_t size) {
     DWORD got = 0;
     const DWORD want = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
-    if (!::ReadFile(H(handle_.Get()), buffer, want, &got, nullptr)) return 0;
+    if (!::ReadFile(H(handle_.Get()), buffer, want, &got, nullptr)) {
+        const DWORD code = ::GetLastError();
+        if (code != ERROR_HANDLE_EOF) RaiseCode(code);
+    }
     return got;
 }
 
@@ -103,25 +106,6 @@ bool FileExists(const std::string& path) {
 bool DirectoryExists(const std::string& path) {
     const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-std::string ReadFileBytes(const std::string& path) {
-    File file = File::OpenRead(path);
-    std::string bytes;
-    // Grown block by block, the string would hold up to twice the file while it moves.
-    bytes.reserve(static_cast<size_t>(file.Size()));
-    char buffer[65536];
-    for (;;) {
-        ::SetLastError(ERROR_SUCCESS);
-        const size_t n = file.Read(buffer, sizeof buffer);
-        if (n == 0) {
-            const DWORD code = ::GetLastError();
-            if (code != ERROR_SUCCESS && code != ERROR_HANDLE_EOF) RaiseCode(code);
-            break;
-        }
-        bytes.append(buffer, n);
-    }
-    return bytes;
 }
 
 void WriteFileReplacing(const std::string& path, const std::string& bytes) {
