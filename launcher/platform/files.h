@@ -1,6 +1,10 @@
 // The file services the portable core needs, implemented by the platform layer (files_win.cpp on
 // Windows, files_posix.cpp for native builds). Paths are UTF-8; the core joins them with "\" as the
 // launcher does on Windows, and the POSIX layer reads a backslash as a folder separator.
+//
+// On Windows the calls that open, replace, move and delete files wait briefly while another
+// program (an antivirus, an indexer) holds the file, by the rule of busy_file_retry.h, and report
+// the refusal as before once that has not helped.
 #pragma once
 
 #include <cstddef>
@@ -93,6 +97,12 @@ std::string ReadFileBytes(const std::string& path);
 void WriteFileReplacing(const std::string& path, const std::string& bytes);
 // Deletes a file; false when it did not exist or could not be deleted.
 bool RemoveFile(const std::string& path);
+
+// What a move does when a file already has the new name.
+enum class ExistingTarget { Refuse, Replace };
+// Gives a file (or folder) a new name in one step. Raises EOSError; the file then keeps its name.
+void RenameFile(const std::string& from, const std::string& to, ExistingTarget existing);
+
 // Creates a folder and its missing parents. Raises EOSError.
 void CreateDirectories(const std::string& path);
 

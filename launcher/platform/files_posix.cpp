@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -114,6 +115,12 @@ void WriteFileReplacing(const std::string& path, const std::string& bytes) {
 }
 
 bool RemoveFile(const std::string& path) { return ::unlink(NativePath(path).c_str()) == 0; }
+
+void RenameFile(const std::string& from, const std::string& to, ExistingTarget existing) {
+    const unsigned flags = existing == ExistingTarget::Refuse ? RENAME_NOREPLACE : 0;
+    if (::renameat2(AT_FDCWD, NativePath(from).c_str(), AT_FDCWD, NativePath(to).c_str(), flags) != 0)
+        RaiseErrno(errno);
+}
 
 void CreateDirectories(const std::string& path) {
     const std::string native = NativePath(path);

@@ -1,4 +1,4 @@
-// Whole-file reads as the saves use them; runs natively and under Wine.
+// Whole-file reads and renames as the saves and repairs use them; runs natively and under Wine.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -23,6 +23,38 @@ TEST(ReadFileBytes, ReadsTheWholeFileOrRaises) {
     }
     EXPECT_THROW(ReadFileBytes(dir.File("missing")), EOSError);
     EXPECT_THROW(ReadFileBytes(dir.Path()), EOSError);
+}
+
+TEST(RenameFile, RefusesOrReplacesAnExistingTarget) {
+    const struct {
+        const char* name;
+        bool targetExists;
+        ExistingTarget existing;
+        bool moves;
+    } cases[] = {
+        {"free name, refuse", false, ExistingTarget::Refuse, true},
+        {"free name, replace", false, ExistingTarget::Replace, true},
+        {"taken name, refuse", true, ExistingTarget::Refuse, false},
+        {"taken name, replace", true, ExistingTarget::Replace, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        const std::string from = dir.File("from.bin");
+        const std::string to = dir.File("to.bin");
+        test::WriteFile(from, "moved");
+        if (c.targetExists) test::WriteFile(to, "there before");
+        if (c.moves) {
+            RenameFile(from, to, c.existing);
+        } else {
+            EXPECT_THROW(RenameFile(from, to, c.existing), EOSError);
+        }
+        EXPECT_EQ(test::Exists(from), !c.moves);
+        EXPECT_EQ(test::ReadFile(to), c.moves ? "moved" : "there before");
+    }
+    test::TempDir dir;
+    EXPECT_THROW(RenameFile(dir.File("missing"), dir.File("to"), ExistingTarget::Replace), EOSError);
+    EXPECT_FALSE(test::Exists(dir.File("to")));
 }
 
 }  // namespace
