@@ -103,6 +103,27 @@ enum class ExistingTarget { Refuse, Replace };
 // Gives a file (or folder) a new name in one step. Raises EOSError; the file then keeps its name.
 void RenameFile(const std::string& from, const std::string& to, ExistingTarget existing);
 
+// A file taken hold of before it is moved: while it is held no other program can open it in a way
+// that would refuse the move (other programs may still read it), so the move itself needs no
+// wait. Closed by MoveTo or when it goes.
+class HeldFile {
+public:
+    // Raises EOSError when the file cannot be opened for writing and moving.
+    explicit HeldFile(const std::string& path);
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+
+    // Forces the file's data to the disk, so that a power cut after the move cannot leave the new
+    // name over data that never got there. Raises EOSError.
+    void Flush();
+    // Renames the file to `to`, which must not exist, and lets it go. Raises EOSError; the file
+    // then keeps its name and stays held.
+    void MoveTo(const std::string& to);
+
+private:
+    std::string path_;
+    FileHandle handle_;
+};
 // Creates a folder and its missing parents. Raises EOSError.
 void CreateDirectories(const std::string& path);
 

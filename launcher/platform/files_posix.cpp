@@ -122,6 +122,22 @@ void RenameFile(const std::string& from, const std::string& to, ExistingTarget e
         RaiseErrno(errno);
 }
 
+HeldFile::HeldFile(const std::string& path) : path_(path) {
+    // A POSIX system holds nothing off; the descriptor is for the flush.
+    const int fd = ::open(NativePath(path).c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) RaiseErrno(errno);
+    handle_.Reset(fd);
+}
+
+void HeldFile::Flush() {
+    if (::fsync(static_cast<int>(handle_.Get())) != 0) RaiseErrno(errno);
+}
+
+void HeldFile::MoveTo(const std::string& to) {
+    RenameFile(path_, to, ExistingTarget::Refuse);
+    handle_.Reset();
+}
+
 void CreateDirectories(const std::string& path) {
     const std::string native = NativePath(path);
     for (size_t pos = 1; pos <= native.size(); ++pos) {

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cstring>
 #include <initializer_list>
 #include <string>
 
@@ -194,6 +195,36 @@ void RenameFile(const std::string& from, const std::string& to, ExistingTarget e
     const DWORD flags = existing == ExistingTarget::Replace ? MOVEFILE_REPLACE_EXISTING : 0;
     if (!WhileBusy([&] { return ::MoveFileExW(source.c_str(), target.c_str(), flags) != 0; }, {&source, &target}))
         RaiseLastPlatformError();
+}
+
+HeldFile::HeldFile(const std::string& path) : path_(path) {
+    // DELETE is what a rename needs; shared for reading only, so that a scanner may still look at
+    // the file, but nothing that would refuse the rename (an open without FILE_SHARE_DELETE) can
+    // start while it is held ("Creating and Opening Files": an open whose sharing mode does not
+    // allow an access already granted fails with a sharing violation).
+    const HANDLE h = OpenWhileBusy(Wide(path), GENERIC_WRITE | DELETE, FILE_SHARE_READ, OPEN_EXISTING);
+    if (h == INVALID_HANDLE_VALUE) RaiseLastPlatformError();
+    handle_.Reset(V(h));
+}
+
+void HeldFile::Flush() {
+    if (!::FlushFileBuffers(H(handle_.Get()))) RaiseLastPlatformError();
+}
+
+void HeldFile::MoveTo(const std::string& to) {
+    // Renamed through the handle that holds it (SetFileInformationByHandle, FileRenameInfo, which
+    // takes an absolute path and needs the DELETE access the handle was opened with).
+    const std::wstring target = Wide(to);
+    const size_t nameBytes = target.size() * sizeof(wchar_t);
+    std::string buffer(sizeof(FILE_RENAME_INFO) + nameBytes, '\0');
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = FALSE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(nameBytes);
+    std::memcpy(info->FileName, target.c_str(), nameBytes + sizeof(wchar_t));
+    if (!::SetFileInformationByHandle(H(handle_.Get()), FileRenameInfo, info, static_cast<DWORD>(buffer.size())))
+        RaiseLastPlatformError();
+    handle_.Reset();
 }
 
 void CreateDirectories(const std::string& path) {

@@ -1,4 +1,5 @@
-// Whole-file reads and renames as the saves and repairs use them; runs natively and under Wine.
+// Whole-file reads, renames and a held file's move as the saves, repairs and the self-update swap
+// use them; runs natively and under Wine.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -55,6 +56,28 @@ TEST(RenameFile, RefusesOrReplacesAnExistingTarget) {
     test::TempDir dir;
     EXPECT_THROW(RenameFile(dir.File("missing"), dir.File("to"), ExistingTarget::Replace), EOSError);
     EXPECT_FALSE(test::Exists(dir.File("to")));
+}
+
+TEST(HeldFile, MovesToAFreeNameOnlyAndStaysHeldOnARefusal) {
+    test::TempDir dir;
+    const std::string fresh = dir.File("Orvanta.exe.new");
+    const std::string exe = dir.File("Orvanta.exe");
+    test::WriteFile(fresh, "MZ new");
+    test::WriteFile(exe, "MZ running");
+    HeldFile held(fresh);
+    held.Flush();
+    EXPECT_THROW(held.MoveTo(exe), EOSError);
+    EXPECT_EQ(test::ReadFile(exe), "MZ running");
+    // Not read while held: Windows refuses an open that would share writing with the holder.
+    EXPECT_TRUE(test::Exists(fresh));
+    // Still held after the refusal: once the name is free the same hold moves it.
+    RenameFile(exe, exe + ".old", ExistingTarget::Refuse);
+    held.MoveTo(exe);
+    EXPECT_EQ(test::ReadFile(exe), "MZ new");
+    EXPECT_FALSE(test::Exists(fresh));
+    EXPECT_EQ(test::ReadFile(exe + ".old"), "MZ running");
+
+    EXPECT_THROW(HeldFile(dir.File("missing")), EOSError);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // Files that another program holds for a moment, under Windows: a helper process
 // (tests/fakes/fileholder.cpp) opens the file as a scanner does, sharing it for reading only. A
-// save or repair that meets it waits until it lets go; one that it holds longer than the wait is
-// refused as before, the old file unchanged.
+// save, repair or swap that meets it waits until it lets go; one that it holds longer than the
+// wait is refused as before, the old file unchanged.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -18,6 +18,7 @@
 #include "launcher/platform/files.h"
 #include "launcher/platform/scoped_win.h"
 #include "launcher/platform/wide_win.h"
+#include "launcher/selfupdate/self_update_platform_win.h"
 #include "support/process_state.h"
 #include "support/saved_files.h"
 #include "support/test_files.h"
@@ -80,6 +81,14 @@ private:
     ScopedHandle process_;
 };
 
+// The helper's exit code on a file that this process holds: 1 when it cannot open it.
+DWORD HolderExitOn(const std::string& path) {
+    const std::wstring event = L"orvanta-fileholder-refused-" + std::to_wstring(::GetCurrentProcessId());
+    const ScopedHandle held(::CreateEventW(nullptr, TRUE, FALSE, event.c_str()));
+    const ScopedHandle process = StartHolder(path, 0, event);
+    return ExitCodeOf(process.Get());
+}
+
 class BusyFileTest : public ::testing::TestWithParam<size_t> {
 protected:
     test::ProcessStateGuard state_;
@@ -132,6 +141,50 @@ TEST(BusyFile, AReadOnlyFileIsRefusedWithoutWaiting) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kBusyFileLimitMs / 2));
     test::SetReadOnly(path, false);
     EXPECT_EQ(test::ReadFile(path), "[a]\r\nb=c\r\n");
+}
+
+// The swap's calls: a held executable is waited for before anything moves; once the launcher holds
+// the new executable, a scanner can no longer open it in a way that would refuse its move.
+TEST(BusyFile, TheSelfUpdateSwapWaitsForHoldersAndHoldsTheNewExecutable) {
+    test::TempDir dir;
+    const std::string exe = dir.File("Orvanta.exe");
+    const std::string fresh = exe + ".new";
+    const std::string old = exe + ".old";
+    test::WriteFile(exe, "MZ running");
+    test::WriteFile(fresh, "MZ new");
+    test::WriteFile(old, "MZ earlier");
+    Win32SelfUpdatePlatform platform(nullptr, nullptr);
+    {
+        FileHolder holder(fresh, kShortHoldMs);
+        ASSERT_TRUE(holder.Holding());
+        EXPECT_TRUE(platform.Hold(fresh));
+    }
+    EXPECT_EQ(HolderExitOn(fresh), 1u) << "a scanner opened the held file without delete sharing";
+    {
+        FileHolder holder(old, kShortHoldMs);
+        ASSERT_TRUE(holder.Holding());
+        EXPECT_TRUE(platform.Delete(old));
+    }
+    {
+        FileHolder holder(exe, kShortHoldMs);
+        ASSERT_TRUE(holder.Holding());
+        EXPECT_TRUE(platform.Move(exe, old));
+    }
+    EXPECT_TRUE(platform.MoveHeld(exe));
+    EXPECT_EQ(test::ReadFile(exe), "MZ new");
+    EXPECT_EQ(test::ReadFile(old), "MZ running");
+    EXPECT_FALSE(test::Exists(fresh));
+    EXPECT_FALSE(platform.MoveHeld(exe)) << "nothing is held any more";
+
+    // Held too long: the hold is refused and nothing has moved.
+    test::WriteFile(fresh, "MZ newer");
+    {
+        FileHolder holder(fresh, kLongHoldMs);
+        EXPECT_FALSE(platform.Hold(fresh));
+        EXPECT_FALSE(platform.MoveHeld(exe));
+    }
+    EXPECT_EQ(test::ReadFile(exe), "MZ new");
+    EXPECT_EQ(test::ReadFile(fresh), "MZ newer");
 }
 
 }  // namespace
