@@ -11,7 +11,9 @@
 namespace orv {
 
 // The Windows codes (winerror.h) of refusals that another program's open handle explains.
-inline constexpr uint32_t kErrorAccessDenied = 5;  // also a file whose deletion is still pending
+// A file that DeleteFileW has marked for deletion stays until its last handle closes, and opening
+// it meanwhile fails with access denied (DeleteFileW's documentation).
+inline constexpr uint32_t kErrorAccessDenied = 5;
 inline constexpr uint32_t kErrorSharingViolation = 32;
 inline constexpr uint32_t kErrorLockViolation = 33;
 
@@ -36,8 +38,9 @@ bool MayBeBusyFile(uint32_t code, bool attributesRefuse);
 // Runs `attempt` (0 on success, else the platform's error code) until it succeeds, fails with a
 // code that no wait changes, or kBusyFileLimitMs have passed since the first attempt; the waits
 // between attempts double from kBusyFileFirstWaitMs up to kBusyFileLongestWaitMs, and the last one
-// ends at the limit, where one final attempt is made. `attributesRefuse` is asked only after an
-// access refusal. Returns the last attempt's code.
+// ends at the limit, where one final attempt is made. `attributesRefuse` (may be empty: they never
+// do) is asked only after an access refusal. Returns the last attempt's code. The waits sleep the
+// calling thread: a GUI thread's window stops answering for as long.
 uint32_t RetryWhileBusy(RetryClock& clock, const std::function<uint32_t()>& attempt,
                         const std::function<bool()>& attributesRefuse);
 

@@ -99,8 +99,9 @@ void Win32SelfUpdatePlatform::SetNormal(const std::string& path) {
 bool Win32SelfUpdatePlatform::Delete(const std::string& path) { return RemoveFile(path); }
 
 bool Win32SelfUpdatePlatform::Move(const std::string& from, const std::string& to) {
-    // Windows lets a running executable be renamed but neither deleted nor replaced, hence the
-    // move aside rather than a replace of the name.
+    // The running launcher's file may be renamed but neither opened for writing nor deleted
+    // ("Executable Images" in the file system driver docs), so it is moved aside rather than
+    // replaced.
     try {
         RenameFile(from, to, ExistingTarget::Refuse);
         return true;
