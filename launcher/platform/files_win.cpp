@@ -213,7 +213,8 @@ void HeldFile::Flush() {
 
 void HeldFile::MoveTo(const std::string& to) {
     // Renamed through the handle that holds it (SetFileInformationByHandle, FileRenameInfo, which
-    // takes an absolute path and needs the DELETE access the handle was opened with).
+    // needs the DELETE access the handle was opened with). The new name goes as an absolute path:
+    // FILE_RENAME_INFO documents a bare name as relative to the current folder, not to the file's.
     const std::wstring target = Wide(to);
     const size_t nameBytes = target.size() * sizeof(wchar_t);
     std::string buffer(sizeof(FILE_RENAME_INFO) + nameBytes, '\0');
