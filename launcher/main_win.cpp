@@ -9,7 +9,6 @@
 #include "launcher/base/texts.h"
 #include "launcher/main_window/main_window_win.h"
 #include "launcher/platform/wide_win.h"
-#include "launcher/selfupdate/form_self_update_win.h"
 #include "launcher/single_instance_win.h"
 #include "launcher/start_mode.h"
 #include "launcher/windows/form_settings_win.h"
@@ -34,7 +33,6 @@ int RunLauncher(HINSTANCE instance) {
         return 0;
     }
 
-    RecoverInterruptedSelfUpdate();
     InitializeApplication(instance);
     SetApplicationTitle(kApplicationTitle);
     TForm1 mainWindow;

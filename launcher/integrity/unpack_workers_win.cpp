@@ -176,8 +176,7 @@ UnpackResult ReusedUnpackWorker::Replace(const std::string& from, const std::str
             // No write-through: for a rename within one folder it promises nothing more on Windows,
             // while Wine flushes for it, several milliseconds a file. A repaired file that a power
             // cut leaves damaged has the wrong checksum at the next check and is fetched again.
-            if (!::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING))
-                RaiseLastPlatformError();
+            RenameFile(from, to, ExistingTarget::Replace);
         },
         current);
 }

@@ -1,6 +1,10 @@
 // The file services the portable core needs, implemented by the platform layer (files_win.cpp on
 // Windows, files_posix.cpp for native builds). Paths are UTF-8; the core joins them with "\" as the
 // launcher does on Windows, and the POSIX layer reads a backslash as a folder separator.
+//
+// On Windows the calls that open, replace, move and delete files wait briefly while another
+// program (an antivirus, an indexer) holds the file, by the rule of busy_file_retry.h, and report
+// the refusal as before once that has not helped.
 #pragma once
 
 #include <cstddef>
@@ -34,6 +38,8 @@ public:
 
     // Up to `size` bytes; 0 at the end of the file and on a read error.
     size_t Read(void* buffer, size_t size);
+    // Up to `size` bytes; 0 only at the end of the file. Raises EOSError on a read error.
+    size_t ReadOrRaise(void* buffer, size_t size);
     // Writes all bytes or raises EOSError.
     void Write(const void* data, size_t size);
     // The file's current length. Raises EOSError.
@@ -91,6 +97,33 @@ std::string ReadFileBytes(const std::string& path);
 void WriteFileReplacing(const std::string& path, const std::string& bytes);
 // Deletes a file; false when it did not exist or could not be deleted.
 bool RemoveFile(const std::string& path);
+
+// What a move does when a file already has the new name.
+enum class ExistingTarget { Refuse, Replace };
+// Gives a file (or folder) a new name in one step. Raises EOSError; the file then keeps its name.
+void RenameFile(const std::string& from, const std::string& to, ExistingTarget existing);
+
+// A file taken hold of before it is moved: while it is held no other program can open it in a way
+// that would refuse the move (other programs may still read it), so the move itself needs no
+// wait. Closed by MoveTo or when it goes.
+class HeldFile {
+public:
+    // Raises EOSError when the file cannot be opened for writing and moving.
+    explicit HeldFile(const std::string& path);
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+
+    // Forces the file's data to the disk, so that a power cut after the move cannot leave the new
+    // name over data that never got there. Raises EOSError.
+    void Flush();
+    // Renames the file to `to`, which must not exist, and lets it go. Raises EOSError; the file
+    // then keeps its name and stays held.
+    void MoveTo(const std::string& to);
+
+private:
+    std::string path_;
+    FileHandle handle_;
+};
 // Creates a folder and its missing parents. Raises EOSError.
 void CreateDirectories(const std::string& path);
 

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,11 +53,11 @@ File File::Create(const std::string& path, FileSharing /*sharing: no lock to tak
     return File(FileHandle(fd));
 }
 
-size_t File::Read(void* buffer, size_t size) {
+size_t File::ReadOrRaise(void* buffer, size_t size) {
     for (;;) {
         const ssize_t n = ::read(static_cast<int>(handle_.Get()), buffer, size);
         if (n >= 0) return static_cast<size_t>(n);
-        if (errno != EINTR) return 0;
+        if (errno != EINTR) RaiseErrno(errno);
     }
 }
 
@@ -100,24 +101,6 @@ bool DirectoryExists(const std::string& path) {
     return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::string ReadFileBytes(const std::string& path) {
-    File file = File::OpenRead(path);
-    std::string bytes;
-    // Grown block by block, the string would hold up to twice the file while it moves.
-    bytes.reserve(static_cast<size_t>(file.Size()));
-    char buffer[65536];
-    for (;;) {
-        errno = 0;
-        const size_t n = file.Read(buffer, sizeof buffer);
-        if (n == 0) {
-            if (errno != 0) RaiseErrno(errno);
-            break;
-        }
-        bytes.append(buffer, n);
-    }
-    return bytes;
-}
-
 void WriteFileReplacing(const std::string& path, const std::string& bytes) {
     const std::string native = NativePath(path);
     struct stat st {};
@@ -132,6 +115,28 @@ void WriteFileReplacing(const std::string& path, const std::string& bytes) {
 }
 
 bool RemoveFile(const std::string& path) { return ::unlink(NativePath(path).c_str()) == 0; }
+
+void RenameFile(const std::string& from, const std::string& to, ExistingTarget existing) {
+    const unsigned flags = existing == ExistingTarget::Refuse ? RENAME_NOREPLACE : 0;
+    if (::renameat2(AT_FDCWD, NativePath(from).c_str(), AT_FDCWD, NativePath(to).c_str(), flags) != 0)
+        RaiseErrno(errno);
+}
+
+HeldFile::HeldFile(const std::string& path) : path_(path) {
+    // A POSIX system holds nothing off; the descriptor is for the flush.
+    const int fd = ::open(NativePath(path).c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) RaiseErrno(errno);
+    handle_.Reset(fd);
+}
+
+void HeldFile::Flush() {
+    if (::fsync(static_cast<int>(handle_.Get())) != 0) RaiseErrno(errno);
+}
+
+void HeldFile::MoveTo(const std::string& to) {
+    RenameFile(path_, to, ExistingTarget::Refuse);
+    handle_.Reset();
+}
 
 void CreateDirectories(const std::string& path) {
     const std::string native = NativePath(path);

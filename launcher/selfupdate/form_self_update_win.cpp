@@ -145,12 +145,4 @@ void RestartAfterSelfUpdate() {
     ShellOpen(nullptr, "open", exe, "", "", SW_SHOWNORMAL);
 }
 
-void RecoverInterruptedSelfUpdate() noexcept {
-    try {
-        Win32SelfUpdatePlatform platform(nullptr, nullptr);
-        RecoverInterruptedSwap(platform, ExecutablePath());
-    } catch (...) {
-    }
-}
-
 }  // namespace orv

@@ -52,7 +52,4 @@ extern TForm_SelfUpdate* Form_SelfUpdate;
 // mutex and starts the launcher's executable (now the new version) without arguments.
 void RestartAfterSelfUpdate();
 
-// At start: puts back a launcher that a cut-off swap left only as ".old".
-void RecoverInterruptedSelfUpdate() noexcept;
-
 }  // namespace orv

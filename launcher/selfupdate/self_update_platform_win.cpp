@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "launcher/app_win.h"
+#include "launcher/base/errors.h"
 #include "launcher/base/texts.h"
 #include "launcher/integrity/crc32.h"
 #include "launcher/integrity/unpack_workers_win.h"
@@ -94,14 +95,41 @@ void Win32SelfUpdatePlatform::SetNormal(const std::string& path) {
     ::SetFileAttributesW(Wide(path).c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
-bool Win32SelfUpdatePlatform::Delete(const std::string& path) { return ::DeleteFileW(Wide(path).c_str()) != 0; }
+bool Win32SelfUpdatePlatform::Delete(const std::string& path) { return RemoveFile(path); }
 
 bool Win32SelfUpdatePlatform::Move(const std::string& from, const std::string& to) {
-    return ::MoveFileW(Wide(from).c_str(), Wide(to).c_str()) != 0;
+    // The running launcher's file may be renamed but neither opened for writing nor deleted
+    // ("Executable Images" in the file system driver docs), so it is moved aside rather than
+    // replaced.
+    try {
+        RenameFile(from, to, ExistingTarget::Refuse);
+        return true;
+    } catch (const EOSError&) {
+        return false;
+    }
 }
 
-bool Win32SelfUpdatePlatform::Copy(const std::string& from, const std::string& to) {
-    return ::CopyFileW(Wide(from).c_str(), Wide(to).c_str(), FALSE) != 0;
+bool Win32SelfUpdatePlatform::Hold(const std::string& path) {
+    held_.reset();
+    try {
+        auto held = std::make_unique<HeldFile>(path);
+        held->Flush();
+        held_ = std::move(held);
+        return true;
+    } catch (const EOSError&) {
+        return false;
+    }
+}
+
+bool Win32SelfUpdatePlatform::MoveHeld(const std::string& to) {
+    if (!held_) return false;
+    try {
+        held_->MoveTo(to);
+    } catch (const EOSError&) {
+        return false;
+    }
+    held_.reset();
+    return true;
 }
 
 void Win32SelfUpdatePlatform::StartInstaller(const std::string& path) {

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "launcher/platform/files.h"
 #include "launcher/selfupdate/update_procedures.h"
 
 namespace orv {
@@ -35,13 +37,15 @@ public:
     void SetNormal(const std::string& path) override;
     bool Delete(const std::string& path) override;
     bool Move(const std::string& from, const std::string& to) override;
-    bool Copy(const std::string& from, const std::string& to) override;
+    bool Hold(const std::string& path) override;
+    bool MoveHeld(const std::string& to) override;
     void StartInstaller(const std::string& path) override;
 
 private:
     ProgressBar* bar_;
     LabelControl* label_;
     SignatureCheck signatureCheck_;
+    std::unique_ptr<HeldFile> held_;
 };
 
 }  // namespace orv

@@ -30,8 +30,8 @@ void DeleteQuietly(SelfUpdatePlatform& platform, const std::string& path) noexce
     }
 }
 
-// Puts the previous executable back under the running one's name. A copy that broke off may have
-// left a partial file there, which would make the move fail.
+// Puts the previous executable back under the running one's name. Whatever took the name in the
+// meantime would make the move fail, so it goes first.
 void MoveOldBack(SelfUpdatePlatform& platform, const std::string& exePath, const std::string& oldPath) noexcept {
     try {
         if (platform.Exists(exePath)) {
@@ -92,13 +92,17 @@ SelfUpdateOutcome RunDirectUpdate(SelfUpdatePlatform& platform, const SelfUpdate
             !(d->Signature && platform.SignatureValid(fresh, *d->Signature, setup.publicKey)))
             return Failed("the new executable is not signed with the launcher's key");
 
+        if (!platform.Hold(fresh)) return Failed("the new executable could not be readied for the swap");
         if (platform.Exists(old)) {
             platform.SetNormal(old);
             if (!platform.Delete(old)) return Failed("the previous .old could not be deleted");
         }
+        // Between these two moves no launcher has the name: nothing else happens there, and the
+        // second one, of a file already held, has nothing to wait for. A rename rather than a
+        // copy also leaves no half-written launcher under the name when it fails.
         if (!platform.Move(exePath, old)) return Failed("the running executable could not be moved aside");
         movedAside = true;
-        if (!platform.Copy(fresh, exePath)) return Failed("the new executable could not be copied into place");
+        if (!platform.MoveHeld(exePath)) return Failed("the new executable could not be moved into place");
         movedAside = false;
         return SelfUpdateOutcome{true, {}};
     });
@@ -109,15 +113,6 @@ SelfUpdateOutcome RunDirectUpdate(SelfUpdatePlatform& platform, const SelfUpdate
         DeleteQuietly(platform, description);
     }
     return outcome;
-}
-
-bool RecoverInterruptedSwap(SelfUpdatePlatform& platform, const std::string& exePath) {
-    try {
-        const std::string old = exePath + ".old";
-        return !platform.Exists(exePath) && platform.Exists(old) && platform.Move(old, exePath);
-    } catch (...) {
-        return false;
-    }
 }
 
 }  // namespace orv

@@ -41,11 +41,17 @@ public:
     // Clears read-only, hidden and system, so that the file can be replaced or deleted; a missing
     // file is no error.
     virtual void SetNormal(const std::string& path) = 0;
+    // Waits briefly while another program holds the file.
     virtual bool Delete(const std::string& path) = 0;
-    // Fails when `to` exists.
+    // Fails when `to` exists; waits briefly while another program holds either file.
     virtual bool Move(const std::string& from, const std::string& to) = 0;
-    // Overwrites `to`.
-    virtual bool Copy(const std::string& from, const std::string& to) = 0;
+    // Readies a file for a move that must not wait: its data forced to the disk, and the file held
+    // so that no other program can open it in a way that would refuse the move (one that holds it
+    // already is waited for briefly). False when that cannot be done. Let go by MoveHeld, by the
+    // next Hold, or when the platform goes.
+    virtual bool Hold(const std::string& path) = 0;
+    // Moves the held file to `to`, which must not exist, and lets it go; false when refused.
+    virtual bool MoveHeld(const std::string& to) = 0;
     // Hands the installer to the shell.
     virtual void StartInstaller(const std::string& path) = 0;
 };
@@ -68,12 +74,9 @@ SelfUpdateOutcome RunInstallerUpdate(SelfUpdatePlatform& platform, const SelfUpd
 
 // The direct update. On success the new executable is under the running one's name, the previous
 // one is ExePath.old, and the compressed file, the unpacked copy and the description are gone.
-// A failure once the running executable has been moved aside puts it back, so the launcher under
-// its name always starts.
+// The swap is two renames back to back, the new executable held beforehand so that the second
+// cannot be kept waiting; a failure once the running executable has been moved aside puts it back,
+// so the launcher under its name always starts.
 SelfUpdateOutcome RunDirectUpdate(SelfUpdatePlatform& platform, const SelfUpdateSetup& setup);
-
-// At start: an ExePath.old with nothing under ExePath is a swap that was cut off between moving the
-// running executable aside and putting the new one in place; the old one goes back. True when it did.
-bool RecoverInterruptedSwap(SelfUpdatePlatform& platform, const std::string& exePath);
 
 }  // namespace orv

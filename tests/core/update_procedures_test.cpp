@@ -2,10 +2,12 @@
 // each failure leaves behind, and that the launcher under its name survives every failure.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "launcher/integrity/crc32.h"
 #include "launcher/selfupdate/update_procedures.h"
@@ -24,6 +26,9 @@ class FakePlatform final : public SelfUpdatePlatform {
 public:
     std::map<std::string, std::string> files{{kExe, "MZ the running launcher"}};
     std::set<std::string> readOnly;
+    std::set<std::string> flushed;  // files whose data reached the disk
+    std::string held;
+    std::vector<std::string> calls;  // every file call, in order, as "what name"
     std::map<std::string, std::string> server;  // address -> body
     std::set<std::string> breakOff;             // addresses whose transfer breaks off
     std::set<std::string> refuse;               // operations to refuse: "move exe", "copy", "delete old", ...
@@ -61,24 +66,41 @@ public:
         signatureSeen = signature;
         return signatureAnswer;
     }
-    bool Exists(const std::string& path) override { return files.count(path) != 0; }
-    void SetNormal(const std::string& path) override { readOnly.erase(path); }
+    bool Exists(const std::string& path) override {
+        calls.push_back("exists " + Name(path));
+        return files.count(path) != 0;
+    }
+    void SetNormal(const std::string& path) override {
+        calls.push_back("normal " + Name(path));
+        readOnly.erase(path);
+    }
     bool Delete(const std::string& path) override {
-        if (readOnly.count(path) || refuse.count("delete " + Name(path))) return false;
+        calls.push_back("delete " + Name(path));
+        if (readOnly.count(path) || refuse.count("delete " + Name(path)) || path == held) return false;
         return files.erase(path) != 0;
     }
     bool Move(const std::string& from, const std::string& to) override {
-        if (refuse.count("move " + Name(from)) || !files.count(from) || files.count(to)) return false;
-        files[to] = files[from];
-        files.erase(from);
+        calls.push_back("move " + Name(from) + " " + Name(to));
+        if (refuse.count("move " + Name(from))) return false;
+        return Rename(from, to);
+    }
+    bool Hold(const std::string& path) override {
+        calls.push_back("hold " + Name(path));
+        held.clear();
+        if (refuse.count("hold") || !files.count(path)) return false;
+        flushed.insert(path);
+        held = path;
         return true;
     }
-    bool Copy(const std::string& from, const std::string& to) override {
-        if (refuse.count("copy")) {
-            files[to] = "half a launcher";  // as a copy that broke off leaves it
+    bool MoveHeld(const std::string& to) override {
+        calls.push_back("move held " + Name(to));
+        if (held.empty()) return false;
+        if (refuse.count("move held")) {
+            if (refuse.count("move held raises")) throw std::runtime_error("The media is write protected");
             return false;
         }
-        files[to] = files.at(from);
+        if (!Rename(held, to)) return false;
+        held.clear();
         return true;
     }
     void StartInstaller(const std::string& path) override {
@@ -97,6 +119,13 @@ private:
     static std::string Name(const std::string& path) {
         const size_t slash = path.find_last_of("\\/");
         return path.substr(slash + 1);
+    }
+    bool Rename(const std::string& from, const std::string& to) {
+        if (!files.count(from) || files.count(to)) return false;
+        files[to] = files[from];
+        files.erase(from);
+        if (flushed.erase(from)) flushed.insert(to);
+        return true;
     }
     bool Fetch(const std::string& url, const std::string& path) {
         if (!server.count(url)) return false;
@@ -164,7 +193,10 @@ TEST(DirectUpdate, EveryFailureLeavesTheRunningLauncherUnderItsName) {
          {"version.txt", "Orvanta.exe.new", "Orvanta.exe.old"}},
         {"running executable cannot be moved", Description(), {"move Orvanta.exe"}, false,
          {"version.txt", "Orvanta.exe.new"}},
-        {"copy into place breaks off", Description(), {"copy"}, false, {"version.txt", "Orvanta.exe.new"}},
+        {"new executable cannot be held", Description(), {"hold"}, false, {"version.txt", "Orvanta.exe.new"}},
+        {"move into place refused", Description(), {"move held"}, false, {"version.txt", "Orvanta.exe.new"}},
+        {"move into place raises", Description(), {"move held", "move held raises"}, false,
+         {"version.txt", "Orvanta.exe.new"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -250,16 +282,40 @@ TEST(InstallerUpdate, DownloadsUnpacksAndStartsTheInstaller) {
     }
 }
 
-TEST(DirectUpdate, AnInterruptedSwapIsUndoneAtTheNextStart) {
+// No launcher has the name only between the two moves of the swap: nothing runs in between, the
+// new executable is held and on the disk before the running one moves, and nothing is copied.
+TEST(DirectUpdate, TheSwapIsTwoMovesBackToBackOfAHeldFile) {
     FakePlatform p;
-    p.files.erase(kExe);
-    p.files[std::string(kExe) + ".old"] = "MZ the running launcher";
-    EXPECT_TRUE(RecoverInterruptedSwap(p, kExe));
-    EXPECT_EQ(p.Names(), std::set<std::string>{"Orvanta.exe"});
-    // With a launcher under the name, the .old of a finished update stays.
-    p.files[std::string(kExe) + ".old"] = "earlier";
-    EXPECT_FALSE(RecoverInterruptedSwap(p, kExe));
-    EXPECT_EQ(p.Names(), (std::set<std::string>{"Orvanta.exe", "Orvanta.exe.old"}));
+    p.files[std::string(kExe) + ".old"] = "an earlier launcher";
+    Publish(p, Description());
+    ASSERT_TRUE(RunDirectUpdate(p, UpdateSetup()).succeeded);
+    const auto at = [&p](const std::string& call) {
+        const auto it = std::find(p.calls.begin(), p.calls.end(), call);
+        EXPECT_NE(it, p.calls.end()) << call;
+        return it - p.calls.begin();
+    };
+    const auto aside = at("move Orvanta.exe Orvanta.exe.old");
+    EXPECT_EQ(at("move held Orvanta.exe"), aside + 1);
+    EXPECT_LT(at("hold Orvanta.exe.new"), aside);
+    EXPECT_LT(at("delete Orvanta.exe.old"), aside);
+    EXPECT_TRUE(p.flushed.count(kExe)) << "the launcher under the name is the flushed file";
+    EXPECT_TRUE(p.held.empty());
+}
+
+// A refusal of the move into place, returned or raised, puts the running launcher back at once.
+TEST(DirectUpdate, AFailedMoveIntoPlacePutsTheRunningLauncherBack) {
+    for (bool raises : {false, true}) {
+        FakePlatform p;
+        Publish(p, Description());
+        p.refuse = {"move held"};
+        if (raises) p.refuse.insert("move held raises");
+        const SelfUpdateOutcome outcome = RunDirectUpdate(p, UpdateSetup());
+        EXPECT_FALSE(outcome.succeeded) << raises;
+        EXPECT_EQ(p.files[kExe], "MZ the running launcher") << raises;
+        EXPECT_FALSE(p.files.count(std::string(kExe) + ".old")) << raises;
+        EXPECT_EQ(p.files[std::string(kExe) + ".new"], kNewExe) << raises;
+        EXPECT_EQ(p.calls.back(), "move Orvanta.exe.old Orvanta.exe") << raises;
+    }
 }
 
 }  // namespace
