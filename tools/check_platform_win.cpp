@@ -111,8 +111,13 @@ CheckPlatform SystemCheckPlatform() {
     CheckPlatform platform;
     platform.newFetcher = [] { return std::unique_ptr<Fetcher>(new WinInetFetcher()); };
     platform.replaceFile = [](const std::string& from, const std::string& to) {
-        return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
-               0;
+        // The launcher's replace: it waits briefly for a scanner that holds either file.
+        try {
+            RenameFile(from, to, ExistingTarget::Replace);
+            return true;
+        } catch (const Error&) {
+            return false;
+        }
     };
     platform.createFolder = [](const std::string& path) { ::CreateDirectoryW(Wide(path).c_str(), nullptr); };
     platform.makeNormal = [](const std::string& path) {

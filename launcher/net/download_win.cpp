@@ -307,9 +307,14 @@ bool DownloadDocument(const std::string& url, const std::string& path) {
     } catch (...) {
         return false;
     }
-    if (::MoveFileExW(Wide(partial).c_str(), Wide(path).c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-    ::DeleteFileW(Wide(partial).c_str());
-    return false;
+    try {
+        // A scanner may still hold the body it has just seen written: the rename waits for it briefly.
+        RenameFile(partial, path, ExistingTarget::Replace);
+        return true;
+    } catch (const Error&) {
+        RemoveFile(partial);
+        return false;
+    }
 }
 
 bool DownloadUpdateFile(const std::string& url, const std::string& path, ProgressBarView& bar, int64_t size,
