@@ -1,7 +1,8 @@
 // The checklist (".dim") as the server sends it: every entry read, its size converted and its path
-// judged. The first byte picks the code page.
+// judged, and what it names in the game folder. The first byte picks the code page.
 #include "fuzz_support.h"
 #include "launcher/integrity/checklist.h"
+#include "launcher/integrity/entry_rules.h"
 
 using namespace orv;
 
@@ -36,6 +37,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (entry.IsFolder()) (void)entry.FolderPath();
         (void)entry.IsEmptyFile();
         if (IsSafeRelativeEntryPath(entry.path)) StaysInside(entry.path);
+        const EntryTarget target = ResolveEntry(entry);
+        if (target.kind == EntryKind::Folder || target.kind == EntryKind::File) {
+            StaysInside(target.path);
+            fuzz::Require(IsSafeRelativeEntryPath(target.path), "a resolved path that is not safe");
+            fuzz::Require(target.path.size() <= entry.path.size(), "a resolved path longer than the listed one");
+        } else {
+            fuzz::Require(target.path.empty(), "a refused entry or the game folder with a path");
+        }
         if (!entry.size) (void)ConversionErrorText(entry.sizeText);
     }
     (void)ParseInt32Decimal(fuzz::AsText(data, size));

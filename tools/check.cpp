@@ -73,6 +73,7 @@ private:
 
 struct FileJob {
     std::string path;  // the checklist's
+    std::string placePath;  // what it names in the game folder (ResolveEntry)
     int32_t size = 0;
     std::string crcText;
 };
@@ -146,8 +147,8 @@ private:
         ++(summary_.*field);
     }
     void Walk(const std::string& checklist);
-    void Folder(const ChecklistEntry& entry);
-    void EmptyFile(const ChecklistEntry& entry);
+    void Folder(const ChecklistEntry& entry, const std::string& placePath);
+    void EmptyFile(const ChecklistEntry& entry, const std::string& placePath);
     void CheckWorker();
     void CheckFile(const FileJob& job, std::vector<char>& buffer);
     void VerifyFile(const FileJob& job);
@@ -333,13 +334,15 @@ void Engine::Walk(const std::string& checklist) {
             const ChecklistEntry entry = reader.Next();
             Count(&CheckSummary::entries);
             if (entry.sizeText != "0" && !entry.size) throw Error(ConversionErrorText(entry.sizeText));
-            if (!IsSafeRelativeEntryPath(entry.path)) {
+            const EntryTarget target = ResolveEntry(entry);
+            if (target.kind == EntryKind::Refused) {
                 Emit({EventKind::Refused, entry.path, "outside the game folder", "", -1, -1});
                 continue;
             }
-            if (entry.IsFolder()) {
+            if (target.kind == EntryKind::GameRoot || target.kind == EntryKind::Folder) {
                 Count(&CheckSummary::folders);
-                if (!o_.verifyServer) Folder(entry);
+                // The game folder itself is there: the check runs in it.
+                if (target.kind == EntryKind::Folder && !o_.verifyServer) Folder(entry, target.path);
                 continue;
             }
             Count(&CheckSummary::files);
@@ -347,10 +350,10 @@ void Engine::Walk(const std::string& checklist) {
                 if (o_.verifyServer)
                     Emit({EventKind::Checked, entry.path, "", "", 0, -1});
                 else
-                    EmptyFile(entry);
+                    EmptyFile(entry, target.path);
                 continue;
             }
-            checkQueue_.Push(FileJob{entry.path, *entry.size, entry.crcText});
+            checkQueue_.Push(FileJob{entry.path, target.path, *entry.size, entry.crcText});
         }
     } catch (...) {
         abort_ = true;
@@ -360,8 +363,8 @@ void Engine::Walk(const std::string& checklist) {
     finish();
 }
 
-void Engine::Folder(const ChecklistEntry& entry) {
-    const std::string folder = EntryPlace(o_.gameDir, entry.FolderPath());
+void Engine::Folder(const ChecklistEntry& entry, const std::string& placePath) {
+    const std::string folder = EntryPlace(o_.gameDir, placePath);
     if (DirectoryExists(folder)) return;
     Emit({EventKind::Bad, entry.path, "missing folder", "", -1, -1});
     if (!o_.repair || o_.dryRun) return;
@@ -372,8 +375,8 @@ void Engine::Folder(const ChecklistEntry& entry) {
         Emit({EventKind::RepairFailed, entry.path, "cannot create the folder", "", -1, -1});
 }
 
-void Engine::EmptyFile(const ChecklistEntry& entry) {
-    const std::string place = EntryPlace(o_.gameDir, entry.path);
+void Engine::EmptyFile(const ChecklistEntry& entry, const std::string& placePath) {
+    const std::string place = EntryPlace(o_.gameDir, placePath);
     if (FileExists(place) && FileSize64(place) == 0) {
         Emit({EventKind::Checked, entry.path, "", "", 0, -1});
         return;
@@ -406,7 +409,7 @@ void Engine::CheckWorker() {
 }
 
 void Engine::CheckFile(const FileJob& job, std::vector<char>& buffer) {
-    const std::string place = EntryPlace(o_.gameDir, job.path);
+    const std::string place = EntryPlace(o_.gameDir, job.placePath);
     const char* reason = nullptr;
     uint64_t bytes = 0;
     if (!FileExists(place)) {
@@ -491,7 +494,7 @@ void Engine::RepairFile(const FileJob& job, Fetcher* fetcher) {
         return;
     }
 
-    const std::string place = EntryPlace(o_.gameDir, job.path);
+    const std::string place = EntryPlace(o_.gameDir, job.placePath);
     std::string input = source;
     int64_t bytes = FileSize64(source);
     if (fetcher) {

@@ -1,7 +1,7 @@
 // "orvanta-tool check": a game folder checked against a published build without the launcher's
 // window, and repaired on request, for scripts that keep many machines in line, operators checking
 // a mirror and CI. It walks the build's checklist with the launcher's own entry rules
-// (entry_rules.h, IsSafeRelativeEntryPath), checks files on every core and fetches damaged ones
+// (entry_rules.h, ResolveEntry), checks files on every core and fetches damaged ones
 // over several keep-alive connections. The checklist is streamed and no per-file result is kept,
 // so memory does not grow with the build.
 #pragma once

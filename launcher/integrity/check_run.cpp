@@ -20,6 +20,7 @@
 #include "launcher/platform/file_helpers.h"
 #include "launcher/net/server_paths.h"
 #include "launcher/platform/files.h"
+#include "launcher/platform/long_path.h"
 
 namespace orv {
 namespace {
@@ -117,7 +118,8 @@ CheckRunResult Run::Execute() {
     total_ = ConvertOrRaise(totalText_);
     view_.ResetOverall(std::max(total_, 0));
 
-    ChecklistReader reader = ChecklistReader::Open(checklist, platform_.checklistPage);
+    ChecklistReader reader = platform_.openChecklist ? platform_.openChecklist(checklist, platform_.checklistPage)
+                                                     : ChecklistReader::Open(checklist, platform_.checklistPage);
     while (!reader.AtEnd()) {
         if (Entry(reader) == Next::Leave) break;
     }
@@ -149,17 +151,19 @@ Run::Next Run::Entry(ChecklistReader& reader) {
     if (entry.sizeText != "0") view_.SetFileMax(ConvertOrRaise(entry.sizeText));
     if (StopFlag == 1) return Next::Leave;
 
-    if (!IsSafeRelativeEntryPath(entry.path)) {
+    const EntryTarget target = ResolveEntry(entry);
+    if (target.kind == EntryKind::Refused) {
         result_.refusedPaths.push_back(entry.path);
         return Next::Continue;
     }
-    const std::string place = EntryPlace(GameFolder, entry.path);
+    if (target.kind == EntryKind::GameRoot) return Next::Continue;
+    if (target.kind == EntryKind::Folder) {
+        platform_.createFolder(GameFolder + target.path);
+        return Next::Continue;
+    }
+    const std::string place = EntryPlace(GameFolder, target.path);
 
     if (entry.sizeText == "0") {
-        if (entry.IsFolder()) {
-            platform_.createFolder(GameFolder + entry.FolderPath());
-            return Next::Continue;
-        }
         platform_.createEmptyFile(place);
         ++result_.checked;
         StepOverall();
@@ -174,10 +178,14 @@ Run::Next Run::Entry(ChecklistReader& reader) {
     if (IsLongStatusPath(entry.path)) ShowCounters(CountersMoment::BeforeLongPath, view_.OverallPosition() - 1);
     PumpEvents();
 
+    // A run cut off while repairing this file left its download or its unpacked content beside
+    // it; nothing else would ever remove them.
+    for (const std::string& leftover : LeftoversBeside(place)) platform_.removeFile(leftover);
+
     if (!IsGood(place, size, entry.crcText)) {
         const std::string url = GameFileUrl(downloadAddress_, entry.path);
-        const std::string target = DownloadTargetPath(place);
-        if (platform_.downloadGameFile(url, target, size, StopFlag)) {
+        const std::string download = DownloadTargetPath(place);
+        if (platform_.downloadGameFile(url, download, size, StopFlag)) {
             ++result_.downloaded;
             ShowCounters(CountersMoment::AfterFile, view_.OverallPosition());
             PumpEvents();
@@ -187,17 +195,17 @@ Run::Next Run::Entry(ChecklistReader& reader) {
         }
         if (StopFlag == 1) {
             // The stop came during the transfer or the checksum: nothing may be unpacked.
-            platform_.removeFile(target);
+            platform_.removeFile(download);
             return Next::Leave;
         }
 
         platform_.makeNormal(place);
-        if (!UnpackIntoPlace(target, place)) {
+        if (!UnpackIntoPlace(download, place)) {
             const MsgResult answer = ShowMessageBox(MessageRequest{TextIn(TextId::UnpackFailedQuestion, language),
                                                                    TextIn(TextId::UnpackFailedCaption, language),
                                                                    mb::AbortRetryIgnore | mb::IconError,
                                                                    MainWindowHandle});
-            platform_.removeFile(target);
+            platform_.removeFile(download);
             if (answer == MsgResult::Abort) {
                 view_.Stop();
                 return Next::Leave;
@@ -205,7 +213,7 @@ Run::Next Run::Entry(ChecklistReader& reader) {
             if (answer == MsgResult::Retry) ShowMessage(TextIn(TextId::RetrySkipped, language));
             return Next::Continue;
         }
-        platform_.removeFile(target);
+        platform_.removeFile(download);
         platform_.makeNormal(place);
     }
     FinishEntry();
@@ -306,6 +314,13 @@ std::string RefusedPathsText(const std::vector<std::string>& paths, int language
     return FormatText(TextIn(TextId::UnsafeChecklistPaths, language), list);
 }
 
+bool HasAttributesToClear(uint32_t attributes) {
+    // FILE_ATTRIBUTE_NORMAL, without <windows.h>. INVALID_FILE_ATTRIBUTES (a file that could not
+    // be asked) is tried all the same.
+    constexpr uint32_t kNormal = 0x80;
+    return attributes != kNormal;
+}
+
 CheckRunPlatform PortableCheckRunPlatform() {
     CheckRunPlatform platform;
     platform.unpackChecklist = [](const std::string& input, const std::string& output) {
@@ -317,6 +332,49 @@ CheckRunPlatform PortableCheckRunPlatform() {
     platform.fileCrc32 = [](const std::string& path, const int32_t& stop) { return FileCrc32(path, stop); };
     platform.createEmptyFile = &CreateEmptyFile;
     platform.removeFile = &RemoveFile;
+    platform.openChecklist = &ChecklistReader::Open;
+    return platform;
+}
+
+CheckRunPlatform WithExtendedLengthPaths(CheckRunPlatform platform) {
+    const auto one = [](auto service) {
+        return [service](const std::string& path) { return service(ExtendedLengthPath(path)); };
+    };
+    const auto two = [](auto service) {
+        return [service](const std::string& first, const std::string& second) {
+            return service(ExtendedLengthPath(first), ExtendedLengthPath(second));
+        };
+    };
+    CheckRunPlatform& p = platform;
+    if (p.downloadFile) {
+        p.downloadFile = [service = p.downloadFile](const std::string& url, const std::string& path) {
+            return service(url, ExtendedLengthPath(path));
+        };
+    }
+    if (p.unpackChecklist) p.unpackChecklist = two(p.unpackChecklist);
+    if (p.downloadGameFile) {
+        p.downloadGameFile = [service = p.downloadGameFile](const std::string& url, const std::string& path,
+                                                            int32_t size, int32_t& stop) {
+            return service(url, ExtendedLengthPath(path), size, stop);
+        };
+    }
+    if (p.unpackGameFile) p.unpackGameFile = two(p.unpackGameFile);
+    if (p.replaceFile) p.replaceFile = two(p.replaceFile);
+    if (p.fileExists) p.fileExists = one(p.fileExists);
+    if (p.makeNormal) p.makeNormal = one(p.makeNormal);
+    if (p.fileSize) p.fileSize = one(p.fileSize);
+    if (p.fileCrc32) {
+        p.fileCrc32 = [service = p.fileCrc32](const std::string& path, const int32_t& stop) {
+            return service(ExtendedLengthPath(path), stop);
+        };
+    }
+    if (p.createEmptyFile) p.createEmptyFile = one(p.createEmptyFile);
+    if (p.createFolder) p.createFolder = one(p.createFolder);
+    if (p.removeFile) p.removeFile = one(p.removeFile);
+    if (!p.openChecklist) p.openChecklist = &ChecklistReader::Open;
+    p.openChecklist = [service = p.openChecklist](const std::string& path, CodePage page) {
+        return service(ExtendedLengthPath(path), page);
+    };
     return platform;
 }
 

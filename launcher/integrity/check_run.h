@@ -17,6 +17,7 @@
 #include "game_profile.h"
 #include "launcher/base/codepage.h"
 #include "launcher/catalogue_reader.h"
+#include "launcher/integrity/checklist.h"
 #include "launcher/integrity/entry_rules.h"
 
 namespace orv {
@@ -83,6 +84,11 @@ public:
     virtual void Stop() = 0;
 };
 
+// Whether a file whose attributes GetFileAttributesW reports as `attributes` still has any to clear
+// before its attributes are normal: every one counts (archive, not content indexed, ... as much as
+// read-only, hidden and system). A file without any is reported as FILE_ATTRIBUTE_NORMAL alone.
+bool HasAttributesToClear(uint32_t attributes);
+
 // The platform services of the run. Paths are UTF-8, joined with "\".
 struct CheckRunPlatform {
     std::string serverBase = UpdateServerBase;
@@ -113,12 +119,19 @@ struct CheckRunPlatform {
     // One level; an existing folder or a missing parent is ignored.
     std::function<void(const std::string& path)> createFolder;
     std::function<bool(const std::string& path)> removeFile;
+    // The unpacked checklist, read as a whole; raises EOSError. Unset: ChecklistReader::Open.
+    std::function<ChecklistReader(const std::string& path, CodePage page)> openChecklist;
     std::function<std::string(const std::string& text)> lowerCase;
 };
 
 // The platform services that are the same everywhere (files.h, file_helpers.h, crc32.h and the
 // LZMA instance on the calling thread); the rest is left unset.
 CheckRunPlatform PortableCheckRunPlatform();
+
+// The same services, each handing its paths on in the extended-length form where a path needs it
+// (long_path.h): a file whose place is short enough may still have a download or a temporary name
+// beside it that is not.
+CheckRunPlatform WithExtendedLengthPaths(CheckRunPlatform platform);
 
 struct CheckRunRequest {
     int gamePosition = 1;   // 1-based, in the catalogue's games

@@ -121,12 +121,10 @@ CheckRunPlatform SystemCheckRunPlatform(FileProgressTarget progress) {
     platform.fileExists = [facts](const std::string& path) { return facts->Exists(path); };
     platform.fileSize = [facts](const std::string& path) { return facts->Size(path); };
     platform.makeNormal = [facts](const std::string& path) {
-        // Only what stands in the way of replacing the file is cleared; a file with none of it is
-        // left alone, which spares a round of opening and closing it for every checked file.
+        // Every attribute goes, not only what stands in the way of replacing the file; a file that
+        // already has none is left alone, which spares a round of opening and closing it.
         const std::wstring wide = Wide(path);
-        const DWORD attributes = facts->Attributes(wide);
-        constexpr DWORD kInTheWay = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & kInTheWay)) return;
+        if (!HasAttributesToClear(facts->Attributes(wide))) return;
         // A file that stays read-only is refused by the step that writes it, with its own report.
         if (::SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL)) facts->AttributesChanged(wide, FILE_ATTRIBUTE_NORMAL);
     };

@@ -26,7 +26,8 @@ struct FileProgressTarget {
 };
 
 // Every service of CheckRunPlatform for this machine, the game file downloads showing their
-// progress on `progress`.
+// progress on `progress`. Paths are handed on as they come: the run's caller adds the long-path
+// form (WithExtendedLengthPaths) over whatever services it ends up with.
 CheckRunPlatform SystemCheckRunPlatform(FileProgressTarget progress);
 
 }  // namespace orv

@@ -8,6 +8,7 @@
 #include "launcher/base/errors.h"
 #include "launcher/integrity/crc32.h"
 #include "launcher/platform/files.h"
+#include "launcher/platform/utf8.h"
 
 namespace orv {
 namespace {
@@ -45,18 +46,6 @@ bool IsSafeName(std::string_view name) {
         if (std::string_view("<>:\"|?*").find(ch) != std::string_view::npos) return false;
     }
     return !IsDeviceName(name);
-}
-
-// UTF-16 units of UTF-8 text, counted without converting it (a checklist line may be huge): one
-// per lead byte, two for a character beyond the basic plane.
-size_t Utf16Length(std::string_view utf8) {
-    size_t units = 0;
-    for (const char ch : utf8) {
-        const auto c = static_cast<unsigned char>(ch);
-        if ((c & 0xC0) != 0x80) ++units;
-        if (c >= 0xF0) ++units;
-    }
-    return units;
 }
 
 std::vector<std::string_view> SplitPath(std::string_view path) {

@@ -2,14 +2,45 @@
 
 #include <exception>
 
+#include "launcher/integrity/checklist.h"
+
 namespace orv {
 namespace {
 
 // Beside the file, under a name no build ships, so that an unpack that breaks off never touches
 // the file it is meant to replace.
 constexpr const char* kUnpackSuffix = ".orvanta-unpack";
+constexpr std::string_view kFolderMarker = "\\.";
 
 }  // namespace
+
+EntryTarget ResolveEntry(std::string_view listedPath, bool zeroSize) {
+    if (zeroSize && listedPath == kFolderMarker) return {EntryKind::GameRoot, ""};
+    // A path no Windows file can have is refused before any copy of it is made.
+    if (listedPath.size() > 3 * LongestEntryPath) return {};
+    const bool folder = listedPath.size() > kFolderMarker.size() && listedPath.ends_with(kFolderMarker);
+    if (folder && !zeroSize) return {};
+    std::string_view rest = listedPath;
+    if (folder) rest.remove_suffix(kFolderMarker.size());
+    if (rest.empty() || rest[0] != '\\') return {};
+    rest.remove_prefix(1);
+
+    std::string path;
+    path.reserve(listedPath.size());
+    size_t start = 0;
+    for (size_t i = 0; i <= rest.size(); ++i) {
+        if (i < rest.size() && rest[i] != '\\' && rest[i] != '/') continue;
+        std::string_view name = rest.substr(start, i - start);
+        start = i + 1;
+        while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.remove_suffix(1);
+        // An empty name stays empty, so that the check below refuses it.
+        path.append("\\").append(name);
+    }
+    if (!IsSafeRelativeEntryPath(path)) return {};
+    return {folder ? EntryKind::Folder : EntryKind::File, std::move(path)};
+}
+
+EntryTarget ResolveEntry(const ChecklistEntry& entry) { return ResolveEntry(entry.path, entry.sizeText == "0"); }
 
 std::string EntryPlace(const std::string& gameFolder, const std::string& entryPath) { return gameFolder + entryPath; }
 
@@ -18,6 +49,10 @@ std::string DownloadTargetPath(const std::string& place) { return place + ".lzma
 std::string UnpackTemporaryPath(const std::string& place) { return place + kUnpackSuffix; }
 
 bool IsUnpackTemporaryPath(const std::string& path) { return path.ends_with(kUnpackSuffix); }
+
+std::vector<std::string> LeftoversBeside(const std::string& place) {
+    return {DownloadTargetPath(place), UnpackTemporaryPath(place)};
+}
 
 bool UnpackIntoPlace(const std::string& target, const std::string& place,
                      const std::function<bool(const std::string& input, const std::string& output)>& unpack,

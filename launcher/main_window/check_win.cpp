@@ -35,6 +35,13 @@ bool g_runActive = false;
 // The player closed the window during a run: it closes once the run has come back.
 bool g_closeAfterRun = false;
 
+// Play starts the game from the files a run may still be replacing: while a run is on the stack it
+// stays disabled, also after a stop, and the run's end gives it back.
+void EnablePlay(TForm1& form) {
+    form.Image_Button_Play.Assign(form.Image_Button_Play_Static);
+    form.Image_Button_Play.SetEnabled(true);
+}
+
 void SetCleanButtonEnabled(bool enabled) {
     if (Form_Settings && Form_Settings->HandleAllocated()) Form_Settings->Button_CleanGameFolder.SetEnabled(enabled);
 }
@@ -279,8 +286,9 @@ void TForm1::stops() {
     Image3.SetWidth(CheckProgressFullWidth);
     Image9.SetWidth(CheckProgressFullWidth);
     SetCleanButtonEnabled(true);
-    Image_Button_Play.Assign(Image_Button_Play_Static);
-    Image_Button_Play.SetEnabled(true);
+    // A stop pressed during an unpack returns here once the unpack has ended, and the run then
+    // still puts the new file in its place before it sees the stop.
+    if (!g_runActive) EnablePlay(*this);
     PumpEvents();
     Image_Button_Stop.SetShown(false);
     Label4.SetText("");
@@ -340,6 +348,10 @@ void TForm1::CheckAllFiles(const std::string& adrskach) {
             finished = RunGuarded([&] {
                 CheckRunPlatform platform = SystemCheckRunPlatform(std::move(progress));
                 if (PlatformSetup()) PlatformSetup()(platform);
+                // A file's place may be short enough for a plain path while its download or its
+                // temporary name beside it is not; Windows takes those only in the long form. The
+                // current folder stays as it is: SetCurrentDirectoryW keeps to MAX_PATH anyway.
+                platform = WithExtendedLengthPaths(std::move(platform));
                 if (!profile) {
                     RunCheck(request, view, platform);
                     return;
@@ -355,6 +367,8 @@ void TForm1::CheckAllFiles(const std::string& adrskach) {
     // can try again.
     if (!finished) stops();
     g_runActive = false;
+    // Every way out of the run has called the stop procedure, which left Play to this point.
+    EnablePlay(*this);
     Image_Button_Check.Assign(UiLanguage == UiRussian ? Image_Button_Check_Static_RU : Image_Button_Check_Static_EN);
     PumpEvents();
     if ((view.closeRequested || g_closeAfterRun) && HandleAllocated()) ::PostMessageW(Handle(), WM_CLOSE, 0, 0);

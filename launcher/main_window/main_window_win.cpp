@@ -476,6 +476,9 @@ void TForm1::Image_Button_ServerBrowserClick() {
 }
 
 void TForm1::Image_Button_PlayClick() {
+    // A run keeps Play disabled; a click that was already queued must not start the game from a
+    // folder whose files the run may be replacing.
+    if (CheckRunActive()) return;
     PlayActions actions = SystemPlayActions([this] { Close(); });
     if (LoaderOverride()) actions.startLoader = LoaderOverride();
     const PlayResult result = Play(ComboBox_GameName.ItemIndex(), actions, SystemAnsiCodec());

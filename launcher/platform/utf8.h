@@ -1,7 +1,9 @@
 // UTF-8 <-> UTF-16 conversions (portable, so they are tested natively) and byte-level text helpers.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace orv {
 
@@ -9,6 +11,9 @@ namespace orv {
 std::u16string Utf8ToUtf16(const std::string& text);
 // Unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(const std::u16string& text);
+// The UTF-16 units of UTF-8 text, counted without converting it (a hostile line may be huge): one
+// per lead byte, two for a character beyond the basic plane.
+size_t Utf16Length(std::string_view utf8);
 
 // The text with its letters in one case the way Windows compares names without regard to case
 // (CompareStringOrdinal with bIgnoreCase, which upper-cases by the system's table), for the scripts

@@ -22,6 +22,7 @@
 #include "launcher/integrity/lzma_alone.h"
 #include "launcher/net/server_paths.h"
 #include "launcher/platform/files.h"
+#include "launcher/platform/long_path.h"
 #include "launcher/startup_sequence.h"
 #include "support/process_state.h"
 #include "support/small_disk_posix.h"
@@ -108,6 +109,90 @@ TEST(CheckRunTexts, RefusedPathsAreListedAndALongListIsCut) {
     EXPECT_NE(shown.find("\\" + std::string(RefusedPathShownBytes - 2, 'a') + "...\n\\..\\x"), std::string::npos);
     const std::string exact(RefusedPathShownBytes, 'c');
     EXPECT_NE(RefusedPathsText({exact, "\\y"}, UiEnglish).find(exact + "\n"), std::string::npos) << "shown whole";
+}
+
+// ---- The platform's paths
+
+TEST(CheckRunPlatformPaths, EveryFileServiceGetsTheExtendedFormOfALongPath) {
+    std::vector<std::string> seen;
+    CheckRunPlatform plain;
+    plain.downloadFile = [&](const std::string& url, const std::string& path) {
+        seen.insert(seen.end(), {url, path});
+        return true;
+    };
+    plain.unpackChecklist = plain.unpackGameFile = plain.replaceFile = [&](const std::string& a, const std::string& b) {
+        seen.insert(seen.end(), {a, b});
+        return true;
+    };
+    plain.downloadGameFile = [&](const std::string& url, const std::string& path, int32_t, int32_t&) {
+        seen.insert(seen.end(), {url, path});
+        return true;
+    };
+    plain.fileExists = plain.removeFile = [&](const std::string& path) {
+        seen.push_back(path);
+        return true;
+    };
+    plain.makeNormal = plain.createEmptyFile = plain.createFolder = [&](const std::string& path) {
+        seen.push_back(path);
+    };
+    plain.fileSize = [&](const std::string& path) {
+        seen.push_back(path);
+        return int64_t{0};
+    };
+    plain.fileCrc32 = [&](const std::string& path, const int32_t&) {
+        seen.push_back(path);
+        return 0u;
+    };
+    plain.openChecklist = [&](const std::string& path, CodePage page) {
+        seen.push_back(path);
+        return ChecklistReader(std::string(), page);
+    };
+    const CheckRunPlatform wrapped = WithExtendedLengthPaths(plain);
+
+    // A place short enough, whose download and temporary names beside it are not.
+    const std::string place = "C:\\games\\" + std::string(PlainPathLimit - 12, 'p');
+    const std::string url = "http://updates.test/" + std::string(300, 'u');
+    const std::string download = DownloadTargetPath(place), temporary = UnpackTemporaryPath(place);
+    const auto extended = [](const std::string& path) { return "\\\\?\\" + path; };
+    int32_t stop = 0;
+    wrapped.downloadFile(url, download);
+    wrapped.unpackChecklist(download, temporary);
+    wrapped.downloadGameFile(url, download, 1, stop);
+    wrapped.unpackGameFile(download, temporary);
+    wrapped.replaceFile(temporary, place);
+    wrapped.fileExists(temporary);
+    wrapped.removeFile(download);
+    wrapped.makeNormal(download);
+    wrapped.createEmptyFile(temporary);
+    wrapped.createFolder(temporary);
+    wrapped.fileSize(download);
+    wrapped.fileCrc32(download, stop);
+    wrapped.openChecklist(download, CodePage::Windows1251);
+    const std::string d = extended(download), t = extended(temporary);
+    EXPECT_EQ(seen, (std::vector<std::string>{url, d, d, t, url, d, d, t, t, place, t, d, d, t, t, d, d, d}))
+        << "addresses stay as they are; a path below the limit too";
+
+    // Unset services stay unset, and the checklist is still opened.
+    const CheckRunPlatform bare = WithExtendedLengthPaths(CheckRunPlatform{});
+    EXPECT_FALSE(bare.fileExists);
+    EXPECT_FALSE(bare.replaceFile);
+    EXPECT_TRUE(bare.openChecklist);
+}
+
+TEST(CheckRunPlatformPaths, EveryAttributeIsClearedNotOnlyThoseInTheWayOfAWrite) {
+    // The values of FILE_ATTRIBUTE_*.
+    const struct {
+        const char* name;
+        uint32_t attributes;
+        bool clear;
+    } cases[] = {
+        {"none (normal)", 0x80, false},         {"archive", 0x20, true},
+        {"not content indexed", 0x2000, true},  {"archive, hidden", 0x22, true},
+        {"read-only", 0x01, true},              {"system", 0x04, true},
+        {"temporary", 0x100, true},             {"offline", 0x1000, true},
+        {"could not be asked", 0xFFFFFFFFu, true},
+    };
+    for (const auto& c : cases) EXPECT_EQ(HasAttributesToClear(c.attributes), c.clear) << c.name;
 }
 
 // ---- The run
@@ -346,6 +431,58 @@ TEST_F(CheckRunTest, RepairsEveryKindOfDifferenceAndRecordsTheVersion) {
     view = RecordingView{};
     EXPECT_EQ(Run().downloaded, 0);
     EXPECT_TRUE(downloads.empty());
+}
+
+TEST_F(CheckRunTest, LeftoversOfACutOffRepairBesideListedFilesGo) {
+    for (const auto& [name, bytes] : files_) PutGame(name, bytes);
+    PutGame("cstrike\\maps\\de_dust2.bsp", "damaged");
+    // A good file and a damaged one, each with what a killed run left: a partial download and
+    // unpacked content that never took the file's place; and the same beside a file not listed.
+    const std::vector<std::string> listedLeftovers = {"hl2.exe.lzma", "hl2.exe.orvanta-unpack",
+                                                      "cstrike\\maps\\de_dust2.bsp.lzma",
+                                                      "cstrike\\maps\\de_dust2.bsp.orvanta-unpack"};
+    for (const std::string& name : listedLeftovers) PutGame(name, "left by a killed run");
+    PutGame("cstrike\\cfg\\mine.cfg.orvanta-unpack", "not beside a listed file");
+
+    const CheckRunResult result = Run();
+
+    EXPECT_TRUE(result.completed);
+    ExpectGameMatchesBuild();
+    for (const std::string& name : listedLeftovers) EXPECT_FALSE(Exists(Native(Game(name)))) << name;
+    EXPECT_EQ(ReadFile(Native(Game("cstrike\\cfg\\mine.cfg.orvanta-unpack"))), "not beside a listed file");
+    EXPECT_EQ(downloads.size(), 1u) << "only the damaged file; a leftover is no download of this run";
+}
+
+TEST_F(CheckRunTest, TheGameFolderEntryAndNamesEndingInDotsOrBlanksCompleteTheRun) {
+    const std::string cfg = files_["cstrike\\cfg\\autoexec.cfg"];
+    const std::string listed = "\\cstrike \\cfg.\\autoexec.cfg.";
+    // Fetched by its listed name, from a server that keeps it so (a Windows folder cannot: the test
+    // serves it from the file published under the plain name).
+    const std::string source = Native(ServerFile("\\cstrike\\cfg\\autoexec.cfg"));
+    platform_.downloadGameFile = [this, source](const std::string& url, const std::string& path, int32_t,
+                                                int32_t&) {
+        downloads.push_back(url);
+        WriteFile(path, ReadFile(source));
+        return true;
+    };
+    ReplaceChecklist("0\r\n\\.\r\n0\r\n0\r\n\\cstrike \\.\r\n0\r\n0\r\n\\cstrike \\cfg.\\.\r\n0\r\n" +
+                     std::to_string(cfg.size()) + "\r\n" + listed + "\r\n" + Crc(cfg) + "\r\n0\r\n\\empty. \r\n0");
+
+    const CheckRunResult result = Run();
+
+    EXPECT_TRUE(result.refusedPaths.empty());
+    EXPECT_TRUE(result.completed);
+    EXPECT_TRUE(result.versionRecorded) << "the installed version is recorded, so the question is not asked again";
+    EXPECT_EQ(ReadLauncherSetting("cssClientVersion", "BuildVersion", ""), "77");
+    EXPECT_EQ(ReadFile(Native(Game("cstrike\\cfg\\autoexec.cfg"))), cfg) << "under the name Windows keeps";
+    EXPECT_TRUE(Exists(Native(Game("empty"))));
+    std::vector<std::string> top;
+    for (const auto& item : fs::directory_iterator(test::FsPath(Native(game_)))) top.push_back(item.path().filename().string());
+    EXPECT_NE(std::find(top.begin(), top.end(), "cstrike"), top.end());
+    EXPECT_EQ(std::find(top.begin(), top.end(), "cstrike "), top.end()) << "no folder under the listed name";
+    EXPECT_EQ(result.checked, 2) << "the game folder entry and the folders are not counted";
+    ASSERT_EQ(downloads.size(), 1u);
+    EXPECT_NE(downloads[0].find("autoexec.cfg..lzma"), std::string::npos) << "fetched by its listed name";
 }
 
 TEST_F(CheckRunTest, LongPathsRefreshTheCountersWithOneEntryFewerFirst) {

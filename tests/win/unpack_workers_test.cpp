@@ -17,8 +17,10 @@
 #include "launcher/base/errors.h"
 #include "launcher/base/events.h"
 #include "launcher/base/thread_win.h"
+#include "launcher/integrity/entry_rules.h"
 #include "launcher/integrity/lzma_alone.h"
 #include "launcher/integrity/unpack_workers_win.h"
+#include "launcher/platform/long_path.h"
 #include "launcher/platform/wide_win.h"
 #include "support/test_files.h"
 
@@ -525,6 +527,34 @@ TEST_F(UnpackWorkersTest, ReusedWorkerUnpacksAndReplacesOnOneThreadAndAStopWaits
     const int pumps = g_pumps;
     WaitForRunningWorker(&current);
     EXPECT_EQ(g_pumps, pumps);
+}
+
+// A place of 250 characters: its temporary name beside it is past MAX_PATH. Unpacked and put in
+// place in the extended-length form, as the check run hands its paths on.
+TEST_F(UnpackWorkersTest, ReusedWorkerUnpacksAndReplacesPastThePlainPathLimit) {
+    const std::string folder = dir_.File("deep");
+    ASSERT_TRUE(::CreateDirectoryW(Wide(folder).c_str(), nullptr));
+    ASSERT_LT(folder.size() + 20, size_t{250}) << "the temporary folder is too long for the case";
+    const std::string place = folder + "\\" + std::string(250 - folder.size() - 1, 'p');
+    const std::string download = DownloadTargetPath(place), temporary = UnpackTemporaryPath(place);
+    ASSERT_GE(temporary.size(), size_t{MAX_PATH});
+    const std::string plain = test::MakeData(50000, 5, true);
+    MakeLzma(ExtendedLengthPath(download), plain);
+    WriteFile(ExtendedLengthPath(place), "old");
+
+    TThread* current = nullptr;
+    ReusedUnpackWorker worker;
+    const UnpackResult unpacked = worker.Run(ExtendedLengthPath(download), ExtendedLengthPath(temporary), &current);
+    EXPECT_FALSE(unpacked.Failed) << unpacked.ErrorText;
+    const UnpackResult replaced = worker.Replace(ExtendedLengthPath(temporary), ExtendedLengthPath(place), &current);
+    EXPECT_FALSE(replaced.Failed) << replaced.ErrorText;
+    EXPECT_EQ(ReadFile(ExtendedLengthPath(place)), plain);
+    const auto present = [](const std::string& path) {
+        return ::GetFileAttributesW(Wide(ExtendedLengthPath(path)).c_str()) != INVALID_FILE_ATTRIBUTES;
+    };
+    EXPECT_FALSE(present(temporary));
+    EXPECT_FALSE(present(download)) << "the input is deleted after its unpack";
+    EXPECT_TRUE(::DeleteFileW(Wide(ExtendedLengthPath(place)).c_str()));
 }
 
 TEST_F(UnpackWorkersTest, MissingUnpackerEndsTheWorkerInsteadOfCrashingIt) {

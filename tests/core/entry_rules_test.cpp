@@ -1,0 +1,96 @@
+// What a checklist entry names in the game folder and what a cut-off repair leaves beside a file:
+// the rules the launcher's run and orvanta-tool check share.
+#include "launcher/integrity/entry_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "launcher/integrity/checklist.h"
+
+namespace orv {
+namespace {
+
+TEST(EntryRules, EachListedPathNamesWhatWindowsWouldMakeOfIt) {
+    const EntryKind Refused = EntryKind::Refused, GameRoot = EntryKind::GameRoot, Folder = EntryKind::Folder,
+                    File = EntryKind::File;
+    const struct {
+        const char* listed;
+        bool zeroSize;
+        EntryKind kind;
+        const char* path;
+    } cases[] = {
+        {"\\hl2.exe", false, File, "\\hl2.exe"},
+        {"\\cstrike\\cfg\\empty.cfg", true, File, "\\cstrike\\cfg\\empty.cfg"},
+        {"\\cstrike\\maps\\.", true, Folder, "\\cstrike\\maps"},
+        {"\\a/b.txt", false, File, "\\a\\b.txt"},
+        // The game folder itself: nothing to create, nothing refused.
+        {"\\.", true, GameRoot, ""},
+        {"\\.", false, Refused, ""},
+        // Trailing dots and blanks go, as Windows drops them, in every name of the path.
+        {"\\readme.", false, File, "\\readme"},
+        {"\\readme. .", true, File, "\\readme"},
+        {"\\name ", false, File, "\\name"},
+        {"\\maps.\\.", true, Folder, "\\maps"},
+        {"\\maps \\de_dust2.bsp", false, File, "\\maps\\de_dust2.bsp"},
+        {"\\a..\\b", false, File, "\\a\\b"},
+        {"\\c..d", false, File, "\\c..d"},
+        // What remains must be safe.
+        {"\\..", false, Refused, ""},
+        {"\\...", false, Refused, ""},
+        {"\\. .\\x", false, Refused, ""},
+        {"\\ ", true, Refused, ""},
+        {"\\nul.", false, Refused, ""},
+        {"\\con .", false, Refused, ""},
+        {"\\a\\..\\..\\x", false, Refused, ""},
+        {"\\a\\.\\b", false, Refused, ""},
+        {"\\a\\\\b", false, Refused, ""},
+        {"\\\\server\\share\\x", false, Refused, ""},
+        {"\\C:\\x.", false, Refused, ""},
+        {"\\x.:stream", false, Refused, ""},
+        {"hl2.exe", false, Refused, ""},
+        {"", true, Refused, ""},
+        // A file entry may not name a folder.
+        {"\\cstrike\\.", false, Refused, ""},
+        {"\\.\\.", true, Refused, ""},
+    };
+    for (const auto& c : cases) {
+        const EntryTarget target = ResolveEntry(c.listed, c.zeroSize);
+        EXPECT_EQ(target.kind, c.kind) << c.listed << (c.zeroSize ? " (0)" : "");
+        EXPECT_EQ(target.path, c.path) << c.listed;
+        if (target.kind == EntryKind::Folder || target.kind == EntryKind::File) {
+            EXPECT_TRUE(IsSafeRelativeEntryPath(target.path)) << c.listed;
+        }
+    }
+}
+
+TEST(EntryRules, TheEntryOverloadReadsTheSizeLineAsItStands) {
+    const auto gameFolderEntry = [](std::string sizeText) {
+        ChecklistEntry entry;
+        entry.path = "\\.";
+        entry.sizeText = std::move(sizeText);
+        return entry;
+    };
+    EXPECT_EQ(ResolveEntry(gameFolderEntry("0")).kind, EntryKind::GameRoot);
+    // "00" converts to 0, but is not the marker.
+    EXPECT_EQ(ResolveEntry(gameFolderEntry("00")).kind, EntryKind::Refused);
+}
+
+TEST(EntryRules, AHugeLineIsRefusedWithoutGrowing) {
+    EXPECT_EQ(ResolveEntry("\\" + std::string(100u << 20, 'a'), false).kind, EntryKind::Refused);
+    EXPECT_EQ(ResolveEntry("\\" + std::string(LongestEntryPath, 'a') + ".", false).kind, EntryKind::Refused)
+        << "too long even without its dot";
+    EXPECT_EQ(ResolveEntry("\\" + std::string(LongestEntryPath - 1, 'a') + "...", false).kind, EntryKind::File);
+}
+
+TEST(EntryRules, LeftoversBesideAFileAreItsDownloadAndItsUnpackedContent) {
+    const std::vector<std::string> leftovers = LeftoversBeside("C:\\g\\hl2.exe");
+    EXPECT_EQ(leftovers, (std::vector<std::string>{"C:\\g\\hl2.exe.lzma", "C:\\g\\hl2.exe.orvanta-unpack"}));
+    for (const std::string& path : leftovers) EXPECT_NE(path, "C:\\g\\hl2.exe");
+    EXPECT_TRUE(IsUnpackTemporaryPath(leftovers[1]));
+}
+
+}  // namespace
+}  // namespace orv
