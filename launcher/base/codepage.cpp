@@ -125,6 +125,11 @@ std::optional<CodePage> CodePageFromNumber(int number) {
 
 int CodePageNumber(CodePage page) { return static_cast<int>(page); }
 
+AnsiTextDecoder::AnsiTextDecoder(CodePage page)
+    : decode_([page](std::string_view bytes) { return AnsiToUtf8(bytes, page); }) {}
+
+AnsiTextDecoder::AnsiTextDecoder(std::function<CodePageText(std::string_view)> decode) : decode_(std::move(decode)) {}
+
 CodePageText AnsiToUtf8(std::string_view bytes, CodePage page) {
     const HighHalf& table = TableOf(page);
     CodePageText result;

@@ -33,6 +33,18 @@ struct CodePageText {
 // 8-bit bytes to UTF-8. Bytes 0x00..0x7F are ASCII in every page; a byte the page leaves undefined
 // (0x98 in 1251; 0x81, 0x8D, 0x8F, 0x90, 0x9D in 1252) is not lossless.
 CodePageText AnsiToUtf8(std::string_view bytes, CodePage page);
+// How a reader turns 8-bit text into UTF-8: one of the tables above (a page converts to one
+// implicitly), or a decoder of the running system's code page where that page has no table here.
+class AnsiTextDecoder {
+public:
+    AnsiTextDecoder(CodePage page);  // NOLINT(google-explicit-constructor): a page is a decoder
+    explicit AnsiTextDecoder(std::function<CodePageText(std::string_view)> decode);
+    CodePageText operator()(std::string_view bytes) const { return decode_(bytes); }
+
+private:
+    std::function<CodePageText(std::string_view)> decode_;
+};
+
 // UTF-8 to 8-bit bytes. A character the page has no byte for, and a malformed UTF-8 sequence, are
 // not lossless.
 CodePageText Utf8ToAnsi(std::string_view text, CodePage page);

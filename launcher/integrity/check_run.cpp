@@ -372,8 +372,8 @@ CheckRunPlatform WithExtendedLengthPaths(CheckRunPlatform platform) {
     if (p.createFolder) p.createFolder = one(p.createFolder);
     if (p.removeFile) p.removeFile = one(p.removeFile);
     if (!p.openChecklist) p.openChecklist = &ChecklistReader::Open;
-    p.openChecklist = [service = p.openChecklist](const std::string& path, CodePage page) {
-        return service(ExtendedLengthPath(path), page);
+    p.openChecklist = [service = p.openChecklist](const std::string& path, const AnsiTextDecoder& decode) {
+        return service(ExtendedLengthPath(path), decode);
     };
     return platform;
 }

@@ -93,7 +93,7 @@ bool HasAttributesToClear(uint32_t attributes);
 struct CheckRunPlatform {
     std::string serverBase = UpdateServerBase;
     AnsiCodec catalogueCodec;   // the catalogue's texts
-    CodePage checklistPage = CodePage::Windows1252;
+    AnsiTextDecoder checklistPage = CodePage::Windows1252;
     std::function<void(const std::string& folder)> setCurrentFolder;
     // The checklist: false when the server cannot be reached or the body breaks off.
     std::function<bool(const std::string& url, const std::string& path)> downloadFile;
@@ -120,7 +120,7 @@ struct CheckRunPlatform {
     std::function<void(const std::string& path)> createFolder;
     std::function<bool(const std::string& path)> removeFile;
     // The unpacked checklist, read as a whole; raises EOSError. Unset: ChecklistReader::Open.
-    std::function<ChecklistReader(const std::string& path, CodePage page)> openChecklist;
+    std::function<ChecklistReader(const std::string& path, const AnsiTextDecoder& decode)> openChecklist;
     std::function<std::string(const std::string& text)> lowerCase;
 };
 

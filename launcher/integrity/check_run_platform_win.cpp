@@ -92,7 +92,7 @@ std::string LowerCase(const std::string& text) {
 CheckRunPlatform SystemCheckRunPlatform(FileProgressTarget progress) {
     CheckRunPlatform platform = PortableCheckRunPlatform();
     platform.catalogueCodec = SystemAnsiCodec();
-    platform.checklistPage = CodePageFromNumber(static_cast<int>(::GetACP())).value_or(CodePage::Windows1252);
+    platform.checklistPage = SystemAnsiTextDecoder();
     platform.setCurrentFolder = [](const std::string& folder) { ::SetCurrentDirectoryW(Wide(folder).c_str()); };
     platform.downloadFile = &DownloadFile;
     auto target = std::make_shared<FileProgressTarget>(std::move(progress));

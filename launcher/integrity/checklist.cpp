@@ -92,14 +92,15 @@ std::optional<int32_t> ParseInt32Decimal(std::string_view text) {
     return static_cast<int32_t>(value);
 }
 
-ChecklistReader::ChecklistReader(std::string bytes, CodePage page) : bytes_(std::move(bytes)), page_(page) {}
+ChecklistReader::ChecklistReader(std::string bytes, AnsiTextDecoder decode)
+    : bytes_(std::move(bytes)), decode_(std::move(decode)) {}
 
-ChecklistReader ChecklistReader::Open(const std::string& path, CodePage page) {
-    return ChecklistReader(ReadFileBytes(path), page);
+ChecklistReader ChecklistReader::Open(const std::string& path, const AnsiTextDecoder& decode) {
+    return ChecklistReader(ReadFileBytes(path), decode);
 }
 
-ChecklistReader ChecklistReader::Stream(const std::string& path, CodePage page) {
-    ChecklistReader reader(std::string(), page);
+ChecklistReader ChecklistReader::Stream(const std::string& path, const AnsiTextDecoder& decode) {
+    ChecklistReader reader(std::string(), decode);
     reader.stream_ = std::make_unique<File>(File::OpenRead(path));
     return reader;
 }
@@ -145,12 +146,12 @@ ChecklistEntry ChecklistReader::Next() {
     std::string raw[3];
     for (std::string& line : raw)
         if (!ReadLine(line)) entry.complete = false;
-    entry.sizeText = AnsiToUtf8(raw[0], page_).text;
-    CodePageText path = AnsiToUtf8(raw[1], page_);
+    entry.sizeText = decode_(raw[0]).text;
+    CodePageText path = decode_(raw[1]);
     raw[1] = std::string();  // a hostile line may be huge: one copy of it at a time is enough
     entry.path = std::move(path.text);
     entry.pathDecoded = path.lossless;
-    entry.crcText = AnsiToUtf8(raw[2], page_).text;
+    entry.crcText = decode_(raw[2]).text;
     entry.size = ParseInt32Decimal(entry.sizeText);
     return entry;
 }

@@ -52,12 +52,12 @@ std::optional<int32_t> ParseInt32Decimal(std::string_view text);
 // Reads entries one at a time, as the check run walks them.
 class ChecklistReader {
 public:
-    ChecklistReader(std::string bytes, CodePage page);
+    ChecklistReader(std::string bytes, AnsiTextDecoder decode);
     // The whole file. Raises EOSError when it cannot be opened or read.
-    static ChecklistReader Open(const std::string& path, CodePage page);
+    static ChecklistReader Open(const std::string& path, const AnsiTextDecoder& decode);
     // The file a block at a time, for lists too long to hold: memory stays at one block plus the
     // longest line. Raises EOSError when it cannot be opened; a read error ends the list there.
-    static ChecklistReader Stream(const std::string& path, CodePage page);
+    static ChecklistReader Stream(const std::string& path, const AnsiTextDecoder& decode);
 
     // True once every byte has been read.
     bool AtEnd();
@@ -73,7 +73,7 @@ private:
 
     std::string bytes_;
     size_t pos_ = 0;
-    CodePage page_;
+    AnsiTextDecoder decode_;
     std::unique_ptr<File> stream_;  // a streamed file while more blocks may come
 };
 

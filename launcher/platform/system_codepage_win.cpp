@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <climits>
+#include <optional>
 
 #include "launcher/base/errors.h"
 #include "launcher/platform/wide_win.h"
@@ -38,5 +39,20 @@ std::string AnsiToUtf8InCodePage(std::string_view bytes, unsigned codePage) {
 }
 
 AnsiCodec SystemAnsiCodec() { return {&AnsiToUtf8System, &Utf8ToAnsiSystem}; }
+
+AnsiTextDecoder SystemAnsiTextDecoder() {
+    const unsigned system = ::GetACP();
+    if (const std::optional<CodePage> page = CodePageFromNumber(static_cast<int>(system))) return *page;
+    return AnsiTextDecoder([system](std::string_view bytes) {
+        CodePageText result;
+        result.text = AnsiToUtf8InCodePage(bytes, system);
+        // A strict pass tells whether every byte was defined; the platform does not say which was not.
+        if (!bytes.empty() && bytes.size() <= INT_MAX &&
+            ::MultiByteToWideChar(system, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), nullptr,
+                                  0) == 0)
+            result.lossless = false;
+        return result;
+    });
+}
 
 }  // namespace orv

@@ -143,9 +143,9 @@ TEST(CheckRunPlatformPaths, EveryFileServiceGetsTheExtendedFormOfALongPath) {
         seen.push_back(path);
         return 0u;
     };
-    plain.openChecklist = [&](const std::string& path, CodePage page) {
+    plain.openChecklist = [&](const std::string& path, const AnsiTextDecoder& decode) {
         seen.push_back(path);
-        return ChecklistReader(std::string(), page);
+        return ChecklistReader(std::string(), decode);
     };
     const CheckRunPlatform wrapped = WithExtendedLengthPaths(plain);
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "launcher/base/errors.h"
@@ -105,6 +107,26 @@ TEST(ChecklistRead, PathsAreDecodedWithTheGivenCodePage) {
     const auto undefined = ReadAll("3\r\n\\a\x98.cfg\r\n1\r\n");
     EXPECT_FALSE(undefined[0].pathDecoded);
     EXPECT_EQ(undefined[0].path, "\\a\xEF\xBF\xBD.cfg");
+}
+
+TEST(ChecklistRead, AnotherDecoderReadsEveryLineAndSaysWhatDidNotConvert) {
+    // A system page without a table here (1250, 1253, ...) is read by the platform's decoder.
+    std::vector<std::string> given;
+    const AnsiTextDecoder platform([&given](std::string_view bytes) {
+        given.emplace_back(bytes);
+        CodePageText text{std::string(bytes) == "\\\xB9.cfg" ? "\\ą.cfg" : std::string(bytes)};
+        text.lossless = bytes.find('\x81') == std::string_view::npos;
+        return text;
+    });
+    ChecklistReader reader("3\r\n\\\xB9.cfg\r\n1\r\n3\r\n\\\x81.cfg\r\n2\r\n", platform);
+    const ChecklistEntry first = reader.Next();
+    const ChecklistEntry second = reader.Next();
+    EXPECT_EQ(first.path, "\\ą.cfg");
+    EXPECT_TRUE(first.pathDecoded);
+    EXPECT_EQ(first.size, 3);
+    EXPECT_EQ(second.crcText, "2");
+    EXPECT_FALSE(second.pathDecoded);
+    EXPECT_EQ(given.size(), 6u) << "size, path and checksum lines each go through it";
 }
 
 TEST(ChecklistRead, OpenReadsAFileAndRaisesForAMissingOne) {
