@@ -122,14 +122,16 @@ void TDosCommand::Stop() {
     for (;;) {
         if (ended()) return;
         const HANDLE handles[2] = {thread_->Handle(), requests_->Event()};
-        // MWMO_INPUTAVAILABLE: a sent message that a handler's own queue check has already seen
-        // still wakes the wait.
+        // MWMO_INPUTAVAILABLE: a sent message that a handler's own queue check (GetQueueStatus)
+        // has already seen still wakes the wait; without it only new input would
+        // (MsgWaitForMultipleObjectsEx documentation; Wine does not show the difference).
         const DWORD which = ::MsgWaitForMultipleObjectsEx(2, handles, INFINITE, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
         if (which == WAIT_OBJECT_0) break;
         if (which == WAIT_OBJECT_0 + 1) {
             requests_->RunPending();
         } else if (which == WAIT_OBJECT_0 + 2) {
-            // PM_QS_SENDMESSAGE: only the sent messages are delivered; nothing is taken out.
+            // PeekMessage delivers the pending sent messages; with PM_QS_SENDMESSAGE and
+            // PM_NOREMOVE it takes nothing else out of the queue.
             MSG msg;
             ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
         } else {
