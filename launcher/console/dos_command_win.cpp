@@ -7,6 +7,7 @@
 #include "launcher/base/message_box.h"
 #include "launcher/console/dos_thread_win.h"
 #include "launcher/console/process_timer_win.h"
+#include "launcher/console/runner_requests_win.h"
 #include "launcher/platform/utf8.h"
 #include "launcher/platform/wide_win.h"
 
@@ -39,7 +40,7 @@ std::string LauncherFileName() {
 
 }  // namespace
 
-TDosCommand::TDosCommand() : alive_(std::make_shared<TDosCommand*>(this)) {}
+TDosCommand::TDosCommand() : requests_(RunnerRequests::Create()) {}
 
 TDosCommand::~TDosCommand() {
     try {
@@ -47,7 +48,6 @@ TDosCommand::~TDosCommand() {
     } catch (...) {
         // A destructor raises nothing; Stop's only failure is a wait the platform refused.
     }
-    alive_.reset();
 }
 
 void TDosCommand::SetOnCharDecoding(TCharDecoding handler) {
@@ -103,6 +103,7 @@ void TDosCommand::Execute() {
         throw;
     }
     endStatus_.exchange(static_cast<int32_t>(TEndStatus::esStill_Active));
+    ++runNumber_;
     thread_->Start();
 }
 
@@ -110,20 +111,38 @@ void TDosCommand::Stop() {
     if (!thread_) return;
     thread_->RequestStop();
     if (workerWaiting_ > 0) return;
-    // The worker may be waiting for the GUI thread (OnTerminateProcess, WorkerFinished): its
-    // requests keep running here until it has ended.
-    const HANDLE worker = thread_->Handle();
+    // The worker may be waiting for the GUI thread (OnTerminateProcess, WorkerFinished): its calls
+    // keep running here until it has ended, and only they do. Input and other posted messages stay
+    // queued: a window's close or the tray's Exit handled in here would run FormDestroy, and with
+    // it a second Stop, under this one. Sent messages are delivered, as every wait of a GUI thread
+    // must (the sender waits for us); a Stop they reach is a nested one, which is safe: this loop
+    // looks at the worker afresh each time round.
+    const uint64_t run = runNumber_;
+    const auto ended = [&] { return !thread_ || runNumber_ != run; };
     for (;;) {
-        const DWORD which = ::MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_ALLINPUT);
+        if (ended()) return;
+        const HANDLE handles[2] = {thread_->Handle(), requests_->Event()};
+        // MWMO_INPUTAVAILABLE: a sent message that a handler's own queue check (GetQueueStatus)
+        // has already seen still wakes the wait; without it only new input would
+        // (MsgWaitForMultipleObjectsEx documentation; Wine does not show the difference).
+        const DWORD which = ::MsgWaitForMultipleObjectsEx(2, handles, INFINITE, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
         if (which == WAIT_OBJECT_0) break;
-        if (which == WAIT_FAILED) RaiseLastPlatformError();
-        ProcessMessages();
+        if (which == WAIT_OBJECT_0 + 1) {
+            requests_->RunPending();
+        } else if (which == WAIT_OBJECT_0 + 2) {
+            // PeekMessage delivers the pending sent messages; with PM_QS_SENDMESSAGE and
+            // PM_NOREMOVE it takes nothing else out of the queue.
+            MSG msg;
+            ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        } else {
+            RaiseLastPlatformError();
+        }
     }
-    // Calls the worker posted just before it ended are still queued: they run now, before the
-    // worker and its run are gone.
-    ProcessMessages();
-    std::unique_ptr<TDosThread> ended = std::move(thread_);
-    ended.reset();
+    // Calls the worker queued just before it ended run now, before the worker and its run go.
+    requests_->RunPending();
+    if (ended()) return;
+    std::unique_ptr<TDosThread> worker = std::move(thread_);
+    worker.reset();
 }
 
 void TDosCommand::ApplyStep(const AssemblerStep& step) {

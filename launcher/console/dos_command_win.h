@@ -18,6 +18,7 @@
 
 namespace orv {
 
+class RunnerRequests;
 class TDosThread;
 class TProcessTimer;
 
@@ -43,10 +44,14 @@ public:
     // EProcessTimer when the tick cannot start (no worker is made then).
     void Execute();
     // Ends the run and frees the worker; nothing without a worker. While it waits for the worker it
-    // runs the GUI thread's messages, so the run's last events, OnTerminateProcess and the end
-    // report run inside it. Called from OnTerminateProcess, OnExecuteError or OnTerminated, while
+    // runs the worker's calls and nothing else, so the run's last events, OnTerminateProcess and
+    // the end report run inside it, while a click, a close or another worker's post waits in the
+    // queue until Stop has returned (messages that other threads send are delivered, as in every
+    // wait of a GUI thread). Called from OnTerminateProcess, OnExecuteError or OnTerminated, while
     // the worker itself waits for that handler, it only asks the run to stop and returns: waiting
-    // there would never end. The worker then stays until the next Stop.
+    // there would never end. The worker then stays until the next Stop. A Stop inside one of the
+    // other calls it runs (a line event, a sent message) waits and frees the worker itself; the
+    // outer one then returns as well.
     void Stop();
 
     // Text properties are UTF-8.
@@ -119,8 +124,10 @@ private:
     std::atomic<int32_t> endStatus_{static_cast<int32_t>(TEndStatus::esNone)};
     PROCESS_INFORMATION processInformation_{};
     int workerWaiting_ = 0;
-    // Posted calls hold it weakly: a call that arrives after the component is gone does nothing.
-    std::shared_ptr<TDosCommand*> alive_;
+    // Counts the runs, so that a Stop whose run a nested Stop has ended knows it.
+    uint64_t runNumber_ = 0;
+    // The worker's calls to the GUI thread.
+    std::shared_ptr<RunnerRequests> requests_;
 };
 
 }  // namespace orv

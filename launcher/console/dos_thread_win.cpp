@@ -2,10 +2,10 @@
 
 #include <utility>
 
-#include "launcher/app_win.h"
 #include "launcher/base/errors.h"
 #include "launcher/console/dos_command_win.h"
 #include "launcher/console/process_timer_win.h"
+#include "launcher/console/runner_requests_win.h"
 #include "launcher/platform/wide_win.h"
 
 namespace orv {
@@ -77,13 +77,13 @@ void TSyncString::SetValue(const std::u16string& value) {
 
 // ---- TReadPipe
 
-TReadPipe::TReadPipe(CreationKey key, HANDLE readHandle, HANDLE spareWrite, OutputDecoder decoder)
+TReadPipe::TReadPipe(CreationKey key, ScopedHandle readHandle, OutputDecoder decoder)
     : TThread(key),
       event_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+      drainMarkWritten_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       decoder_(std::move(decoder)),
-      read_(readHandle),
-      spareWrite_(spareWrite) {
-    if (!event_) RaiseLastPlatformError();
+      read_(std::move(readHandle)) {
+    if (!event_ || !drainMarkWritten_) RaiseLastPlatformError();
 }
 
 void TReadPipe::Execute() {
@@ -91,33 +91,73 @@ void TReadPipe::Execute() {
     while (!Terminated()) {
         std::fill(buffer.begin(), buffer.end(), '\0');
         DWORD got = 0;
-        if (!::ReadFile(read_, buffer.data(), kBlockSize, &got, nullptr)) got = 0;
-        if (Terminated()) return;
-        if (got == 0) {
-            // A broken pipe never blocks again: without this pause a reader whose writers are all
-            // gone would spin until the worker stops it.
-            if (::GetLastError() == ERROR_BROKEN_PIPE) ::Sleep(10);
-            continue;
+        const bool read = ::ReadFile(read_.Get(), buffer.data(), kBlockSize, &got, nullptr) != FALSE;
+        // A failed read ends the output: the worker cancelled it, or every write end has gone
+        // (ERROR_BROKEN_PIPE), after which no read would ever wait again.
+        if (Terminated() || !read) break;
+        if (got == 0) continue;  // a write of nothing
+        const bool drained = drainRequested_.load() && buffer[got - 1] == '\0' && ReadTheDrainMark();
+        if (drained) --got;
+        if (got != 0) {
+            syncString_.Add(decoder_(buffer.substr(0, got)));
+            ::SetEvent(event_.Get());
         }
-        syncString_.Add(decoder_(buffer.substr(0, got)));
-        ::SetEvent(event_.Get());
+        if (drained) break;
+    }
+    // Closed here, by its one thread: a NUL the worker still writes then fails at once instead
+    // of waiting for room in a pipe nobody reads.
+    read_.Reset();
+}
+
+bool TReadPipe::ReadTheDrainMark() {
+    // The worker's NUL is the last byte written (the child has ended; only a grandchild that
+    // still writes can blur this, and the worker's wait for the drain is bounded for it). Once it
+    // is known to be in the pipe and the pipe is empty, it has been read, and by this read: an
+    // earlier read that ended with it would have ended the reader. Until then a NUL that ends a
+    // read may be the child's own.
+    for (;;) {
+        const bool written = ::WaitForSingleObject(drainMarkWritten_.Get(), 0) == WAIT_OBJECT_0;
+        DWORD available = 0;
+        if (!::PeekNamedPipe(read_.Get(), nullptr, 0, nullptr, &available, nullptr) || available != 0) return false;
+        if (written) return true;
+        if (Terminated()) return false;
+        // Bounded, so that output arriving meanwhile is read: the worker's write may be waiting
+        // for room that only this thread can make.
+        ::WaitForSingleObject(drainMarkWritten_.Get(), 10);
     }
 }
 
-void TReadPipe::Release() {
+namespace {
+
+// One NUL through the spare write end; the line assembler drops it should it reach the text.
+bool WriteNul(HANDLE spareWrite) {
+    const char nul = '\0';
+    DWORD written = 0;
+    return ::WriteFile(spareWrite, &nul, 1, &written, nullptr) && written == 1;
+}
+
+}  // namespace
+
+bool TReadPipe::RequestDrain(HANDLE spareWrite) {
+    if (::WaitForSingleObject(Handle(), 0) == WAIT_OBJECT_0) return false;
+    // The request is visible before the NUL can be read, so the read that gets it knows to look.
+    drainRequested_.store(true);
+    const bool written = WriteNul(spareWrite);
+    ::SetEvent(drainMarkWritten_.Get());
+    return written;
+}
+
+void TReadPipe::Release(HANDLE spareWrite) {
     Terminate();
-    // The reader may be between two reads when a cancel arrives and then block in the next one,
-    // so the cancel is repeated until the thread has ended.
-    for (int round = 0;; ++round) {
+    // The pending read is ended by CancelSynchronousIo, the documented means for a synchronous
+    // read of another thread, repeated because the reader may be between two reads when a cancel
+    // comes (it cancels only what is pending). A NUL through W3 wakes a read that no cancel
+    // reached; the reader, terminated, hands nothing over. The write does not wait for long: the
+    // pipe has room while the reader waits in a read, and once the reader ends it closes R',
+    // which fails any write that waits.
+    while (::WaitForSingleObject(Handle(), 0) == WAIT_TIMEOUT) {
         ::CancelSynchronousIo(Handle());
-        if (round >= 2) {
-            DWORD available = 0;
-            if (::PeekNamedPipe(read_, nullptr, 0, nullptr, &available, nullptr) && available == 0) {
-                DWORD written = 0;
-                const char nul = '\0';
-                ::WriteFile(spareWrite_, &nul, 1, &written, nullptr);
-            }
-        }
+        WriteNul(spareWrite);
         if (::WaitForSingleObject(Handle(), 20) != WAIT_TIMEOUT) break;
     }
     WaitFor();
@@ -152,7 +192,7 @@ void TDosThread::Execute() {
         inputWrite_.Reset();
         spareWrite_.Reset();
     }
-    RunOnGuiThreadAndWait([this] { owner_.RunWorkerRequest([this] { owner_.WorkerFinished(*this); }); });
+    owner_.requests_->PostAndWait([this] { owner_.RunWorkerRequest([this] { owner_.WorkerFinished(*this); }); });
     if (runError_) std::rethrow_exception(runError_);
 }
 
@@ -167,8 +207,8 @@ void TDosThread::Run() {
     attributes.bInheritHandle = TRUE;
     attributes.lpSecurityDescriptor = &descriptor;
 
-    // Output pipe: the child writes W (standard output) and W2 (standard error); W3 is the
-    // reader's spare write handle.
+    // Output pipe: the child writes W (standard output) and W2 (standard error); W3 is this
+    // thread's spare write end, through which it wakes the reader.
     ScopedHandle r, w;
     if (!::CreatePipe(r.Put(), w.Put(), &attributes, 0)) RaisePipeError();
     ScopedHandle w2 = Duplicate(w.Get(), true);
@@ -205,17 +245,15 @@ void TDosThread::Run() {
     process_.Reset(info.hProcess);
     thread_.Reset(info.hThread);
 
-    std::weak_ptr<TDosCommand*> alive = owner_.alive_;
-    PostToGuiThread([alive, info] {
-        if (const auto owner = alive.lock()) (*owner)->processInformation_ = info;
-    });
+    owner_.requests_->Post([owner = &owner_, info] { owner->processInformation_ = info; });
     CloseChecked(w);
     CloseChecked(ir);
     CloseChecked(w2);
 
+    // From here R' is the reader's.
     TDosCommand& owner = owner_;
     std::unique_ptr<TReadPipe> reader = MakeThread<TReadPipe>(
-        readOut_.Get(), spareWrite_.Get(), [&owner](const std::string& bytes) { return owner.DecodeOutput(owner, bytes); });
+        std::move(readOut_), [&owner](const std::string& bytes) { return owner.DecodeOutput(owner, bytes); });
     reader->Start();
     try {
         DWORD code = kStillActive;
@@ -260,16 +298,24 @@ void TDosThread::MainLoop(TReadPipe& reader, uint32_t& exitCode) {
 
 void TDosThread::DrainOutput(TReadPipe& reader) {
     // The child has gone, but what it wrote last may still be in the pipe or in the reader's hands:
-    // it is delivered before the final flush instead of being lost. The pipe is empty and the
-    // reader quiet for a moment when everything has arrived (the spare write end keeps the pipe
-    // open, so no end of file comes).
-    for (;;) {
+    // it is delivered before the final flush instead of being lost. The reader says when it has
+    // handed everything over by ending; R' is not touched here, since the reader may be waiting in
+    // a read on it. The wait is bounded for a grandchild that keeps the pipe busy.
+    const auto takeOver = [&] {
         while (reader.ReadString().Length() != 0 && !Terminated()) DoReadLine(reader);
-        DWORD available = 0;
-        if (!::PeekNamedPipe(readOut_.Get(), nullptr, 0, nullptr, &available, nullptr)) return;
-        const DWORD wait = available != 0 ? 1000 : 50;
-        if (::WaitForSingleObject(reader.Event(), wait) != WAIT_OBJECT_0 && available == 0) return;
-        if (Terminated()) return;
+    };
+    if (!reader.RequestDrain(spareWrite_.Get())) {
+        takeOver();
+        return;
+    }
+    const HANDLE handles[2] = {reader.Event(), reader.Handle()};
+    const ULONGLONG deadline = ::GetTickCount64() + kDrainMs;
+    for (;;) {
+        const ULONGLONG now = ::GetTickCount64();
+        const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+        const DWORD which = ::WaitForMultipleObjects(2, handles, FALSE, left);
+        takeOver();
+        if (which != WAIT_OBJECT_0 || Terminated()) return;
     }
 }
 
@@ -297,13 +343,8 @@ void TDosThread::Deliver(std::vector<AssemblerStep> steps) {
     }
     if (posted.empty()) return;
     // One post per block keeps the order of the steps and the GUI queue short.
-    std::weak_ptr<TDosCommand*> alive = owner_.alive_;
-    PostToGuiThread([alive, steps = std::move(posted)] {
-        for (const AssemblerStep& step : steps) {
-            const auto owner = alive.lock();
-            if (!owner) return;
-            (*owner)->ApplyStep(step);
-        }
+    owner_.requests_->Post([owner = &owner_, steps = std::move(posted)] {
+        for (const AssemblerStep& step : steps) owner->ApplyStep(step);
     });
 }
 
@@ -311,7 +352,7 @@ void TDosThread::DoTerminateProcess() {
     canTerminate_ = true;
     if (settings_.hasTerminateProcess) {
         bool answer = true;
-        RunOnGuiThreadAndWait([this, &answer] {
+        owner_.requests_->PostAndWait([this, &answer] {
             owner_.RunWorkerRequest([this, &answer] {
                 if (owner_.OnTerminateProcess) owner_.OnTerminateProcess(owner_, answer);
             });
@@ -322,7 +363,7 @@ void TDosThread::DoTerminateProcess() {
 }
 
 void TDosThread::CleanUp(std::unique_ptr<TReadPipe>& reader) {
-    reader->Release();
+    reader->Release(spareWrite_.Get());
     reader.reset();
     DWORD code = exitCode_.load();
     if (canTerminate_) ::WaitForSingleObject(process_.Get(), 1000);
@@ -331,7 +372,6 @@ void TDosThread::CleanUp(std::unique_ptr<TReadPipe>& reader) {
         process_.Reset();
         thread_.Reset();
     }
-    readOut_.Reset();
     inputWrite_.Reset();
     spareWrite_.Reset();
 }

@@ -41,31 +41,41 @@ private:
 // Bytes of one read to text (DecodeOutput bound to the component).
 using OutputDecoder = std::function<std::u16string(const std::string& bytes)>;
 
+// The pipe reader. The read end R' is the reader thread's alone from the moment it is handed over:
+// only this thread reads it, peeks into it and closes it (when it ends), because synchronous I/O on
+// one file object is serialised (ReadFile; "Synchronous and Asynchronous I/O"): a second thread's
+// call on R' would wait behind the pending read, for output that may never come. The worker reaches
+// the reader through events, the locked string and the spare write end W3, which stays the
+// worker's.
 class TReadPipe : public TThread {
 public:
     static constexpr DWORD kBlockSize = 1024;
 
-    // `readHandle` and `spareWrite` stay owned by the worker, which outlives the reader.
-    TReadPipe(CreationKey key, HANDLE readHandle, HANDLE spareWrite, OutputDecoder decoder);
+    TReadPipe(CreationKey key, ScopedHandle readHandle, OutputDecoder decoder);
 
     HANDLE Event() const noexcept { return event_.Get(); }
     TSyncString& ReadString() noexcept { return syncString_; }
 
-    // Ends the thread whatever its pending read is doing: the child may still be writing, may have
-    // ended, or may have left a grandchild that holds the pipe open. The read is cancelled on the
-    // reader thread; where that cannot take hold, a NUL (which the line assembler drops) is written
-    // through the spare write handle while the pipe is empty, so that the read returns. Never
-    // waits on the read alone.
-    void Release();
+    // Worker thread, once the child has ended: asks for everything written so far. One NUL goes
+    // through `spareWrite` behind the child's output; when the reader has read it with nothing
+    // left behind it, everything before it has been handed over, and the reader drops the NUL and
+    // ends. False when the NUL could not be written (the reader has already ended).
+    bool RequestDrain(HANDLE spareWrite);
+    // Worker thread: ends the thread whatever its pending read is doing: the child may still be
+    // writing, may have ended, or may have left a grandchild that holds the pipe open.
+    void Release(HANDLE spareWrite);
 
 protected:
     void Execute() override;
 
 private:
+    bool ReadTheDrainMark();
+
     ScopedHandle event_;
+    ScopedHandle drainMarkWritten_;  // manual reset: the worker's NUL is in the pipe
+    std::atomic<bool> drainRequested_{false};
     OutputDecoder decoder_;
-    HANDLE read_;
-    HANDLE spareWrite_;
+    ScopedHandle read_;  // R'
     TSyncString syncString_;
 };
 
@@ -100,6 +110,8 @@ private:
     void Run();
     void MainLoop(TReadPipe& reader, uint32_t& exitCode);
     void DoReadLine(TReadPipe& reader);
+    // How long the drain waits at most for the reader to hand the last output over.
+    static constexpr DWORD kDrainMs = 1000;
     void DrainOutput(TReadPipe& reader);
     void Deliver(std::vector<AssemblerStep> steps);
     void DoTerminateProcess();
@@ -115,11 +127,15 @@ private:
     bool canTerminate_ = false;
     std::exception_ptr runError_;
 
-    // The launcher's ends of the pipes, and the child's handles (kept until the worker is freed,
-    // so ProcessInformation stays valid while the component reports it).
+    // The launcher's ends of the pipes, each used by this thread alone: R' until the reader gets
+    // it, IW' (never written) and W3 (the drain's and the release's NUL) until the run's clean-up.
     ScopedHandle readOut_;      // R'
     ScopedHandle inputWrite_;   // IW'
     ScopedHandle spareWrite_;   // W3
+    // The child's handles, waited on and read by this thread. After a kill they are closed by the
+    // clean-up; a child that ended by itself keeps them until the worker is freed (on the GUI
+    // thread, once this thread has ended), so ProcessInformation stays valid while the component
+    // reports it.
     ScopedHandle process_;
     ScopedHandle thread_;
 };

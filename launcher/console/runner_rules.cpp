@@ -2,6 +2,13 @@
 
 namespace orv {
 
+namespace {
+
+bool IsHighSurrogate(char16_t ch) noexcept { return ch >= 0xD800 && ch <= 0xDBFF; }
+bool IsLowSurrogate(char16_t ch) noexcept { return ch >= 0xDC00 && ch <= 0xDFFF; }
+
+}  // namespace
+
 std::string CreatePipeErrorMessage(const std::string& platformMessage) {
     return "Error creating Pipe: " + platformMessage;
 }
@@ -24,26 +31,43 @@ void LineAssembler::EndLine(std::u16string& buffer, bool byBreak, std::vector<As
     buffer.clear();
 }
 
+bool LineAssembler::Append(std::u16string& buffer, char16_t ch, std::vector<AssemblerStep>& steps) {
+    const bool full = buffer.size() >= maxPendingLine_;
+    if (full) {
+        // The piece is full; a high surrogate at its end belongs with the low one arriving now.
+        const bool pairParted = IsHighSurrogate(buffer.back()) && IsLowSurrogate(ch);
+        const char16_t carried = buffer.back();
+        if (pairParted) buffer.pop_back();
+        EndLine(buffer, false, steps);
+        if (pairParted) buffer += carried;
+    }
+    buffer += ch;
+    return full;
+}
+
 std::vector<AssemblerStep> LineAssembler::Feed(const std::u16string& text, const std::function<bool()>& stopRequested) {
     std::vector<AssemblerStep> steps;
     if (text.empty()) return steps;
     std::u16string buffer = last_;
-    char16_t before = previousChar_;
+    bool lineEnded = false;
     for (const char16_t ch : text) {
-        if (stopRequested && stopRequested()) return steps;
+        if (stopRequested && stopRequested()) {
+            if (lineEnded) last_.clear();
+            return steps;
+        }
         steps.push_back({AssemblerStep::NewChar, {}, ch});
-        const char16_t prior = before;
-        before = ch;
+        // A NUL is no character of a line, and it does not part a CR from its LF either.
         if (ch == u'\0') continue;
+        const char16_t prior = previousChar_;
+        previousChar_ = ch;
         if (ch == u'\n' && prior == u'\r') continue;
         if (ch == u'\r' || ch == u'\n') {
             EndLine(buffer, true, steps);
+            lineEnded = true;
             continue;
         }
-        buffer += ch;
-        if (buffer.size() >= kMaxPendingLine) EndLine(buffer, false, steps);
+        if (Append(buffer, ch, steps)) lineEnded = true;
     }
-    previousChar_ = before;
     last_ = buffer;
     if (!last_.empty()) {
         Mirror(last_, steps);

@@ -71,30 +71,39 @@ public:
     // An unfinished line longer than this is ended as a complete line (without a NewOutput, so a
     // tool that prints endlessly without a break still reaches a limit on its last output): a tool
     // that writes megabytes without a line break keeps memory bounded, and each growth that the
-    // window is sent stays small.
+    // window is sent stays small. A cut never parts a surrogate pair: the pair goes on to the next
+    // piece whole.
     static constexpr std::size_t kMaxPendingLine = 4096;
 
     // `mirror`: OutputLines is set, so the assembler also says how to keep it in step.
-    explicit LineAssembler(bool mirror) : mirror_(mirror) {}
+    // `maxPendingLine` (at least 2, so that a surrogate pair fits) is kMaxPendingLine but in tests.
+    explicit LineAssembler(bool mirror, std::size_t maxPendingLine = kMaxPendingLine)
+        : mirror_(mirror), maxPendingLine_(maxPendingLine < 2 ? 2 : maxPendingLine) {}
 
     // Assembles one block of decoded text; `stopRequested` is asked before each character, and
-    // once it holds the rest of the block is dropped and `last` keeps its old value.
+    // once it holds the rest of the block is dropped. The unfinished line stays as it was last
+    // reported: `last` keeps its old value, or is empty when a line ended in this block (that line
+    // already carried it, so the final flush must not report it again).
     std::vector<AssemblerStep> Feed(const std::u16string& text, const std::function<bool()>& stopRequested = {});
     // The final flush after the run's end.
     std::vector<AssemblerStep> Flush();
 
     const std::u16string& Last() const noexcept { return last_; }
     bool Partial() const noexcept { return partial_; }
+    std::size_t MaxPendingLine() const noexcept { return maxPendingLine_; }
 
 private:
     void EndLine(std::u16string& buffer, bool byBreak, std::vector<AssemblerStep>& steps);
+    // Appends `ch`, first ending a full buffer as a cut; true when it cut.
+    bool Append(std::u16string& buffer, char16_t ch, std::vector<AssemblerStep>& steps);
     void Mirror(const std::u16string& text, std::vector<AssemblerStep>& steps);
 
     bool mirror_;
+    std::size_t maxPendingLine_;
     std::u16string last_;
     bool partial_ = false;
-    // The last character of the previous block: a CR there and an LF opening this block are one
-    // break, as they would be inside one block.
+    // The last character other than NUL of the text so far: a CR there and an LF that follows
+    // are one break, also when a NUL lies between them or the CR ended the previous block.
     char16_t previousChar_ = 0;
 };
 

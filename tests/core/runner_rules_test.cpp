@@ -108,7 +108,7 @@ TEST(LineAssembler, AnEndlessLineIsCutIntoBoundedPieces) {
         const auto steps = assembler.Feed(block);
         for (const AssemblerStep& step : steps) largestGrowth = std::max(largestGrowth, step.text.size());
         seen.Apply(steps);
-        EXPECT_LT(assembler.Last().size(), LineAssembler::kMaxPendingLine);
+        EXPECT_LE(assembler.Last().size(), LineAssembler::kMaxPendingLine);
     }
     seen.Apply(assembler.Flush());
     EXPECT_LE(largestGrowth, LineAssembler::kMaxPendingLine);
@@ -117,6 +117,77 @@ TEST(LineAssembler, AnEndlessLineIsCutIntoBoundedPieces) {
     for (const auto& line : seen.lines) EXPECT_EQ(line, std::u16string(LineAssembler::kMaxPendingLine, u'x'));
     EXPECT_EQ(seen.outputLines, seen.lines);
     EXPECT_EQ(seen.breaks, 0);
+}
+
+// One read, and the character before which a stop lands in it (none by default); once a stop has
+// landed it holds for every later read.
+struct Chunk {
+    std::u16string text;
+    std::size_t stopBefore = std::u16string::npos;
+};
+
+struct ChunkCase {
+    const char* name;
+    std::vector<Chunk> chunks;
+    std::size_t limit;                   // the assembler's longest unfinished line
+    std::vector<std::u16string> lines;   // Lines after the final flush
+    int breaks;
+};
+
+TEST(LineAssembler, StopsCutsAndBreaksOverChunks) {
+    constexpr std::size_t kLimit = LineAssembler::kMaxPendingLine;
+    const std::u16string full(kLimit, u'x');
+    const std::u16string smile = u"\U0001F600";  // one surrogate pair
+    const std::u16string high = smile.substr(0, 1), low = smile.substr(1);
+    const std::size_t npos = std::u16string::npos;
+    const std::vector<ChunkCase> cases = {
+        // A stop drops the rest of its block; what an ended line carried is not reported again.
+        {"stop after a break in the block", {{u"abc"}, {u"def\nghi", 4}}, kLimit, {u"abcdef"}, 1},
+        {"stop before any break keeps the old last", {{u"abc"}, {u"de\nf", 2}}, kLimit, {u"abc"}, 0},
+        {"stop at a block's first character", {{u"ab"}, {u"\ncd", 0}}, kLimit, {u"ab"}, 0},
+        {"stop right after a break", {{u"ab\ncd", 3}}, kLimit, {u"ab"}, 1},
+        {"stop after a cut", {{u"abcdef", 4}}, 3, {u"abc"}, 0},
+        {"blocks after a stop change nothing", {{u"a\nb", 2}, {u"c\n"}}, kLimit, {u"a"}, 1},
+        // The bound is "longer than": a line of exactly the limit is one line.
+        {"limit then CR LF is one line", {{full + u"\r\n"}}, kLimit, {full}, 1},
+        {"limit over reads then CR and LF apart", {{full.substr(0, 4000)}, {full.substr(4000) + u"\r"}, {u"\n"}},
+         kLimit, {full}, 1},
+        {"one over the limit is cut", {{full + u"x\n"}}, kLimit, {full, u"x"}, 1},
+        {"limit and the end of the run", {{full}}, kLimit, {full}, 0},
+        // A cut never parts a surrogate pair.
+        {"pair at the cut goes on whole", {{full.substr(1) + smile + u"\n"}}, kLimit, {full.substr(1), smile}, 1},
+        {"pair parted by two reads at the cut", {{full.substr(1) + high}, {low + u"\n"}}, kLimit,
+         {full.substr(1), smile}, 1},
+        {"pair at a small limit", {{u"abc" + smile + u"d\n"}}, 4, {u"abc", smile + u"d"}, 1},
+        {"a lone high surrogate is cut as it is", {{u"ab" + high + u"c\n"}}, 3, {u"ab" + high, u"c"}, 1},
+        // A NUL between CR and LF does not part them.
+        {"NUL between CR and LF", {{u"a\r\0\nb\n"s}}, kLimit, {u"a", u"b"}, 2},
+        {"NUL between CR and LF over three reads", {{u"a\r"}, {u"\0"s}, {u"\nb\n"}}, kLimit, {u"a", u"b"}, 2},
+        {"NUL between two LF leaves the empty line", {{u"a\n\0\nb\n"s}}, kLimit, {u"a", u"", u"b"}, 3},
+    };
+    for (const ChunkCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const bool mirror : {true, false}) {
+            LineAssembler assembler(mirror, c.limit);
+            Seen seen;
+            std::u16string given;  // what reached OnNewChar: everything before the stop
+            bool stopped = false;
+            for (const Chunk& chunk : c.chunks) {
+                std::size_t asked = 0;
+                seen.Apply(assembler.Feed(chunk.text, [&] { return stopped || asked++ == chunk.stopBefore; }));
+                if (stopped) continue;
+                given += chunk.text.substr(0, chunk.stopBefore);
+                stopped = chunk.stopBefore != npos;
+            }
+            seen.Apply(assembler.Flush());
+            EXPECT_EQ(seen.lines, c.lines);
+            EXPECT_EQ(seen.entire, c.lines);
+            EXPECT_EQ(seen.outputLines, mirror ? c.lines : std::vector<std::u16string>{});
+            EXPECT_EQ(seen.chars, given);
+            EXPECT_EQ(seen.breaks, c.breaks);
+            for (const std::u16string& line : seen.lines) EXPECT_LE(line.size(), c.limit);
+        }
+    }
 }
 
 TEST(RunnerRules, LoopExitTestsAndLimits) {

@@ -7,12 +7,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fake_records.h"
 #include "gui_test_support.h"
+#include "launcher/app_win.h"
 #include "launcher/base/errors.h"
 #include "launcher/console/dos_command_win.h"
 #include "launcher/console/process_timer_win.h"
@@ -189,6 +192,172 @@ TEST_F(DosCommandTest, StopDuringARunKillsTheChildAndRunsTheLastEventsInside) {
     if (child) {
         EXPECT_EQ(::WaitForSingleObject(child.Get(), 5000), WAIT_OBJECT_0);
     }
+}
+
+// A window of the test's own that notes when a close reaches it, and runs `onAsk` when another
+// thread sends it kAsk.
+class NotingWindow {
+public:
+    static constexpr UINT kAsk = WM_APP + 40;
+
+    NotingWindow() {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof(wc);
+        wc.lpfnWndProc = &NotingWindow::Procedure;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"Orvanta.Test.NotingWindow";
+        ::RegisterClassExW(&wc);
+        hwnd_ = ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+        ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~NotingWindow() { ::DestroyWindow(hwnd_); }
+    NotingWindow(const NotingWindow&) = delete;
+    NotingWindow& operator=(const NotingWindow&) = delete;
+
+    HWND Handle() const { return hwnd_; }
+    std::function<void()> onClose;
+    std::function<void()> onAsk;
+
+private:
+    static LRESULT CALLBACK Procedure(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+        auto* self = reinterpret_cast<NotingWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        if (self && msg == WM_CLOSE) {
+            if (self->onClose) self->onClose();
+            return 0;
+        }
+        if (self && msg == kAsk) {
+            if (self->onAsk) self->onAsk();
+            return 0;
+        }
+        return ::DefWindowProcW(hwnd, msg, wParam, lParam);
+    }
+    HWND hwnd_ = nullptr;
+};
+
+TEST_F(DosCommandTest, OnlyTheWorkersCallsRunWhileStopWaits) {
+    // A close and another worker's post that arrive while Stop waits stay queued until it returns:
+    // a close handled inside would tear the window down under the Stop.
+    NotingWindow window;
+    ASSERT_NE(window.Handle(), nullptr);
+    bool stopping = false;
+    std::vector<std::string> handled;
+    window.onClose = [&] { handled.push_back(stopping ? "close inside Stop" : "close"); };
+    dos_.OnTerminateProcess = [&](TDosCommand&, bool&) {
+        ++terminateAsked_;
+        handled.push_back(stopping ? "kill question inside Stop" : "kill question");
+        ::PostMessageW(window.Handle(), WM_CLOSE, 0, 0);
+        PostToGuiThread([&] { handled.push_back(stopping ? "post inside Stop" : "post"); });
+    };
+    RunScript("crlf started\nnone half\nhang\n");
+    ASSERT_TRUE(PumpUntil([&] { return !events_.empty() && events_.back().text == "half"; }, kGuiWait));
+    stopping = true;
+    dos_.Stop();
+    stopping = false;
+    EXPECT_FALSE(dos_.IsRunning());
+    EXPECT_EQ(dos_.EndStatus(), TEndStatus::esStop);
+    EXPECT_EQ(terminated_, 1);
+    // The run's last line came inside Stop, as the worker's own call.
+    ASSERT_FALSE(events_.empty());
+    EXPECT_EQ(events_.back().text, "half");
+    EXPECT_EQ(events_.back().type, TOutputType::otEntireLine);
+    // Both come afterwards, in whichever order the message loop reaches them.
+    ASSERT_TRUE(PumpUntil([&] { return handled.size() == 3; }, kGuiWait));
+    EXPECT_EQ(handled[0], "kill question inside Stop");
+    std::sort(handled.begin() + 1, handled.end());
+    EXPECT_EQ(handled, (std::vector<std::string>{"kill question inside Stop", "close", "post"}));
+}
+
+TEST_F(DosCommandTest, AStopInsideALineEventThatStopRunsEndsTheRunOnce) {
+    // The run's last line is delivered inside Stop; a Stop in its handler waits for the worker and
+    // frees it, and the outer Stop finds the run over.
+    RunScript("crlf started\nnone half\nhang\n");
+    ASSERT_TRUE(PumpUntil([&] { return !events_.empty() && events_.back().text == "half"; }, kGuiWait));
+    int nested = 0;
+    bool runningAfterNested = true;
+    dos_.OnNewLine = [&](TDosCommand& sender, const std::string& line, TOutputType type) {
+        events_.push_back({line, type});
+        if (type != TOutputType::otEntireLine || line != "half") return;
+        ++nested;
+        sender.Stop();
+        runningAfterNested = sender.IsRunning();
+    };
+    dos_.Stop();
+    EXPECT_EQ(nested, 1);
+    EXPECT_FALSE(runningAfterNested);
+    EXPECT_FALSE(dos_.IsRunning());
+    EXPECT_EQ(dos_.EndStatus(), TEndStatus::esStop);
+    EXPECT_EQ(terminateAsked_, 1);
+    EXPECT_EQ(terminated_, 1);
+    EXPECT_EQ(dos_.Lines(), (std::vector<std::string>{"started", "half"}));
+
+    // The runner is whole afterwards: it runs again.
+    RunScript("lf again\n");
+    ASSERT_TRUE(PumpUntil([&] { return terminated_ == 2; }, kGuiWait));
+    EXPECT_EQ(dos_.Lines(), std::vector<std::string>{"again"});
+    dos_.Stop();
+}
+
+TEST_F(DosCommandTest, AStopThatAnotherThreadSendsDuringStopIsSafe) {
+    // Sent messages are delivered while Stop waits (their sender waits for the GUI thread); one
+    // that stops the runner again must not free the worker under the waiting Stop.
+    NotingWindow window;
+    ASSERT_NE(window.Handle(), nullptr);
+    int nested = 0;
+    window.onAsk = [&] {
+        ++nested;
+        dos_.Stop();
+    };
+    // The kill question makes another thread send its Stop and returns once that message waits in
+    // the queue, so it normally arrives while the outer Stop still waits for the worker.
+    std::thread sender;
+    dos_.OnTerminateProcess = [&](TDosCommand&, bool&) {
+        ++terminateAsked_;
+        sender = std::thread([&] { ::SendMessageW(window.Handle(), NotingWindow::kAsk, 0, 0); });
+        const ULONGLONG giveUp = ::GetTickCount64() + 5000;
+        while (!(HIWORD(::GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) && ::GetTickCount64() < giveUp) ::Sleep(1);
+    };
+    RunScript("crlf started\nhang\n");
+    ASSERT_TRUE(PumpUntil([&] { return !dos_.Lines().empty(); }, kGuiWait));
+    EXPECT_NO_THROW(dos_.Stop());
+    // Whichever came first, the sent Stop or the worker's end: one run ended once, and the sender
+    // got its answer.
+    EXPECT_TRUE(PumpUntil([&] { return nested == 1; }, kGuiWait));
+    ASSERT_TRUE(sender.joinable());
+    sender.join();
+    EXPECT_FALSE(dos_.IsRunning());
+    EXPECT_EQ(dos_.EndStatus(), TEndStatus::esStop);
+    EXPECT_EQ(terminateAsked_, 1);
+    EXPECT_EQ(terminated_, 1);
+}
+
+TEST_F(DosCommandTest, TheLastOutputOfAChildThatEndsAtOnceArrivesWhole) {
+    // The drain takes over what the child wrote just before it ended, its own NULs included, and
+    // nothing of its own: a decoding that shows every byte shows exactly the child's.
+    std::u16string chars;
+    dos_.OnNewChar = [&](TDosCommand&, char16_t ch) { chars += ch; };
+    dos_.SetOnCharDecoding([](TDosCommand&, const std::string& bytes) {
+        std::u16string text;
+        for (const char b : bytes) text += b == '\0' ? u'0' : static_cast<char16_t>(static_cast<unsigned char>(b));
+        return text;
+    });
+    for (int round = 1; round <= 3; ++round) {
+        SCOPED_TRACE(round);
+        chars.clear();
+        RunScript("lf first\nlf a\\0b\nnone tail\\0\nexit 0\n");
+        ASSERT_TRUE(PumpUntil([&] { return terminated_ == round; }, kGuiWait));
+        EXPECT_EQ(dos_.EndStatus(), TEndStatus::esProcess);
+        EXPECT_EQ(dos_.Lines(), (std::vector<std::string>{"first", "a0b", "tail0"}));
+        EXPECT_EQ(chars, u"first\na0b\ntail0");
+        dos_.Stop();
+    }
+    // With the system's decoding the child's NULs reach OnNewChar as NULs and no line.
+    dos_.SetOnCharDecoding({});
+    chars.clear();
+    RunScript("lf x\\0\nnone y\\0\n");
+    ASSERT_TRUE(PumpUntil([&] { return terminated_ == 4; }, kGuiWait));
+    EXPECT_EQ(dos_.Lines(), (std::vector<std::string>{"x", "y"}));
+    EXPECT_EQ(chars, std::u16string(u"x\0\ny\0", 5));
+    dos_.Stop();
 }
 
 TEST_F(DosCommandTest, AHandlerThatRefusesTheKillLeavesTheChildRunning) {

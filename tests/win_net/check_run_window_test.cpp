@@ -27,6 +27,7 @@
 #include "launcher/config/launcher_settings.h"
 #include "launcher/main_window/check_win.h"
 #include "launcher/main_window/main_window_win.h"
+#include "launcher/main_window/menus_win.h"
 #include "launcher/integrity/check_run.h"
 #include "launcher/integrity/check_run_platform_win.h"
 #include "launcher/integrity/crc32.h"
@@ -512,6 +513,46 @@ TEST_F(CheckRunWindowTest, StopDuringTheInstallKillsTheClientAndNoCheckFollows) 
     EXPECT_TRUE(Messages().empty());
     ExpectIdle();
     EXPECT_TRUE(Exists(Game("rev.ini"))) << "the stop procedure saved the settings";
+}
+
+// The tray's Exit (or a window close) that comes while the Stop button waits for the runner is
+// carried out once that wait is over: the window's end stops the runner only after that, and the
+// stop procedure finishes unharmed.
+TEST_F(CheckRunWindowTest, TheTraysExitDuringTheInstallsStopClosesTheWindowAfterTheStop) {
+    struct Case {
+        const char* what;
+        UINT message;
+        WPARAM wParam;
+    };
+    UseSteamCmdInCatalogue();
+    for (const Case& c : {Case{"tray exit", WM_COMMAND, menu_ids::Exit}, Case{"close", WM_CLOSE, 0}}) {
+        SCOPED_TRACE(c.what);
+        Start();
+        PutSteamCmd("crlf Connecting anonymously to Steam Public...\nhang\n");
+        bool asked = false;
+        auto ask = form_->DosCommand1.OnTerminateProcess;
+        form_->DosCommand1.OnTerminateProcess = [&, ask, c](TDosCommand& sender, bool& canTerminate) {
+            ask(sender, canTerminate);
+            asked = true;
+            ::PostMessageW(form_->Handle(), c.message, c.wParam, 0);
+        };
+
+        form_->Events.Image_Button_CheckClick();
+        ASSERT_TRUE(test::PumpUntil([&] { return form_->lbl2.Text() == "Connecting anonymously to Steam Public..."; },
+                                    test::kGuiWait));
+        form_->Events.Image_Button_StopClick();
+        EXPECT_TRUE(asked);
+        EXPECT_FALSE(form_->DosCommand1.IsRunning());
+        EXPECT_TRUE(form_->ToolRunAborted);
+        EXPECT_TRUE(Messages().empty()) << "the stop failed: " << (Messages().empty() ? "" : Messages()[0]);
+        EXPECT_TRUE(test::PumpUntil([this] { return WindowClosed(); }, test::kGuiWait)) << "the exit was forgotten";
+        EXPECT_TRUE(ApplicationTerminated());
+        EXPECT_TRUE(Messages().empty());
+        settings_.reset();
+        form_.reset();
+        start_.reset();
+        ResetApplicationTermination();
+    }
 }
 
 // A client that is not there: the check runs at once, then the runner's error box names the error.
