@@ -285,10 +285,13 @@ void TForm1::stops() {
     });
     Image3.SetWidth(CheckProgressFullWidth);
     Image9.SetWidth(CheckProgressFullWidth);
-    SetCleanButtonEnabled(true);
     // A stop pressed during an unpack returns here once the unpack has ended, and the run then
-    // still puts the new file in its place before it sees the stop.
-    if (!g_runActive) EnablePlay(*this);
+    // still puts the new file in its place before it sees the stop: neither the game nor the
+    // cleaner (which would take the file being put in place for a foreign one) may start before.
+    if (!g_runActive) {
+        SetCleanButtonEnabled(true);
+        EnablePlay(*this);
+    }
     PumpEvents();
     Image_Button_Stop.SetShown(false);
     Label4.SetText("");
@@ -367,7 +370,8 @@ void TForm1::CheckAllFiles(const std::string& adrskach) {
     // can try again.
     if (!finished) stops();
     g_runActive = false;
-    // Every way out of the run has called the stop procedure, which left Play to this point.
+    // Every way out of the run has called the stop procedure, which left these to this point.
+    SetCleanButtonEnabled(true);
     EnablePlay(*this);
     Image_Button_Check.Assign(UiLanguage == UiRussian ? Image_Button_Check_Static_RU : Image_Button_Check_Static_EN);
     PumpEvents();

@@ -134,8 +134,8 @@ TEST_F(CheckRunFilesWindowTest, EveryAttributeOfACheckedFileIsCleared) {
 }
 
 // Stop pressed while a repaired file unpacks returns once the unpack has ended; the run then still
-// puts that file in its place. Play stays disabled, and a click on it starts nothing, until the
-// run has returned.
+// puts that file in its place. Play and the cleaner stay disabled, and a click on Play starts
+// nothing, until the run has returned.
 TEST_F(CheckRunFilesWindowTest, AfterAStopDuringAnUnpackPlayWaitsForTheFileToBeInPlace) {
     Start();
     for (const auto& [relative, bytes] : files_) PutGame(relative, bytes);
@@ -143,6 +143,7 @@ TEST_F(CheckRunFilesWindowTest, AfterAStopDuringAnUnpackPlayWaitsForTheFileToBeI
     form_->EditNickname.SetText("Player");
     struct Seen {
         bool playEnabled;
+        bool cleanEnabled;
         size_t loadersStarted;
     };
     std::vector<Seen> atReplace;
@@ -159,9 +160,13 @@ TEST_F(CheckRunFilesWindowTest, AfterAStopDuringAnUnpackPlayWaitsForTheFileToBeI
         auto replace = platform.replaceFile;
         platform.replaceFile = [&, replace](const std::string& from, const std::string& to) {
             form_->Events.Image_Button_PlayClick();
-            atReplace.push_back({form_->Image_Button_Play.Enabled(), start_->loaders.size()});
+            const auto seen = [&] {
+                return Seen{form_->Image_Button_Play.Enabled(), settings_->Button_CleanGameFolder.Enabled(),
+                            start_->loaders.size()};
+            };
+            atReplace.push_back(seen());
             const bool replaced = replace(from, to);
-            atReplace.push_back({form_->Image_Button_Play.Enabled(), start_->loaders.size()});
+            atReplace.push_back(seen());
             return replaced;
         };
     };
@@ -171,6 +176,7 @@ TEST_F(CheckRunFilesWindowTest, AfterAStopDuringAnUnpackPlayWaitsForTheFileToBeI
     ASSERT_EQ(atReplace.size(), 2u);
     for (const Seen& seen : atReplace) {
         EXPECT_FALSE(seen.playEnabled) << "Play enabled while the file was being replaced";
+        EXPECT_FALSE(seen.cleanEnabled) << "the cleaner enabled while the file was being replaced";
         EXPECT_EQ(seen.loadersStarted, 0u) << "the game started while a file was being replaced";
     }
     EXPECT_EQ(form_->Image_Button_Play.Source(), form_->Image_Button_Play_Static.Name());
