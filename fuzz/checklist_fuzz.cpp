@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         (void)entry.IsEmptyFile();
         if (IsSafeRelativeEntryPath(entry.path)) StaysInside(entry.path);
         const EntryTarget target = ResolveEntry(entry);
-        if (target.kind == EntryKind::Folder || target.kind == EntryKind::File) {
+        if (target.kind == TargetKind::Folder || target.kind == TargetKind::File) {
             StaysInside(target.path);
             fuzz::Require(IsSafeRelativeEntryPath(target.path), "a resolved path that is not safe");
             fuzz::Require(target.path.size() <= entry.path.size(), "a resolved path longer than the listed one");

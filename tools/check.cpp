@@ -335,14 +335,14 @@ void Engine::Walk(const std::string& checklist) {
             Count(&CheckSummary::entries);
             if (entry.sizeText != "0" && !entry.size) throw Error(ConversionErrorText(entry.sizeText));
             const EntryTarget target = ResolveEntry(entry);
-            if (target.kind == EntryKind::Refused) {
+            if (target.kind == TargetKind::Refused) {
                 Emit({EventKind::Refused, entry.path, "outside the game folder", "", -1, -1});
                 continue;
             }
-            if (target.kind == EntryKind::GameRoot || target.kind == EntryKind::Folder) {
+            if (target.kind == TargetKind::GameRoot || target.kind == TargetKind::Folder) {
                 Count(&CheckSummary::folders);
                 // The game folder itself is there: the check runs in it.
-                if (target.kind == EntryKind::Folder && !o_.verifyServer) Folder(entry, target.path);
+                if (target.kind == TargetKind::Folder && !o_.verifyServer) Folder(entry, target.path);
                 continue;
             }
             Count(&CheckSummary::files);

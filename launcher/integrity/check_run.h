@@ -19,6 +19,7 @@
 #include "launcher/catalogue_reader.h"
 #include "launcher/integrity/checklist.h"
 #include "launcher/integrity/entry_rules.h"
+#include "launcher/platform/folder_tree.h"
 
 namespace orv {
 
@@ -85,8 +86,12 @@ public:
 };
 
 // Whether a file whose attributes GetFileAttributesW reports as `attributes` still has any to clear
-// before its attributes are normal: every one counts (archive, not content indexed, ... as much as
-// read-only, hidden and system). A file without any is reported as FILE_ATTRIBUTE_NORMAL alone.
+// before its attributes are normal: every one counts (not content indexed, temporary, offline, ...
+// as much as read-only, hidden and system), and setting them to normal clears them all, archive
+// included. Archive alone does not call for it: Windows sets it on every file written, so
+// nearly every file has it; it is the backup programs' mark that a file changed, which clearing it
+// on every check would take from them, and Wine reports it on every file and never clears it, so
+// each run would pay a call per file. A file without any is reported as FILE_ATTRIBUTE_NORMAL.
 bool HasAttributesToClear(uint32_t attributes);
 
 // The platform services of the run. Paths are UTF-8, joined with "\".
@@ -119,6 +124,10 @@ struct CheckRunPlatform {
     // One level; an existing folder or a missing parent is ignored.
     std::function<void(const std::string& path)> createFolder;
     std::function<bool(const std::string& path)> removeFile;
+    // One folder's entries (folder_tree.h); empty when it cannot be listed. The run looks for what a
+    // run cut off left beside its files once per folder instead of asking for each file. Unset: it
+    // asks for both possible leftovers of every file.
+    std::function<std::vector<FolderEntry>(const std::string& folder)> listFolder;
     // The unpacked checklist, read as a whole; raises EOSError. Unset: ChecklistReader::Open.
     std::function<ChecklistReader(const std::string& path, const AnsiTextDecoder& decode)> openChecklist;
     std::function<std::string(const std::string& text)> lowerCase;

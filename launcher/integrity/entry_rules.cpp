@@ -15,7 +15,7 @@ constexpr std::string_view kFolderMarker = "\\.";
 }  // namespace
 
 EntryTarget ResolveEntry(std::string_view listedPath, bool zeroSize) {
-    if (zeroSize && listedPath == kFolderMarker) return {EntryKind::GameRoot, ""};
+    if (zeroSize && listedPath == kFolderMarker) return {TargetKind::GameRoot, ""};
     // A path no Windows file can have is refused before any copy of it is made.
     if (listedPath.size() > 3 * LongestEntryPath) return {};
     const bool folder = listedPath.size() > kFolderMarker.size() && listedPath.ends_with(kFolderMarker);
@@ -37,7 +37,7 @@ EntryTarget ResolveEntry(std::string_view listedPath, bool zeroSize) {
         path.append("\\").append(name);
     }
     if (!IsSafeRelativeEntryPath(path)) return {};
-    return {folder ? EntryKind::Folder : EntryKind::File, std::move(path)};
+    return {folder ? TargetKind::Folder : TargetKind::File, std::move(path)};
 }
 
 EntryTarget ResolveEntry(const ChecklistEntry& entry) { return ResolveEntry(entry.path, entry.sizeText == "0"); }
@@ -52,6 +52,19 @@ bool IsUnpackTemporaryPath(const std::string& path) { return path.ends_with(kUnp
 
 std::vector<std::string> LeftoversBeside(const std::string& place) {
     return {DownloadTargetPath(place), UnpackTemporaryPath(place)};
+}
+
+bool IsLeftoverName(std::string_view name) {
+    const auto endsWith = [name](std::string_view suffix) {
+        if (name.size() <= suffix.size()) return false;
+        const std::string_view end = name.substr(name.size() - suffix.size());
+        for (size_t i = 0; i < end.size(); ++i) {
+            const char c = end[i] >= 'A' && end[i] <= 'Z' ? static_cast<char>(end[i] - 'A' + 'a') : end[i];
+            if (c != suffix[i]) return false;
+        }
+        return true;
+    };
+    return endsWith(".lzma") || endsWith(kUnpackSuffix);
 }
 
 bool UnpackIntoPlace(const std::string& target, const std::string& place,

@@ -12,7 +12,7 @@ namespace orv {
 
 struct ChecklistEntry;
 
-enum class EntryKind {
+enum class TargetKind {
     Refused,     // names nothing safe inside the game folder
     GameRoot,    // "\." with size "0": the game folder itself, nothing to do
     Folder,      // size "0" and a path ending in "\."
@@ -20,7 +20,7 @@ enum class EntryKind {
 };
 
 struct EntryTarget {
-    EntryKind kind = EntryKind::Refused;
+    TargetKind kind = TargetKind::Refused;
     // "\" and the names joined by "\", as Windows keeps them on disk (a folder's without its final
     // "\."); empty for the game folder and a refused entry.
     std::string path;
@@ -45,6 +45,9 @@ bool IsUnpackTemporaryPath(const std::string& path);
 // What a run cut off while repairing the file at `place` may have left beside it: the download
 // and the unpacked content that had not yet taken the file's place.
 std::vector<std::string> LeftoversBeside(const std::string& place);
+// Whether a file name found in a folder may be such a leftover of a file beside it (its ending
+// compared without regard to letter case, as the platform compares names).
+bool IsLeftoverName(std::string_view name);
 
 // Unpacks the downloaded `target` beside `place` and puts the result in the place of the file in
 // one step. False when anything failed or raised: the place then holds what it held before and the

@@ -143,6 +143,7 @@ CheckRunPlatform RunProfile::Wrap(CheckRunPlatform platform) {
     Time(*this, "file: create empty", platform.createEmptyFile);
     Time(*this, "file: create folder", platform.createFolder);
     Time(*this, "file: remove", platform.removeFile);
+    Time(*this, "file: list folder", platform.listFolder);
     Time(*this, "lower case", platform.lowerCase);
     return platform;
 }

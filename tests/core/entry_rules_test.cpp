@@ -14,12 +14,12 @@ namespace orv {
 namespace {
 
 TEST(EntryRules, EachListedPathNamesWhatWindowsWouldMakeOfIt) {
-    const EntryKind Refused = EntryKind::Refused, GameRoot = EntryKind::GameRoot, Folder = EntryKind::Folder,
-                    File = EntryKind::File;
+    const TargetKind Refused = TargetKind::Refused, GameRoot = TargetKind::GameRoot, Folder = TargetKind::Folder,
+                    File = TargetKind::File;
     const struct {
         const char* listed;
         bool zeroSize;
-        EntryKind kind;
+        TargetKind kind;
         const char* path;
     } cases[] = {
         {"\\hl2.exe", false, File, "\\hl2.exe"},
@@ -60,7 +60,7 @@ TEST(EntryRules, EachListedPathNamesWhatWindowsWouldMakeOfIt) {
         const EntryTarget target = ResolveEntry(c.listed, c.zeroSize);
         EXPECT_EQ(target.kind, c.kind) << c.listed << (c.zeroSize ? " (0)" : "");
         EXPECT_EQ(target.path, c.path) << c.listed;
-        if (target.kind == EntryKind::Folder || target.kind == EntryKind::File) {
+        if (target.kind == TargetKind::Folder || target.kind == TargetKind::File) {
             EXPECT_TRUE(IsSafeRelativeEntryPath(target.path)) << c.listed;
         }
     }
@@ -73,16 +73,16 @@ TEST(EntryRules, TheEntryOverloadReadsTheSizeLineAsItStands) {
         entry.sizeText = std::move(sizeText);
         return entry;
     };
-    EXPECT_EQ(ResolveEntry(gameFolderEntry("0")).kind, EntryKind::GameRoot);
+    EXPECT_EQ(ResolveEntry(gameFolderEntry("0")).kind, TargetKind::GameRoot);
     // "00" converts to 0, but is not the marker.
-    EXPECT_EQ(ResolveEntry(gameFolderEntry("00")).kind, EntryKind::Refused);
+    EXPECT_EQ(ResolveEntry(gameFolderEntry("00")).kind, TargetKind::Refused);
 }
 
 TEST(EntryRules, AHugeLineIsRefusedWithoutGrowing) {
-    EXPECT_EQ(ResolveEntry("\\" + std::string(100u << 20, 'a'), false).kind, EntryKind::Refused);
-    EXPECT_EQ(ResolveEntry("\\" + std::string(LongestEntryPath, 'a') + ".", false).kind, EntryKind::Refused)
+    EXPECT_EQ(ResolveEntry("\\" + std::string(100u << 20, 'a'), false).kind, TargetKind::Refused);
+    EXPECT_EQ(ResolveEntry("\\" + std::string(LongestEntryPath, 'a') + ".", false).kind, TargetKind::Refused)
         << "too long even without its dot";
-    EXPECT_EQ(ResolveEntry("\\" + std::string(LongestEntryPath - 1, 'a') + "...", false).kind, EntryKind::File);
+    EXPECT_EQ(ResolveEntry("\\" + std::string(LongestEntryPath - 1, 'a') + "...", false).kind, TargetKind::File);
 }
 
 TEST(EntryRules, LeftoversBesideAFileAreItsDownloadAndItsUnpackedContent) {
@@ -90,6 +90,11 @@ TEST(EntryRules, LeftoversBesideAFileAreItsDownloadAndItsUnpackedContent) {
     EXPECT_EQ(leftovers, (std::vector<std::string>{"C:\\g\\hl2.exe.lzma", "C:\\g\\hl2.exe.orvanta-unpack"}));
     for (const std::string& path : leftovers) EXPECT_NE(path, "C:\\g\\hl2.exe");
     EXPECT_TRUE(IsUnpackTemporaryPath(leftovers[1]));
+    // A name met in a folder, whatever its letter case: Windows finds it under either.
+    for (const auto& [name, leftover] : std::vector<std::pair<std::string, bool>>{
+             {"hl2.exe.lzma", true}, {"HL2.EXE.LZMA", true}, {"a.Orvanta-Unpack", true}, {"x.lzma.txt", false},
+             {".lzma", false}, {"lzma", false}, {"hl2.exe", false}, {"a.orvanta-unpac", false}})
+        EXPECT_EQ(IsLeftoverName(name), leftover) << name;
 }
 
 }  // namespace
