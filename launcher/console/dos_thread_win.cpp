@@ -115,6 +115,9 @@ bool TReadPipe::ReadTheDrainMark() {
     // is known to be in the pipe and the pipe is empty, it has been read, and by this read: an
     // earlier read that ended with it would have ended the reader. Until then a NUL that ends a
     // read may be the child's own.
+    // The peek runs on this thread, the read end's one owner, between its own reads: no read of another
+    // thread is pending on the handle, so Windows' serialising of synchronous I/O on one file
+    // object cannot make it wait (the child writes through another end).
     for (;;) {
         const bool written = ::WaitForSingleObject(drainMarkWritten_.Get(), 0) == WAIT_OBJECT_0;
         DWORD available = 0;

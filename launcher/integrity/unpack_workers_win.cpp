@@ -9,7 +9,6 @@
 #include "launcher/platform/utf8.h"
 #include "launcher/integrity/lzma_alone.h"
 #include "launcher/platform/files.h"
-#include "launcher/platform/wide_win.h"
 
 namespace orv {
 namespace {
