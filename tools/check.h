@@ -17,8 +17,14 @@
 
 #include "game_profile.h"
 #include "launcher/base/codepage.h"
+#include "launcher/net/fetcher.h"
 
 namespace orv::check {
+
+using orv::FetchResult;
+using orv::FetchStep;
+using orv::Fetcher;
+using orv::FetchProgress;
 
 struct CheckOptions {
     // Exactly one source: an update server's base address ("/" appended when missing), or the
@@ -114,24 +120,6 @@ inline constexpr int ExitInterrupted = 130;
 
 // ---- The platform under the run (check_platform_posix.cpp with libcurl, check_platform_win.cpp
 //      with WinInet).
-
-struct FetchResult {
-    bool ok = false;       // a 200 answer, saved whole
-    int status = 0;        // HTTP status, 0 without an answer
-    int64_t length = -1;   // Content-Length, -1 when not given
-    std::string error;     // why not, when not ok
-};
-
-// One keep-alive connection: a thread uses its own.
-class Fetcher {
-public:
-    virtual ~Fetcher() = default;
-    // The URL's body into `path` (created, or truncated); nothing stays at `path` unless the whole
-    // body of a 200 answer arrived. Gives up soon after `stop` is set.
-    virtual FetchResult Get(const std::string& url, const std::string& path, const std::atomic<bool>& stop) = 0;
-    // The answer's status and length without the body.
-    virtual FetchResult Head(const std::string& url) = 0;
-};
 
 struct CheckPlatform {
     std::function<std::unique_ptr<Fetcher>()> newFetcher;

@@ -54,7 +54,7 @@ public:
     CurlFetcher(const CurlFetcher&) = delete;
     CurlFetcher& operator=(const CurlFetcher&) = delete;
 
-    FetchResult Get(const std::string& url, const std::string& path, const std::atomic<bool>& stop) override {
+    FetchResult Get(const std::string& url, const std::string& path, const std::atomic<bool>& stop, const FetchProgress&) override {
         FetchResult result;
         std::optional<PendingFile> file;
         try {

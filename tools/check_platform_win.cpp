@@ -34,7 +34,7 @@ public:
         if (!session_.Valid()) RaiseLastPlatformError();
     }
 
-    FetchResult Get(const std::string& url, const std::string& path, const std::atomic<bool>& stop) override {
+    FetchResult Get(const std::string& url, const std::string& path, const std::atomic<bool>& stop, const FetchProgress&) override {
         FetchResult result;
         InternetHandle request = Open(url, result);
         if (!request.Valid()) return result;

@@ -289,7 +289,7 @@ class FolderFetcher final : public Fetcher {
 public:
     FolderFetcher(std::string root, std::map<std::string, int> statuses, std::vector<std::string>* asked)
         : root_(std::move(root)), statuses_(std::move(statuses)), asked_(asked) {}
-    FetchResult Get(const std::string& url, const std::string& path, const std::atomic<bool>&) override {
+    FetchResult Get(const std::string& url, const std::string& path, const std::atomic<bool>&, const FetchProgress&) override {
         FetchResult r = Head(url);
         if (!r.ok) return r;
         test::WriteFile(path, test::ReadFile(File(url)));
