@@ -198,26 +198,39 @@ void CheckEngine::RemoveLeftoversBeside(const std::string& place) {
     const std::string folder = FolderOf(place);
     std::set<std::u16string> names;
     {
-        std::lock_guard lock(leftoverMutex_);
-        const auto found = leftovers_.find(folder);
-        if (found != leftovers_.end() && found->second.empty()) return;
-        if (found != leftovers_.end()) names = found->second;
-    }
-    if (names.empty()) {
-        // Listed once per folder (two threads at one folder may both list it): a cut-off run's
-        // leftovers are rare, and asking for both names of every file costs more than a listing.
-        for (const FolderEntry& entry : platform_.listFolder(folder))
-            if (entry.kind == EntryKind::File && IsLeftoverName(entry.name)) names.insert(FoldLetterCase(entry.name));
-        std::lock_guard lock(leftoverMutex_);
-        if (leftovers_.emplace(folder, names).second) {
+        std::unique_lock lock(leftoverMutex_);
+        auto found = leftovers_.find(folder);
+        if (found == leftovers_.end()) {
+            // Listed once per folder, by the first thread to come to it: a cut-off run's leftovers
+            // are rare, and asking for both names of every file costs more than a listing.
+            leftovers_.emplace(folder, FolderLeftovers{});
             folderOrder_.push_back(folder);
-            if (folderOrder_.size() > kFoldersRemembered) {
-                leftovers_.erase(folderOrder_.front());
+            lock.unlock();
+            for (const FolderEntry& entry : platform_.listFolder(folder))
+                if (entry.kind == EntryKind::File && IsLeftoverName(entry.name)) names.insert(FoldLetterCase(entry.name));
+            lock.lock();
+            FolderLeftovers& listed = leftovers_[folder];
+            listed.listed = true;
+            listed.names = names;
+            // Only the folders being walked are kept; one being listed is never dropped.
+            while (folderOrder_.size() > kFoldersRemembered) {
+                const auto oldest = leftovers_.find(folderOrder_.front());
+                if (oldest != leftovers_.end() && !oldest->second.listed) break;
+                if (oldest != leftovers_.end()) leftovers_.erase(oldest);
                 folderOrder_.pop_front();
             }
+            leftoverListed_.notify_all();
+        } else {
+            leftoverListed_.wait(lock, [&] {
+                const auto now = leftovers_.find(folder);
+                return now == leftovers_.end() || now->second.listed;
+            });
+            found = leftovers_.find(folder);
+            if (found == leftovers_.end() || found->second.names.empty()) return;
+            names = found->second.names;
         }
-        if (names.empty()) return;
     }
+    if (names.empty()) return;
     const size_t cut = folder.size() + (folder.empty() ? 0 : 1);
     for (const std::string& leftover : LeftoversBeside(place)) {
         const std::u16string name = FoldLetterCase(leftover.substr(cut));
@@ -225,7 +238,7 @@ void CheckEngine::RemoveLeftoversBeside(const std::string& place) {
         Remove(leftover);
         std::lock_guard lock(leftoverMutex_);
         const auto found = leftovers_.find(folder);
-        if (found != leftovers_.end()) found->second.erase(name);
+        if (found != leftovers_.end()) found->second.names.erase(name);
     }
 }
 

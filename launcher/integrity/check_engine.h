@@ -171,9 +171,14 @@ private:
 
     // Per folder, the folded names of what a cut-off run may have left there; the folders met
     // most recently only, since the checklist lists a folder's files together.
+    struct FolderLeftovers {
+        bool listed = false;  // false while a thread lists it
+        std::set<std::u16string> names;
+    };
     std::mutex leftoverMutex_;
+    std::condition_variable leftoverListed_;
     std::list<std::string> folderOrder_;
-    std::map<std::string, std::set<std::u16string>> leftovers_;
+    std::map<std::string, FolderLeftovers> leftovers_;
 
     std::vector<std::thread> threads_;
 };
