@@ -21,12 +21,16 @@ constexpr size_t kFoldersRemembered = 64;
 // The most checking threads, whatever the number of cores: reading files gains nothing beyond.
 constexpr unsigned kMostCheckers = 8;
 
+std::atomic<int> g_runningThreads{0};
+
 std::string FolderOf(const std::string& place) {
     const size_t cut = place.find_last_of("\\/");
     return cut == std::string::npos ? std::string() : place.substr(0, cut);
 }
 
 }  // namespace
+
+int CheckEngine::RunningThreads() { return g_runningThreads.load(); }
 
 std::string CheckEngine::DownloadPath(const EngineJob& job) { return DownloadTargetPath(job.place); }
 std::string CheckEngine::UnpackedPath(const EngineJob& job) { return UnpackTemporaryPath(job.place); }
@@ -38,13 +42,16 @@ void CheckEngine::StartThread(Loop loop) {
         ++running_;
     }
     try {
+        ++g_runningThreads;
         threads_.emplace_back([this, loop] {
             (this->*loop)();
+            --g_runningThreads;
             std::lock_guard lock(mutex_);
             --running_;
             changed_.notify_all();
         });
     } catch (...) {
+        --g_runningThreads;
         std::lock_guard lock(mutex_);
         --running_;
         throw;

@@ -120,6 +120,10 @@ public:
     // window alive meanwhile; a transfer ends within its client's time-out).
     void Finish(const std::function<void()>& between);
 
+    // How many threads of engines are running in the process: for the tests that show a run leaves
+    // none behind.
+    static int RunningThreads();
+
     // Paths the engine makes beside a file (entry_rules.h): what it removes and what it leaves.
     static std::string DownloadPath(const EngineJob& job);
     static std::string UnpackedPath(const EngineJob& job);

@@ -323,9 +323,10 @@ Run::Next Run::File(const AheadEntry& ahead, const std::string& place, int32_t s
     platform_.makeNormal(place);
     bool inPlace = false;
     if (fetched) {
-        // A stop while the file is unpacked ends the run at once: the engine drops what it had
-        // written beside the file, which stays as it was.
-        if (!WaitFor(job, JobStage::Unpacked, "wait: unpack", true)) return Next::Leave;
+        // A stop while the engine unpacks waits for the unpack to end, as the stop procedure waits
+        // for an unpack worker, and the file still takes its place: what was fetched is not lost.
+        // The window is serviced meanwhile.
+        WaitFor(job, JobStage::Unpacked, "wait: unpack", false);
         const UnpackOutcome unpack = engine_->Status(job).unpack;
         if (unpack.state == UnpackState::Stopped) return Next::Leave;
         if (unpack.state == UnpackState::Unpacked) {
