@@ -409,7 +409,8 @@ void CheckEngine::UnpackLoop() {
             slot.status.unpack = outcome;
             slot.status.replaced = replaced;
             slot.status.replaceOk = replaceOk;
-            if (outcome.state != UnpackState::Unpacked || replaced || stop_) slot.status.done = true;
+            // Without `replace` the walker takes the unpacked file: nothing more is done for it.
+            slot.status.done = true;
             changed_.notify_all();
             done = CollectReleased();
         }
