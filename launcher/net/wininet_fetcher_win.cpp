@@ -1,9 +1,10 @@
 // Who owns what: every WinInet handle of a fetcher (the session, and the connection and request of
 // each call) is opened, used and closed on the thread that fetches, as game_downloads_win.cpp
-// explains for the game downloads. A call never waits without end because each request carries
-// its time-outs (OpenTimedRequest) and each read returns with what has come (NetworkRead): `stop`
-// is seen before every read, and a call that was waiting when it was set comes back within one
-// time-out.
+// explains for the game downloads: a blocked call is never ended by closing its handle from
+// elsewhere. It never waits without end because each request carries its time-outs
+// (OpenTimedRequest; Option Flags, INTERNET_OPTION_RECEIVE_TIMEOUT: one socket receive) and each
+// read returns with what has come (NetworkRead): `stop` is seen before every read, and a call that
+// was waiting when it was set comes back within one time-out.
 #include "launcher/net/wininet_fetcher_win.h"
 
 #include <windows.h>
@@ -111,10 +112,6 @@ public:
                 Stopped(result);
                 return result;
             }
-            // Windows ends a body at its announced length; Wine reads on to the close. Windows
-            // decides: what comes after the length is not the file, and a server that keeps
-            // sending cannot hold the call.
-            if (result.length >= 0 && written == result.length) break;
             read.Run(t.request.Get());
             if (read.failed) {
                 if (stop) Stopped(result);
@@ -122,6 +119,10 @@ public:
                 return result;
             }
             if (read.got == 0) break;
+            // WinInet on Windows ends a body at its announced length, where Wine 8 reads on to the
+            // close. Windows decides: what comes after the length is not the file, and a server
+            // that keeps sending cannot hold the call.
+            if (result.length >= 0 && written == result.length) break;
             DWORD take = read.got;
             if (result.length >= 0) take = static_cast<DWORD>(std::min<int64_t>(take, result.length - written));
             try {

@@ -227,6 +227,27 @@ TEST_F(WinInetFetcherTest, OneSessionServesItsThreadsRequestsInTurn) {
     EXPECT_FALSE(Exists(dir.File("other")));
 }
 
+// nginx keeps the connection open between the answers: each body ends at its length, and the next
+// request goes over the same session.
+TEST_F(WinInetFetcherTest, KeptConnectionCarriesOneBodyAfterAnother) {
+    const std::string root = Env("ORVANTA_NGINX_ROOT");
+    ASSERT_FALSE(root.empty()) << "run through tests/rig/with-servers.sh";
+    // Wine shows the host's root folder as drive Z:.
+    std::string served = "Z:" + root + "/fetcher-test.bin";
+    std::replace(served.begin(), served.end(), '/', '\\');
+    const std::string body = Pattern((1 << 20) + 1000, 41);
+    WriteFile(served, body);
+    const auto fetcher = New();
+    for (int round = 0; round < 2; ++round) {
+        const FetchResult r = Get(*fetcher, Env("ORVANTA_NGINX_URL") + "fetcher-test.bin");
+        ASSERT_TRUE(r.ok) << round << ": " << r.error;
+        EXPECT_EQ(r.length, static_cast<int64_t>(body.size()));
+        EXPECT_TRUE(SameBytes(ReadFile(target), body)) << round;
+        EXPECT_EQ(progress.back(), r.length) << round;
+    }
+    RemoveFile(served);
+}
+
 TEST_F(WinInetFetcherTest, AsksForAFreshCopyUnderTheGivenName) {
     const auto fetcher = New();
     ASSERT_TRUE(Get(*fetcher, Fault("echo")).ok);
