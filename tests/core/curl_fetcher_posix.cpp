@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/loopback_servers.h"
 #include "support/test_files.h"
 #include "tools/check.h"
 
@@ -98,29 +99,9 @@ protected:
 };
 
 TEST_F(CurlFetcherTest, WholeBodiesAreSavedWithProgressUpToTheirSize) {
-    const struct {
-        const char* route;
-        int64_t saved;
-        const char* lengthText;
-        int64_t length;
-    } cases[] = {
-        {"data/300000", 300000, "300000", 300000},
-        {"noclen/9000", 9000, "", -1},
-        {"tendigit/4096", 4096, "0000004096", 4096},
-        {"long/5000/9000", 5000, "5000", 5000},
-        {"empty", 0, "0", 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.route);
-        const FetchResult r = Get(c.route);
-        ASSERT_TRUE(r.ok) << r.error;
-        EXPECT_EQ(r.failed, FetchStep::None);
-        EXPECT_EQ(r.status, 200);
-        EXPECT_EQ(r.lengthText, c.lengthText);
-        EXPECT_EQ(r.length, c.length);
-        EXPECT_EQ(static_cast<int64_t>(ReadFile(target).size()), c.saved);
-        EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
-        EXPECT_EQ(progress.empty() ? 0 : progress.back(), c.saved);
+    for (const net_test::WholeBody& body : net_test::kWholeBodies) {
+        const FetchResult r = Get(body.route);
+        net_test::ExpectWholeBody(body, r, ReadFile(target), progress);
     }
 }
 

@@ -23,8 +23,8 @@
 #include "launcher/net/progress.h"
 #include "launcher/platform/scoped_win.h"
 #include "launcher/platform/wide_win.h"
+#include "support/loopback_servers.h"
 #include "support/test_files.h"
-#include "win_net/loopback_servers.h"
 
 namespace orv {
 namespace {
