@@ -11,7 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <memory>
 #include <string>
+#include <utility>
+#include <atomic>
 
 #include "launcher/base/app_state.h"
 #include "launcher/base/message_box.h"
@@ -57,6 +60,23 @@ bool CopyFromRoot(const std::string& root, const std::string& base, const std::s
     }
 }
 
+// The engine's download thread reads the server folder directly.
+class RootFetcher final : public orv::Fetcher {
+public:
+    RootFetcher(std::string root, std::string base) : root_(std::move(root)), base_(std::move(base)) {}
+    orv::FetchResult Get(const std::string& url, const std::string& path, const std::atomic<bool>&,
+                         const orv::FetchProgress&) override {
+        orv::FetchResult result;
+        result.ok = CopyFromRoot(root_, base_, url, path);
+        if (!result.ok) result.failed = orv::FetchStep::Request;
+        return result;
+    }
+    orv::FetchResult Head(const std::string&) override { return {}; }
+
+private:
+    std::string root_, base_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -82,12 +102,7 @@ int main(int argc, char** argv) {
         platform.downloadFile = [&](const std::string& url, const std::string& path) {
             return CopyFromRoot(root, base, url, path);
         };
-        platform.downloadGameFile = [&](const std::string& url, const std::string& path, int32_t, int32_t&) {
-            return CopyFromRoot(root, base, url, path);
-        };
-        platform.unpackGameFile = [](const std::string& input, const std::string& output) {
-            return orv::TLZMAAlone().Main(input, output, "d");
-        };
+        platform.engine.newFetcher = [&] { return std::make_unique<RootFetcher>(root, base); };
         platform.replaceFile = [](const std::string& from, const std::string& to) {
             return std::rename(orv::NativePath(from).c_str(), orv::NativePath(to).c_str()) == 0;
         };

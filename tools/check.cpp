@@ -1,10 +1,10 @@
-// The run of "orvanta-tool check". The main thread streams the checklist and does what must
-// happen in list order (refusals, folders, empty files); file entries go through a bounded queue to
-// the checking threads, and files that differ through a second one to the download threads, each
-// with its own keep-alive connection. Counters are all that is kept of the results.
+// The run of "orvanta-tool check". The main thread streams the checklist, does what must happen
+// in list order (refusals, folders, empty files) and hands file entries to the check engine
+// (check_engine.h), whose threads check them and fetch, unpack and put in place the ones that
+// differ, each fetching thread over its own keep-alive connection; it takes the results in list
+// order and reports them. Counters are all that is kept of the results.
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <exception>
 #include <filesystem>
@@ -15,6 +15,7 @@
 
 #include "launcher/base/errors.h"
 #include "launcher/catalogue.h"
+#include "launcher/integrity/check_engine.h"
 #include "launcher/integrity/checklist.h"
 #include "launcher/integrity/crc32.h"
 #include "launcher/integrity/entry_rules.h"
@@ -29,57 +30,16 @@
 namespace orv::check {
 namespace {
 
-// Items wait in these queues, so memory stays put however long the checklist is.
+// Jobs held by the engine per thread, so memory stays put however long the checklist is.
 constexpr size_t kQueuePerThread = 4;
-// Each checking thread reads files in blocks of this size.
-constexpr size_t kReadBlock = size_t{1} << 18;
 
-template <class T>
-class BoundedQueue {
-public:
-    explicit BoundedQueue(size_t capacity) : capacity_(std::max<size_t>(capacity, 1)) {}
-
-    void Push(T item) {
-        std::unique_lock lock(mutex_);
-        notFull_.wait(lock, [&] { return items_.size() < capacity_ || closed_; });
-        if (closed_) return;
-        items_.push_back(std::move(item));
-        notEmpty_.notify_one();
-    }
-    // The next item; nothing once the queue is closed and empty.
-    std::optional<T> Pop() {
-        std::unique_lock lock(mutex_);
-        notEmpty_.wait(lock, [&] { return !items_.empty() || closed_; });
-        if (items_.empty()) return std::nullopt;
-        T item = std::move(items_.front());
-        items_.pop_front();
-        notFull_.notify_one();
-        return item;
-    }
-    void Close() {
-        std::lock_guard lock(mutex_);
-        closed_ = true;
-        notEmpty_.notify_all();
-        notFull_.notify_all();
-    }
-
-private:
-    const size_t capacity_;
-    std::mutex mutex_;
-    std::condition_variable notFull_, notEmpty_;
-    std::deque<T> items_;
-    bool closed_ = false;
-};
-
-struct FileJob {
+// A file entry handed to the engine, as the report names it.
+struct PendingJob {
+    uint64_t id = 0;
     std::string path;  // the checklist's
-    std::string placePath;  // what it names in the game folder (ResolveEntry)
     int32_t size = 0;
-    std::string crcText;
+    std::string source;
 };
-
-// Raised from a decoder's sink to leave the decoding when the run stops.
-struct Stopped {};
 
 // Names outside ASCII, blanks and the characters a URL reserves, percent-encoded as UTF-8 (what
 // WinInet sends for the launcher); `from` leaves the start (the catalogue's address) as it stands.
@@ -99,35 +59,13 @@ std::string EncodeUrlTail(const std::string& url, size_t from) {
     return out;
 }
 
-// The CRC-32 of a file in large blocks, leaving early when the run stops. Nothing when it cannot be
-// opened or the run stopped.
-std::optional<uint32_t> FileCrc(const std::string& path, const std::atomic<bool>& stop, std::vector<char>& buffer,
-                                uint64_t& bytes) {
-    std::optional<File> file;
-    try {
-        file.emplace(File::OpenRead(path));
-    } catch (const Error&) {
-        return std::nullopt;
-    }
-    uint32_t reg = 0xFFFFFFFFu;
-    for (;;) {
-        if (stop) return std::nullopt;
-        const size_t got = file->Read(buffer.data(), buffer.size());
-        if (got == 0) break;
-        reg = Crc32Update(reg, buffer.data(), got);
-        bytes += got;
-    }
-    return reg ^ 0xFFFFFFFFu;
-}
-
 class Engine {
 public:
     Engine(const CheckOptions& options, const CheckPlatform& platform, CheckSink& sink, const std::atomic<bool>& stop)
         : o_(options), platform_(platform), sink_(sink), interrupt_(stop),
           jobs_(options.jobs ? options.jobs
                              : std::clamp(std::thread::hardware_concurrency(), 1u, static_cast<unsigned>(MostThreads))),
-          connections_(options.connections ? options.connections : DefaultConnections),
-          checkQueue_(jobs_ * kQueuePerThread), repairQueue_(connections_ * kQueuePerThread) {}
+          connections_(options.connections ? options.connections : DefaultConnections) {}
 
     CheckSummary Run();
 
@@ -149,11 +87,11 @@ private:
     void Walk(const std::string& checklist);
     void Folder(const ChecklistEntry& entry, const std::string& placePath);
     void EmptyFile(const ChecklistEntry& entry, const std::string& placePath);
-    void CheckWorker();
-    void CheckFile(const FileJob& job, std::vector<char>& buffer);
-    void VerifyFile(const FileJob& job);
-    void RepairWorker();
-    void RepairFile(const FileJob& job, Fetcher* fetcher);
+    CheckEngine NewEngine();
+    // Reports the oldest job's results once they are known.
+    void Consume(CheckEngine& engine, const PendingJob& job);
+    void ConsumeServerCheck(const PendingJob& job, const JobStatus& status);
+    void ConsumeRepair(const PendingJob& job, const JobStatus& status);
 
     const CheckOptions& o_;
     const CheckPlatform& platform_;
@@ -161,8 +99,6 @@ private:
     const std::atomic<bool>& interrupt_;
     std::atomic<bool> abort_{false};
     const unsigned jobs_, connections_;
-    BoundedQueue<FileJob> checkQueue_;
-    BoundedQueue<FileJob> repairQueue_;
 
     std::mutex mutex_;  // guards summary_ and the sink
     CheckSummary summary_;
@@ -311,25 +247,61 @@ CheckSummary Engine::Run() {
     return summary_;
 }
 
+CheckEngine Engine::NewEngine() {
+    const bool repairs = (o_.repair || o_.dryRun) && !o_.verifyServer;
+    EngineOptions options;
+    options.checkers = jobs_;
+    options.fetchers = repairs ? connections_ : 0;
+    options.unpackers = connections_;
+    options.window = (jobs_ + connections_) * kQueuePerThread;
+    options.fetchAhead = connections_ * 2;
+    options.headOnly = o_.dryRun;
+    options.replace = true;
+    EnginePlatform engine;
+    if (!FromRoot()) engine.newFetcher = platform_.newFetcher;
+    engine.replaceFile = platform_.replaceFile;
+    engine.makeNormal = platform_.makeNormal;
+    if (o_.verifyServer) {
+        // The server's file is what is checked: it must unpack to the listed content.
+        engine.check = [this](const EngineJob& job, const std::atomic<bool>& stop, std::vector<char>&) {
+            FileCheck check;
+            if (!FileExists(job.localSource)) return check;  // Missing
+            uint32_t reg = 0xFFFFFFFFu;
+            uint64_t size = 0;
+            struct Stopped {};
+            bool decoded = false;
+            try {
+                decoded = DecodeLzmaFile(job.localSource, [&](const void* data, size_t n) {
+                    if (stop || abort_) throw Stopped{};
+                    reg = Crc32Update(reg, data, n);
+                    size += n;
+                });
+            } catch (const Stopped&) {
+                check.state = FileState::Stopped;
+                return check;
+            }
+            check.bytesRead = size;
+            if (!decoded) check.state = FileState::Unreadable;
+            else if (size != static_cast<uint64_t>(job.size)) check.state = FileState::OtherSize;
+            else if (Crc32Text(reg ^ 0xFFFFFFFFu) != job.crcText) check.state = FileState::OtherCrc;
+            else check.state = FileState::Good;
+            return check;
+        };
+    }
+    return CheckEngine(options, engine);
+}
+
 void Engine::Walk(const std::string& checklist) {
     ChecklistReader reader = ChecklistReader::Stream(checklist, o_.codePage);
-    std::vector<std::thread> checkers, repairers;
-    const bool repairs = (o_.repair || o_.dryRun) && !o_.verifyServer;
-    auto finish = [&] {
-        checkQueue_.Close();
-        for (std::thread& t : checkers) t.join();
-        repairQueue_.Close();
-        for (std::thread& t : repairers) t.join();
+    CheckEngine engine = NewEngine();
+    std::deque<PendingJob> pending;
+    const auto consumeOldest = [&] {
+        const PendingJob job = std::move(pending.front());
+        pending.pop_front();
+        Consume(engine, job);
+        engine.Release(job.id);
     };
     try {
-        // A thread that does not start ends the run as an error; the ones already running are
-        // stopped and joined by the handler below, never left joinable.
-        try {
-            for (unsigned i = 0; i < jobs_; ++i) checkers.emplace_back([this] { CheckWorker(); });
-            for (unsigned i = 0; repairs && i < connections_; ++i) repairers.emplace_back([this] { RepairWorker(); });
-        } catch (const std::system_error& e) {
-            throw Error(std::string("cannot start a thread: ") + e.what());
-        }
         while (!interrupt_ && !reader.AtEnd()) {
             const ChecklistEntry entry = reader.Next();
             Count(&CheckSummary::entries);
@@ -341,7 +313,8 @@ void Engine::Walk(const std::string& checklist) {
             }
             if (target.kind == TargetKind::GameRoot || target.kind == TargetKind::Folder) {
                 Count(&CheckSummary::folders);
-                // The game folder itself is there: the check runs in it.
+                // The game folder itself is there: the check runs in it. A folder is made before
+                // the engine fetches anything inside it: the list names it first.
                 if (target.kind == TargetKind::Folder && !o_.verifyServer) Folder(entry, target.path);
                 continue;
             }
@@ -353,14 +326,93 @@ void Engine::Walk(const std::string& checklist) {
                     EmptyFile(entry, target.path);
                 continue;
             }
-            checkQueue_.Push(FileJob{entry.path, target.path, *entry.size, entry.crcText});
+            while (!engine.HasRoom() && !interrupt_) consumeOldest();
+            EngineJob job;
+            job.place = o_.verifyServer ? std::string() : EntryPlace(o_.gameDir, target.path);
+            job.size = *entry.size;
+            job.crcText = entry.crcText;
+            const std::string source = FileSource(entry.path);
+            if (FromRoot() || o_.verifyServer) job.localSource = source;
+            else job.url = source;
+            if (o_.verifyServer) job.place = source;  // nothing is written beside it: no fetching
+            const uint64_t id = engine.Submit(std::move(job));
+            pending.push_back(PendingJob{id, entry.path, *entry.size, source});
         }
+        while (!pending.empty() && !interrupt_) consumeOldest();
     } catch (...) {
         abort_ = true;
-        finish();
         throw;
     }
-    finish();
+}
+
+void Engine::Consume(CheckEngine& engine, const PendingJob& job) {
+    const auto goOn = [this] { return !interrupt_; };
+    if (!engine.Wait(job.id, JobStage::Checked, goOn)) return;
+    JobStatus status = engine.Status(job.id);
+    {
+        std::lock_guard lock(mutex_);
+        summary_.bytesChecked += status.check.bytesRead;
+    }
+    if (status.check.state == FileState::Stopped) return;
+    if (o_.verifyServer) return ConsumeServerCheck(job, status);
+    if (status.check.state == FileState::Good) {
+        Emit({EventKind::Checked, job.path, "", "", job.size, -1});
+        return;
+    }
+    Emit({EventKind::Bad, job.path, FileStateReason(status.check.state), "", job.size, -1});
+    if (!o_.repair && !o_.dryRun) return;
+    if (!engine.Wait(job.id, JobStage::Replaced, goOn)) return;
+    ConsumeRepair(job, engine.Status(job.id));
+}
+
+void Engine::ConsumeServerCheck(const PendingJob& job, const JobStatus& status) {
+    const char* reason = nullptr;
+    switch (status.check.state) {
+    case FileState::Missing:
+        Emit({EventKind::Bad, job.path, "missing on the server", job.source, job.size, -1});
+        return;
+    case FileState::Unreadable: reason = "does not unpack"; break;
+    case FileState::OtherSize: reason = "unpacks to another size"; break;
+    case FileState::OtherCrc: reason = "unpacks to another CRC-32"; break;
+    default: break;
+    }
+    Emit({reason ? EventKind::Bad : EventKind::Checked, job.path, reason ? reason : "", job.source, job.size,
+          FileSize64(job.source)});
+}
+
+void Engine::ConsumeRepair(const PendingJob& job, const JobStatus& status) {
+    const FetchResult& fetch = status.fetch;
+    if (o_.dryRun) {
+        const bool found = FromRoot() ? fetch.ok : fetch.status == 200;
+        if (!found) {
+            const std::string why = fetch.error.empty() ? "HTTP status " + std::to_string(fetch.status) : fetch.error;
+            Emit({EventKind::RepairFailed, job.path, why, job.source, job.size, -1});
+            return;
+        }
+        Emit({EventKind::WouldFetch, job.path, "", job.source, job.size, fetch.length});
+        return;
+    }
+    if (!fetch.ok) {
+        if (!interrupt_ && !fetch.stopped) Emit({EventKind::RepairFailed, job.path, fetch.error, job.source, job.size, -1});
+        return;
+    }
+    // The new content was checked against the list before it took the file's place, so that a
+    // server file that does not match never replaces anything.
+    std::string failure;
+    switch (status.unpack.state) {
+    case UnpackState::Unpacked:
+        if (!status.replaceOk) failure = "cannot replace the file";
+        break;
+    case UnpackState::NotUnpacked: failure = "does not unpack"; break;
+    case UnpackState::OtherContent: failure = "the server's file unpacks to another size or CRC-32"; break;
+    case UnpackState::FileError: failure = status.unpack.error; break;
+    case UnpackState::Stopped: return;
+    }
+    if (status.unpack.state == UnpackState::Unpacked && !status.replaced) return;  // interrupted before
+    if (failure.empty())
+        Emit({EventKind::Repaired, job.path, "", job.source, job.size, status.received});
+    else if (!interrupt_)
+        Emit({EventKind::RepairFailed, job.path, failure, job.source, job.size, -1});
 }
 
 void Engine::Folder(const ChecklistEntry& entry, const std::string& placePath) {
@@ -390,157 +442,6 @@ void Engine::EmptyFile(const ChecklistEntry& entry, const std::string& placePath
     } catch (const std::exception& e) {
         Emit({EventKind::RepairFailed, entry.path, e.what(), "", 0, -1});
     }
-}
-
-void Engine::CheckWorker() {
-    std::vector<char> buffer(kReadBlock);
-    while (const std::optional<FileJob> job = checkQueue_.Pop()) {
-        if (Halted()) continue;  // drained, so that the reader never waits on a full queue
-        try {
-            if (o_.verifyServer)
-                VerifyFile(*job);
-            else
-                CheckFile(*job, buffer);
-        } catch (const Stopped&) {
-        } catch (const std::exception& e) {
-            Emit({EventKind::Bad, job->path, e.what(), "", job->size, -1});
-        }
-    }
-}
-
-void Engine::CheckFile(const FileJob& job, std::vector<char>& buffer) {
-    const std::string place = EntryPlace(o_.gameDir, job.placePath);
-    const char* reason = nullptr;
-    uint64_t bytes = 0;
-    if (!FileExists(place)) {
-        reason = "missing";
-    } else if (FileSize64(place) != job.size) {
-        reason = "size";
-    } else {
-        const std::optional<uint32_t> crc = FileCrc(place, interrupt_, buffer, bytes);
-        if (interrupt_ || abort_) return;
-        if (!crc) reason = "unreadable";
-        else if (Crc32Text(*crc) != job.crcText) reason = "crc";
-    }
-    {
-        std::lock_guard lock(mutex_);
-        summary_.bytesChecked += bytes;
-    }
-    if (!reason) {
-        Emit({EventKind::Checked, job.path, "", "", job.size, -1});
-        return;
-    }
-    Emit({EventKind::Bad, job.path, reason, "", job.size, -1});
-    if (o_.repair || o_.dryRun) repairQueue_.Push(job);
-}
-
-void Engine::VerifyFile(const FileJob& job) {
-    const std::string source = FileSource(job.path);
-    if (!FileExists(source)) {
-        Emit({EventKind::Bad, job.path, "missing on the server", source, job.size, -1});
-        return;
-    }
-    uint32_t reg = 0xFFFFFFFFu;
-    uint64_t size = 0;
-    const bool decoded = DecodeLzmaFile(source, [&](const void* data, size_t n) {
-        if (interrupt_ || abort_) throw Stopped{};
-        reg = Crc32Update(reg, data, n);
-        size += n;
-    });
-    {
-        std::lock_guard lock(mutex_);
-        summary_.bytesChecked += size;
-    }
-    const char* reason = nullptr;
-    if (!decoded) reason = "does not unpack";
-    else if (size != static_cast<uint64_t>(job.size)) reason = "unpacks to another size";
-    else if (Crc32Text(reg ^ 0xFFFFFFFFu) != job.crcText) reason = "unpacks to another CRC-32";
-    Emit({reason ? EventKind::Bad : EventKind::Checked, job.path, reason ? reason : "", source, job.size,
-          FileSize64(source)});
-}
-
-void Engine::RepairWorker() {
-    std::unique_ptr<Fetcher> fetcher;
-    if (!FromRoot()) fetcher = platform_.newFetcher();
-    while (const std::optional<FileJob> job = repairQueue_.Pop()) {
-        if (Halted()) continue;
-        try {
-            RepairFile(*job, fetcher.get());
-        } catch (const std::exception& e) {
-            Emit({EventKind::RepairFailed, job->path, e.what(), "", job->size, -1});
-        }
-    }
-}
-
-void Engine::RepairFile(const FileJob& job, Fetcher* fetcher) {
-    const std::string source = FileSource(job.path);
-    if (o_.dryRun) {
-        int64_t bytes = -1;
-        if (!fetcher) {
-            bytes = FileSize64(source);
-            if (bytes < 0) {
-                Emit({EventKind::RepairFailed, job.path, "missing on the server", source, job.size, -1});
-                return;
-            }
-        } else {
-            const FetchResult head = fetcher->Head(source);
-            if (head.status != 200) {
-                Emit({EventKind::RepairFailed, job.path, head.error, source, job.size, -1});
-                return;
-            }
-            bytes = head.length;
-        }
-        Emit({EventKind::WouldFetch, job.path, "", source, job.size, bytes});
-        return;
-    }
-
-    const std::string place = EntryPlace(o_.gameDir, job.placePath);
-    std::string input = source;
-    int64_t bytes = FileSize64(source);
-    if (fetcher) {
-        input = DownloadTargetPath(place);
-        const FetchResult got = fetcher->Get(source, input, interrupt_);
-        if (!got.ok) {
-            if (!interrupt_) Emit({EventKind::RepairFailed, job.path, got.error, source, job.size, -1});
-            return;
-        }
-        bytes = FileSize64(input);
-    } else if (bytes < 0) {
-        Emit({EventKind::RepairFailed, job.path, "missing on the server", source, job.size, -1});
-        return;
-    }
-
-    // The new content is checked against the list before it takes the file's place, so that a
-    // server file that does not match never replaces anything.
-    std::string failure = "does not unpack";
-    std::vector<char> buffer(kReadBlock);
-    const auto unpack = [&](const std::string& in, const std::string& out) {
-        if (!TLZMAAlone().Main(in, out, "d")) return false;
-        uint64_t read = 0;
-        const std::optional<uint32_t> crc = FileCrc(out, interrupt_, buffer, read);
-        if (!crc) {
-            failure = "interrupted";
-            return false;
-        }
-        if (read != static_cast<uint64_t>(job.size) || Crc32Text(*crc) != job.crcText) {
-            failure = "the server's file unpacks to another size or CRC-32";
-            return false;
-        }
-        if (!platform_.makeNormal) return true;
-        platform_.makeNormal(place);
-        return true;
-    };
-    const auto replace = [&](const std::string& from, const std::string& to) {
-        if (platform_.replaceFile(from, to)) return true;
-        failure = "cannot replace the file";
-        return false;
-    };
-    const bool done = UnpackIntoPlace(input, place, unpack, replace, &RemoveFile);
-    if (fetcher) RemoveFile(input);
-    if (done)
-        Emit({EventKind::Repaired, job.path, "", source, job.size, bytes});
-    else if (!interrupt_)
-        Emit({EventKind::RepairFailed, job.path, failure, source, job.size, -1});
 }
 
 }  // namespace

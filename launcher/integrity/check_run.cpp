@@ -6,6 +6,8 @@
 #include <map>
 #include <set>
 #include <optional>
+#include <deque>
+#include <memory>
 
 #include "launcher/base/app_state.h"
 #include "launcher/base/errors.h"
@@ -42,6 +44,41 @@ char32_t LowerOf(char32_t c) {
     return c;
 }
 
+// Entries read ahead of the one being walked, so that the engine can work on the files after it.
+constexpr size_t kEntriesAhead = 256;
+// The engine's window: files it checks (and fetches) ahead of the run.
+constexpr size_t kJobsAhead = 64;
+// Downloads done ahead and waiting for the run on disk.
+constexpr size_t kDownloadsAhead = 4;
+
+// The length that drives the per-file display: the Content-Length header as it fits the 20-byte
+// buffer of the download client (nine digits), converted as a decimal number; a longer header counts
+// as absent, so the listed size stays. False in `valid` for one that is not a number.
+struct ProgressLength {
+    std::optional<int64_t> value;
+    bool valid = true;
+};
+ProgressLength ProgressLengthOf(const std::string& header) {
+    ProgressLength length;
+    if (header.empty() || header.size() > 9) return length;
+    int64_t value = 0;
+    size_t i = header[0] == '-' || header[0] == '+' ? 1 : 0;
+    if (i == header.size()) length.valid = false;
+    for (; i < header.size() && length.valid; ++i) {
+        if (header[i] < '0' || header[i] > '9') length.valid = false;
+        else value = value * 10 + (header[i] - '0');
+    }
+    if (length.valid) length.value = header[0] == '-' ? -value : value;
+    return length;
+}
+
+// One entry read ahead.
+struct AheadEntry {
+    ChecklistEntry entry;
+    EntryTarget target;
+    std::optional<uint64_t> job;  // the engine's, for a file it checks
+};
+
 // What one run keeps between entries.
 class Run {
 public:
@@ -53,16 +90,17 @@ public:
 private:
     enum class Next { Continue, Leave };
 
-    Next Entry(ChecklistReader& reader);
-    // The file is present with the listed size and checksum.
-    bool IsGood(const std::string& place, int32_t size, const std::string& crcText);
-    // Unpacks a downloaded file into its place; false when anything failed (the place then holds
-    // what it held before).
-    bool UnpackIntoPlace(const std::string& target, const std::string& place);
+    void ReadAhead(ChecklistReader& reader);
+    Next Entry(AheadEntry& ahead);
+    Next File(const AheadEntry& ahead, const std::string& place, int32_t size);
+    // What DownloadGameFile would have returned for the job's download; raises as it does.
+    bool Downloaded(uint64_t job, int32_t size, bool& fetched);
+    void ShowDownload(const JobStatus& status, int32_t size);
+    bool WaitFor(uint64_t job, JobStage stage, const char* name, bool stoppable);
     void FinishEntry();
-    void RemoveLeftoversBeside(const std::string& place);
     void ShowCounters(CountersMoment moment, int entries);
     int StepOverall();
+    std::string FilePath(const std::string& path) const { return platform_.filePath ? platform_.filePath(path) : path; }
 
     const CheckRunRequest& request_;
     CheckRunView& view_;
@@ -71,9 +109,23 @@ private:
     std::string totalText_;
     int32_t total_ = 0;
     std::string downloadAddress_;
-    // Per folder met so far, the folded names of what a cut-off run may have left there: few in a
-    // game folder, so this stays small whatever the checklist lists.
-    std::map<std::string, std::set<std::u16string>> leftovers_;
+    std::unique_ptr<CheckEngine> engine_;
+    std::deque<AheadEntry> ahead_;
+};
+
+// The engine's threads end with the run, however it ends; the window is kept alive until they have.
+struct FinishEngine {
+    std::unique_ptr<CheckEngine>& engine;
+    ~FinishEngine() {
+        if (!engine) return;
+        try {
+            engine->Finish([] { PumpEvents(); });
+        } catch (...) {
+            // A handler that raised inside the pump was reported there; the threads are ended
+            // all the same by the engine's own end.
+        }
+        engine.reset();
+    }
 };
 
 CheckRunResult Run::Execute() {
@@ -124,10 +176,28 @@ CheckRunResult Run::Execute() {
     total_ = ConvertOrRaise(totalText_);
     view_.ResetOverall(std::max(total_, 0));
 
-    ChecklistReader reader = platform_.openChecklist ? platform_.openChecklist(checklist, platform_.checklistPage)
-                                                     : ChecklistReader::Open(checklist, platform_.checklistPage);
-    while (!reader.AtEnd()) {
-        if (Entry(reader) == Next::Leave) break;
+    {
+        // Read as it is walked: a hostile checklist that unpacks to gigabytes costs one block.
+        ChecklistReader reader = platform_.openChecklist ? platform_.openChecklist(checklist, platform_.checklistPage)
+                                                         : ChecklistReader::Stream(checklist, platform_.checklistPage);
+        EngineOptions options;
+        options.checkers = platform_.checkers;
+        // One download at a time, in the list's order, as the run has them.
+        options.fetchers = 1;
+        options.unpackers = 1;
+        options.window = kJobsAhead;
+        options.fetchAhead = kDownloadsAhead;
+        engine_ = std::make_unique<CheckEngine>(options, platform_.engine);
+        const FinishEngine finish{engine_};
+        for (;;) {
+            ReadAhead(reader);
+            if (ahead_.empty()) break;
+            AheadEntry entry = std::move(ahead_.front());
+            ahead_.pop_front();
+            const Next next = Entry(entry);
+            if (entry.job) engine_->Release(*entry.job);
+            if (next == Next::Leave) break;
+        }
     }
 
     ShowCounters(CountersMoment::AtEnd, view_.OverallPosition());
@@ -151,22 +221,39 @@ CheckRunResult Run::Execute() {
     return result_;
 }
 
-Run::Next Run::Entry(ChecklistReader& reader) {
-    const int language = UiLanguage;
-    ChecklistEntry entry = reader.Next();
+void Run::ReadAhead(ChecklistReader& reader) {
+    while (ahead_.size() < kEntriesAhead && engine_->HasRoom() && !reader.AtEnd()) {
+        AheadEntry ahead;
+        ahead.entry = reader.Next();
+        ahead.target = ResolveEntry(ahead.entry);
+        const ChecklistEntry& entry = ahead.entry;
+        if (ahead.target.kind == TargetKind::Folder) {
+            // Made as soon as it is read: the engine may fetch files inside it before the run
+            // walks to them. Making a folder shows nothing and counts nothing.
+            platform_.createFolder(GameFolder + ahead.target.path);
+        } else if (ahead.target.kind == TargetKind::File && entry.sizeText != "0" && entry.size) {
+            EngineJob job;
+            job.place = FilePath(EntryPlace(GameFolder, ahead.target.path));
+            job.size = *entry.size;
+            job.crcText = entry.crcText;
+            job.url = GameFileUrl(downloadAddress_, entry.path);
+            ahead.job = engine_->Submit(std::move(job));
+        }
+        ahead_.push_back(std::move(ahead));
+    }
+}
+
+Run::Next Run::Entry(AheadEntry& ahead) {
+    const ChecklistEntry& entry = ahead.entry;
     if (entry.sizeText != "0") view_.SetFileMax(ConvertOrRaise(entry.sizeText));
     if (StopFlag == 1) return Next::Leave;
 
-    const EntryTarget target = ResolveEntry(entry);
+    const EntryTarget& target = ahead.target;
     if (target.kind == TargetKind::Refused) {
         result_.refusedPaths.push_back(entry.path);
         return Next::Continue;
     }
-    if (target.kind == TargetKind::GameRoot) return Next::Continue;
-    if (target.kind == TargetKind::Folder) {
-        platform_.createFolder(GameFolder + target.path);
-        return Next::Continue;
-    }
+    if (target.kind != TargetKind::File) return Next::Continue;  // the game folder, or a folder made already
     const std::string place = EntryPlace(GameFolder, target.path);
 
     if (entry.sizeText == "0") {
@@ -177,100 +264,156 @@ Run::Next Run::Entry(ChecklistReader& reader) {
         PumpEvents();
         return Next::Continue;
     }
-    const int32_t size = ConvertOrRaise(entry.sizeText);
+    return File(ahead, place, ConvertOrRaise(entry.sizeText));
+}
 
+bool Run::WaitFor(uint64_t job, JobStage stage, const char* name, bool stoppable) {
+    bool reached = false;
+    const auto wait = [&] {
+        reached = engine_->Wait(job, stage, [stoppable] {
+            PumpEvents();
+            return !stoppable || StopFlag != 1;
+        });
+    };
+    if (platform_.timed) platform_.timed(name, wait);
+    else wait();
+    return reached;
+}
+
+Run::Next Run::File(const AheadEntry& ahead, const std::string& place, int32_t size) {
+    const int language = UiLanguage;
+    const ChecklistEntry& entry = ahead.entry;
+    const uint64_t job = *ahead.job;
     const std::string lowered = platform_.lowerCase ? platform_.lowerCase(entry.path) : LowerCaseText(entry.path);
     view_.SetStatus(CheckingFileText(entry.path, lowered, language));
     if (IsLongStatusPath(entry.path)) ShowCounters(CountersMoment::BeforeLongPath, view_.OverallPosition() - 1);
     PumpEvents();
 
-    RemoveLeftoversBeside(place);
-
-    if (!IsGood(place, size, entry.crcText)) {
-        const std::string url = GameFileUrl(downloadAddress_, entry.path);
-        const std::string download = DownloadTargetPath(place);
-        if (platform_.downloadGameFile(url, download, size, StopFlag)) {
-            ++result_.downloaded;
-            ShowCounters(CountersMoment::AfterFile, view_.OverallPosition());
+    // The file's CRC-32 is summed ahead; a stop seen before it is known stands for one that came
+    // while the file was summed, after its first block: a file longer than that then looks damaged.
+    bool good = false;
+    const bool known = StopFlag != 1 && WaitFor(job, JobStage::Checked, "wait: check", true);
+    if (known || size <= static_cast<int32_t>(Crc32BlockSize)) {
+        if (!known) WaitFor(job, JobStage::Checked, "wait: check", false);
+        const FileCheck check = engine_->Status(job).check;
+        if (check.state != FileState::Missing) {
+            if (HasAttributesToClear(check.attributes)) platform_.makeNormal(place);
             PumpEvents();
-        } else {
-            ShowMessage(FormatText(TextIn(TextId::GameFileUnreachable, language), url));
-            view_.RequestClose();
         }
-        if (StopFlag == 1) {
-            // The stop came during the transfer or the checksum: nothing may be unpacked.
-            platform_.removeFile(download);
+        good = check.state == FileState::Good;
+    }
+    if (good) {
+        FinishEntry();
+        return Next::Continue;
+    }
+
+    const std::string url = GameFileUrl(downloadAddress_, entry.path);
+    bool fetched = false;
+    if (Downloaded(job, size, fetched)) {
+        ++result_.downloaded;
+        ShowCounters(CountersMoment::AfterFile, view_.OverallPosition());
+        PumpEvents();
+    } else {
+        ShowMessage(FormatText(TextIn(TextId::GameFileUnreachable, language), url));
+        view_.RequestClose();
+    }
+    // The stop came during the transfer or the checksum: nothing may be unpacked.
+    if (StopFlag == 1) return Next::Leave;
+
+    platform_.makeNormal(place);
+    bool inPlace = false;
+    if (fetched) {
+        // A stop while the engine unpacks waits for the unpack to end, as the stop procedure waits
+        // for an unpack worker, and the file still takes its place: what was fetched is not lost.
+        // The window is serviced meanwhile.
+        WaitFor(job, JobStage::Unpacked, "wait: unpack", false);
+        const UnpackOutcome unpack = engine_->Status(job).unpack;
+        if (unpack.state == UnpackState::Stopped) return Next::Leave;
+        if (unpack.state == UnpackState::Unpacked) {
+            inPlace = platform_.replaceFile(UnpackTemporaryPath(place), place);
+            // Taken either way: a refused replace leaves the old file, and the unpacked one goes.
+            engine_->Release(job, inPlace);
+        }
+    }
+    if (!inPlace) {
+        const MsgResult answer = ShowMessageBox(MessageRequest{TextIn(TextId::UnpackFailedQuestion, language),
+                                                               TextIn(TextId::UnpackFailedCaption, language),
+                                                               mb::AbortRetryIgnore | mb::IconError, MainWindowHandle});
+        if (answer == MsgResult::Abort) {
+            view_.Stop();
             return Next::Leave;
         }
-
-        platform_.makeNormal(place);
-        if (!UnpackIntoPlace(download, place)) {
-            const MsgResult answer = ShowMessageBox(MessageRequest{TextIn(TextId::UnpackFailedQuestion, language),
-                                                                   TextIn(TextId::UnpackFailedCaption, language),
-                                                                   mb::AbortRetryIgnore | mb::IconError,
-                                                                   MainWindowHandle});
-            platform_.removeFile(download);
-            if (answer == MsgResult::Abort) {
-                view_.Stop();
-                return Next::Leave;
-            }
-            if (answer == MsgResult::Retry) ShowMessage(TextIn(TextId::RetrySkipped, language));
-            return Next::Continue;
-        }
-        platform_.removeFile(download);
-        platform_.makeNormal(place);
+        if (answer == MsgResult::Retry) ShowMessage(TextIn(TextId::RetrySkipped, language));
+        return Next::Continue;
     }
+    platform_.makeNormal(place);
     FinishEntry();
     return Next::Continue;
 }
 
-// A run cut off while repairing a file left its download or its unpacked content beside it;
-// nothing else would ever remove them. Under Wine, asking for a missing file costs a search of its
-// folder without regard to letter case (about 35 us), and removing one an open through the Wine
-// server (about 65 us): each folder is listed once instead (about 200 us), which a game's folders,
-// holding many files each, repay many times over.
-void Run::RemoveLeftoversBeside(const std::string& place) {
-    const std::vector<std::string> beside = LeftoversBeside(place);
-    if (!platform_.listFolder) {
-        for (const std::string& leftover : beside)
-            if (platform_.fileExists(leftover)) platform_.removeFile(leftover);
-        return;
+bool Run::Downloaded(uint64_t job, int32_t size, bool& fetched) {
+    fetched = false;
+    FileProgressTarget& progress = const_cast<FileProgressTarget&>(platform_.fileProgress);
+    if (progress.setBarMax) progress.setBarMax(100);
+    if (progress.setBarPosition) progress.setBarPosition(0);
+    struct Flush {
+        const FileProgressTarget& target;
+        ~Flush() {
+            if (target.flush) target.flush();
+        }
+    } flush{progress};
+    // A stop before or during the transfer ends it as at its first block: true, nothing at the target.
+    if (StopFlag == 1) {
+        if (progress.setBarPosition && progress.barMax) progress.setBarPosition(progress.barMax());
+        return true;
     }
-    const size_t cut = place.find_last_of('\\');
-    const std::string folder = cut == std::string::npos ? std::string() : place.substr(0, cut);
-    auto listed = leftovers_.find(folder);
-    if (listed == leftovers_.end()) {
-        std::set<std::u16string> names;
-        for (const FolderEntry& entry : platform_.listFolder(folder))
-            if (entry.kind == EntryKind::File && IsLeftoverName(entry.name)) names.insert(FoldLetterCase(entry.name));
-        listed = leftovers_.emplace(folder, std::move(names)).first;
-    }
-    if (listed->second.empty()) return;
-    for (const std::string& leftover : beside) {
-        const auto found = listed->second.find(FoldLetterCase(leftover.substr(cut + 1)));
-        if (found == listed->second.end()) continue;
-        platform_.removeFile(leftover);
-        listed->second.erase(found);
-    }
-}
-
-bool Run::IsGood(const std::string& place, int32_t size, const std::string& crcText) {
-    if (!platform_.fileExists(place)) return false;
-    platform_.makeNormal(place);
-    PumpEvents();
-    if (platform_.fileSize(place) != size) return false;
-    return Crc32Text(platform_.fileCrc32(place, StopFlag)) == crcText;
-}
-
-bool Run::UnpackIntoPlace(const std::string& target, const std::string& place) {
-    // The download is spent once unpacked. Gone before the file is replaced, it cannot outlive a run
-    // cut off in between beside a file that a later run finds good and never fetches.
-    const auto unpackSpent = [this](const std::string& input, const std::string& output) {
-        const bool unpacked = platform_.unpackGameFile(input, output);
-        if (unpacked) platform_.removeFile(input);
-        return unpacked;
+    bool reached = false;
+    const auto wait = [&] {
+        reached = engine_->Wait(job, JobStage::Fetched, [&] {
+            ShowDownload(engine_->Status(job), size);
+            PumpEvents();
+            return StopFlag != 1;
+        });
     };
-    return orv::UnpackIntoPlace(target, place, unpackSpent, platform_.replaceFile, platform_.removeFile);
+    if (platform_.timed) platform_.timed("wait: download", wait);
+    else wait();
+    const JobStatus status = engine_->Status(job);
+    if (!reached || status.fetch.stopped) {
+        if (progress.setBarPosition && progress.barMax) progress.setBarPosition(progress.barMax());
+        return true;
+    }
+    const FetchResult& fetch = status.fetch;
+    if (fetch.failed == FetchStep::Request) {
+        const std::string message = platform_.fetchErrorMessage && fetch.platformCode
+                                        ? platform_.fetchErrorMessage(fetch.platformCode)
+                                        : fetch.error;
+        throw EOSError(fetch.platformCode, message);
+    }
+    if (fetch.failed == FetchStep::Read || fetch.failed == FetchStep::Short) {
+        ShowMessage(Tr(TextId::ErrorInternetReadFile));
+        return false;
+    }
+    if (!fetch.ok || !ProgressLengthOf(fetch.lengthText).valid) return false;
+    ShowDownload(status, size);
+    fetched = true;
+    return true;
+}
+
+void Run::ShowDownload(const JobStatus& status, int32_t size) {
+    const FileProgressTarget& progress = platform_.fileProgress;
+    if (!progress.setBarPosition || !progress.barMax || status.received <= 0) return;
+    const int64_t expected = ProgressLengthOf(status.lengthText).value.value_or(size);
+    // Without any size the bar stays where it is (at 0) and the image is left alone.
+    if (expected == 0) return;
+    const int64_t percent = status.received * 100 / expected;
+    if (percent < progress.barMax()) {
+        progress.setBarPosition(static_cast<int>(percent));
+        if (progress.setImageWidth)
+            progress.setImageWidth(static_cast<int>(std::trunc(percent * CheckProgressFullWidth / 100.0)));
+    } else {
+        progress.setBarPosition(progress.barMax());
+        if (progress.setImageWidth) progress.setImageWidth(CheckProgressFullWidth);
+    }
 }
 
 void Run::FinishEntry() {
@@ -362,13 +505,11 @@ CheckRunPlatform PortableCheckRunPlatform() {
         if (!LzmaAloneInstance) return false;
         return LzmaAloneInstance->Main(input, output, "d");
     };
-    platform.fileExists = &FileExists;
-    platform.fileSize = &FileSize64;
-    platform.fileCrc32 = [](const std::string& path, const int32_t& stop) { return FileCrc32(path, stop); };
     platform.createEmptyFile = &CreateEmptyFile;
     platform.removeFile = &RemoveFile;
-    platform.listFolder = &ListFolder;
-    platform.openChecklist = &ChecklistReader::Open;
+    platform.engine.listFolder = &ListFolder;
+    platform.engine.removeFile = &RemoveFile;
+    platform.openChecklist = &ChecklistReader::Stream;
     return platform;
 }
 
@@ -388,27 +529,16 @@ CheckRunPlatform WithExtendedLengthPaths(CheckRunPlatform platform) {
         };
     }
     if (p.unpackChecklist) p.unpackChecklist = two(p.unpackChecklist);
-    if (p.downloadGameFile) {
-        p.downloadGameFile = [service = p.downloadGameFile](const std::string& url, const std::string& path,
-                                                            int32_t size, int32_t& stop) {
-            return service(url, ExtendedLengthPath(path), size, stop);
-        };
-    }
-    if (p.unpackGameFile) p.unpackGameFile = two(p.unpackGameFile);
     if (p.replaceFile) p.replaceFile = two(p.replaceFile);
-    if (p.fileExists) p.fileExists = one(p.fileExists);
     if (p.makeNormal) p.makeNormal = one(p.makeNormal);
-    if (p.fileSize) p.fileSize = one(p.fileSize);
-    if (p.fileCrc32) {
-        p.fileCrc32 = [service = p.fileCrc32](const std::string& path, const int32_t& stop) {
-            return service(ExtendedLengthPath(path), stop);
-        };
-    }
     if (p.createEmptyFile) p.createEmptyFile = one(p.createEmptyFile);
     if (p.createFolder) p.createFolder = one(p.createFolder);
     if (p.removeFile) p.removeFile = one(p.removeFile);
-    if (p.listFolder) p.listFolder = one(p.listFolder);
-    if (!p.openChecklist) p.openChecklist = &ChecklistReader::Open;
+    if (p.engine.listFolder) p.engine.listFolder = one(p.engine.listFolder);
+    if (p.engine.removeFile) p.engine.removeFile = one(p.engine.removeFile);
+    // The engine's own file calls (probe, CRC-32, download, unpack) take the place it is given.
+    p.filePath = [](const std::string& path) { return ExtendedLengthPath(path); };
+    if (!p.openChecklist) p.openChecklist = &ChecklistReader::Stream;
     p.openChecklist = [service = p.openChecklist](const std::string& path, const AnsiTextDecoder& decode) {
         return service(ExtendedLengthPath(path), decode);
     };

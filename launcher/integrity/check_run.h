@@ -17,6 +17,7 @@
 #include "game_profile.h"
 #include "launcher/base/codepage.h"
 #include "launcher/catalogue_reader.h"
+#include "launcher/integrity/check_engine.h"
 #include "launcher/integrity/checklist.h"
 #include "launcher/integrity/entry_rules.h"
 #include "launcher/platform/folder_tree.h"
@@ -94,7 +95,21 @@ public:
 // each run would pay a call per file. A file without any is reported as FILE_ATTRIBUTE_NORMAL.
 bool HasAttributesToClear(uint32_t attributes);
 
-// The platform services of the run. Paths are UTF-8, joined with "\".
+// The per-file bar (pb1) and image (Image3) as the run's downloads drive them.
+struct FileProgressTarget {
+    std::function<void(int)> setBarMax;
+    std::function<int()> barMax;
+    std::function<void(int)> setBarPosition;
+    std::function<int()> barPosition;
+    std::function<void(int)> setImageWidth;
+    std::function<int()> imageWidth;
+    // Called when a download has ended, so that what the display held back is shown; may be unset.
+    std::function<void()> flush;
+};
+
+// The platform services of the run. Paths are UTF-8, joined with "\". The per-file work (probe,
+// CRC-32, what a cut-off run left, download and unpack) is the check engine's, on threads of its
+// own, through `engine`; everything else is called on the run's thread.
 struct CheckRunPlatform {
     std::string serverBase = UpdateServerBase;
     AnsiCodec catalogueCodec;   // the catalogue's texts
@@ -105,32 +120,29 @@ struct CheckRunPlatform {
     // The checklist's unpacking on the calling thread; false for data that does not unpack, raises
     // for files that cannot be opened or created.
     std::function<bool(const std::string& input, const std::string& output)> unpackChecklist;
-    // One game file, driving the per-file bar and image; reads `stop` after every block. Raises
-    // when the server cannot be reached.
-    std::function<bool(const std::string& url, const std::string& path, int32_t size, int32_t& stop)>
-        downloadGameFile;
-    // A game file's unpacking on a worker while events are pumped; false when it failed. The input
-    // may be gone afterwards.
-    std::function<bool(const std::string& input, const std::string& output)> unpackGameFile;
+    // The engine's services: one connection per download thread (game files are saved whatever the
+    // answer's status), the folder listing for leftovers, removing files.
+    EnginePlatform engine;
+    unsigned checkers = 0;  // checking threads; 0: one per core
+    // The platform's text of a code a download failed with.
+    std::function<std::string(uint32_t code)> fetchErrorMessage;
+    FileProgressTarget fileProgress;
     // Puts `from` in the place of `to` in one step; false when the platform refuses (the old file
     // then stays as it was).
     std::function<bool(const std::string& from, const std::string& to)> replaceFile;
-    std::function<bool(const std::string& path)> fileExists;
     // Clears read-only and the like; a failure is left to the next step that needs the file.
     std::function<void(const std::string& path)> makeNormal;
-    std::function<int64_t(const std::string& path)> fileSize;  // -1 when unreadable
-    std::function<uint32_t(const std::string& path, const int32_t& stop)> fileCrc32;
     std::function<void(const std::string& path)> createEmptyFile;  // raises
     // One level; an existing folder or a missing parent is ignored.
     std::function<void(const std::string& path)> createFolder;
     std::function<bool(const std::string& path)> removeFile;
-    // One folder's entries (folder_tree.h); empty when it cannot be listed. The run looks for what a
-    // run cut off left beside its files once per folder instead of asking for each file. Unset: it
-    // asks for both possible leftovers of every file.
-    std::function<std::vector<FolderEntry>(const std::string& folder)> listFolder;
-    // The unpacked checklist, read as a whole; raises EOSError. Unset: ChecklistReader::Open.
+    // The unpacked checklist, a block at a time; raises EOSError. Unset: ChecklistReader::Stream.
     std::function<ChecklistReader(const std::string& path, const AnsiTextDecoder& decode)> openChecklist;
     std::function<std::string(const std::string& text)> lowerCase;
+    // The form in which the engine is given a file's place (long paths); unset: as it stands.
+    std::function<std::string(const std::string& path)> filePath;
+    // Times `work` under `name` (the waits for the engine); unset: runs it.
+    std::function<void(const char* name, const std::function<void()>& work)> timed;
 };
 
 // The platform services that are the same everywhere (files.h, file_helpers.h, crc32.h and the

@@ -13,18 +13,6 @@ namespace orv {
 // procedure waits for it to end before it restores the window.
 extern TThread* CheckThread;
 
-// The main window's per-file bar (pb1) and image (Image3) as the game file downloads drive them.
-struct FileProgressTarget {
-    std::function<void(int)> setBarMax;
-    std::function<int()> barMax;
-    std::function<void(int)> setBarPosition;
-    std::function<int()> barPosition;
-    std::function<void(int)> setImageWidth;
-    std::function<int()> imageWidth;
-    // Called when a download has ended, so that what the display held back is shown; may be unset.
-    std::function<void()> flush;
-};
-
 // Every service of CheckRunPlatform for this machine, the game file downloads showing their
 // progress on `progress`. Paths are handed on as they come: the run's caller adds the long-path
 // form (WithExtendedLengthPaths) over whatever services it ends up with.

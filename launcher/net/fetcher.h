@@ -31,8 +31,9 @@ struct FetchResult {
     std::string error;      // why not ok, for people
 };
 
-// Told the bytes written so far, on the fetching thread, after each block.
-using FetchProgress = std::function<void(int64_t written)>;
+// Told the bytes written so far and the answer's Content-Length header as it came (empty when not
+// given), on the fetching thread, after each block.
+using FetchProgress = std::function<void(int64_t written, const std::string& lengthText)>;
 
 class Fetcher {
 public:

@@ -88,6 +88,15 @@ void WriteNewFile(const std::string& path, const std::string& bytes);
 
 // True for an existing file that is not a folder.
 bool FileExists(const std::string& path);
+
+// What one query of the file system tells of a path: whether a file (not a folder) is there, its
+// attributes as Windows reports them (0 elsewhere) and its size.
+struct FileProbe {
+    bool exists = false;
+    uint32_t attributes = 0;
+    int64_t size = -1;
+};
+FileProbe ProbeFile(const std::string& path);
 bool DirectoryExists(const std::string& path);
 // The whole file. Raises EOSError when it cannot be opened or read.
 std::string ReadFileBytes(const std::string& path);

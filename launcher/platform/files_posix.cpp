@@ -96,6 +96,15 @@ bool FileExists(const std::string& path) {
     return ::stat(NativePath(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+FileProbe ProbeFile(const std::string& path) {
+    FileProbe probe;
+    struct stat st {};
+    if (::stat(NativePath(path).c_str(), &st) != 0) return probe;
+    probe.exists = !S_ISDIR(st.st_mode);
+    probe.size = static_cast<int64_t>(st.st_size);
+    return probe;
+}
+
 bool DirectoryExists(const std::string& path) {
     struct stat st {};
     return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);

@@ -155,6 +155,16 @@ bool FileExists(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+FileProbe ProbeFile(const std::string& path) {
+    FileProbe probe;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) return probe;
+    probe.attributes = data.dwFileAttributes;
+    probe.exists = !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    probe.size = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+    return probe;
+}
+
 bool DirectoryExists(const std::string& path) {
     const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);

@@ -405,7 +405,7 @@ TEST_F(CheckRunFaults, ABodyShorterOrLongerThanItsLengthNeverDamagesTheFile) {
         std::vector<std::string> boxes;
     } cases[] = {
         {"broken off, reported", Body::BrokenOff, false,
-         {"Error loading " + url + " apparently the server is unavailable, or the internet does not work",
+         {"Error InternetReadFile", "Error loading " + url + " apparently the server is unavailable, or the internet does not work",
           "Error while unpacking the file, what should I do ??", "File checker was successful"}},
         {"short, taken as whole", Body::ShortButReportedWhole, false,
          {"Error while unpacking the file, what should I do ??", "File checker was successful"}},
@@ -417,24 +417,36 @@ TEST_F(CheckRunFaults, ABodyShorterOrLongerThanItsLengthNeverDamagesTheFile) {
         SCOPED_TRACE(c.what);
         PutGame(kMap, "the old map");
         CheckRunPlatform platform = test::LocalCheckRunPlatform(kBase, Server());
-        const auto whole = platform.downloadGameFile;
-        platform.downloadGameFile = [&, whole](const std::string& from, const std::string& path, int32_t size,
-                                               int32_t& stop) {
-            if (!whole(from, path, size, stop)) return false;
-            if (from != url) return true;
-            const std::string body = test::ReadFile(path);
-            switch (c.body) {
-            case Body::BrokenOff:  // the client deletes what arrived
-                RemoveFile(path);
-                return false;
-            case Body::ShortButReportedWhole:
-                WriteNewFile(path, body.substr(0, body.size() / 2));
-                return true;
-            case Body::Longer:
-                WriteNewFile(path, body + std::string(4096, '\x5A'));
-                return true;
+        // What the client hands over after the transfer: the body as it came.
+        class Mangling final : public Fetcher {
+        public:
+            Mangling(std::unique_ptr<Fetcher> whole, const std::string& url, Body body)
+                : whole_(std::move(whole)), url_(url), body_(body) {}
+            FetchResult Get(const std::string& from, const std::string& path, const std::atomic<bool>& stop,
+                            const FetchProgress& progress) override {
+                FetchResult result = whole_->Get(from, path, stop, progress);
+                if (!result.ok || from != url_) return result;
+                const std::string got = test::ReadFile(path);
+                switch (body_) {
+                case Body::BrokenOff:  // the client deletes what arrived
+                    RemoveFile(path);
+                    result.ok = false;
+                    result.failed = FetchStep::Short;
+                    break;
+                case Body::ShortButReportedWhole: WriteNewFile(path, got.substr(0, got.size() / 2)); break;
+                case Body::Longer: WriteNewFile(path, got + std::string(4096, '\x5A')); break;
+                }
+                return result;
             }
-            return false;
+            FetchResult Head(const std::string& from) override { return whole_->Head(from); }
+
+        private:
+            std::unique_ptr<Fetcher> whole_;
+            std::string url_;
+            Body body_;
+        };
+        platform.engine.newFetcher = [&c, url, whole = platform.engine.newFetcher] {
+            return std::unique_ptr<Fetcher>(new Mangling(whole(), url, c.body));
         };
         test::QuestionAnswers answers(MsgResult::Ignore);
         test::CountingView view;

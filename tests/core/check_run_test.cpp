@@ -9,6 +9,10 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <mutex>
+#include <thread>
+#include <atomic>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -16,6 +20,7 @@
 
 #include "launcher/base/app_state.h"
 #include "launcher/base/errors.h"
+#include "launcher/base/events.h"
 #include "launcher/base/texts.h"
 #include "launcher/config/launcher_settings.h"
 #include "launcher/integrity/crc32.h"
@@ -120,28 +125,20 @@ TEST(CheckRunPlatformPaths, EveryFileServiceGetsTheExtendedFormOfALongPath) {
         seen.insert(seen.end(), {url, path});
         return true;
     };
-    plain.unpackChecklist = plain.unpackGameFile = plain.replaceFile = [&](const std::string& a, const std::string& b) {
+    plain.unpackChecklist = plain.replaceFile = [&](const std::string& a, const std::string& b) {
         seen.insert(seen.end(), {a, b});
         return true;
     };
-    plain.downloadGameFile = [&](const std::string& url, const std::string& path, int32_t, int32_t&) {
-        seen.insert(seen.end(), {url, path});
-        return true;
-    };
-    plain.fileExists = plain.removeFile = [&](const std::string& path) {
+    plain.removeFile = plain.engine.removeFile = [&](const std::string& path) {
         seen.push_back(path);
         return true;
     };
     plain.makeNormal = plain.createEmptyFile = plain.createFolder = [&](const std::string& path) {
         seen.push_back(path);
     };
-    plain.fileSize = [&](const std::string& path) {
+    plain.engine.listFolder = [&](const std::string& path) {
         seen.push_back(path);
-        return int64_t{0};
-    };
-    plain.fileCrc32 = [&](const std::string& path, const int32_t&) {
-        seen.push_back(path);
-        return 0u;
+        return std::vector<FolderEntry>{};
     };
     plain.openChecklist = [&](const std::string& path, const AnsiTextDecoder& decode) {
         seen.push_back(path);
@@ -154,27 +151,25 @@ TEST(CheckRunPlatformPaths, EveryFileServiceGetsTheExtendedFormOfALongPath) {
     const std::string url = "http://updates.test/" + std::string(300, 'u');
     const std::string download = DownloadTargetPath(place), temporary = UnpackTemporaryPath(place);
     const auto extended = [](const std::string& path) { return "\\\\?\\" + path; };
-    int32_t stop = 0;
     wrapped.downloadFile(url, download);
     wrapped.unpackChecklist(download, temporary);
-    wrapped.downloadGameFile(url, download, 1, stop);
-    wrapped.unpackGameFile(download, temporary);
     wrapped.replaceFile(temporary, place);
-    wrapped.fileExists(temporary);
     wrapped.removeFile(download);
+    wrapped.engine.removeFile(temporary);
+    wrapped.engine.listFolder(temporary);
     wrapped.makeNormal(download);
     wrapped.createEmptyFile(temporary);
     wrapped.createFolder(temporary);
-    wrapped.fileSize(download);
-    wrapped.fileCrc32(download, stop);
     wrapped.openChecklist(download, CodePage::Windows1251);
     const std::string d = extended(download), t = extended(temporary);
-    EXPECT_EQ(seen, (std::vector<std::string>{url, d, d, t, url, d, d, t, t, place, t, d, d, t, t, d, d, d}))
+    EXPECT_EQ(seen, (std::vector<std::string>{url, d, d, t, t, place, d, t, t, d, t, t, d}))
         << "addresses stay as they are; a path below the limit too";
+    // The engine's own file calls take the place in the form the run gives it.
+    EXPECT_EQ(wrapped.filePath(download), d);
 
     // Unset services stay unset, and the checklist is still opened.
     const CheckRunPlatform bare = WithExtendedLengthPaths(CheckRunPlatform{});
-    EXPECT_FALSE(bare.fileExists);
+    EXPECT_FALSE(bare.removeFile);
     EXPECT_FALSE(bare.replaceFile);
     EXPECT_TRUE(bare.openChecklist);
 }
@@ -202,6 +197,7 @@ public:
     void SetStatus(const std::string& text) override {
         statuses.push_back(text);
         log.push_back("S:" + text + "@" + std::to_string(overallPosition));
+        if (onStatus) onStatus(text);
     }
     void SetCounters(const std::string& text) override {
         counters.push_back(text);
@@ -223,6 +219,7 @@ public:
         ++stops;
     }
 
+    std::function<void(const std::string&)> onStatus;
     std::vector<std::string> statuses, counters;
     std::vector<std::string> log;  // both lines in order; a status with the overall position
     std::vector<int> widths;
@@ -271,21 +268,10 @@ protected:
         platform_.checklistPage = CodePage::Windows1251;
         platform_.setCurrentFolder = [this](const std::string& folder) { currentFolder = folder; };
         platform_.downloadFile = [this](const std::string& url, const std::string& path) { return Fetch(url, path); };
-        platform_.downloadGameFile = [this](const std::string& url, const std::string& path, int32_t size,
-                                            int32_t& stop) {
-            downloads.push_back(url);
-            sizes.push_back(size);
-            if (duringDownload) duringDownload();
-            if (stop == 1) {
-                RemoveFile(path);
-                return true;
-            }
-            return Fetch(url, path);
-        };
-        platform_.unpackGameFile = [this](const std::string& input, const std::string& output) {
-            unpackOutputs.push_back(output);
-            return TLZMAAlone().Main(input, output, "d");
-        };
+        platform_.engine.newFetcher = [this] { return std::make_unique<LocalFetcher>(*this); };
+        // The test waits on the run's thread, between the run's own steps.
+        previousPump_ = SetEventPump(&CheckRunTest::Pump);
+        current_ = this;
         platform_.replaceFile = [](const std::string& from, const std::string& to) {
             std::error_code error;
             if (fs::is_directory(test::FsPath(to))) return false;
@@ -302,8 +288,56 @@ protected:
         };
     }
     void TearDown() override {
+        SetEventPump(previousPump_);
+        current_ = nullptr;
         std::tie(AppName, ServerBaseVersion, ServerBuildVersion, LocalBaseVersion, LocalBuildVersion) = saved_;
         StopFlag = savedStop_;
+    }
+
+    // The update server as a folder: a download copies the file its address names. It runs on the
+    // engine's download thread; what the test asks of it happens on the run's thread (Pump).
+    class LocalFetcher final : public Fetcher {
+    public:
+        explicit LocalFetcher(CheckRunTest& test) : test_(test) {}
+        FetchResult Get(const std::string& url, const std::string& path, const std::atomic<bool>& stop,
+                        const FetchProgress&) override {
+            FetchResult result;
+            {
+                std::lock_guard lock(test_.mutex_);
+                test_.downloads.push_back(url);
+            }
+            if (test_.duringDownload) {
+                // Held until the run stops it, as a transfer the player stops midway.
+                test_.fetchStarted_ = true;
+                for (int i = 0; i < 5000 && !stop; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            if (stop) {
+                result.stopped = true;
+                return result;
+            }
+            result.ok = test_.Fetch(test_.sourceFor ? test_.sourceFor(url) : url, path);
+            if (!result.ok) result.failed = FetchStep::Request;
+            return result;
+        }
+        FetchResult Head(const std::string&) override { return FetchResult{}; }
+
+    private:
+        CheckRunTest& test_;
+    };
+    static void Pump() {
+        CheckRunTest* test = current_;
+        if (test && test->fetchStarted_ && test->duringDownload) {
+            test->fetchStarted_ = false;
+            test->duringDownload();
+        }
+    }
+    // No file that the run unpacks beside its files is left anywhere in the game folder.
+    void ExpectNoUnpackLeft() {
+        for (const auto& item : fs::recursive_directory_iterator(test::FsPath(Native(game_)))) {
+            const std::string name = item.path().filename().string();
+            EXPECT_FALSE(name.ends_with(".orvanta-unpack")) << name;
+            EXPECT_FALSE(name.ends_with(".lzma")) << name;
+        }
     }
 
     std::string Build(const std::string& relative) const { return dir_.File("build") + (relative.empty() ? "" : "\\" + relative); }
@@ -369,10 +403,13 @@ protected:
     CheckRunPlatform platform_;
     RecordingView view;
     std::string currentFolder;
+    std::mutex mutex_;
     std::vector<std::string> downloads;
-    std::vector<int32_t> sizes;
-    std::vector<std::string> unpackOutputs;
     std::function<void()> duringDownload;
+    std::function<std::string(const std::string& url)> sourceFor;
+    std::atomic<bool> fetchStarted_{false};
+    EventPump previousPump_ = nullptr;
+    static inline CheckRunTest* current_ = nullptr;
 
 private:
     std::tuple<std::string, std::string, std::string, std::string, std::string> saved_;
@@ -421,10 +458,7 @@ TEST_F(CheckRunTest, RepairsEveryKindOfDifferenceAndRecordsTheVersion) {
     // Nothing of the run is left behind: checklists, downloads, unpack names.
     for (const char* left : {"css77.dim", "css77.dim.lzma", "hl2.exe.lzma", "cstrike\\maps\\de_dust2.bsp.lzma"})
         EXPECT_FALSE(Exists(Native(Game(left)))) << left;
-    for (const std::string& output : unpackOutputs) {
-        EXPECT_EQ(output.substr(output.size() - 15), ".orvanta-unpack") << "unpacked beside, never over the file";
-        EXPECT_FALSE(Exists(Native(output)));
-    }
+    ExpectNoUnpackLeft();
     // A second run finds everything good and downloads nothing.
     downloads.clear();
     StopFlag = 0;
@@ -446,15 +480,26 @@ TEST_F(CheckRunTest, LeftoversOfACutOffRepairBesideListedFilesGo) {
     // A leftover is removed where there is one, found by one listing of each folder: asking for
     // what is not there costs a round trip to the file system for every listed file.
     std::map<std::string, int> listings;
-    platform_.listFolder = [&listings, list = platform_.listFolder](const std::string& folder) {
-        ++listings[folder];
+    std::mutex seen;
+    platform_.engine.listFolder = [&, list = platform_.engine.listFolder](const std::string& folder) {
+        {
+            std::lock_guard lock(seen);
+            ++listings[folder];
+        }
         return list(folder);
     };
     std::vector<std::string> removedMissing;
-    platform_.removeFile = [&removedMissing, remove = platform_.removeFile](const std::string& path) {
-        if (!FileExists(path)) removedMissing.push_back(path);
-        return remove(path);
+    const auto remover = [&](std::function<bool(const std::string&)> remove) {
+        return [&, remove](const std::string& path) {
+            if (!FileExists(path)) {
+                std::lock_guard lock(seen);
+                removedMissing.push_back(path);
+            }
+            return remove(path);
+        };
     };
+    platform_.removeFile = remover(platform_.removeFile);
+    platform_.engine.removeFile = remover(platform_.engine.removeFile);
 
     const CheckRunResult result = Run();
 
@@ -475,12 +520,8 @@ TEST_F(CheckRunTest, TheGameFolderEntryAndNamesEndingInDotsOrBlanksCompleteTheRu
     const std::string listed = "\\cstrike \\cfg.\\autoexec.cfg.";
     // Fetched by its listed name, from a server that keeps it so (a Windows folder cannot: the test
     // serves it from the file published under the plain name).
-    const std::string source = Native(ServerFile("\\cstrike\\cfg\\autoexec.cfg"));
-    platform_.downloadGameFile = [this, source](const std::string& url, const std::string& path, int32_t,
-                                                int32_t&) {
-        downloads.push_back(url);
-        WriteFile(path, ReadFile(source));
-        return true;
+    sourceFor = [](const std::string&) {
+        return std::string(kBase) + GameFileUrl("cstrike/builds/v77", "\\cstrike\\cfg\\autoexec.cfg");
     };
     ReplaceChecklist("0\r\n\\.\r\n0\r\n0\r\n\\cstrike \\.\r\n0\r\n0\r\n\\cstrike \\cfg.\\.\r\n0\r\n" +
                      std::to_string(cfg.size()) + "\r\n" + listed + "\r\n" + Crc(cfg) + "\r\n0\r\n\\empty. \r\n0");
@@ -524,10 +565,9 @@ TEST_F(CheckRunTest, LongPathsRefreshTheCountersWithOneEntryFewerFirst) {
 TEST_F(CheckRunTest, StopDuringAChecksumLeavesTheGoodFileAndShowsNoSuccess) {
     for (const auto& [name, bytes] : files_) PutGame(name, bytes);
     const std::string big = files_["cstrike\\maps\\de_dust2.bsp"];
-    platform_.fileCrc32 = [](const std::string& path, const int32_t& stop) {
-        // The player presses Stop while the first block of the large file is summed.
-        if (path.find("de_dust2") != std::string::npos) StopFlag = 1;
-        return FileCrc32(path, stop);
+    view.onStatus = [](const std::string& text) {
+        // The player presses Stop while the large file is being summed.
+        if (text.find("de_dust2") != std::string::npos) StopFlag = 1;
     };
     const CheckRunResult result = Run();
     EXPECT_FALSE(result.completed);
@@ -536,14 +576,15 @@ TEST_F(CheckRunTest, StopDuringAChecksumLeavesTheGoodFileAndShowsNoSuccess) {
     ExpectGameMatchesBuild();
     EXPECT_TRUE(Messages().empty());
     EXPECT_EQ(ReadLauncherSetting("cssClientVersion", "BaseVersion", "none"), "none");
-    EXPECT_TRUE(unpackOutputs.empty());
+    ExpectNoUnpackLeft();
 }
 
 TEST_F(CheckRunTest, StopDuringADownloadUnpacksNothing) {
     duringDownload = [] { StopFlag = 1; };
     const CheckRunResult result = Run();
     EXPECT_EQ(result.downloaded, 1);
-    EXPECT_TRUE(unpackOutputs.empty());
+    for (const auto& [name, bytes] : files_) EXPECT_FALSE(Exists(Native(Game(name)))) << name << ": nothing put in place";
+    ExpectNoUnpackLeft();
     EXPECT_TRUE(Messages().empty());
     EXPECT_EQ(view.stops, 1);
 }

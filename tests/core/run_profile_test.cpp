@@ -26,44 +26,42 @@ void SlowPump() { Spend(8ms); }
 TEST(RunProfileTest, NestedStepsAreChargedToThemselvesAndTheRestIsTheRunItself) {
     RunProfile profile;
     CheckRunPlatform platform;
-    platform.fileCrc32 = [](const std::string&, const int32_t&) {
+    const auto check = [] {
         Spend(12ms);
-        PumpEvents();  // as the checksum does once per block
+        PumpEvents();  // as a wait for the engine does while it waits
         PumpEvents();
-        return 0u;
     };
-    platform.fileExists = [](const std::string&) { return true; };
+    platform.makeNormal = [](const std::string&) {};
     const EventPump previous = SetEventPump(&SlowPump);
     const auto started = Clock::now();
     {
         const auto timer = profile.TimePumps();
         const CheckRunPlatform timed = profile.Wrap(std::move(platform));
-        EXPECT_FALSE(timed.downloadGameFile) << "a service that was not there stays absent";
-        const int32_t stop = 0;
-        EXPECT_EQ(timed.fileCrc32("a", stop), 0u);
-        EXPECT_TRUE(timed.fileExists("a"));
-        EXPECT_TRUE(timed.fileExists("b"));
+        EXPECT_FALSE(timed.replaceFile) << "a service that was not there stays absent";
+        timed.timed("wait: check", check);
+        timed.makeNormal("a");
+        timed.makeNormal("b");
         Spend(3ms);  // the run's own work between its steps
     }
     const Clock::duration total = Clock::now() - started;
     EXPECT_EQ(SetEventPump(previous), &SlowPump) << "the pump is given back when the timer goes";
 
     const auto& steps = profile.Steps();
-    ASSERT_EQ(steps.count("file: CRC-32"), 1u);
+    ASSERT_EQ(steps.count("wait: check"), 1u);
     ASSERT_EQ(steps.count("pump"), 1u);
-    const RunProfile::Step crc = steps.at("file: CRC-32");
+    const RunProfile::Step crc = steps.at("wait: check");
     const RunProfile::Step pump = steps.at("pump");
     EXPECT_EQ(crc.calls, 1);
     EXPECT_EQ(pump.calls, 2);
-    EXPECT_EQ(steps.at("file: exists").calls, 2);
-    // Own times: the checksum's 12 ms without the pumps' 16 ms inside it.
+    EXPECT_EQ(steps.at("file: clear attributes").calls, 2);
+    // Own times: the wait's 12 ms without the pumps' 16 ms inside it.
     EXPECT_GE(crc.own, 12ms);
     EXPECT_LT(crc.own, 24ms) << "the pumps inside it would make it 28 ms or more";
     EXPECT_GE(pump.own, 16ms);
 
     const std::string report = profile.Report(total);
     const size_t pumpLine = report.find("\npump ");
-    const size_t crcLine = report.find("\nfile: CRC-32 ");
+    const size_t crcLine = report.find("\nwait: check ");
     const size_t runLine = report.find("\nthe run itself ");
     ASSERT_NE(pumpLine, std::string::npos) << report;
     ASSERT_NE(crcLine, std::string::npos) << report;
@@ -75,35 +73,30 @@ TEST(RunProfileTest, NestedStepsAreChargedToThemselvesAndTheRestIsTheRunItself) 
 TEST(RunProfileTest, LongestStretchWithoutAPumpNamesTheStepsThatFilledIt) {
     RunProfile profile;
     CheckRunPlatform platform;
-    platform.fileExists = [](const std::string&) {
-        Spend(15ms);
-        return true;
-    };
-    platform.fileCrc32 = [](const std::string&, const int32_t&) {
+    platform.makeNormal = [](const std::string&) { Spend(15ms); };
+    const auto check = [] {
         PumpEvents();
         Spend(2ms);
         PumpEvents();
-        return 0u;
     };
     const EventPump previous = SetEventPump(&SlowPump);
     {
         const auto timer = profile.TimePumps();
         const CheckRunPlatform timed = profile.Wrap(std::move(platform));
-        const int32_t stop = 0;
-        timed.fileCrc32("a", stop);
-        timed.fileExists("a");
-        timed.fileExists("b");
-        timed.fileCrc32("b", stop);  // its first pump ends the stretch of the two checks
+        timed.timed("wait: check", check);
+        timed.makeNormal("a");
+        timed.makeNormal("b");
+        timed.timed("wait: check", check);  // its first pump ends the stretch of the two steps
     }
     SetEventPump(previous);
 
     const RunProfile::Gap& gap = profile.LongestGap();
     EXPECT_GE(gap.length, 30ms);
     ASSERT_EQ(gap.steps.size(), 3u);
-    EXPECT_EQ(gap.steps[1].first, "file: exists");
-    EXPECT_EQ(gap.steps[2].first, "file: exists");
+    EXPECT_EQ(gap.steps[1].first, "file: clear attributes");
+    EXPECT_EQ(gap.steps[2].first, "file: clear attributes");
     EXPECT_GE(gap.steps[2].second, 15ms);
-    EXPECT_EQ(gap.within, "file: CRC-32");
+    EXPECT_EQ(gap.within, "wait: check");
     EXPECT_NE(profile.Report(1s).find("longest stretch without a pump"), std::string::npos);
 }
 

@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "launcher/base/app_state.h"
 #include "launcher/integrity/check_run.h"
@@ -34,6 +36,28 @@ inline bool CopyFromLocalServer(const std::string& serverBase, const std::string
     return true;
 }
 
+// A download thread's connection to the folder: each Get is a copy.
+class LocalFolderFetcher final : public Fetcher {
+public:
+    LocalFolderFetcher(std::string serverBase, std::string serverFolder)
+        : base_(std::move(serverBase)), folder_(std::move(serverFolder)) {}
+    FetchResult Get(const std::string& url, const std::string& path, const std::atomic<bool>& stop,
+                    const FetchProgress&) override {
+        FetchResult result;
+        if (stop) {
+            result.stopped = true;
+            return result;
+        }
+        result.ok = CopyFromLocalServer(base_, folder_, url, path);
+        if (!result.ok) result.failed = FetchStep::Request;
+        return result;
+    }
+    FetchResult Head(const std::string&) override { return FetchResult{}; }
+
+private:
+    std::string base_, folder_;
+};
+
 inline CheckRunPlatform LocalCheckRunPlatform(const std::string& serverBase, const std::string& serverFolder) {
     CheckRunPlatform platform = PortableCheckRunPlatform();
     platform.serverBase = serverBase;
@@ -44,17 +68,8 @@ inline CheckRunPlatform LocalCheckRunPlatform(const std::string& serverBase, con
     platform.downloadFile = [=](const std::string& url, const std::string& path) {
         return CopyFromLocalServer(serverBase, serverFolder, url, path);
     };
-    platform.downloadGameFile = [=](const std::string& url, const std::string& path, int32_t, int32_t& stop) {
-        if (stop == 1) {
-            RemoveFile(path);
-            return true;
-        }
-        return CopyFromLocalServer(serverBase, serverFolder, url, path);
-    };
+    platform.engine.newFetcher = [=] { return std::make_unique<LocalFolderFetcher>(serverBase, serverFolder); };
     platform.unpackChecklist = [](const std::string& input, const std::string& output) {
-        return TLZMAAlone().Main(input, output, "d");
-    };
-    platform.unpackGameFile = [](const std::string& input, const std::string& output) {
         return TLZMAAlone().Main(input, output, "d");
     };
     // rename(2) puts the new file in place in one step, as MoveFileEx does on Windows.

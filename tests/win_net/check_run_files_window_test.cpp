@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "launcher/integrity/entry_rules.h"
 #include "launcher/platform/long_path.h"
 #include "launcher/platform/wide_win.h"
+#include "support/hooked_fetcher.h"
 #include "win_net/check_run_window_fixture.h"
 
 namespace orv {
@@ -48,26 +50,30 @@ TEST_F(CheckRunFilesWindowTest, AFileWhosePlaceIsLongerThanAPlainPathAllowsIsRep
     CreateDirectories(Game(folder));
     test::WriteFile(ExtendedLengthPath(Game(relative)), "stale");
 
+    std::mutex pathsMutex;
     std::vector<std::string> paths;
     const std::string name = std::string(nameLength - 4, 'n');
     adjust = [&](CheckRunPlatform& platform) {
         const auto note = [&paths, &name](const std::string& path) {
             if (path.find(name) != std::string::npos) paths.push_back(path);
         };
-        auto exists = platform.fileExists;
-        platform.fileExists = [&, note, exists](const std::string& path) { return note(path), exists(path); };
         auto normal = platform.makeNormal;
         platform.makeNormal = [&, note, normal](const std::string& path) { note(path), normal(path); };
         auto remove = platform.removeFile;
         platform.removeFile = [&, note, remove](const std::string& path) { return note(path), remove(path); };
-        auto download = platform.downloadGameFile;
-        platform.downloadGameFile = [&, note, download](const std::string& url, const std::string& path, int32_t size,
-                                                        int32_t& stop) { return note(path), download(url, path, size, stop); };
-        auto unpack = platform.unpackGameFile;
-        platform.unpackGameFile = [&, note, unpack](const std::string& in, const std::string& out) {
-            note(in), note(out);
-            return unpack(in, out);
+        auto engineRemove = platform.engine.removeFile;
+        platform.engine.removeFile = [&, note, engineRemove](const std::string& path) {
+            {
+                const std::lock_guard<std::mutex> lock(pathsMutex);
+                note(path);
+            }
+            return engineRemove(path);
         };
+        test::HookFetches(platform, [&, note](const std::string& url, const std::string& path) {
+            const std::lock_guard<std::mutex> lock(pathsMutex);
+            note(path);
+            return url;
+        });
         auto replace = platform.replaceFile;
         platform.replaceFile = [&, note, replace](const std::string& from, const std::string& to) {
             note(from), note(to);
@@ -137,8 +143,8 @@ TEST_F(CheckRunFilesWindowTest, EveryAttributeOfACheckedFileIsCleared) {
     for (const auto& c : cases) EXPECT_EQ(Attributes(c.relative), c.archiveKept ? archive : none) << c.relative;
 }
 
-// Stop pressed while a repaired file unpacks returns once the unpack has ended; the run then still
-// puts that file in its place. Play and the cleaner stay disabled, and a click on Play starts
+// Stop pressed while the run waits for a repaired file's unpack: the run waits for the unpack to end
+// and still puts that file in its place. Play and the cleaner stay disabled, and a click on Play starts
 // nothing, until the run has returned.
 TEST_F(CheckRunFilesWindowTest, AfterAStopDuringAnUnpackPlayWaitsForTheFileToBeInPlace) {
     Start();
@@ -153,14 +159,12 @@ TEST_F(CheckRunFilesWindowTest, AfterAStopDuringAnUnpackPlayWaitsForTheFileToBeI
     std::vector<Seen> atReplace;
     bool stopped = false;
     adjust = [&](CheckRunPlatform& platform) {
-        auto unpack = platform.unpackGameFile;
-        platform.unpackGameFile = [&, unpack](const std::string& in, const std::string& out) {
-            const bool unpacked = unpack(in, out);
-            // As the pump delivers a Stop clicked while the worker ran.
+        test::HookWaits(platform, [&](const std::string& name) {
+            if (name != "wait: unpack") return;
+            // As the pump delivers a Stop clicked while the engine unpacks.
             form_->Events.Image_Button_StopClick();
             stopped = StopFlag == 1;
-            return unpacked;
-        };
+        });
         auto replace = platform.replaceFile;
         platform.replaceFile = [&, replace](const std::string& from, const std::string& to) {
             form_->Events.Image_Button_PlayClick();

@@ -19,6 +19,7 @@
 #include <optional>
 #include <memory>
 #include <string>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -39,6 +40,7 @@
 #include "launcher/platform/wide_win.h"
 #include "launcher/ui/web_view.h"
 #include "launcher/windows/form_settings_win.h"
+#include "support/hooked_fetcher.h"
 #include "support/process_state.h"
 #include "support/test_files.h"
 #include "tools/publish.h"
@@ -156,18 +158,21 @@ TEST_F(CheckRunWindowTest, RepairsTheFolderShowsItsProgressTextsAndRecordsTheVer
         int32_t stopFlag;
     };
     std::vector<Seen> during;
+    std::mutex fetchedMutex;
     std::vector<std::string> fetched;
     adjust = [&](CheckRunPlatform& platform) {
-        auto download = platform.downloadGameFile;
-        platform.downloadGameFile = [&, download](const std::string& url, const std::string& path, int32_t size,
-                                                  int32_t& stop) {
+        test::HookWaits(platform, [&](const std::string& name) {
+            if (name != "wait: download") return;
             TForm1& f = *form_;
             during.push_back({f.Image_Button_Check.Shown(), f.Image_Button_Stop.Shown(), f.Image_Button_Play.Enabled(),
                               f.ComboBox_GameName.Enabled() || f.ComboBox_GameVersion.Enabled(),
                               settings_->Button_CleanGameFolder.Enabled(), StopFlag});
+        });
+        test::HookFetches(platform, [&](const std::string& url, const std::string&) {
+            const std::lock_guard<std::mutex> lock(fetchedMutex);
             fetched.push_back(url);
-            return download(url, path, size, stop);
-        };
+            return url;
+        });
     };
     form_->Events.Image_Button_CheckClick();
 
@@ -176,6 +181,7 @@ TEST_F(CheckRunWindowTest, RepairsTheFolderShowsItsProgressTextsAndRecordsTheVer
     EXPECT_EQ(::GetFileAttributesW(Wide(Game("hl2.exe")).c_str()) & FILE_ATTRIBUTE_READONLY, 0u)
         << "a good file is only made writable";
     ASSERT_EQ(fetched.size(), 3u) << "missing, wrong size, wrong checksum";
+    ASSERT_EQ(during.size(), 3u);
     for (const Seen& s : during) {
         EXPECT_FALSE(s.checkShown);
         EXPECT_TRUE(s.stopShown);
@@ -201,11 +207,11 @@ TEST_F(CheckRunWindowTest, StopDuringAChecksumKeepsTheGoodFileAndShowsNoSuccess)
     for (const auto& [relative, bytes] : files_) PutGame(relative, bytes);
     UiLanguage = UiEnglish;
     adjust = [&](CheckRunPlatform& platform) {
-        auto crc = platform.fileCrc32;
-        platform.fileCrc32 = [&, crc](const std::string& path, const int32_t& stop) {
-            // The player presses Stop while the large file is summed.
+        auto lower = platform.lowerCase;
+        platform.lowerCase = [&, lower](const std::string& path) {
+            // The player presses Stop as the large file comes up, while it is summed.
             if (path.find("de_dust2") != std::string::npos) form_->Events.Image_Button_StopClick();
-            return crc(path, stop);
+            return lower(path);
         };
     };
     form_->Events.Image_Button_CheckClick();
@@ -221,12 +227,9 @@ TEST_F(CheckRunWindowTest, StopDuringADownloadLeavesTheOldFile) {
     Start();
     PutGame("hl2.exe", "an old hl2");
     adjust = [&](CheckRunPlatform& platform) {
-        auto download = platform.downloadGameFile;
-        platform.downloadGameFile = [&, download](const std::string& url, const std::string& path, int32_t size,
-                                                  int32_t& stop) {
-            form_->Events.Image_Button_StopClick();
-            return download(url, path, size, stop);
-        };
+        test::HookWaits(platform, [&](const std::string& name) {
+            if (name == "wait: download") form_->Events.Image_Button_StopClick();
+        });
     };
     form_->Events.Image_Button_CheckClick();
     EXPECT_TRUE(Messages().empty());
@@ -247,9 +250,7 @@ TEST_F(CheckRunWindowTest, AStalledBodyLeavesTheWindowAnsweringAndStopEndsTheRun
     constexpr int64_t kArrived = 8192;
     const std::string stalled = Env("ORVANTA_FAULT_URL") + "stall/150000/" + std::to_string(kArrived);
     adjust = [&](CheckRunPlatform& platform) {
-        auto download = platform.downloadGameFile;
-        platform.downloadGameFile = [stalled, download](const std::string&, const std::string& path, int32_t size,
-                                                        int32_t& stop) { return download(stalled, path, size, stop); };
+        test::HookFetches(platform, [stalled](const std::string&, const std::string&) { return stalled; });
     };
     const std::string partial = Game("hl2.exe.lzma");
     const HWND window = form_->Handle();
@@ -288,7 +289,7 @@ TEST_F(CheckRunWindowTest, AStalledBodyLeavesTheWindowAnsweringAndStopEndsTheRun
     // The network thread comes back from its read when the server has been silent for the
     // download's time-out at the latest; the run has ended it by then.
     EXPECT_LT(stopMs, static_cast<long long>(kGameDownloadTimeoutMs) + 3000) << "Stop did not end the run";
-    EXPECT_EQ(RunningGameDownloadThreads(), 0) << "a network thread outlived the run";
+    EXPECT_EQ(CheckEngine::RunningThreads(), 0) << "a thread of the run outlived it";
     EXPECT_EQ(ReadFile(Game("hl2.exe")), "an old hl2");
     EXPECT_FALSE(Exists(partial));
     EXPECT_FALSE(Exists(Game("hl2.exe.orvanta-unpack")));
@@ -302,13 +303,11 @@ TEST_F(CheckRunWindowTest, TheCloseBoxDuringARunStopsItAndClosesTheWindowAfterIt
     PutGame("hl2.exe", "an old hl2");
     bool stayedDuringRun = false;
     adjust = [&](CheckRunPlatform& platform) {
-        auto download = platform.downloadGameFile;
-        platform.downloadGameFile = [&, download](const std::string& url, const std::string& path, int32_t size,
-                                                  int32_t& stop) {
+        test::HookWaits(platform, [&](const std::string& name) {
+            if (name != "wait: download") return;
             ::SendMessageW(form_->Handle(), WM_CLOSE, 0, 0);
             stayedDuringRun = form_->HandleAllocated() && ::IsWindow(form_->Handle());
-            return download(url, path, size, stop);
-        };
+        });
     };
     form_->Events.Image_Button_CheckClick();
     EXPECT_TRUE(stayedDuringRun) << "the window was destroyed under the run";
@@ -490,10 +489,7 @@ TEST_F(CheckRunWindowTest, StopDuringTheInstallKillsTheClientAndNoCheckFollows) 
     PutSteamCmd("crlf Connecting anonymously to Steam Public...\nhang\n");
     int downloads = 0;
     adjust = [&](CheckRunPlatform& platform) {
-        platform.downloadGameFile = [&](const std::string&, const std::string&, int32_t, int32_t&) {
-            ++downloads;
-            return false;
-        };
+        test::HookWaits(platform, [&](const std::string& name) { downloads += name == "wait: download"; });
     };
 
     form_->Events.Image_Button_CheckClick();
