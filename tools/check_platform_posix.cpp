@@ -73,7 +73,7 @@ size_t WriteBody(char* data, size_t size, size_t count, void* user) {
         return 0;
     }
     t->written += static_cast<int64_t>(size * count);
-    if (*t->progress) (*t->progress)(t->written);
+    if (*t->progress) (*t->progress)(t->written, t->lengthText ? *t->lengthText : std::string());
     return size * count;
 }
 

@@ -132,7 +132,7 @@ public:
                 return result;
             }
             written += take;
-            if (progress) progress(written);
+            if (progress) progress(written, result.lengthText);
         }
         // WinInet ends a body quietly when the connection closes early: the count is all there is
         // to tell it from a whole one.

@@ -78,11 +78,11 @@ protected:
         WriteFile(target, "old");
     }
     FetchResult Get(const std::string& route) {
-        progress.clear();
-        return fetcher->Get(base_ + route, target, stop, [this](int64_t written) {
-            progress.push_back(written);
-            if (stopAfter > 0 && written >= stopAfter) stop = true;
-        });
+        progress.Clear();
+        progress.onBlock = [this] {
+            if (stopAfter > 0 && progress.written.back() >= stopAfter) stop = true;
+        };
+        return fetcher->Get(base_ + route, target, stop, progress.Callback());
     }
 
     static inline pid_t pid_ = 0;
@@ -95,7 +95,7 @@ protected:
     std::string target;
     std::atomic<bool> stop{false};
     int64_t stopAfter = 0;
-    std::vector<int64_t> progress;
+    net_test::ProgressLog progress;
 };
 
 TEST_F(CurlFetcherTest, WholeBodiesAreSavedWithProgressUpToTheirSize) {

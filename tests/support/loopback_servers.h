@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstddef>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -54,9 +56,28 @@ inline constexpr WholeBody kWholeBodies[] = {
     {"empty", 0, "0", 0},
 };
 
+// What a Get told its progress callback.
+struct ProgressLog {
+    std::vector<int64_t> written;
+    std::vector<std::string> lengthTexts;
+    std::function<void()> onBlock;  // after each record
+
+    void Clear() {
+        written.clear();
+        lengthTexts.clear();
+    }
+    FetchProgress Callback() {
+        return [this](int64_t bytes, const std::string& lengthText) {
+            written.push_back(bytes);
+            lengthTexts.push_back(lengthText);
+            if (onBlock) onBlock();
+        };
+    }
+};
+
 // `r` and `progress` of a Get of `body`, whose file holds `saved`.
 inline void ExpectWholeBody(const WholeBody& body, const FetchResult& r, const std::string& saved,
-                            const std::vector<int64_t>& progress) {
+                            const ProgressLog& progress) {
     SCOPED_TRACE(body.route);
     EXPECT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.failed, FetchStep::None);
@@ -64,8 +85,11 @@ inline void ExpectWholeBody(const WholeBody& body, const FetchResult& r, const s
     EXPECT_EQ(r.lengthText, body.lengthText);
     EXPECT_EQ(r.length, body.length);
     EXPECT_TRUE(SameBytes(saved, Pattern(body.saved)));
-    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
-    EXPECT_EQ(progress.empty() ? 0 : progress.back(), static_cast<int64_t>(body.saved));
+    EXPECT_TRUE(std::is_sorted(progress.written.begin(), progress.written.end()));
+    EXPECT_EQ(progress.written.empty() ? 0 : progress.written.back(), static_cast<int64_t>(body.saved));
+    EXPECT_EQ(std::count(progress.lengthTexts.begin(), progress.lengthTexts.end(), body.lengthText),
+              static_cast<std::ptrdiff_t>(progress.lengthTexts.size()))
+        << "every block is told the length as it came";
 }
 
 }  // namespace orv::net_test

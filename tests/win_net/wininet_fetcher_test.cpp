@@ -46,14 +46,14 @@ protected:
         return NewWinInetFetcher({kToolAgent, anyStatus, timeoutMs});
     }
     FetchResult Get(Fetcher& fetcher, const std::string& url) {
-        progress.clear();
-        return fetcher.Get(url, target, stop, [this](int64_t written) { progress.push_back(written); });
+        progress.Clear();
+        return fetcher.Get(url, target, stop, progress.Callback());
     }
 
     test::TempDir dir;
     std::string target;
     std::atomic<bool> stop{false};
-    std::vector<int64_t> progress;
+    ProgressLog progress;
 };
 
 TEST_F(WinInetFetcherTest, WholeBodiesAreSavedWithProgressUpToTheirSize) {
@@ -163,7 +163,7 @@ TEST_F(WinInetFetcherTest, StopFromAnotherThreadEndsASilentTransferSoon) {
             stop = true;
         });
         const Clock::time_point start = Clock::now();
-        const FetchResult r = fetcher->Get(Fault(route), target, stop, [&](int64_t n) { written = n; });
+        const FetchResult r = fetcher->Get(Fault(route), target, stop, [&](int64_t n, const std::string&) { written = n; });
         done = true;
         stopper.join();
         EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(kTimeoutMs) + kSlack);
@@ -227,7 +227,7 @@ TEST_F(WinInetFetcherTest, KeptConnectionCarriesOneBodyAfterAnother) {
         ASSERT_TRUE(r.ok) << round << ": " << r.error;
         EXPECT_EQ(r.length, static_cast<int64_t>(body.size()));
         EXPECT_TRUE(SameBytes(ReadFile(target), body)) << round;
-        EXPECT_EQ(progress.back(), r.length) << round;
+        EXPECT_EQ(progress.written.back(), r.length) << round;
     }
     RemoveFile(served);
 }
