@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <exception>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -37,6 +38,7 @@ struct Transfer {
     std::optional<std::string> lengthText;  // of the last answer: a redirect's goes with it
     int64_t written = 0;
     std::optional<EOSError> fileError;
+    std::exception_ptr thrown;  // by the progress callback, raised again once libcurl is done
 };
 
 // Optional white space around a header's value is not part of it (RFC 9110, 5.5).
@@ -66,14 +68,18 @@ size_t WriteBody(char* data, size_t size, size_t count, void* user) {
     long status = 0;
     curl_easy_getinfo(t->curl, CURLINFO_RESPONSE_CODE, &status);
     if (status != 200 || !t->file->has_value()) return 0;  // an error page is not the file
+    // Nothing may be thrown through libcurl.
     try {
         (*t->file)->Write(data, size * count);
+        t->written += static_cast<int64_t>(size * count);
+        if (*t->progress) (*t->progress)(t->written, t->lengthText ? *t->lengthText : std::string());
     } catch (const EOSError& e) {
         t->fileError = e;
         return 0;
+    } catch (...) {
+        t->thrown = std::current_exception();
+        return 0;
     }
-    t->written += static_cast<int64_t>(size * count);
-    if (*t->progress) (*t->progress)(t->written, t->lengthText ? *t->lengthText : std::string());
     return size * count;
 }
 
@@ -111,7 +117,7 @@ public:
             result.error = kFetchStoppedText;
             return result;
         }
-        Transfer transfer{curl_, &file, &stop, &progress, {}, 0, {}};
+        Transfer transfer{curl_, &file, &stop, &progress, {}, 0, {}, {}};
         Prepare(url, transfer);
         curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, &WriteBody);
         curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &transfer);
@@ -119,6 +125,7 @@ public:
         curl_easy_setopt(curl_, CURLOPT_XFERINFOFUNCTION, &OnProgress);
         curl_easy_setopt(curl_, CURLOPT_XFERINFODATA, &transfer);
         const CURLcode code = curl_easy_perform(curl_);
+        if (transfer.thrown) std::rethrow_exception(transfer.thrown);
         Finish(result, code, transfer);
         if (!result.ok) return result;  // the unkept file is deleted here
         try {
@@ -132,7 +139,7 @@ public:
 
     FetchResult Head(const std::string& url) override {
         FetchResult result;
-        Transfer transfer{curl_, nullptr, nullptr, nullptr, {}, 0, {}};
+        Transfer transfer{curl_, nullptr, nullptr, nullptr, {}, 0, {}, {}};
         Prepare(url, transfer);
         curl_easy_setopt(curl_, CURLOPT_NOBODY, 1L);
         Finish(result, curl_easy_perform(curl_), transfer);
