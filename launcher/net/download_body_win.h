@@ -27,6 +27,8 @@ constexpr DWORD kBlockSize = 4096;
 
 // "Updater vtl", the game's code and the launcher's version.
 std::string GameAgent();
+// The platform's text for `code`: WinInet's own codes (12000 and up) have theirs in wininet.dll.
+std::string InternetErrorMessage(DWORD code);
 [[noreturn]] void RaiseInternetError(DWORD code);
 InternetHandle OpenInternet(const std::string& agent);
 InternetHandle OpenUrl(HINTERNET internet, const std::string& url, DWORD flags);

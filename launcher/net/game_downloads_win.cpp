@@ -20,7 +20,6 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -36,17 +35,15 @@
 #include "launcher/base/events.h"
 #include "launcher/net/download_body_win.h"
 #include "launcher/net/download_win.h"
+#include "launcher/net/timed_request_win.h"
 #include "launcher/platform/files.h"
 #include "launcher/platform/scoped_win.h"
-#include "launcher/platform/wide_win.h"
 
 namespace orv {
 namespace {
 
 using namespace download_detail;
 
-// The largest read handed to WinInet at once; the body is still taken in kBlockSize blocks.
-constexpr DWORD kNetworkReadSize = 64 * 1024;
 // How long the GUI thread waits for a network step before it services the window again.
 constexpr auto kNetworkWaitSlice = std::chrono::milliseconds(5);
 // The most of a body read ahead of the GUI thread: the network thread waits while this much lies
@@ -54,40 +51,6 @@ constexpr auto kNetworkWaitSlice = std::chrono::milliseconds(5);
 constexpr size_t kMaxReadAhead = 1024 * 1024;
 
 std::atomic<int> g_runningThreads{0};
-
-// One read on the network thread: it waits until some of the body (or its end) is there, then
-// takes what has come, up to kNetworkReadSize, without waiting for more, so that the bytes that
-// came before a pause are handed on instead of waiting for the rest of a large read.
-struct NetworkRead {
-    std::vector<char> buffer = std::vector<char>(kNetworkReadSize);
-    DWORD got = 0;
-    bool failed = false;
-    DWORD code = 0;
-
-    void Run(HINTERNET request) {
-        got = 0;
-        failed = false;
-        DWORD available = 0;
-        if (!::InternetQueryDataAvailable(request, &available, 0, 0)) return Fail();
-        if (available == 0) return;  // the end of the body
-        INTERNET_BUFFERSW taken{};
-        taken.dwStructSize = sizeof(taken);
-        taken.lpvBuffer = buffer.data();
-        taken.dwBufferLength = kNetworkReadSize;
-        if (!::InternetReadFileExW(request, &taken, IRF_NO_WAIT, 0)) return Fail();
-        got = taken.dwBufferLength;
-        // Nothing taken although something was there: what was announced is read the plain way,
-        // which never waits for more than that.
-        if (got == 0 && !::InternetReadFile(request, buffer.data(), std::min(available, kNetworkReadSize), &got))
-            Fail();
-    }
-
-private:
-    void Fail() {
-        failed = true;
-        code = ::GetLastError();
-    }
-};
 
 // What the network thread hands the GUI thread for one game file, as it comes: the network thread
 // never waits for the GUI thread to ask for the next read, and the GUI thread waits only when
@@ -234,59 +197,6 @@ private:
     bool finished_ = false;      // the network thread has nothing more to do for this transfer
     std::vector<char> current_;  // the piece the GUI thread is writing
 };
-
-// The request of one game file, with the time-outs that bound each of its network calls set before
-// the first of them: InternetOpenUrlW would connect, send and wait for the answer before handing
-// the request out, and time-outs set on the session reach the request on Windows only (Wine 8
-// ignores them there). The connection handle goes with the request.
-struct TimedRequest {
-    InternetHandle connection;
-    InternetHandle request;
-    DWORD error = 0;  // the platform's code when `request` did not open
-};
-
-TimedRequest OpenTimedRequest(HINTERNET session, const std::string& url, DWORD timeoutMs) {
-    TimedRequest t;
-    const auto fail = [&t] {
-        t.error = ::GetLastError();
-        t.request.Reset();
-        t.connection.Reset();
-        return std::move(t);
-    };
-    const std::wstring wide = Wide(url);
-    // The parts of the URL point into `wide`; a length of 1 asks for pointers instead of copies.
-    URL_COMPONENTSW parts{};
-    parts.dwStructSize = sizeof parts;
-    parts.dwHostNameLength = 1;
-    parts.dwUserNameLength = 1;
-    parts.dwPasswordLength = 1;
-    parts.dwUrlPathLength = 1;
-    parts.dwExtraInfoLength = 1;
-    if (!::InternetCrackUrlW(wide.c_str(), 0, 0, &parts)) return fail();
-    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
-        ::SetLastError(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
-        return fail();
-    }
-    const auto part = [](const wchar_t* text, DWORD length) { return text ? std::wstring(text, length) : std::wstring(); };
-    const std::wstring host = part(parts.lpszHostName, parts.dwHostNameLength);
-    const std::wstring user = part(parts.lpszUserName, parts.dwUserNameLength);
-    const std::wstring password = part(parts.lpszPassword, parts.dwPasswordLength);
-    std::wstring object = part(parts.lpszUrlPath, parts.dwUrlPathLength) +
-                          part(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-    if (object.empty()) object = L"/";
-    t.connection.Reset(::InternetConnectW(session, host.c_str(), parts.nPort, user.empty() ? nullptr : user.c_str(),
-                                          password.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
-    if (!t.connection) return fail();
-    const DWORD flags = kDownloadFlags | (parts.nScheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0);
-    t.request.Reset(::HttpOpenRequestW(t.connection.Get(), L"GET", object.c_str(), nullptr, nullptr, nullptr, flags, 0));
-    if (!t.request) return fail();
-    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
-        // Without its time-outs a stop could wait on the server without end: none is better.
-        if (!::InternetSetOptionW(t.request.Get(), option, &timeoutMs, sizeof timeoutMs)) return fail();
-    }
-    if (!::HttpSendRequestW(t.request.Get(), nullptr, 0, nullptr, 0)) return fail();
-    return t;
-}
 
 // One transfer on the network thread, from opening the request to closing it.
 void Transfer(HINTERNET session, DWORD timeoutMs, BodyStream& stream, const std::string& url) {

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # orvanta-tool.exe check under Wine against nginx: a small build published by the same
-# orvanta-tool.exe, an empty game folder found different (exit 1), repaired over WinInet (exit 0)
-# to a byte-identical folder, then found intact, with its JSON lines read by python. One line per
-# check.
+# orvanta-tool.exe, an empty game folder found different (exit 1), a dry run that asks the server
+# for the files' lengths, the folder repaired over WinInet (exit 0) to a byte-identical folder, then
+# found intact, with its JSON lines read by python. One line per check.
 # Usage: win_tool_check.sh BUILD_DIR SOURCE_DIR
 set -uo pipefail
 build=$(cd "${1:?build folder}" && pwd)
@@ -43,6 +43,16 @@ status_is() {  # status command...
   [ "$got" -eq "$want" ] || { echo "exit status $got, expected $want"; return 1; }
 }
 check "empty folder: exit 1" status_is 1 run check --server "$base" --game-dir game
+check "dry run over WinInet: exit 1, the lengths of the files a repair would fetch" bash -c '
+  "'"$src"'/scripts/wine-exec" "'"$tool"'" check --server "'"$base"'" --game-dir game --dry-run --json | tr -d "\r" > dry.jsonl
+  [ "${PIPESTATUS[0]}" -eq 1 ] || exit 1
+  python3 -c "
+import json, os
+lines = [json.loads(l) for l in open(\"dry.jsonl\")]
+packed = sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(\"www/cstrike/v34\") for f in fs if f.endswith(\".lzma\"))
+fetch = [l for l in lines if l[\"event\"] == \"would-fetch\"]
+assert fetch and lines[-1][\"bytes_to_fetch\"] == packed == sum(l[\"bytes\"] for l in fetch), (lines[-1], packed)
+"'
 check "repair over WinInet: exit 0, byte-identical, nothing left over" bash -c '
   "'"$src"'/scripts/wine-exec" "'"$tool"'" check --server "'"$base"'" --game-dir game --repair --json | tr -d "\r" > repair.jsonl
   [ "${PIPESTATUS[0]}" -eq 0 ] || exit 1

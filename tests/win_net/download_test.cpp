@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
@@ -24,11 +23,17 @@
 #include "launcher/net/progress.h"
 #include "launcher/platform/scoped_win.h"
 #include "launcher/platform/wide_win.h"
+#include "support/loopback_servers.h"
 #include "support/test_files.h"
 
 namespace orv {
 namespace {
 
+using net_test::Closed;
+using net_test::Env;
+using net_test::Fault;
+using net_test::Pattern;
+using net_test::SameBytes;
 using test::Exists;
 using test::ReadFile;
 using test::TempDir;
@@ -36,31 +41,6 @@ using test::WriteFile;
 
 constexpr int kFullWidth = 417;
 constexpr int kUntouchedWidth = 5;
-
-// ---- The servers
-
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-std::string Fault(const std::string& route) { return Env("ORVANTA_FAULT_URL") + route; }
-std::string Closed() { return Env("ORVANTA_CLOSED_URL") + "data/100"; }
-
-// The fault server's body pattern (see fault_server.py).
-std::string Pattern(size_t size, unsigned seed = 0) {
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + (i / 4096) * 17 + seed) & 0xFF);
-    return bytes;
-}
-
-// Compares file contents without dumping binary bodies into the test log.
-::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected) {
-    if (actual == expected) return ::testing::AssertionSuccess();
-    size_t at = 0;
-    while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
-    return ::testing::AssertionFailure() << actual.size() << " bytes where " << expected.size()
-                                         << " were expected; first difference at byte " << at;
-}
 
 // ---- Recording doubles
 
