@@ -24,13 +24,6 @@ std::string NewsAddressFor(const std::string& newsUrl, int uiLanguage) {
 
 }  // namespace
 
-AnsiCodec CodePageCodec(CodePage page) {
-    return {
-        [page](std::string_view bytes) { return AnsiToUtf8(bytes, page).text; },
-        [page](std::string_view text) { return Utf8ToAnsi(text, page).text; },
-    };
-}
-
 std::string LocalCataloguePath() { return GameFolder + "\\inf.ini"; }
 
 std::string PlaceholderCatalogueBytes(const AnsiCodec& codec) {

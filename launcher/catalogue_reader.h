@@ -8,24 +8,13 @@
 // platforms a fixed page.
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "launcher/base/codepage.h"
 
 namespace orv {
-
-// Conversions between the catalogue's 8-bit bytes and the launcher's UTF-8.
-struct AnsiCodec {
-    std::function<std::string(std::string_view)> toUtf8;
-    std::function<std::string(std::string_view)> fromUtf8;
-};
-
-// A fixed code page; what does not convert becomes U+FFFD or "?", as the platform does.
-AnsiCodec CodePageCodec(CodePage page);
 
 // GameFolder + "\inf.ini": the copy of the server's catalogue every reader uses.
 std::string LocalCataloguePath();

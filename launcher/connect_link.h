@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "game_profile.h"
-#include "launcher/catalogue_reader.h"
+#include "launcher/base/codepage.h"
 
 namespace orv {
 

@@ -4,9 +4,9 @@
 
 #include <utility>
 
-#include "launcher/app_win.h"
 #include "launcher/net/processes_win.h"
 #include "launcher/net/shell_win.h"
+#include "launcher/ui/message_loop_win.h"
 
 namespace orv {
 

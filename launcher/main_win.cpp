@@ -11,6 +11,8 @@
 #include "launcher/platform/wide_win.h"
 #include "launcher/single_instance_win.h"
 #include "launcher/start_mode.h"
+#include "launcher/ui/message_box_win.h"
+#include "launcher/ui/message_loop_win.h"
 #include "launcher/windows/form_settings_win.h"
 
 namespace {

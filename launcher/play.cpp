@@ -7,6 +7,7 @@
 #include "launcher/base/message_box.h"
 #include "launcher/base/texts.h"
 #include "launcher/catalogue.h"
+#include "launcher/catalogue_reader.h"
 #include "launcher/config/emulator_profile.h"
 #include "launcher/config/game_config.h"
 #include "launcher/config/launcher_settings.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "launcher/catalogue_reader.h"
+#include "launcher/base/codepage.h"
 
 namespace orv {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/catalogue_reader.h"
+#include "launcher/base/codepage.h"
 #include "launcher/connect_link.h"
 
 namespace orv {

@@ -188,6 +188,13 @@ CodePageText Utf8ToAnsi(std::string_view text, CodePage page) {
     return result;
 }
 
+AnsiCodec CodePageCodec(CodePage page) {
+    return {
+        [page](std::string_view bytes) { return AnsiToUtf8(bytes, page).text; },
+        [page](std::string_view text) { return Utf8ToAnsi(text, page).text; },
+    };
+}
+
 std::string Utf8CharacterAt(std::string_view text, size_t offset) {
     if (offset >= text.size()) return {};
     uint32_t cp = 0;

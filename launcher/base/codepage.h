@@ -49,6 +49,15 @@ private:
 // not lossless.
 CodePageText Utf8ToAnsi(std::string_view text, CodePage page);
 
+// Conversions between a text's 8-bit bytes (the catalogue's) and the launcher's UTF-8.
+struct AnsiCodec {
+    std::function<std::string(std::string_view)> toUtf8;
+    std::function<std::string(std::string_view)> fromUtf8;
+};
+
+// A fixed code page; what does not convert becomes U+FFFD or "?", as the platform does.
+AnsiCodec CodePageCodec(CodePage page);
+
 // The text of a server document as UTF-8: a byte-order mark decides its encoding (UTF-8, UTF-16
 // LE or BE), and without one the bytes are in `ansiPage`.
 std::string TextOfDocument(std::string_view bytes, CodePage ansiPage);

@@ -2,8 +2,9 @@
 
 #include <utility>
 
-#include "launcher/app_win.h"
 #include "launcher/base/errors.h"
+#include "launcher/ui/gui_thread_win.h"
+#include "launcher/ui/message_loop_win.h"
 
 namespace orv {
 

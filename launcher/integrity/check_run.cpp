@@ -16,6 +16,7 @@
 #include "launcher/base/texts.h"
 #include "launcher/platform/utf8.h"
 #include "launcher/catalogue.h"
+#include "launcher/catalogue_reader.h"
 #include "launcher/config/launcher_settings.h"
 #include "launcher/integrity/checklist.h"
 #include "launcher/integrity/crc32.h"

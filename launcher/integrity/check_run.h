@@ -16,7 +16,6 @@
 
 #include "game_profile.h"
 #include "launcher/base/codepage.h"
-#include "launcher/catalogue_reader.h"
 #include "launcher/integrity/check_engine.h"
 #include "launcher/integrity/checklist.h"
 #include "launcher/integrity/entry_rules.h"

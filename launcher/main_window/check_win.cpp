@@ -9,7 +9,6 @@
 #include <string>
 #include <utility>
 
-#include "launcher/app_win.h"
 #include "launcher/base/app_state.h"
 #include "launcher/base/events.h"
 #include "launcher/config/emulator_profile.h"
@@ -19,6 +18,7 @@
 #include "launcher/integrity/run_profile.h"
 #include "launcher/integrity/unpack_workers_win.h"
 #include "launcher/platform/scoped_win.h"
+#include "launcher/ui/message_loop_win.h"
 #include "launcher/windows/form_settings_win.h"
 
 namespace orv {

@@ -3,10 +3,10 @@
 #include <cwchar>
 
 #include "game_profile.h"
-#include "launcher/app_win.h"
 #include "launcher/base/app_state.h"
 #include "launcher/base/texts.h"
 #include "launcher/config/launcher_settings.h"
+#include "launcher/ui/message_loop_win.h"
 #include "launcher/ui/ui_font_win.h"
 #include "launcher/main_window/check_win.h"
 #include "launcher/launch_win.h"

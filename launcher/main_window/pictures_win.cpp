@@ -3,9 +3,9 @@
 // over it.
 #include <functional>
 
-#include "launcher/app_win.h"
 #include "launcher/base/app_state.h"
 #include "launcher/main_window/main_window_win.h"
+#include "launcher/ui/message_loop_win.h"
 #include "launcher/ui/picture_win.h"
 
 namespace orv {

@@ -2,7 +2,7 @@
 // profile-file services read and write 8-bit text.
 #pragma once
 
-#include "launcher/catalogue_reader.h"
+#include "launcher/base/codepage.h"
 
 namespace orv {
 

@@ -8,6 +8,7 @@
 #include "launcher/selfupdate/self_update_run.h"
 #include "launcher/selfupdate/update_signature_win.h"
 #include "launcher/single_instance_win.h"
+#include "launcher/ui/message_loop_win.h"
 #include "launcher/ui/ui_font_win.h"
 
 namespace orv {

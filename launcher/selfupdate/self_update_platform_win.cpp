@@ -4,7 +4,6 @@
 
 #include <memory>
 
-#include "launcher/app_win.h"
 #include "launcher/base/errors.h"
 #include "launcher/base/texts.h"
 #include "launcher/integrity/crc32.h"

@@ -4,10 +4,10 @@
 
 #include <algorithm>
 
-#include "launcher/app_win.h"
 #include "launcher/base/errors.h"
 #include "launcher/platform/scoped_win.h"
 #include "launcher/platform/wide_win.h"
+#include "launcher/ui/message_loop_win.h"
 
 namespace orv {
 namespace {

@@ -2,9 +2,9 @@
 
 #include <commctrl.h>
 
-#include "launcher/app_win.h"
 #include "launcher/base/errors.h"
 #include "launcher/platform/wide_win.h"
+#include "launcher/ui/message_loop_win.h"
 
 namespace orv {
 namespace {

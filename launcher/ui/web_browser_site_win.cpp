@@ -6,7 +6,7 @@
 
 #include <new>
 
-#include "launcher/app_win.h"
+#include "launcher/ui/message_loop_win.h"
 
 namespace orv {
 namespace {

@@ -3,10 +3,10 @@
 #include <mshtml.h>
 #include <olectl.h>
 
-#include "launcher/app_win.h"
 #include "launcher/base/errors.h"
 #include "launcher/platform/scoped_win.h"
 #include "launcher/platform/wide_win.h"
+#include "launcher/ui/message_loop_win.h"
 #include "launcher/ui/web_browser_site_win.h"
 
 namespace orv {

@@ -5,13 +5,13 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "launcher/app_win.h"
 #include "launcher/base/app_state.h"
 #include "launcher/base/errors.h"
 #include "launcher/base/message_box.h"
 #include "launcher/platform/scoped_win.h"
 #include "launcher/platform/wide_win.h"
 #include "launcher/resources/resource_ids.h"
+#include "launcher/ui/message_loop_win.h"
 
 namespace orv {
 namespace {

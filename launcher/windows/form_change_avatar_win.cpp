@@ -2,13 +2,13 @@
 
 #include <commdlg.h>
 
-#include "launcher/app_win.h"
 #include "launcher/base/app_state.h"
 #include "launcher/base/errors.h"
 #include "launcher/base/message_box.h"
 #include "launcher/base/texts.h"
 #include "launcher/platform/files.h"
 #include "launcher/platform/wide_win.h"
+#include "launcher/ui/message_loop_win.h"
 #include "launcher/ui/ui_font_win.h"
 #include "launcher/windows/avatar_picture_win.h"
 #include "launcher/windows/picture_format.h"

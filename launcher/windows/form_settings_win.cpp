@@ -1,6 +1,5 @@
 #include "launcher/windows/form_settings_win.h"
 
-#include "launcher/app_win.h"
 #include "launcher/base/app_state.h"
 #include "launcher/base/texts.h"
 #include "launcher/config/launcher_settings.h"

@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "gui_test_support.h"
-#include "launcher/app_win.h"
 #include "launcher/base/app_state.h"
 #include "launcher/platform/files.h"
 #include "launcher/platform/scoped_win.h"
 #include "launcher/platform/wide_win.h"
+#include "launcher/ui/message_loop_win.h"
 #include "launcher/windows/form_change_avatar_win.h"
 
 namespace orv {

@@ -15,12 +15,12 @@
 
 #include "fake_records.h"
 #include "gui_test_support.h"
-#include "launcher/app_win.h"
 #include "launcher/base/errors.h"
 #include "launcher/console/dos_command_win.h"
 #include "launcher/console/process_timer_win.h"
 #include "launcher/platform/scoped_win.h"
 #include "launcher/platform/wide_win.h"
+#include "launcher/ui/gui_thread_win.h"
 #include "support/test_files.h"
 
 namespace orv {

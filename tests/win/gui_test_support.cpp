@@ -1,10 +1,10 @@
 #include "gui_test_support.h"
 
-#include "launcher/app_win.h"
 #include "launcher/base/app_state.h"
 #include "launcher/base/events.h"
 #include "launcher/main_window/main_window_win.h"
 #include "launcher/startup_sequence_win.h"
+#include "launcher/ui/message_loop_win.h"
 
 namespace orv::test {
 

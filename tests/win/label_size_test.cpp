@@ -10,11 +10,11 @@
 
 #include "game_profile.h"
 #include "gui_test_support.h"
-#include "launcher/app_win.h"
 #include "launcher/base/app_state.h"
 #include "launcher/main_window/main_window_win.h"
 #include "launcher/platform/scoped_win.h"
 #include "launcher/platform/wide_win.h"
+#include "launcher/ui/message_loop_win.h"
 #include "launcher/windows/form_settings_win.h"
 
 namespace orv {

@@ -9,7 +9,6 @@
 
 #include "game_profile.h"
 #include "gui_test_support.h"
-#include "launcher/app_win.h"
 #include "launcher/base/app_state.h"
 #include "launcher/base/texts.h"
 #include "launcher/config/ini_file.h"
@@ -18,6 +17,7 @@
 #include "launcher/integrity/lzma_alone.h"
 #include "launcher/platform/system_codepage_win.h"
 #include "launcher/platform/wide_win.h"
+#include "launcher/ui/message_loop_win.h"
 #include "launcher/version_check.h"
 #include "launcher/ui/web_view.h"
 

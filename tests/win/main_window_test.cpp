@@ -13,13 +13,13 @@
 
 #include "game_profile.h"
 #include "gui_test_support.h"
-#include "launcher/app_win.h"
 #include "launcher/base/app_state.h"
 #include "launcher/config/launcher_settings.h"
 #include "launcher/main_window/main_window_win.h"
 #include "launcher/language_menu.h"
 #include "launcher/news_page.h"
 #include "launcher/platform/wide_win.h"
+#include "launcher/ui/message_loop_win.h"
 #include "launcher/windows/form_settings_win.h"
 #include "tools/ui_driver/ui_driver_win.h"
 

@@ -12,11 +12,12 @@
 
 #include "gui_test_support.h"
 #include "launcher/about_text.h"
-#include "launcher/app_win.h"
 #include "launcher/base/app_state.h"
 #include "launcher/main_window/main_window_win.h"
 #include "launcher/net/server_paths.h"
 #include "launcher/platform/wide_win.h"
+#include "launcher/ui/gui_thread_win.h"
+#include "launcher/ui/message_loop_win.h"
 #include "launcher/windows/form_server_list_win.h"
 #include "tools/ui_driver/ui_driver_win.h"
 

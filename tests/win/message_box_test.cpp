@@ -7,9 +7,9 @@
 #include <future>
 
 #include "gui_test_support.h"
-#include "launcher/app_win.h"
 #include "launcher/base/app_state.h"
 #include "launcher/base/message_box.h"
+#include "launcher/ui/message_box_win.h"
 #include "tools/ui_driver/ui_driver_win.h"
 
 namespace orv {

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "gui_test_support.h"
-#include "launcher/app_win.h"
 #include "launcher/base/app_state.h"
 #include "launcher/platform/wide_win.h"
 #include "launcher/selfupdate/form_self_update_win.h"
+#include "launcher/ui/message_loop_win.h"
 #include "support/test_files.h"
 #include "tools/ui_driver/ui_driver_win.h"
 

@@ -12,10 +12,11 @@
 
 #include "game_profile.h"
 #include "gui_test_support.h"
-#include "launcher/app_win.h"
 #include "launcher/base/app_state.h"
 #include "launcher/config/launcher_settings.h"
 #include "launcher/main_window/main_window_win.h"
+#include "launcher/ui/gui_thread_win.h"
+#include "launcher/ui/message_loop_win.h"
 #include "launcher/windows/form_change_avatar_win.h"
 #include "launcher/windows/form_settings_win.h"
 #include "support/test_files.h"

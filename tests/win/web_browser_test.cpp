@@ -10,9 +10,10 @@
 #include <string>
 
 #include "gui_test_support.h"
-#include "launcher/app_win.h"
 #include "launcher/platform/com_ptr_win.h"
 #include "launcher/platform/wide_win.h"
+#include "launcher/ui/gui_thread_win.h"
+#include "launcher/ui/message_loop_win.h"
 #include "launcher/ui/web_browser_site_win.h"
 #include "launcher/ui/web_browser_win.h"
 #include "launcher/ui/window_win.h"

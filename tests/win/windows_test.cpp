@@ -13,6 +13,8 @@
 #include "launcher/base/errors.h"
 #include "launcher/main_window/main_window_win.h"
 #include "launcher/platform/wide_win.h"
+#include "launcher/ui/gui_thread_win.h"
+#include "launcher/ui/message_loop_win.h"
 #include "launcher/windows/form_change_avatar_win.h"
 #include "launcher/windows/form_settings_win.h"
 #include "tools/ui_driver/ui_driver_win.h"

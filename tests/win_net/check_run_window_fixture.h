@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "launcher/app_win.h"
 #include "launcher/base/app_state.h"
 #include "launcher/config/launcher_settings.h"
 #include "launcher/integrity/check_run.h"
@@ -23,6 +22,7 @@
 #include "launcher/main_window/main_window_win.h"
 #include "launcher/net/server_paths.h"
 #include "launcher/platform/files.h"
+#include "launcher/ui/message_loop_win.h"
 #include "launcher/ui/web_view.h"
 #include "launcher/windows/form_settings_win.h"
 #include "support/process_state.h"

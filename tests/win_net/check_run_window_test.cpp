@@ -23,7 +23,6 @@
 #include <thread>
 #include <vector>
 
-#include "launcher/app_win.h"
 #include "launcher/base/app_state.h"
 #include "launcher/config/launcher_settings.h"
 #include "launcher/main_window/check_win.h"
@@ -38,6 +37,8 @@
 #include "launcher/platform/files.h"
 #include "launcher/platform/scoped_win.h"
 #include "launcher/platform/wide_win.h"
+#include "launcher/ui/gui_thread_win.h"
+#include "launcher/ui/message_loop_win.h"
 #include "launcher/ui/web_view.h"
 #include "launcher/windows/form_settings_win.h"
 #include "support/hooked_fetcher.h"
