@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <iterator>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "launcher/base/app_state.h"
@@ -31,6 +32,9 @@ void* BoxOwnerLocked(void* owner) {
     const bool disabled = owner == MainWindowHandle || std::find(windows.begin(), windows.end(), owner) != windows.end();
     return disabled ? windows.back() : owner;
 }
+
+// The innermost BeforeEveryBox of this thread.
+thread_local BeforeEveryBox* t_beforeBox = nullptr;
 
 MsgResult FirstButton(uint32_t flags) {
     switch (flags & 0xF) {
@@ -60,12 +64,20 @@ ModalBoxOwner::~ModalBoxOwner() {
     if (found != windows.rend()) windows.erase(std::next(found).base());
 }
 
+BeforeEveryBox::BeforeEveryBox(std::function<void()> before) : before_(std::move(before)), outer_(t_beforeBox) {
+    t_beforeBox = this;
+}
+
+BeforeEveryBox::~BeforeEveryBox() { t_beforeBox = outer_; }
+
 void* BoxOwnerFor(void* owner) {
     std::lock_guard<std::mutex> lock(g_handlerLock);
     return BoxOwnerLocked(owner);
 }
 
 MsgResult ShowMessageBox(const MessageRequest& request) {
+    for (const BeforeEveryBox* scope = t_beforeBox; scope; scope = scope->outer_)
+        if (scope->before_) scope->before_();
     MessageHandler handler;
     MessageRequest owned = request;
     {

@@ -49,6 +49,24 @@ private:
     void* window_;
 };
 
+// While it lives, `before` runs before every box this thread shows: a display that holds back
+// what it paints puts it on screen first, so that a box never stands over an older state than the
+// one it speaks of (and the player reads the latest status while the box waits). Boxes of other
+// threads do not run it: it may touch the windows of the thread that made it. Scopes nest and end
+// in reverse order; every live one runs, the innermost first. `before` must not raise.
+class BeforeEveryBox {
+public:
+    explicit BeforeEveryBox(std::function<void()> before);
+    ~BeforeEveryBox();
+    BeforeEveryBox(const BeforeEveryBox&) = delete;
+    BeforeEveryBox& operator=(const BeforeEveryBox&) = delete;
+
+private:
+    friend MsgResult ShowMessageBox(const MessageRequest& request);
+    std::function<void()> before_;
+    BeforeEveryBox* outer_;
+};
+
 // The owner a box asked for with `owner` gets: the innermost modal window when `owner` is the main
 // window (MainWindowHandle) or an outer modal window; otherwise `owner` itself (none stays none).
 void* BoxOwnerFor(void* owner);

@@ -2,8 +2,6 @@
 // the check-and-repair run; the stop procedure ends a run and puts the window back to idle.
 #include "launcher/main_window/check_win.h"
 
-#include <algorithm>
-#include <chrono>
 #include <exception>
 #include <memory>
 #include <string>
@@ -46,162 +44,19 @@ void SetCleanButtonEnabled(bool enabled) {
     if (Form_Settings && Form_Settings->HandleAllocated()) Form_Settings->Button_CleanGameFolder.SetEnabled(enabled);
 }
 
-// The run pumps at many fixed points: several per file and one per 4096-byte block. Each pump is a
-// round trip to the window system, and the window needs them only a few milliseconds apart to
-// answer the player and to repaint, so while a run works its pumps are spaced out in time.
-class PumpBudget {
-public:
-    PumpBudget() : previous_(SetEventPump(&Pump)) {
-        next_ = previous_;
-        last_ = Clock::now();
-    }
-    PumpBudget(const PumpBudget&) = delete;
-    PumpBudget& operator=(const PumpBudget&) = delete;
-    ~PumpBudget() {
-        SetEventPump(previous_);
-        next_ = nullptr;
-    }
-
-private:
-    using Clock = std::chrono::steady_clock;
-    static constexpr auto kSpacing = std::chrono::milliseconds(8);
-
-    static void Pump() {
-        const Clock::time_point now = Clock::now();
-        if (now - last_ < kSpacing) return;
-        last_ = now;
-        if (next_) next_();
-    }
-
-    EventPump previous_;
-    static inline EventPump next_ = nullptr;
-    static inline Clock::time_point last_{};
-};
-
-// A progress image moves once per block of a download (the per-file one) or every few files (the
-// overall one); the eye sees no more than the window's repaints, every 40 ms while a run works, so
-// it is moved at most that often, and to its last width when the download ends.
-class ThrottledWidth {
-public:
-    explicit ThrottledWidth(PictureControl& image) : image_(image) {}
-    void Set(int pixels) {
-        pending_ = pixels;
-        const Clock::time_point now = Clock::now();
-        if (now - last_ < kSpacing) return;
-        last_ = now;
-        Flush();
-    }
-    int Width() const { return pending_ >= 0 ? pending_ : shown_ >= 0 ? shown_ : image_.Width(); }
-    void Flush() {
-        if (pending_ >= 0) Show(pending_);
-        pending_ = -1;
-    }
-    // At once, dropping what is held back. The image is full after every checked file, and asking
-    // the window whether it already is costs as much as a move: the width last set is remembered.
-    void Show(int pixels) {
-        pending_ = -1;
-        if (pixels == shown_) return;
-        image_.SetWidth(pixels);
-        shown_ = pixels;
-    }
-    // The width was set past this object (the stop procedure): nothing held back may overwrite it,
-    // and what was remembered no longer holds.
-    void Forget() {
-        pending_ = -1;
-        shown_ = -1;
-    }
-
-private:
-    using Clock = std::chrono::steady_clock;
-    static constexpr auto kSpacing = std::chrono::milliseconds(40);
-
-    PictureControl& image_;
-    int pending_ = -1;
-    int shown_ = -1;
-    Clock::time_point last_{};
-};
-
-// pb1 and pb2 lie outside the visible part of the window: the run uses them as counters. Every
-// change of a bar's range or position asks it to repaint there and then, so the run's values are
-// kept here, with the bars' own rules (a position stays within 0 to the maximum), and handed to
-// the bars at most every 40 ms and once the run is over.
-class LazyBar {
-public:
-    explicit LazyBar(ProgressBar& bar) : bar_(bar), max_(bar.Max()), position_(bar.Position()) {}
-    int Max() const { return max_; }
-    int Position() const { return position_; }
-    void SetMax(int max) {
-        max_ = max;
-        position_ = Held(position_);
-    }
-    void SetPosition(int position) { position_ = Held(position); }
-    void Flush() {
-        if (bar_.Max() != max_) bar_.SetMax(max_);
-        if (bar_.Position() != position_) bar_.SetPosition(position_);
-    }
-
-private:
-    int Held(int position) const { return std::max(0, std::min(position, max_)); }
-
-    ProgressBar& bar_;
-    int max_;
-    int position_;
-};
-
-class LazyBars {
-public:
-    LazyBars(ProgressBar& fileBar, ProgressBar& overallBar) : file(fileBar), overall(overallBar) {}
-    // After a change: the bars are brought up to date when their time has come.
-    void Changed() {
-        const Clock::time_point now = Clock::now();
-        if (now - last_ < kSpacing) return;
-        last_ = now;
-        Flush();
-    }
-    void Flush() {
-        file.Flush();
-        overall.Flush();
-    }
-
-    LazyBar file;
-    LazyBar overall;
-
-private:
-    using Clock = std::chrono::steady_clock;
-    static constexpr auto kSpacing = std::chrono::milliseconds(40);
-    Clock::time_point last_ = Clock::now();
-};
-
-// The run's view of the main window.
+// The run's view of the main window: its progress goes to the window's paced display.
 class MainWindowCheckView final : public CheckRunView {
 public:
-    MainWindowCheckView(TForm1& form, ThrottledWidth& fileImage, LazyBars& bars)
-        : form_(form), fileImage_(fileImage), overallImage_(form.Image9), bars_(bars) {}
+    explicit MainWindowCheckView(TForm1& form) : form_(form), progress_(form.CheckProgress) {}
 
-    void SetStatus(const std::string& text) override { form_.Label4.SetText(text); }
-    void SetCounters(const std::string& text) override { form_.lbl2.SetText(text); }
-    void ResetOverall(int max) override {
-        bars_.overall.SetPosition(0);
-        bars_.overall.SetMax(max);
-        bars_.Changed();
-    }
-    int OverallPosition() const override { return bars_.overall.Position(); }
-    void SetOverallPosition(int position) override {
-        bars_.overall.SetPosition(position);
-        bars_.Changed();
-    }
-    // The width grows by a pixel every few files, and each move repaints that part of the window:
-    // as with the per-file image, it moves at most as often as the window repaints.
-    void SetOverallWidth(int pixels) override { overallImage_.Set(pixels); }
-    void SetFileMax(int max) override {
-        bars_.file.SetMax(max);
-        bars_.Changed();
-    }
-    void FillFileProgress() override {
-        bars_.file.SetPosition(bars_.file.Max());
-        bars_.Changed();
-        fileImage_.Show(CheckProgressFullWidth);
-    }
+    void SetStatus(const std::string& text) override { progress_.SetStatus(text); }
+    void SetCounters(const std::string& text) override { progress_.SetCounters(text); }
+    void ResetOverall(int max) override { progress_.ResetOverall(max); }
+    int OverallPosition() const override { return progress_.OverallPosition(); }
+    void SetOverallPosition(int position) override { progress_.SetOverallPosition(position); }
+    void SetOverallWidth(int pixels) override { progress_.SetOverallWidth(pixels); }
+    void SetFileMax(int max) override { progress_.SetFileMax(max); }
+    void FillFileProgress() override { progress_.FillFileProgress(); }
     void BringToFront() override {
         if (!form_.HandleAllocated()) return;
         ::ShowWindow(form_.Handle(), SW_SHOW);
@@ -209,21 +64,13 @@ public:
     }
     // Closing now would destroy the window under the running code: the close waits for its end.
     void RequestClose() override { closeRequested = true; }
-    void Stop() override {
-        fileImage_.Forget();
-        // The stop procedure sets both images' widths itself.
-        overallImage_.Forget();
-        bars_.Flush();
-        form_.stops();
-    }
+    void Stop() override { form_.stops(); }
 
     bool closeRequested = false;
 
 private:
     TForm1& form_;
-    ThrottledWidth& fileImage_;
-    ThrottledWidth overallImage_;
-    LazyBars& bars_;
+    CheckProgressDisplay& progress_;
 };
 
 std::wstring EnvironmentText(const wchar_t* name) {
@@ -283,8 +130,8 @@ void TForm1::stops() {
         SaveLauncherSettings();
         SaveEmulatorProfile();
     });
-    Image3.SetWidth(CheckProgressFullWidth);
-    Image9.SetWidth(CheckProgressFullWidth);
+    // What the run showed last is seen first; the counters line keeps it.
+    CheckProgress.ShowStripsFull();
     // A stop pressed during an unpack returns here once the unpack has ended, and the run then
     // still puts the new file in its place before it sees the stop: neither the game nor the
     // cleaner (which would take the file being put in place for a foreign one) may start before.
@@ -294,7 +141,7 @@ void TForm1::stops() {
     }
     PumpEvents();
     Image_Button_Stop.SetShown(false);
-    Label4.SetText("");
+    CheckProgress.ShowStatusEmpty();
     ComboBox_GameName.SetEnabled(true);
     ComboBox_GameVersion.SetEnabled(true);
     Image_Button_Check.SetShown(true);
@@ -312,23 +159,8 @@ void TForm1::CloseDuringCheckRun() {
 
 void TForm1::CheckAllFiles(const std::string& adrskach) {
     g_runActive = true;
-    ThrottledWidth fileImage(Image3);
-    LazyBars bars(pb1, pb2);
-    MainWindowCheckView view(*this, fileImage, bars);
-    FileProgressTarget progress;
-    progress.setBarMax = [&bars](int value) {
-        bars.file.SetMax(value);
-        bars.Changed();
-    };
-    progress.barMax = [&bars] { return bars.file.Max(); };
-    progress.setBarPosition = [&bars](int value) {
-        bars.file.SetPosition(value);
-        bars.Changed();
-    };
-    progress.barPosition = [&bars] { return bars.file.Position(); };
-    progress.setImageWidth = [&fileImage](int pixels) { fileImage.Set(pixels); };
-    progress.imageWidth = [&fileImage] { return fileImage.Width(); };
-    progress.flush = [&fileImage] { fileImage.Flush(); };
+    MainWindowCheckView view(*this);
+    FileProgressTarget progress = CheckProgress.FileTarget();
 
     CheckRunRequest request;
     request.gamePosition = ComboBox_GameName.ItemIndex() + 1;
@@ -347,7 +179,7 @@ void TForm1::CheckAllFiles(const std::string& adrskach) {
         const auto started = RunProfile::Clock::now();
         {
             // Inside the timed pump, so that only the pumps it lets through are counted.
-            const PumpBudget budget;
+            const CheckProgressDisplay::RunScope shown(CheckProgress);
             finished = RunGuarded([&] {
                 CheckRunPlatform platform = SystemCheckRunPlatform(std::move(progress));
                 if (PlatformSetup()) PlatformSetup()(platform);
@@ -365,7 +197,6 @@ void TForm1::CheckAllFiles(const std::string& adrskach) {
         }
         if (profile) WriteProfile(profilePath, profile->Report(RunProfile::Clock::now() - started));
     }
-    bars.Flush();
     // A run that an error ended has been reported; the window goes back to idle so that the player
     // can try again.
     if (!finished) stops();

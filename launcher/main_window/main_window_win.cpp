@@ -95,6 +95,7 @@ void SetLoaderStarter(LoaderStarter starter) { LoaderOverride() = std::move(star
 
 TForm1::TForm1()
     : Window(kMainWindow),
+      CheckProgress({Label4, lbl2, Image3, Image9, pb1, pb2}),
       controls_{&NewsPanel,      &Image_BackgroundMainForm, &Label_GameName,     &ComboBox_GameName,
                 &Label_GameVersion, &ComboBox_GameVersion,   &Label_Nickname,     &EditNickname,
                 &Label_Clantag,  &EditClanTag,              &Image_Button_ServerBrowser, &Image_Settings,
@@ -334,7 +335,7 @@ void TForm1::FormCreate() {
         Image_Button_Play.SetEnabled(true);
         Image_Button_Play.Assign(Image_Button_Play_Static);
     };
-    hooks.resetCheckProgress = [this] { pb1.SetPosition(0); };
+    hooks.resetCheckProgress = [this] { CheckProgress.ShowFileBarEmpty(); };
     // The sequence shows its own errors; the window opens whatever it did.
     startup_ = StartupOverride() ? StartupOverride()(hooks) : RunFormCreate(hooks);
 }

@@ -14,6 +14,7 @@
 
 #include "launcher/catalogue_reader.h"
 #include "launcher/console/dos_command_win.h"
+#include "launcher/main_window/check_progress_win.h"
 #include "launcher/main_window/layout_win.h"
 #include "launcher/main_window/menus_win.h"
 #include "launcher/main_window/tray_win.h"
@@ -94,6 +95,8 @@ public:
     PictureControl Image3, Image9;  // progress strip fills: per file, overall
     PictureControl Image4, Image5;  // drawn over the fills
     ProgressBar pb1, pb2;           // the check run's counters, outside the visible area
+    // What a check run shows goes through this, paced for the eye (main_window/check_progress_win.h).
+    CheckProgressDisplay CheckProgress;
 
     // ---- Hidden picture stores: a button shows a copy of one of these (PictureControl::Assign).
     PictureControl Image_Button_Play_Static, Image_Button_Play_Active, Image_Button_Play_Inactive;

@@ -3,6 +3,8 @@
 
 #include <optional>
 #include <stdexcept>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "launcher/base/app_state.h"
@@ -131,6 +133,36 @@ TEST_F(MessageSeamTest, BoxesForADisabledWindowGoToTheInnermostModalWindow) {
     }
     EXPECT_EQ(plainOwner(), &mainWindow);
     MainWindowHandle = previousMain;
+}
+
+TEST_F(MessageSeamTest, EveryLiveScopeRunsBeforeEachBoxOfItsOwnThreadOnly) {
+    // What the handler saw of the scopes' work when each box came.
+    std::vector<std::string> order;
+    std::vector<std::vector<std::string>> atBox;
+    SetMessageHandler([&](const MessageRequest& r) {
+        atBox.push_back(order);
+        order.clear();
+        seen_.push_back(r);
+        return MsgResult::Ok;
+    });
+    ShowMessage("before any");
+    {
+        const BeforeEveryBox outer([&] { order.push_back("outer"); });
+        ShowMessage("one");
+        {
+            const BeforeEveryBox inner([&] { order.push_back("inner"); });
+            ShowErrorBox("two");
+            // A worker's box must not run them: they touch the windows of the thread that made them.
+            std::thread worker([] { ShowMessageBox({"from a worker", "c"}); });
+            worker.join();
+        }
+        ShowMessageBox({"three", "c", mb::YesNo});
+    }
+    ShowMessage("after all");
+    using Seen = std::vector<std::string>;
+    EXPECT_EQ(atBox, (std::vector<Seen>{{}, {"outer"}, {"inner", "outer"}, {}, {"outer"}, {}}));
+    ASSERT_EQ(seen_.size(), 6u);
+    EXPECT_EQ(seen_[3].text, "from a worker");
 }
 
 TEST(Texts, EveryTextExistsInBothLanguagesAndFollowsUiLanguage) {
