@@ -30,8 +30,9 @@
 namespace orv::check {
 namespace {
 
-// Jobs held by the engine per thread, so memory stays put however long the checklist is.
-constexpr size_t kQueuePerThread = 4;
+// Jobs held by the engine: a few hundred bytes each, so memory stays put however long the checklist
+// is, and wide enough that the download threads find files to fetch where few files differ.
+constexpr size_t kJobsHeld = 1024;
 
 // A file entry handed to the engine, as the report names it.
 struct PendingJob {
@@ -253,8 +254,8 @@ CheckEngine Engine::NewEngine() {
     options.checkers = jobs_;
     options.fetchers = repairs ? connections_ : 0;
     options.unpackers = connections_;
-    options.window = (jobs_ + connections_) * kQueuePerThread;
-    options.fetchAhead = connections_ * 2;
+    options.window = kJobsHeld;
+    options.fetchAhead = connections_ * 4;
     options.headOnly = o_.dryRun;
     options.replace = true;
     EnginePlatform engine;

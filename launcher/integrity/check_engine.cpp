@@ -44,6 +44,7 @@ void CheckEngine::StartThread(Loop loop) {
     try {
         ++g_runningThreads;
         threads_.emplace_back([this, loop] {
+            if (platform_.onThreadStart) platform_.onThreadStart();
             (this->*loop)();
             --g_runningThreads;
             std::lock_guard lock(mutex_);

@@ -89,6 +89,8 @@ struct EnginePlatform {
     std::function<bool(const std::string& from, const std::string& to)> replaceFile;
     // Clears the attributes of a file about to be replaced (with `replace`); may be unset.
     std::function<void(const std::string& place)> makeNormal;
+    // Called first on each of the engine's threads (its priority, say); may be unset.
+    std::function<void()> onThreadStart;
     // The check of one job; unset: CheckListedFile of its place.
     std::function<FileCheck(const EngineJob& job, const std::atomic<bool>& stop, std::vector<char>& buffer)> check;
 };

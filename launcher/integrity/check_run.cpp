@@ -91,6 +91,8 @@ public:
 private:
     enum class Next { Continue, Leave };
 
+    // Whether `folder` holds an unpacked checklist (a ".dim" file) of any build.
+    bool HoldsChecklist(const std::string& folder) const;
     void ReadAhead(ChecklistReader& reader);
     Next Entry(AheadEntry& ahead);
     Next File(const AheadEntry& ahead, const std::string& place, int32_t size);
@@ -148,6 +150,11 @@ CheckRunResult Run::Execute() {
     const std::string compressed = GameFolder + "\\" + CompressedChecklistFileName(checklistName);
     const std::string checklist = GameFolder + "\\" + ChecklistFileName(checklistName);
 
+    // What a run cut off while repairing left beside its files is looked for only where such a run
+    // may have been. Every run keeps its unpacked checklist in the game folder while the engine may
+    // have files beside the game's, and removes it when it ends: a folder without one saw every
+    // earlier run end, and listing each of its folders would only find nothing.
+    const bool earlierRunCutOff = HoldsChecklist(GameFolder);
     // A file left by an earlier attempt must not pass for this one's download.
     platform_.removeFile(compressed);
     if (platform_.downloadFile(ChecklistUrl(checklistName, platform_.serverBase), compressed)) {
@@ -188,7 +195,9 @@ CheckRunResult Run::Execute() {
         options.unpackers = 1;
         options.window = kJobsAhead;
         options.fetchAhead = kDownloadsAhead;
-        engine_ = std::make_unique<CheckEngine>(options, platform_.engine);
+        EnginePlatform engine = platform_.engine;
+        if (!earlierRunCutOff) engine.listFolder = nullptr;
+        engine_ = std::make_unique<CheckEngine>(options, std::move(engine));
         const FinishEngine finish{engine_};
         for (;;) {
             ReadAhead(reader);
@@ -220,6 +229,17 @@ CheckRunResult Run::Execute() {
     }
     view_.Stop();
     return result_;
+}
+
+bool Run::HoldsChecklist(const std::string& folder) const {
+    if (!platform_.engine.listFolder) return false;
+    const std::u16string dim = FoldLetterCase(".dim");
+    for (const FolderEntry& entry : platform_.engine.listFolder(folder)) {
+        if (entry.kind != EntryKind::File) continue;
+        const std::u16string name = FoldLetterCase(entry.name);
+        if (name.size() > dim.size() && name.compare(name.size() - dim.size(), dim.size(), dim) == 0) return true;
+    }
+    return false;
 }
 
 void Run::ReadAhead(ChecklistReader& reader) {

@@ -37,6 +37,11 @@ CheckRunPlatform SystemCheckRunPlatform(FileProgressTarget progress) {
     // the update server stays open from one file to the next.
     platform.engine.newFetcher = &NewGameFileFetcher;
     platform.fetchErrorMessage = &DownloadErrorMessage;
+    // The engine's threads work while the window must answer within a few milliseconds: below the
+    // GUI thread's priority, the scheduler runs the GUI thread first whenever it has a message
+    // ("Scheduling Priorities": a ready thread of higher priority preempts one of lower). Wine leaves
+    // the priorities of its threads to the Unix scheduler, where this changes nothing.
+    platform.engine.onThreadStart = [] { ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL); };
     auto unpacker = std::make_shared<ReusedUnpackWorker>();
     platform.replaceFile = [unpacker](const std::string& from, const std::string& to) {
         return !unpacker->Replace(from, to, &CheckThread).Failed;

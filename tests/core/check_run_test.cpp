@@ -476,6 +476,8 @@ TEST_F(CheckRunTest, LeftoversOfACutOffRepairBesideListedFilesGo) {
                                                       "cstrike\\maps\\de_dust2.bsp.lzma",
                                                       "cstrike\\maps\\de_dust2.bsp.orvanta-unpack"};
     for (const std::string& name : listedLeftovers) PutGame(name, "left by a killed run");
+    // The killed run's unpacked checklist tells that it did not end.
+    PutGame("css77.dim", "left by a killed run");
     PutGame("cstrike\\cfg\\mine.cfg.orvanta-unpack", "not beside a listed file");
     // A leftover is removed where there is one, found by one listing of each folder: asking for
     // what is not there costs a round trip to the file system for every listed file.
@@ -512,7 +514,29 @@ TEST_F(CheckRunTest, LeftoversOfACutOffRepairBesideListedFilesGo) {
     for (const std::string& path : removedMissing)
         EXPECT_TRUE(path.ends_with("css77.dim.lzma") || path.ends_with("de_dust2.bsp.lzma")) << path;
     EXPECT_FALSE(listings.empty());
-    for (const auto& [folder, times] : listings) EXPECT_EQ(times, 1) << folder << ": listed once, not per file";
+    for (const auto& [folder, times] : listings) {
+        // The game folder once more, first, for the checklist that tells of the killed run.
+        EXPECT_EQ(times, folder == game_ ? 2 : 1) << folder << ": listed once, not per file";
+    }
+}
+
+TEST_F(CheckRunTest, AfterRunsThatAllEndedNoFolderIsListedForLeftovers) {
+    for (const auto& [name, bytes] : files_) PutGame(name, bytes);
+    PutGame("cstrike\\maps\\de_dust2.bsp", "damaged");
+    std::vector<std::string> listed;
+    std::mutex seen;
+    platform_.engine.listFolder = [&, list = platform_.engine.listFolder](const std::string& folder) {
+        {
+            std::lock_guard lock(seen);
+            listed.push_back(folder);
+        }
+        return list(folder);
+    };
+    const CheckRunResult result = Run();
+    EXPECT_TRUE(result.completed);
+    ExpectGameMatchesBuild();
+    EXPECT_EQ(listed, std::vector<std::string>{game_}) << "only the game folder, for a checklist left behind";
+    EXPECT_FALSE(Exists(Native(Game("css77.dim"))));
 }
 
 TEST_F(CheckRunTest, TheGameFolderEntryAndNamesEndingInDotsOrBlanksCompleteTheRun) {

@@ -101,6 +101,8 @@ TEST_F(CheckRunFilesWindowTest, WhatAKilledRunLeftBesideAListedFileIsRemoved) {
                                            "cstrike\\maps\\de_dust2.bsp.orvanta-unpack"};
     for (const std::string& name : left) PutGame(name, "cut off");
     PutGame("cstrike\\cfg\\mine.cfg.orvanta-unpack", "beside no listed file");
+    // The killed run's unpacked checklist tells that it did not end.
+    PutGame("css34.dim", "cut off");
 
     form_->Events.Image_Button_CheckClick();
 
