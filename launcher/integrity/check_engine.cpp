@@ -49,7 +49,7 @@ void CheckEngine::StartThread(Loop loop) {
             --g_runningThreads;
             std::lock_guard lock(mutex_);
             --running_;
-            changed_.notify_all();
+            walker_.notify_all();
         });
     } catch (...) {
         --g_runningThreads;
@@ -91,7 +91,7 @@ uint64_t CheckEngine::Submit(EngineJob job) {
     Slot slot;
     slot.job = std::move(job);
     slots_.push_back(std::move(slot));
-    changed_.notify_all();
+    checkers_.notify_one();
     return base_ + slots_.size() - 1;
 }
 
@@ -113,9 +113,14 @@ bool CheckEngine::Busy(const Slot& slot) {
 
 bool CheckEngine::Wait(uint64_t id, JobStage stage, const std::function<bool()>& between) {
     std::unique_lock lock(mutex_);
+    struct Waiting {
+        uint64_t& id;
+        ~Waiting() { id = kNobody; }
+    } waiting{walkerWaits_};
+    walkerWaits_ = id;
     for (;;) {
         if (!InRange(id)) return true;
-        if (changed_.wait_for(lock, kWaitSlice, [&] { return !InRange(id) || Reached(At(id), stage); })) return true;
+        if (walker_.wait_for(lock, kWaitSlice, [&] { return !InRange(id) || Reached(At(id), stage); })) return true;
         lock.unlock();
         const bool goOn = between();
         lock.lock();
@@ -139,7 +144,8 @@ std::vector<CheckEngine::Slot> CheckEngine::CollectReleased() {
     }
     nextCheck_ = std::max(nextCheck_, base_);
     nextFetch_ = std::max(nextFetch_, base_);
-    if (!out.empty()) changed_.notify_all();
+    // A job taken off may have left room on disk for the download threads.
+    if (!out.empty()) fetchers_.notify_all();
     return out;
 }
 
@@ -166,6 +172,7 @@ void CheckEngine::Release(uint64_t id, bool tookUnpacked) {
         slot.status.done = true;
         if (tookUnpacked) slot.unpackedOnDisk = false;
         done = CollectReleased();
+        fetchers_.notify_all();
     }
     CleanUp(done);
 }
@@ -174,14 +181,17 @@ void CheckEngine::Cancel() {
     stop_ = true;
     std::lock_guard lock(mutex_);
     quit_ = true;
-    changed_.notify_all();
+    walker_.notify_all();
+    checkers_.notify_all();
+    fetchers_.notify_all();
+    unpackers_.notify_all();
 }
 
 void CheckEngine::Finish(const std::function<void()>& between) {
     Cancel();
     {
         std::unique_lock lock(mutex_);
-        while (!changed_.wait_for(lock, kWaitSlice, [&] { return running_ == 0; })) {
+        while (!walker_.wait_for(lock, kWaitSlice, [&] { return running_ == 0; })) {
             lock.unlock();
             between();
             lock.lock();
@@ -257,7 +267,7 @@ void CheckEngine::CheckLoop() {
         EngineJob job;
         {
             std::unique_lock lock(mutex_);
-            changed_.wait(lock, [&] { return quit_ || nextCheck_ < base_ + slots_.size(); });
+            checkers_.wait(lock, [&] { return quit_ || nextCheck_ < base_ + slots_.size(); });
             if (quit_) return;
             id = nextCheck_++;
             if (At(id).released) continue;
@@ -279,7 +289,9 @@ void CheckEngine::CheckLoop() {
         const bool fetchable = fetches_ && (!job.url.empty() || !job.localSource.empty());
         if (check.state == FileState::Good || check.state == FileState::Stopped || !fetchable || stop_)
             slot.status.done = true;
-        changed_.notify_all();
+        WakeWalkerFor(id);
+        // The download threads take the jobs in list order: only the next one's check frees them.
+        if (fetches_ && id == nextFetch_) fetchers_.notify_all();
     }
 }
 
@@ -293,7 +305,7 @@ void CheckEngine::FetchLoop() {
             std::unique_lock lock(mutex_);
             // The next job in checklist order once its check is known, and room on disk for it; a
             // job that needs nothing is passed over.
-            changed_.wait(lock, [&] {
+            fetchers_.wait(lock, [&] {
                 if (quit_) return true;
                 if (nextFetch_ >= base_ + slots_.size()) return false;
                 const Slot& slot = At(nextFetch_);
@@ -305,6 +317,8 @@ void CheckEngine::FetchLoop() {
             if (slot.status.done) continue;
             id = nextFetch_ - 1;
             job = slot.job;
+            // The next job may be ready already: another download thread is to look at it.
+            fetchers_.notify_one();
             slot.status.fetching = true;
             if (!options_.headOnly) {
                 slot.countedAhead = true;
@@ -367,8 +381,9 @@ void CheckEngine::FetchLoop() {
             } else {
                 slot.queuedUnpack = true;
                 unpackQueue_.push_back(id);
+                unpackers_.notify_one();
             }
-            changed_.notify_all();
+            WakeWalkerFor(id);
             done = CollectReleased();
         }
         CleanUp(done);
@@ -381,7 +396,7 @@ void CheckEngine::UnpackLoop() {
         EngineJob job;
         {
             std::unique_lock lock(mutex_);
-            changed_.wait(lock, [&] { return quit_ || !unpackQueue_.empty(); });
+            unpackers_.wait(lock, [&] { return quit_ || !unpackQueue_.empty(); });
             if (quit_) return;
             id = unpackQueue_.front();
             unpackQueue_.pop_front();
@@ -412,7 +427,7 @@ void CheckEngine::UnpackLoop() {
             slot.status.replaceOk = replaceOk;
             // Without `replace` the walker takes the unpacked file: nothing more is done for it.
             slot.status.done = true;
-            changed_.notify_all();
+            WakeWalkerFor(id);
             done = CollectReleased();
         }
         CleanUp(done);

@@ -164,8 +164,17 @@ private:
     bool fetches_ = false;  // a job that differs goes on to be fetched
     std::atomic<bool> stop_{false};
 
+    static constexpr uint64_t kNobody = ~uint64_t{0};
+    // Wakes the walker when the job it waits for has moved on; under the lock.
+    void WakeWalkerFor(uint64_t id) {
+        if (id == walkerWaits_) walker_.notify_all();
+    }
+
+    // One condition per kind of waiter, so that a thread is woken only by what it waits for: under
+    // Wine each wake is a round trip to the Wine server.
     mutable std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable walker_, checkers_, fetchers_, unpackers_;
+    uint64_t walkerWaits_ = kNobody;  // the job the walker waits for
     std::deque<Slot> slots_;  // ids base_ .. base_ + size - 1
     uint64_t base_ = 0;
     uint64_t nextCheck_ = 0;  // the next id a checking thread takes

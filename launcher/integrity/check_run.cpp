@@ -192,7 +192,9 @@ CheckRunResult Run::Execute() {
         options.checkers = platform_.checkers;
         // One download at a time, in the list's order, as the run has them.
         options.fetchers = 1;
-        options.unpackers = 1;
+        // Two files unpack at once while the next downloads: unpacking is the slowest step of a
+        // repair, and each unpack holds one dictionary.
+        options.unpackers = 2;
         options.window = kJobsAhead;
         options.fetchAhead = kDownloadsAhead;
         EnginePlatform engine = platform_.engine;
