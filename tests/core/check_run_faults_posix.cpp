@@ -388,6 +388,52 @@ TEST_F(CheckRunFaults, AKilledRepairLeavesTheOldOrTheNewFileAndALaterRunComplete
                 static_cast<long long>(whole.count() / 1000), kills, oldContent, newContent, ended, leftovers, lost);
 }
 
+// Many damaged files: when a kill comes, the engine has several of them downloaded or unpacked
+// ahead of the run, waiting beside their files. Each file is its old or its new self afterwards,
+// and the next run takes away whatever waited.
+TEST_F(CheckRunFaults, AKillWhileRepairsAreQueuedAheadLeavesEachFileOldOrNew) {
+    std::map<std::string, std::string> files;
+    for (int i = 0; i < 12; ++i) files["cstrike\\q" + std::to_string(i) + ".bin"] = test::MakeData(300000, 10 + i, true);
+    Publish(files);
+    LayOutBuild();
+    const auto damage = [&] {
+        for (const auto& [name, bytes] : files_) PutGame(name, "old " + name);
+    };
+    const auto whole = [&] {
+        damage();
+        const auto start = std::chrono::steady_clock::now();
+        const pid_t pid = StartRepairRun(game_, Server());
+        int status = -1;
+        if (pid > 0) ::waitpid(pid, &status, 0);
+        EXPECT_EQ(status, 0);
+        return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    };
+    const std::chrono::microseconds run = whole();
+    std::mt19937 random(20261211);
+    std::uniform_int_distribution<long long> moment(run.count() / 4, run.count());
+    int queued = 0;
+    for (int kill = 0; kill < 10; ++kill) {
+        damage();
+        const pid_t pid = StartRepairRun(game_, Server());
+        ASSERT_GT(pid, 0);
+        std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        int waiting = 0;
+        for (const auto& [name, bytes] : FolderContent(game_)) waiting += name.ends_with(".lzma") || name.ends_with(".orvanta-unpack");
+        queued += waiting > 1;
+        for (const auto& [name, bytes] : files_) {
+            const std::string after = test::ReadFile(Game(name));
+            EXPECT_TRUE(after == "old " + name || after == bytes) << "kill " << kill << ": " << name << " is neither";
+        }
+    }
+    whole();  // a run to its end over what the kills left
+    for (const auto& [name, bytes] : FolderContent(game_)) EXPECT_FALSE(IsLeftover(name)) << name;
+    for (const auto& [name, bytes] : files_) EXPECT_TRUE(test::ReadFile(Game(name)) == bytes) << name;
+    std::printf("[ kills    ] repairs queued ahead: 10 kills, %d with more than one file waiting beside its place\n", queued);
+}
+
 // ---- A body that does not match its Content-Length
 
 // The download client's side (a short or reset body gives false and no file, a longer body ends at
