@@ -23,6 +23,7 @@
 #include "launcher/integrity/entry_rules.h"
 #include "launcher/integrity/lzma_alone.h"
 #include "launcher/platform/file_helpers.h"
+#include "launcher/net/progress.h"
 #include "launcher/net/server_paths.h"
 #include "launcher/platform/files.h"
 #include "launcher/platform/long_path.h"
@@ -73,11 +74,40 @@ ProgressLength ProgressLengthOf(const std::string& header) {
     return length;
 }
 
+// The per-file bar and image of the platform as the download client's progress targets.
+class TargetBar final : public ProgressBarView {
+public:
+    explicit TargetBar(const FileProgressTarget& target) : target_(target) {}
+    void SetMax(int value) override { target_.setBarMax(value); }
+    int Max() const override { return target_.barMax(); }
+    void SetPosition(int value) override { target_.setBarPosition(value); }
+    int Position() const override { return target_.barPosition ? target_.barPosition() : 0; }
+    // A game file always has a size to show against.
+    void SetMarquee(bool) override {}
+    bool IsMarquee() const override { return false; }
+
+private:
+    const FileProgressTarget& target_;
+};
+
+class TargetImage final : public ProgressImage {
+public:
+    explicit TargetImage(const FileProgressTarget& target) : target_(target) {}
+    void SetWidth(int pixels) override {
+        if (target_.setImageWidth) target_.setImageWidth(pixels);
+    }
+    int Width() const override { return target_.imageWidth ? target_.imageWidth() : 0; }
+
+private:
+    const FileProgressTarget& target_;
+};
+
 // One entry read ahead.
 struct AheadEntry {
     ChecklistEntry entry;
     EntryTarget target;
     std::optional<uint64_t> job;  // the engine's, for a file it checks
+    bool tookUnpacked = false;    // its unpacked file took the place: not the engine's to remove
 };
 
 // What one run keeps between entries.
@@ -95,7 +125,7 @@ private:
     bool HoldsChecklist(const std::string& folder) const;
     void ReadAhead(ChecklistReader& reader);
     Next Entry(AheadEntry& ahead);
-    Next File(const AheadEntry& ahead, const std::string& place, int32_t size);
+    Next File(AheadEntry& ahead, const std::string& place, int32_t size);
     // What DownloadGameFile would have returned for the job's download; raises as it does.
     bool Downloaded(uint64_t job, int32_t size, bool& fetched);
     void ShowDownload(const JobStatus& status, int32_t size);
@@ -207,7 +237,7 @@ CheckRunResult Run::Execute() {
             AheadEntry entry = std::move(ahead_.front());
             ahead_.pop_front();
             const Next next = Entry(entry);
-            if (entry.job) engine_->Release(*entry.job);
+            if (entry.job) engine_->Release(*entry.job, entry.tookUnpacked);
             if (next == Next::Leave) break;
         }
     }
@@ -303,7 +333,7 @@ bool Run::WaitFor(uint64_t job, JobStage stage, const char* name, bool stoppable
     return reached;
 }
 
-Run::Next Run::File(const AheadEntry& ahead, const std::string& place, int32_t size) {
+Run::Next Run::File(AheadEntry& ahead, const std::string& place, int32_t size) {
     const int language = UiLanguage;
     const ChecklistEntry& entry = ahead.entry;
     const uint64_t job = *ahead.job;
@@ -354,8 +384,8 @@ Run::Next Run::File(const AheadEntry& ahead, const std::string& place, int32_t s
         if (unpack.state == UnpackState::Stopped) return Next::Leave;
         if (unpack.state == UnpackState::Unpacked) {
             inPlace = platform_.replaceFile(UnpackTemporaryPath(place), place);
-            // Taken either way: a refused replace leaves the old file, and the unpacked one goes.
-            engine_->Release(job, inPlace);
+            // A refused replace leaves the old file, and the engine removes the unpacked one.
+            ahead.tookUnpacked = inPlace;
         }
     }
     if (!inPlace) {
@@ -376,7 +406,7 @@ Run::Next Run::File(const AheadEntry& ahead, const std::string& place, int32_t s
 
 bool Run::Downloaded(uint64_t job, int32_t size, bool& fetched) {
     fetched = false;
-    FileProgressTarget& progress = const_cast<FileProgressTarget&>(platform_.fileProgress);
+    const FileProgressTarget& progress = platform_.fileProgress;
     if (progress.setBarMax) progress.setBarMax(100);
     if (progress.setBarPosition) progress.setBarPosition(0);
     struct Flush {
@@ -428,15 +458,9 @@ void Run::ShowDownload(const JobStatus& status, int32_t size) {
     const int64_t expected = ProgressLengthOf(status.lengthText).value.value_or(size);
     // Without any size the bar stays where it is (at 0) and the image is left alone.
     if (expected == 0) return;
-    const int64_t percent = status.received * 100 / expected;
-    if (percent < progress.barMax()) {
-        progress.setBarPosition(static_cast<int>(percent));
-        if (progress.setImageWidth)
-            progress.setImageWidth(static_cast<int>(std::trunc(percent * CheckProgressFullWidth / 100.0)));
-    } else {
-        progress.setBarPosition(progress.barMax());
-        if (progress.setImageWidth) progress.setImageWidth(CheckProgressFullWidth);
-    }
+    TargetBar bar(progress);
+    TargetImage image(progress);
+    ShowGameProgress(status.received, expected, bar, image, CheckProgressFullWidth);
 }
 
 void Run::FinishEntry() {

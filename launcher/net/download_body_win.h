@@ -70,7 +70,6 @@ using ChunkSource = std::function<Chunk()>;
 bool ReceiveWatchedBody(PendingFile& file, int32_t& stop, ProgressBarView& bar, const BlockProgress& progress,
                         const ChunkSource& source, std::optional<int64_t> promised);
 
-// The per-file bar (in percent) and image (0..fullWidth) for `received` of `size` bytes.
-void ShowGameProgress(int64_t received, int64_t size, ProgressBarView& bar, ProgressImage& image, int32_t fullWidth);
+
 
 }  // namespace orv::download_detail

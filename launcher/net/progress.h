@@ -3,6 +3,8 @@
 // recording doubles of the tests.
 #pragma once
 
+#include <cstdint>
+
 namespace orv {
 
 // A progress bar: an integer maximum and position, and a style that is either normal (the position
@@ -29,5 +31,9 @@ public:
     virtual void SetWidth(int pixels) = 0;
     virtual int Width() const = 0;
 };
+
+// The per-file bar (in percent) and image (0..fullWidth) for `received` of `size` bytes; `size` is
+// not 0. At or past the size both are full.
+void ShowGameProgress(int64_t received, int64_t size, ProgressBarView& bar, ProgressImage& image, int32_t fullWidth);
 
 }  // namespace orv
