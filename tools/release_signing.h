@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "launcher/platform/ecdsa_p256.h"
+
 namespace orv::publish {
 
 // The public key of the P-256 private key in the PEM file at `keyPath`, as X||Y in 128 lower-case
@@ -16,5 +18,12 @@ std::string SigningPublicKeyHex(const std::string& keyPath);
 // The signature of the file's bytes under the private key in `keyPath`, as 128 lower-case
 // hexadecimal digits (r||s). Raises Error.
 std::string SignFileHex(const std::string& keyPath, const std::string& filePath);
+
+// The raw public key (X||Y) of the private key in `keyPath`. Raises Error.
+EcdsaPublicKey SigningPublicKey(const std::string& keyPath);
+
+// The raw signature (r||s) of `digest` under the private key in `keyPath`: how statements are
+// signed. Raises Error.
+EcdsaSignature SignDigest(const std::string& keyPath, const Sha256Digest& digest);
 
 }  // namespace orv::publish

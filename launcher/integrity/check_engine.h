@@ -29,11 +29,13 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "launcher/integrity/file_check.h"
+#include "launcher/platform/sha256.h"
 #include "launcher/net/fetcher.h"
 #include "launcher/platform/folder_tree.h"
 
@@ -48,6 +50,9 @@ struct EngineJob {
     // file read where it lies (a server folder on this machine). Neither: it is only checked.
     std::string url;
     std::string localSource;
+    // A signed build's SHA-256 of the unpacked bytes: a replacement that hashes otherwise is not
+    // installed (UnpackState::OtherHash). Nothing: size and CRC-32 decide alone.
+    std::optional<Sha256Digest> sha256;
 };
 
 // How far a job has come. Each stage follows the one before; a job that needs no further stage
