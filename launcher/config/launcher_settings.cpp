@@ -89,6 +89,18 @@ int IntFromIni(std::string_view value, int fallback) {
 
 bool BoolFromIni(std::string_view value, bool fallback) { return IntFromIni(value, fallback ? 1 : 0) != 0; }
 
+uint64_t VersionFromIni(std::string_view value) {
+    value = TrimControls(value);
+    constexpr uint64_t kLimit = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+    if (value.empty() || value.size() > 19) return 0;
+    uint64_t version = 0;
+    for (const char c : value) {
+        if (c < '0' || c > '9') return 0;
+        version = version * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return version <= kLimit ? version : 0;
+}
+
 bool HasUtf8Bom(const std::string& path) {
     File file = File::OpenRead(path);
     unsigned char head[3] = {};
@@ -133,6 +145,7 @@ void LoadLauncherSettings() {
             document.Get(LauncherSection, "GlobalShowNewVersionNotification", ""), kDefaultShowNewVersionNotification);
         c.GameNamePosition = IntFromIni(document.Get(LauncherSection, "GameNamePosition", ""), kDefaultPosition);
         c.GameVersionPosition = IntFromIni(document.Get(LauncherSection, "GameVersionPosition", ""), kDefaultPosition);
+        c.CatalogueVersion = VersionFromIni(document.Get(LauncherSection, CatalogueVersion, ""));
     } catch (const std::exception&) {
         failed = true;
     }
@@ -154,6 +167,8 @@ void SaveLauncherSettings() {
     document.Set(LauncherSection, "GlobalShowNewVersionNotification", c.GlobalShowNewVersionNotification ? "1" : "0");
     document.Set(LauncherSection, "GameNamePosition", std::to_string(c.GameNamePosition));
     document.Set(LauncherSection, "GameVersionPosition", std::to_string(c.GameVersionPosition));
+    // Only a launcher with a publisher key ever raises it; one without leaves the file as it was.
+    if (c.CatalogueVersion != 0) document.Set(LauncherSection, CatalogueVersion, std::to_string(c.CatalogueVersion));
     StoreForWriting(path, document);
 }
 

@@ -2,6 +2,7 @@
 // value conversions that the launcher's INI files share (the emulator profile uses them too).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,9 @@ struct LauncherSettings {
     bool GlobalShowNewVersionNotification = false;
     int GameNamePosition = 0;     // 1-based index into the catalogue's games
     int GameVersionPosition = 0;  // 1-based index into the selected game's builds
+    // The highest version of a signed catalogue this folder has taken; 0 until a launcher built
+    // with a publisher key takes one. A catalogue signed with a lower version is a rollback.
+    uint64_t CatalogueVersion = 0;
 };
 
 // The one process-wide record; it belongs to the GUI thread.
@@ -30,6 +34,7 @@ inline constexpr const char* GameSection = "GameSettings";
 inline constexpr const char* LauncherSection = "LauncherSettings";
 inline constexpr const char* BaseVersion = "BaseVersion";
 inline constexpr const char* BuildVersion = "BuildVersion";
+inline constexpr const char* CatalogueVersion = "CatalogueVersion";
 // The installed game version of one catalogue game is kept under this section.
 inline std::string ClientVersionSection(const std::string& appName) { return appName + "ClientVersion"; }
 }  // namespace settings_keys
@@ -58,6 +63,8 @@ std::string TextToIni(std::string_view text);
 int IntFromIni(std::string_view value, int fallback);
 // True for any non-zero integer; `fallback` when the value is not an integer.
 bool BoolFromIni(std::string_view value, bool fallback);
+// A decimal version of 1 to 2^63-1; 0 for anything else.
+uint64_t VersionFromIni(std::string_view value);
 
 // The user name of the calling thread as the platform gives it; "You Name" when it cannot.
 std::string DefaultPlayerName();
@@ -72,8 +79,8 @@ std::string LauncherSettingsPath();
 // A failure while reading is shown as the settings error box; fields read before it keep their new
 // values and loading ends normally.
 void LoadLauncherSettings();
-// Writes all ten fields. When the file cannot be written, raises Error "Unable to write to <path>"
-// and leaves the file as it was.
+// Writes all ten fields, and CatalogueVersion once it is not 0. When the file cannot be written,
+// raises Error "Unable to write to <path>" and leaves the file as it was.
 void SaveLauncherSettings();
 // Writes one text value (through TextToIni). Raises Error "Unable to write to <path>".
 void WriteLauncherSetting(const std::string& section, const std::string& key, const std::string& value);

@@ -68,6 +68,27 @@ TEST(SettingsNumbers, BooleansAreNonZeroIntegers) {
     EXPECT_TRUE(BoolFromIni("", true));
 }
 
+TEST(SettingsNumbers, CatalogueVersionsAreDecimalAndPositive) {
+    const struct {
+        const char* text;
+        uint64_t version;
+    } cases[] = {
+        {"1", 1},
+        {" 42 ", 42},
+        {"007", 7},
+        {"9223372036854775807", 9223372036854775807u},
+        {"9223372036854775808", 0},
+        {"18446744073709551616", 0},
+        {"0", 0},
+        {"", 0},
+        {"-3", 0},
+        {"+3", 0},
+        {"0x10", 0},
+        {"12abc", 0},
+    };
+    for (const auto& c : cases) EXPECT_EQ(VersionFromIni(c.text), c.version) << c.text;
+}
+
 TEST(SettingsNames, ClientVersionSection) {
     EXPECT_EQ(settings_keys::ClientVersionSection("cstrike"), "cstrikeClientVersion");
 }
@@ -260,6 +281,35 @@ TEST_F(LauncherSettingsTest, SaveLeavesOtherKeysAndLinesInPlace) {
               "GameUseAvatar=True\r\n"
               "GameRankLevel=18\r\n"
               "GamePrivatRank=40\r\n");
+}
+
+// The highest signed catalogue taken is written by the start-up alone; a save keeps it as loaded,
+// and one of a launcher that never took a signed catalogue writes no such key.
+TEST_F(LauncherSettingsTest, TheCatalogueVersionIsLoadedAndWrittenBackUnchanged) {
+    const struct {
+        const char* stored;  // the line in the file; empty: none
+        uint64_t loaded;
+        const char* saved;  // the line after a save; empty: none
+    } cases[] = {
+        {"CatalogueVersion=12", 12, "CatalogueVersion=12"},
+        {"cataloguEversion = 9223372036854775807", 9223372036854775807u, "cataloguEversion=9223372036854775807"},
+        {"CatalogueVersion=abc", 0, "CatalogueVersion=abc"},
+        {"", 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        LauncherConfig = LauncherSettings();
+        const std::string line = *c.stored ? std::string(c.stored) + "\r\n" : std::string();
+        Write("[LauncherSettings]\r\nGameNamePosition=2\r\n" + line);
+        LoadLauncherSettings();
+        EXPECT_EQ(LauncherConfig.CatalogueVersion, c.loaded);
+        SaveLauncherSettings();
+        const std::string saved = Read();
+        EXPECT_EQ(saved.find("atalogue") == std::string::npos, *c.saved == 0);
+        if (*c.saved) {
+            EXPECT_NE(saved.find(std::string("GameNamePosition=2\r\n") + c.saved + "\r\n"), std::string::npos);
+        }
+    }
 }
 
 TEST_F(LauncherSettingsTest, ANicknameCannotSmuggleInKeys) {
