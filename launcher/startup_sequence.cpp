@@ -12,6 +12,7 @@
 #include "launcher/base/texts.h"
 #include "launcher/catalogue.h"
 #include "launcher/catalogue_reader.h"
+#include "launcher/catalogue_trust.h"
 #include "launcher/config/emulator_profile.h"
 #include "launcher/config/game_config.h"
 #include "launcher/config/launcher_settings.h"
@@ -44,9 +45,27 @@ bool IsManualPageAddress(const std::string& text) {
     return true;
 }
 
-void FetchCatalogue(const StartupPlatform& platform) {
+// A launcher with a publisher key goes online only with a catalogue the key signed; whatever else
+// the server gives leaves it as if the server had not answered, on the copy taken before.
+void FetchSignedCatalogue(const StartupContext& context, const StartupPlatform& platform) {
+    SignedCatalogueServices services;
+    services.download = platform.downloadFile;
+    services.downloadStatement = platform.downloadStatement;
+    services.now = platform.now;
+    const TrustResult trust = UpdateSignedCatalogue(context.publisherKey, services);
+    PumpEvents();
+    if (trust) return;
+    ShowMessage(FormatText(Tr(TextId::CatalogueNotSigned), CatalogueUrl()));
+    OfflineMode = true;
+}
+
+void FetchCatalogue(const StartupContext& context, const StartupPlatform& platform) {
     const std::string address = CatalogueUrl();
     if (platform.probeUrl && platform.probeUrl(address)) {
+        if (!context.publisherKey.empty()) {
+            FetchSignedCatalogue(context, platform);
+            return;
+        }
         // A failed download leaves the previous local copy (or none) in place.
         CallIfSet(platform.downloadFile, address, LocalCataloguePath());
         PumpEvents();
@@ -146,7 +165,7 @@ StartupResult RunFormCreate(const StartupContext& context, const StartupWindowHo
         CallIfSet(window.enablePlay);
 
         step = StartupStep::Catalogue;
-        FetchCatalogue(platform);
+        FetchCatalogue(context, platform);
 
         step = StartupStep::CheckProgress;
         CallIfSet(window.resetCheckProgress);

@@ -8,6 +8,8 @@
 // tested anywhere; startup_sequence_win.h supplies the Win32 ones.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -38,6 +40,10 @@ struct StartupPlatform {
     std::function<void(const std::string& executablePath)> registerUrlScheme;
     std::function<bool(const std::string& url)> probeUrl;
     std::function<bool(const std::string& url, const std::string& path)> downloadFile;
+    // A signed statement: false when it did not come whole or is longer than `maxBytes`.
+    std::function<bool(const std::string& url, const std::string& path, size_t maxBytes)> downloadStatement;
+    // Seconds since 1970 UTC, against which statements expire.
+    std::function<int64_t()> now;
     ConnectActions connect;
     AnsiCodec codec;
 };
@@ -45,6 +51,8 @@ struct StartupPlatform {
 struct StartupContext {
     std::string executablePath;           // the launcher's own, full
     std::vector<std::string> arguments;  // the command line as split, argument 0 the program
+    // UpdatePublicKey: empty, or the key whose statement the server's catalogue must carry.
+    std::string publisherKey;
 };
 
 // The fourteen steps, numbered as the failure report gives them.

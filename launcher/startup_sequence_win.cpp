@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <exception>
 
 #include "launcher/app_win.h"
+#include "launcher/config/launcher_identity.h"
 #include "launcher/base/message_box.h"
 #include "launcher/launch_win.h"
 #include "launcher/net/download_win.h"
@@ -15,6 +17,11 @@
 
 namespace orv {
 namespace {
+
+int64_t SecondsSince1970() {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 void MakeFileWritable(const std::string& path) {
     // A file that stays read-only is reported by the write that needs it, with the platform's
@@ -31,6 +38,8 @@ StartupPlatform SystemStartupPlatform() {
     platform.registerUrlScheme = &RegisterUrlScheme;
     platform.probeUrl = &ProbeUrl;
     platform.downloadFile = &DownloadFile;
+    platform.downloadStatement = &DownloadSmallFile;
+    platform.now = &SecondsSince1970;
     platform.connect = SystemConnectActions();
     platform.codec = SystemAnsiCodec();
     return platform;
@@ -48,6 +57,7 @@ StartupResult RunFormCreate(const StartupWindowHooks& window) {
         return result;
     }
     context.arguments = CommandLineArguments;
+    context.publisherKey = UpdatePublicKey;
     return RunFormCreate(context, window, SystemStartupPlatform());
 }
 

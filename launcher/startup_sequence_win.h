@@ -5,13 +5,13 @@
 
 namespace orv {
 
-// CheckGlobalUserOffline, SetFileAttributesW to normal, RegisterUrlScheme, ProbeUrl and
-// DownloadFile, the connect start's KillProcessByName, shell start and TerminateApplication, and
+// CheckGlobalUserOffline, SetFileAttributesW to normal, RegisterUrlScheme, ProbeUrl, DownloadFile
+// and DownloadSmallFile, the system clock, the connect start's KillProcessByName, shell start and TerminateApplication, and
 // the system's ANSI code page.
 StartupPlatform SystemStartupPlatform();
 
-// RunFormCreate for this process: its executable path and CommandLineArguments, with the services
-// above. The main window calls it from FormCreate with its own hooks. Never raises.
+// RunFormCreate for this process: its executable path, CommandLineArguments and UpdatePublicKey,
+// with the services above. The main window calls it from FormCreate with its own hooks. Never raises.
 StartupResult RunFormCreate(const StartupWindowHooks& window);
 
 }  // namespace orv

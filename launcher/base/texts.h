@@ -12,6 +12,7 @@ enum class TextId : int {
     UnableToWrite,    // a refused write; %s stands for the file path (English only)
     ErrorInternetReadFile,  // a download broke off (the same in both languages)
     CatalogueUnreachable,  // the catalogue address did not answer at start-up; %s stands for the address
+    CatalogueNotSigned,  // a keyed launcher refused the server's catalogue; %s stands for its address
     NicknameTooLong,  // Play refused: nickname over its byte limit; %s stands for the limit
     ClanTagTooLong,  // Play refused: clan tag over its byte limit; %s stands for the limit
     ChangeNickname,  // Play refused: the nickname is still the edit box's initial text

@@ -15,6 +15,8 @@ const char* const kEnglish[static_cast<int>(TextId::Count)] = {
     "Error InternetReadFile",
     // CatalogueUnreachable
     "Error loading %s apparently the server is unavailable, or the internet does not work",
+    // CatalogueNotSigned
+    "The catalogue of the update server %s is not signed by the publisher of the program. The program works offline.",
     // NicknameTooLong
     "Nickname is longer than %s characters.",
     // ClanTagTooLong

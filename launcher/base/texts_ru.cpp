@@ -15,6 +15,8 @@ const char* const kRussian[static_cast<int>(TextId::Count)] = {
     "Error InternetReadFile",
     // CatalogueUnreachable
     "Ошибка загрузки %s видимо сервер недоступен, либо интернет не работает",
+    // CatalogueNotSigned
+    "Каталог сервера обновлений %s не подписан издателем лаунчера. Лаунчер работает без сервера.",
     // NicknameTooLong
     "Длина ника превышает %s символ(ов).",
     // ClanTagTooLong

@@ -16,6 +16,9 @@
 #include "launcher/integrity/lzma_alone.h"
 #include "launcher/net/server_paths.h"
 #include "launcher/platform/files.h"
+#include "core/signed_statements.h"
+#include "launcher/base/texts.h"
+#include "launcher/catalogue_trust.h"
 #include "support/test_files.h"
 
 namespace orv {
@@ -87,6 +90,13 @@ protected:
             if (!serverCatalogue_.empty()) test::WriteFile(path, serverCatalogue_);
             return !serverCatalogue_.empty();
         };
+        platform_.downloadStatement = [this](const std::string& url, const std::string& path, size_t maxBytes) {
+            events_.push_back("statement " + url);
+            if (serverStatement_.empty() || serverStatement_.size() > maxBytes) return false;
+            test::WriteFile(path, serverStatement_);
+            return true;
+        };
+        platform_.now = [this] { return now_; };
         platform_.connect.killProcessByName = [this](const std::string& name) {
             events_.push_back("kill " + name);
             return 1;
@@ -118,6 +128,8 @@ protected:
     std::vector<MessageRequest> messages_;
     bool serverUp_ = true;
     std::string serverCatalogue_ = "[osn]\r\nver=" + std::string(LauncherVersion) + "\r\nkolnaz=1\r\n";
+    std::string serverStatement_;
+    int64_t now_ = 1800000000;  // 2027-01-15
 
 private:
     MessageHandler previous_;
@@ -266,6 +278,120 @@ TEST_F(StartupSequenceTest, AnErrorEndsTheSequenceAtItsStepWithTheErrorBox) {
     EXPECT_EQ(std::count(events_.begin(), events_.end(), "play enabled"), 0);
     EXPECT_EQ(ProcName(), "old");
     EXPECT_FALSE(SelfUpdateNeeded);  // step 7 ran
+}
+
+// A launcher with a publisher key takes the server's catalogue only with a statement of that key
+// for exactly those bytes; anything else is an offline start on the copy it took before.
+class SignedCatalogueTest : public StartupSequenceTest {
+protected:
+    void SetUp() override {
+        StartupSequenceTest::SetUp();
+        SKIP_WITHOUT_SIGNING();
+        context_.publisherKey = test::TestPublicKeyHex();
+        serverCatalogue_ = kSigned;
+        test::WriteFile(In("inf.ini"), kLocal);
+        test::WriteFile(In("inf.ini.sig"), "the statement taken before");
+        test::WriteFile(In(SettingsFileName), "[LauncherSettings]\r\nCatalogueVersion=5\r\n");
+    }
+    Statement Catalogue(uint64_t version) const {
+        return test::StatementFor(StatementKind::Catalogue, GameCode, "inf.ini", kSigned, version);
+    }
+    std::string StoredVersion() const {
+        return IniDocument(test::ReadFile(In(SettingsFileName))).Get("LauncherSettings", "CatalogueVersion", "");
+    }
+
+    // What the publisher signed: a newer launcher, to be fetched as a file swap.
+    const std::string kSigned = "[osn]\r\nver=9.9\r\nkolnaz=1\r\n[selfupdate]\r\ntypeofselfupdate=2\r\n";
+    const std::string kLocal = "[osn]\r\nver=" + std::string(LauncherVersion) + "\r\nkolnaz=1\r\n";
+};
+
+TEST_F(SignedCatalogueTest, ASignedCatalogueReplacesTheLocalCopyAndRaisesTheVersion) {
+    serverStatement_ = test::SignedText(Catalogue(6));
+    test::WriteFile(DownloadedCataloguePath(), "left by a run that was cut off");
+    EXPECT_TRUE(Run().finished);
+    EXPECT_FALSE(OfflineMode);
+    EXPECT_TRUE(messages_.empty());
+    EXPECT_TRUE(SelfUpdateNeeded);
+    EXPECT_EQ(TypeOfSelfUpdate, 2);
+    EXPECT_EQ(test::ReadFile(In("inf.ini")), kSigned);
+    EXPECT_EQ(test::ReadFile(In("inf.ini.sig")), serverStatement_);
+    EXPECT_FALSE(test::Exists(DownloadedCataloguePath()));
+    EXPECT_FALSE(test::Exists(DownloadedCatalogueStatementPath()));
+    EXPECT_EQ(LauncherConfig.CatalogueVersion, 6u);
+    EXPECT_EQ(StoredVersion(), "6");
+    const auto statement = std::find(events_.begin(), events_.end(), "statement " + CatalogueUrl() + ".sig");
+    ASSERT_NE(statement, events_.end());
+    EXPECT_EQ(*(statement - 1), "download " + CatalogueUrl());
+
+    // The same version again is the same catalogue; the version read back from the file refuses
+    // an older one on the next start, as a crash right after the first would have left it.
+    EXPECT_TRUE(Run().finished);
+    EXPECT_FALSE(OfflineMode);
+    serverStatement_ = test::SignedText(Catalogue(5));
+    EXPECT_TRUE(Run().finished);
+    EXPECT_TRUE(OfflineMode);
+    EXPECT_EQ(StoredVersion(), "6");
+}
+
+TEST_F(SignedCatalogueTest, AnythingButAValidStatementIsAnOfflineStartWithNothingReplaced) {
+    Statement otherGame = Catalogue(6);
+    otherGame.game = "dod";
+    Statement otherName = Catalogue(6);
+    otherName.name = "inf2.ini";
+    Statement otherKind = Catalogue(6);
+    otherKind.kind = StatementKind::Installer;
+    const struct {
+        const char* name;
+        std::string statement;
+        std::string served;  // the catalogue as the server gives it; empty: it does not download
+        std::string key;     // the build's; empty: the tests' key
+    } cases[] = {
+        {"missing", "", kSigned, ""},
+        {"no signature", StatementBody(Catalogue(6)), kSigned, ""},
+        {"signed by another key", test::SignedText(Catalogue(6)), kSigned, test::OtherPublicKeyHex()},
+        {"a malformed build key", test::SignedText(Catalogue(6)), kSigned, "abc"},
+        {"rollback", test::SignedText(Catalogue(4)), kSigned, ""},
+        {"expired", test::SignedText(test::StatementFor(StatementKind::Catalogue, GameCode, "inf.ini", kSigned, 6,
+                                                        now_)), kSigned, ""},
+        {"another game", test::SignedText(otherGame), kSigned, ""},
+        {"another name", test::SignedText(otherName), kSigned, ""},
+        {"another kind", test::SignedText(otherKind), kSigned, ""},
+        {"changed after signing", test::SignedText(Catalogue(6)),
+         "[osn]\r\nver=9.9\r\nkolnaz=1\r\n[selfupdate]\r\ntypeofselfupdate=1\r\n", ""},
+        {"catalogue not downloaded", test::SignedText(Catalogue(6)), "", ""},
+        {"statement too large", test::SignedText(Catalogue(6)) + std::string(kStatementMaxBytes, '#'), kSigned, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        messages_.clear();
+        OfflineMode = false;
+        LauncherConfig.CatalogueVersion = 0;
+        serverStatement_ = c.statement;
+        serverCatalogue_ = c.served;
+        context_.publisherKey = c.key.empty() ? test::TestPublicKeyHex() : c.key;
+        EXPECT_TRUE(Run().finished);
+        EXPECT_TRUE(OfflineMode);
+        EXPECT_FALSE(SelfUpdateNeeded);
+        ASSERT_EQ(messages_.size(), 1u);
+        EXPECT_EQ(messages_[0].text, FormatText(TextIn(TextId::CatalogueNotSigned, UiRussian), CatalogueUrl()));
+        EXPECT_EQ(test::ReadFile(In("inf.ini")), kLocal);
+        EXPECT_EQ(test::ReadFile(In("inf.ini.sig")), "the statement taken before");
+        EXPECT_FALSE(test::Exists(DownloadedCataloguePath()));
+        EXPECT_FALSE(test::Exists(DownloadedCatalogueStatementPath()));
+        EXPECT_EQ(LauncherConfig.CatalogueVersion, 5u);
+        EXPECT_EQ(StoredVersion(), "5");
+    }
+}
+
+TEST_F(SignedCatalogueTest, TheMessageSaysSoInBothLanguages) {
+    EXPECT_EQ(FormatText(TextIn(TextId::CatalogueNotSigned, UiRussian), "http://u/cstrike/inf.ini"),
+              "Каталог сервера обновлений http://u/cstrike/inf.ini не подписан издателем лаунчера. "
+              "Лаунчер работает без сервера.");
+    test::WriteFile(In(SettingsFileName), "[GameSettings]\r\nGameLanguage=English\r\n");
+    EXPECT_TRUE(Run().finished);
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0].text, "The catalogue of the update server " + CatalogueUrl() +
+                                     " is not signed by the publisher of the program. The program works offline.");
 }
 
 }  // namespace
