@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <memory>
 
 #include "launcher/base/errors.h"
@@ -69,6 +70,10 @@ bool Win32SelfUpdatePlatform::DownloadUpdateFile(const std::string& url, const s
     return orv::DownloadUpdateFile(url, path, bar, size, stop);
 }
 
+bool Win32SelfUpdatePlatform::DownloadStatement(const std::string& url, const std::string& path, size_t maxBytes) {
+    return DownloadSmallFile(url, path, maxBytes);
+}
+
 bool Win32SelfUpdatePlatform::Unpack(const std::string& input, const std::string& output) {
     const WorkerFactory worker = [&]() -> std::unique_ptr<TThread> {
         if (output.empty()) return MakeThread<TCheckFiles>(input);
@@ -82,6 +87,13 @@ std::string Win32SelfUpdatePlatform::ReadFile(const std::string& path) { return 
 std::string Win32SelfUpdatePlatform::DecodeAnsi(std::string_view bytes) { return SystemAnsiCodec().toUtf8(bytes); }
 
 uint32_t Win32SelfUpdatePlatform::FileCrc32(const std::string& path) { return orv::FileCrc32(path); }
+
+FileDigest Win32SelfUpdatePlatform::Digest(const std::string& path) { return Sha256OfFile(path); }
+
+int64_t Win32SelfUpdatePlatform::Now() {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 bool Win32SelfUpdatePlatform::SignatureValid(const std::string& path, const std::string& signatureHex,
                                              const std::string& publicKeyHex) {

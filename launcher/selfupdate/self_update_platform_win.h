@@ -27,10 +27,13 @@ public:
     void ShowStep(SelfUpdateStep step) override;
     bool DownloadFile(const std::string& url, const std::string& path) override;
     bool DownloadUpdateFile(const std::string& url, const std::string& path, int64_t size) override;
+    bool DownloadStatement(const std::string& url, const std::string& path, size_t maxBytes) override;
     bool Unpack(const std::string& input, const std::string& output) override;
     std::string ReadFile(const std::string& path) override;
     std::string DecodeAnsi(std::string_view bytes) override;
     uint32_t FileCrc32(const std::string& path) override;
+    FileDigest Digest(const std::string& path) override;
+    int64_t Now() override;
     bool SignatureValid(const std::string& path, const std::string& signatureHex,
                         const std::string& publicKeyHex) override;
     bool Exists(const std::string& path) override;

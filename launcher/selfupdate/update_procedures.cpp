@@ -1,8 +1,10 @@
 #include "launcher/selfupdate/update_procedures.h"
 
 #include <exception>
+#include <optional>
 
 #include "launcher/base/errors.h"
+#include "launcher/integrity/statement.h"
 #include "launcher/net/server_paths.h"
 #include "launcher/selfupdate/update_description.h"
 
@@ -43,6 +45,35 @@ void MoveOldBack(SelfUpdatePlatform& platform, const std::string& exePath, const
     }
 }
 
+// Whether the server's installer statement vouches for the unpacked installer. The statement is
+// read from a file of its own beside the installer, which goes again whatever it said.
+TrustResult InstallerSigned(SelfUpdatePlatform& platform, const SelfUpdateSetup& setup, const std::string& installer) {
+    const std::string statementPath = installer + ".sig";
+    platform.SetNormal(statementPath);
+    if (!platform.DownloadStatement(setup.serverBase + setup.gameCode + "/upt.exe.sig", statementPath,
+                                    kStatementMaxBytes))
+        return TrustResult{TrustFailure::Missing, "the installer's statement did not download"};
+    std::string text;
+    try {
+        text = platform.ReadFile(statementPath);
+    } catch (...) {
+        DeleteQuietly(platform, statementPath);
+        throw;
+    }
+    DeleteQuietly(platform, statementPath);
+    const std::optional<EcdsaPublicKey> key = PublisherKeyFromHex(setup.publicKey);
+    if (!key) return TrustResult{TrustFailure::NotSigned, "the launcher's publisher key is malformed"};
+    StatementExpectation expected;
+    expected.kind = StatementKind::Installer;
+    expected.game = setup.gameCode;
+    expected.name = "upt.exe";
+    expected.now = platform.Now();
+    Statement statement;
+    TrustResult result = VerifyStatement(text, *key, expected, &statement);
+    if (!result) return result;
+    return CheckCoveredDigest(statement, platform.Digest(installer));
+}
+
 }  // namespace
 
 SelfUpdateOutcome RunInstallerUpdate(SelfUpdatePlatform& platform, const SelfUpdateSetup& setup) {
@@ -57,6 +88,20 @@ SelfUpdateOutcome RunInstallerUpdate(SelfUpdatePlatform& platform, const SelfUpd
         platform.ShowStep(SelfUpdateStep::InstallerUnpack);
         if (!platform.Unpack(compressed, std::string())) return Failed("the installer did not unpack");
         platform.SetNormal(installer);
+        if (!setup.publicKey.empty()) {
+            TrustResult trust{TrustFailure::Missing, {}};
+            try {
+                trust = InstallerSigned(platform, setup, installer);
+            } catch (...) {
+                DeleteQuietly(platform, installer);
+                throw;
+            }
+            if (!trust) {
+                // Nothing the key did not vouch for stays where a later start might run it.
+                DeleteQuietly(platform, installer);
+                return Failed("the installer is not signed with the launcher's key: " + trust.detail);
+            }
+        }
         platform.StartInstaller(installer);
         return SelfUpdateOutcome{true, {}};
     });

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "launcher/base/codepage.h"
+#include "launcher/platform/sha256.h"
 
 namespace orv {
 
@@ -27,6 +28,9 @@ public:
     virtual bool DownloadFile(const std::string& url, const std::string& path) = 0;
     // A compressed update with the window's progress bar; `size` 0 when not known.
     virtual bool DownloadUpdateFile(const std::string& url, const std::string& path, int64_t size) = 0;
+    // A signed statement, without progress; false when it did not come whole or is longer than
+    // `maxBytes`, and then nothing is left at `path`.
+    virtual bool DownloadStatement(const std::string& url, const std::string& path, size_t maxBytes) = 0;
     // Unpacks on a worker while the window keeps running; `input` is deleted in every case. An empty
     // `output` writes next to the input, under its name without ".lzma".
     virtual bool Unpack(const std::string& input, const std::string& output) = 0;
@@ -34,6 +38,10 @@ public:
     // A description without a byte-order mark is text in the system's ANSI code page.
     virtual std::string DecodeAnsi(std::string_view bytes) = 0;
     virtual uint32_t FileCrc32(const std::string& path) = 0;
+    // The SHA-256 and length of the file's bytes.
+    virtual FileDigest Digest(const std::string& path) = 0;
+    // Seconds since 1970 UTC, against which statements expire.
+    virtual int64_t Now() = 0;
     // Whether `signatureHex` signs the file under `publicKeyHex`.
     virtual bool SignatureValid(const std::string& path, const std::string& signatureHex,
                                 const std::string& publicKeyHex) = 0;
@@ -61,7 +69,7 @@ struct SelfUpdateSetup {
     std::string exePath;     // the running launcher executable
     std::string serverBase;  // UpdateServerBase
     std::string gameCode;
-    std::string publicKey;  // hex; empty: updates are not signed
+    std::string publicKey;  // hex (UpdatePublicKey); empty: updates are not signed
 };
 
 struct SelfUpdateOutcome {
@@ -69,7 +77,9 @@ struct SelfUpdateOutcome {
     std::string failure;     // what went wrong, for diagnostics: the player sees only the failure dialog
 };
 
-// The installer: GameFolder\upt.exe.lzma downloaded, unpacked to upt.exe and started.
+// The installer: GameFolder\upt.exe.lzma downloaded, unpacked to upt.exe and started. With a
+// public key the unpacked installer is started only when the server's statement "upt.exe.sig"
+// under that key names its SHA-256 and size; an installer without one is deleted unstarted.
 SelfUpdateOutcome RunInstallerUpdate(SelfUpdatePlatform& platform, const SelfUpdateSetup& setup);
 
 // The direct update. On success the new executable is under the running one's name, the previous

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/signed_statements.h"
 #include "launcher/integrity/crc32.h"
 #include "launcher/selfupdate/update_procedures.h"
 
@@ -35,12 +36,18 @@ public:
     std::vector<SelfUpdateStep> steps;
     std::string started;
     bool signatureAnswer = true;
+    int statementDownloads = 0;
     std::string signatureSeen;
 
     void ShowStep(SelfUpdateStep step) override { steps.push_back(step); }
     bool DownloadFile(const std::string& url, const std::string& path) override { return Fetch(url, path); }
     bool DownloadUpdateFile(const std::string& url, const std::string& path, int64_t) override {
         if (refuse.count("download raises")) throw std::runtime_error("cannot create the file");
+        return Fetch(url, path);
+    }
+    bool DownloadStatement(const std::string& url, const std::string& path, size_t maxBytes) override {
+        ++statementDownloads;
+        if (server.count(url) && server[url].size() > maxBytes) return false;
         return Fetch(url, path);
     }
     bool Unpack(const std::string& input, const std::string& output) override {
@@ -60,6 +67,12 @@ public:
     }
     std::string DecodeAnsi(std::string_view bytes) override { return AnsiToUtf8(bytes, CodePage::Windows1252).text; }
     uint32_t FileCrc32(const std::string& path) override { return Crc32Of(files.at(path)); }
+    FileDigest Digest(const std::string& path) override {
+        const std::string& bytes = files.at(path);
+        return FileDigest{Sha256Of(bytes), bytes.size()};
+    }
+    int64_t Now() override { return now; }
+    int64_t now = 1800000000;  // 2027-01-15
     bool SignatureValid(const std::string& path, const std::string& signature, const std::string& key) override {
         EXPECT_EQ(path, std::string(kExe) + ".new");
         EXPECT_EQ(key, "ab12");
@@ -267,6 +280,7 @@ TEST(InstallerUpdate, DownloadsUnpacksAndStartsTheInstaller) {
     EXPECT_EQ(p.files["C:\\Game\\upt.exe"], "MZ installer");
     EXPECT_FALSE(p.files.count("C:\\Game\\upt.exe.lzma"));
     EXPECT_EQ(p.steps, (std::vector<SelfUpdateStep>{SelfUpdateStep::InstallerDownload, SelfUpdateStep::InstallerUnpack}));
+    EXPECT_EQ(p.statementDownloads, 0) << "a build without a key asks for no statement";
 
     // Not on the server; damaged; refused by the shell: a failure each, the launcher untouched.
     for (const char* fault : {"missing", "damaged", "shell"}) {
@@ -280,6 +294,62 @@ TEST(InstallerUpdate, DownloadsUnpacksAndStartsTheInstaller) {
         EXPECT_FALSE(q.files.count("C:\\Game\\upt.exe.lzma")) << fault;
         EXPECT_EQ(q.files[kExe], "MZ the running launcher");
     }
+}
+
+// A build with a key starts the unpacked installer only when the server's statement vouches for it;
+// any other installer is deleted unstarted and the window fails.
+TEST(InstallerUpdate, ABuildWithAKeyStartsOnlyAnInstallerItsStatementNames) {
+    SKIP_WITHOUT_SIGNING();
+    const std::string installer = "MZ installer";
+    const std::string sigUrl = "http://update.test/cstrike/upt.exe.sig";
+    const auto statement = [&](const std::string& covered) {
+        return test::StatementFor(StatementKind::Installer, "cstrike", "upt.exe", covered, 7);
+    };
+    Statement otherKind = statement(installer);
+    otherKind.kind = StatementKind::Catalogue;
+    Statement otherGame = statement(installer);
+    otherGame.game = "dod";
+    Statement otherName = statement(installer);
+    otherName.name = "upt2.exe";
+    const std::string good = test::SignedText(statement(installer));
+    std::string forged = good;
+    forged.replace(forged.find("version 7"), 9, "version 8");
+    const struct {
+        const char* name;
+        std::string statement;  // empty: not published
+        bool starts;
+    } cases[] = {
+        {"signed", good, true},
+        {"missing", "", false},
+        {"another installer", test::SignedText(statement("MZ another installer")), false},
+        {"expired", test::SignedText(test::StatementFor(StatementKind::Installer, "cstrike", "upt.exe", installer, 7,
+                                                        1700000000)), false},
+        {"another kind", test::SignedText(otherKind), false},
+        {"another game", test::SignedText(otherGame), false},
+        {"another name", test::SignedText(otherName), false},
+        {"changed after signing", forged, false},
+        {"not a statement", "MZ", false},
+        {"too large", good + std::string(kStatementMaxBytes, 'x'), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePlatform p;
+        p.server["http://update.test/cstrike/upt.exe.lzma"] = "packed:" + installer;
+        if (!c.statement.empty()) p.server[sigUrl] = c.statement;
+        const SelfUpdateOutcome outcome = RunInstallerUpdate(p, UpdateSetup(test::TestPublicKeyHex()));
+        EXPECT_EQ(outcome.succeeded, c.starts) << outcome.failure;
+        EXPECT_EQ(p.started, c.starts ? "C:\\Game\\upt.exe" : "");
+        // The statement never stays; the installer only when it was started.
+        const std::set<std::string> left =
+            c.starts ? std::set<std::string>{"Orvanta.exe", "upt.exe"} : std::set<std::string>{"Orvanta.exe"};
+        EXPECT_EQ(p.Names(), left);
+    }
+    // Under another build's key the same statement is not signed.
+    FakePlatform other;
+    other.server["http://update.test/cstrike/upt.exe.lzma"] = "packed:" + installer;
+    other.server[sigUrl] = good;
+    EXPECT_FALSE(RunInstallerUpdate(other, UpdateSetup(test::OtherPublicKeyHex())).succeeded);
+    EXPECT_TRUE(other.started.empty());
 }
 
 // No launcher has the name only between the two moves of the swap: nothing runs in between, the
