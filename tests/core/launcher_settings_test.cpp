@@ -305,7 +305,7 @@ TEST_F(LauncherSettingsTest, TheCatalogueVersionIsLoadedAndWrittenBackUnchanged)
         EXPECT_EQ(LauncherConfig.CatalogueVersion, c.loaded);
         SaveLauncherSettings();
         const std::string saved = Read();
-        EXPECT_EQ(saved.find("atalogue") == std::string::npos, *c.saved == 0);
+        EXPECT_EQ(saved.find("atalogu") == std::string::npos, *c.saved == 0);
         if (*c.saved) {
             EXPECT_NE(saved.find(std::string("GameNamePosition=2\r\n") + c.saved + "\r\n"), std::string::npos);
         }

@@ -58,6 +58,16 @@ for _ in range(2):
     pos += 2 + n
 sys.stdout.write("".join(p.to_bytes(32, "big").hex() for p in parts))') || exit 1
 export ORVANTA_NEXT_SIGNATURE ORVANTA_KEYED_EXE=$build/tests/Orvanta-keyed.exe
+# Statements under the tests' key for the launcher built with it: the catalogue as served, the same
+# catalogue asking for the installer (a later signing, so a higher version), and the installer.
+sign=(python3 "$src/tests/rig/sign-statement.py" --key "$src/tests/data/signing/key.pem" --game cstrike)
+served=$work/www-next/cstrike
+sed 's/^typeofselfupdate=2/typeofselfupdate=1/' "$served/inf.ini" >"$served/inf-installer.ini"
+cmp -s "$served/inf.ini" "$served/inf-installer.ini" && { echo "the catalogue asks for no direct update"; exit 1; }
+"${sign[@]}" --kind catalogue --name inf.ini --version 1 --file "$served/inf.ini" "$served/inf.ini.sig" || exit 1
+"${sign[@]}" --kind catalogue --name inf.ini --version 2 --file "$served/inf-installer.ini" \
+  "$served/inf-installer.ini.sig" || exit 1
+"${sign[@]}" --kind installer --name upt.exe --version 1 --file "$build/tests/upt.exe" "$served/upt.exe.sig" || exit 1
 NGINX_RIG_ACCESS_LOG=1 nginx_rig_start "$work/www-next" 600 "$port" || exit 1
 export ORVANTA_NEXT_EXE=$work/next/Orvanta.exe ORVANTA_UPDATE_WWW=$work/www-next
 export ORVANTA_ACCESS_LOG=$ORVANTA_NGINX_ACCESS_LOG

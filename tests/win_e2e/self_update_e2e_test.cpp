@@ -10,6 +10,9 @@
 //   ORVANTA_ACCESS_LOG     nginx's log: the user agent and the request line of every request
 //   ORVANTA_KEYED_EXE      this build's launcher with the tests' update key (host path)
 //   ORVANTA_NEXT_SIGNATURE the release's signature under that key, as version.txt carries it
+// and, next to the served catalogue, its statement "inf.ini.sig" under the tests' key,
+// "inf-installer.ini" with its statement (the same catalogue asking for the installer, signed with
+// a higher version) and the installer's statement "upt.exe.sig".
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -45,6 +48,8 @@ const std::string kFailureQuestion =
     "обновления лаунчера вручную?";
 const std::string kGameQuestion = "Вышла новая версия игры = 34 up7545 Выполнить обновление?";
 const std::string kGameHint = "Вы можете отключить оповещение о новой версии в настройках.";
+const std::string kNotSigned = "Каталог сервера обновлений " + std::string(UpdateServerBase) + GameCode +
+                               "/inf.ini не подписан издателем лаунчера. Лаунчер работает без сервера.";
 
 // A process the test did not start (the restarted launcher), ended when the test ends.
 class ForeignProcess {
@@ -89,11 +94,39 @@ protected:
         test::WriteFile(Exe(), launcherBytes_);
         description_ = test::ReadFile(ServerFile("version.txt"));
         catalogue_ = test::ReadFile(ServerFile("inf.ini"));
+        statement_ = test::ReadFile(ServerFile("inf.ini.sig"));
+        installer_ = test::ReadFile(ServerFile("upt.exe.lzma"));
     }
 
     void TearDown() override {
         test::WriteFile(ServerFile("version.txt"), description_);
         test::WriteFile(ServerFile("inf.ini"), catalogue_);
+        test::WriteFile(ServerFile("inf.ini.sig"), statement_);
+        test::WriteFile(ServerFile("upt.exe.lzma"), installer_);
+    }
+
+    // The launcher under test becomes this version built with the tests' key.
+    void UseKeyedLauncher() {
+        const std::string keyed = test::HostPathFromEnvironment("ORVANTA_KEYED_EXE");
+        ASSERT_FALSE(keyed.empty());
+        launcherBytes_ = test::ReadFile(keyed);
+        test::WriteFile(Exe(), launcherBytes_);
+    }
+
+    // An installer the publisher did not sign: another program, packed as the server packs.
+    void ForgeInstaller() { test::WriteFile(ServerFile("upt.exe.lzma"), test::ReadFile(ServerFile("Orvanta.exe.lzma"))); }
+
+    // The launcher's window came up with nothing more to ask; it is closed.
+    void CloseWhenShown(const ChildProcess& launcher) {
+        const HWND window = test::WaitForWindow(
+            [&] {
+                const HWND w = test::FindWindowOf(launcher.Id(), "TForm1");
+                return w && ::IsWindowVisible(w) ? w : nullptr;
+            },
+            kTimeout);
+        ASSERT_NE(window, nullptr);
+        ::PostMessageW(window, WM_CLOSE, 0, 0);
+        EXPECT_TRUE(launcher.WaitForExit(kTimeout).has_value());
     }
 
     std::string Exe() const { return game_.File("Orvanta.exe"); }
@@ -133,7 +166,7 @@ protected:
     }
 
     test::TempDir game_;
-    std::string next_, www_, launcherBytes_, description_, catalogue_;
+    std::string next_, www_, launcherBytes_, description_, catalogue_, statement_, installer_;
 };
 
 TEST_F(SelfUpdateEndToEnd, TheDirectUpdateReplacesTheLauncherAndStartsTheNewOne) {
@@ -221,11 +254,9 @@ TEST_F(SelfUpdateEndToEnd, AFailedDirectUpdateLeavesAWorkingLauncher) {
 // A launcher with an update key built in takes only a release whose signature verifies under it:
 // none and a wrong one fail as a CRC-32 mismatch does; the right one updates.
 TEST_F(SelfUpdateEndToEnd, ALauncherWithAKeyUpdatesOnlyToASignedRelease) {
-    const std::string keyed = test::HostPathFromEnvironment("ORVANTA_KEYED_EXE");
     const char* signature = std::getenv("ORVANTA_NEXT_SIGNATURE");
-    ASSERT_TRUE(!keyed.empty() && signature && std::strlen(signature) == 128);
-    launcherBytes_ = test::ReadFile(keyed);
-    test::WriteFile(Exe(), launcherBytes_);
+    ASSERT_TRUE(signature && std::strlen(signature) == 128);
+    UseKeyedLauncher();
     std::string wrong = signature;
     wrong[70] = wrong[70] == '0' ? '1' : '0';
     const auto signedWith = [&](const std::string& value) {
@@ -260,6 +291,66 @@ TEST_F(SelfUpdateEndToEnd, ALauncherWithAKeyUpdatesOnlyToASignedRelease) {
     Answer(pid, kGameHint, IDOK);
     ::PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_TRUE(restarted.WaitForExit(kTimeout));
+}
+
+// A catalogue changed after it was signed, here to fetch an installer that the publisher never
+// made, leaves a launcher with the key offline: nothing downloaded, nothing started. The catalogue
+// as signed is taken.
+TEST_F(SelfUpdateEndToEnd, ALauncherWithAKeyFollowsOnlyASignedCatalogue) {
+    UseKeyedLauncher();
+    std::string changed = catalogue_;
+    const size_t at = changed.find("typeofselfupdate=2");
+    ASSERT_NE(at, std::string::npos) << changed;
+    changed.replace(at, 18, "typeofselfupdate=1");
+    test::WriteFile(ServerFile("inf.ini"), changed);
+    ForgeInstaller();
+
+    auto refused = StartLauncher();
+    Answer(refused->Id(), kNotSigned, IDOK);
+    CloseWhenShown(*refused);
+    EXPECT_FALSE(test::Exists(game_.File("upt.log"))) << "an installer was started";
+    EXPECT_EQ(LauncherFiles(), (std::vector<std::string>{"Orvanta.exe"}));
+    EXPECT_FALSE(test::Exists(game_.File("inf.ini.sig")));
+    EXPECT_FALSE(test::Exists(game_.File("inf.ini.download")));
+    EXPECT_FALSE(test::Exists(game_.File("inf.ini.sig.download")));
+    EXPECT_FALSE(test::ReadFile(game_.File("inf.ini")) == changed);
+
+    test::WriteFile(ServerFile("inf.ini"), catalogue_);
+    auto taken = StartLauncher();
+    // The signed catalogue asks for the direct update, whose release this key did not sign.
+    Answer(taken->Id(), kDirectWarning, IDOK);
+    Answer(taken->Id(), kFailureQuestion, IDNO);
+    DeclineGameUpdateAndClose(*taken);
+    EXPECT_TRUE(test::ReadFile(game_.File("inf.ini")) == catalogue_);
+    EXPECT_TRUE(test::ReadFile(game_.File("inf.ini.sig")) == statement_);
+    EXPECT_NE(test::ReadFile(game_.File(SettingsFileName)).find("CatalogueVersion=1"), std::string::npos);
+}
+
+// With the key the unpacked installer runs only when its statement names it; another is deleted
+// unstarted and the failure dialog follows.
+TEST_F(SelfUpdateEndToEnd, ALauncherWithAKeyStartsOnlyTheSignedInstaller) {
+    UseKeyedLauncher();
+    test::WriteFile(ServerFile("inf.ini"), test::ReadFile(ServerFile("inf-installer.ini")));
+    test::WriteFile(ServerFile("inf.ini.sig"), test::ReadFile(ServerFile("inf-installer.ini.sig")));
+    ForgeInstaller();
+
+    auto forged = StartLauncher();
+    Answer(forged->Id(), kInstallerQuestion, IDYES);
+    Answer(forged->Id(), kFailureQuestion, IDNO);
+    DeclineGameUpdateAndClose(*forged);
+    EXPECT_FALSE(test::Exists(game_.File("upt.log"))) << "the forged installer was started";
+    EXPECT_EQ(LauncherFiles(), (std::vector<std::string>{"Orvanta.exe"}));
+    EXPECT_FALSE(test::Exists(game_.File("upt.exe.sig")));
+
+    test::WriteFile(ServerFile("upt.exe.lzma"), installer_);
+    auto launcher = StartLauncher();
+    Answer(launcher->Id(), kInstallerQuestion, IDYES);
+    ASSERT_TRUE(launcher->WaitForExit(kTimeout).has_value()) << "the launcher did not end";
+    const auto records = test::WaitForFakeRecords(game_.File("upt.log"), 1, kTimeout);
+    ASSERT_EQ(records.size(), 1u) << "the signed installer was not started";
+    EXPECT_EQ(LauncherFiles(), (std::vector<std::string>{"Orvanta.exe", "upt.exe"}));
+    ForeignProcess installer(static_cast<DWORD>(std::stoul(records[0].Get("pid"))));
+    EXPECT_TRUE(installer.WaitForExit(kTimeout));
 }
 
 TEST_F(SelfUpdateEndToEnd, TheInstallerPathStartsTheInstallerAndEndsTheLauncher) {
