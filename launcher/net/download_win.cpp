@@ -306,6 +306,8 @@ bool DownloadDocument(const std::string& url, const std::string& path) {
 }
 
 bool DownloadSmallFile(const std::string& url, const std::string& path, size_t maxBytes) {
+    // What an earlier call left is never taken for this one's answer.
+    RemoveFile(path);
     const InternetHandle internet = OpenInternet(kFileAgent);
     if (!internet) return false;
     const InternetHandle request = OpenUrl(internet.Get(), url, kDownloadFlags);

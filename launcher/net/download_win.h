@@ -32,7 +32,7 @@ bool DownloadDocument(const std::string& url, const std::string& path);
 // Saves a small file of the server (a signed statement) to `path` without any display. Only an
 // answer with status 200 and a body of at most `maxBytes` is the file: for anything else, a server
 // that cannot be reached, or a body that breaks off or goes on past the limit, the result is false
-// and nothing is left at `path`. Never holds more than one block of the body in memory. Raises
+// and no file is left at `path`, not even one from before. Never holds more than one block of the body in memory. Raises
 // EOSError when `path` cannot be created.
 bool DownloadSmallFile(const std::string& url, const std::string& path, size_t maxBytes);
 
