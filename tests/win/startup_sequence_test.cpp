@@ -82,7 +82,7 @@ protected:
     }
 
     StartupResult Run(const std::string& argument2 = "") {
-        StartupContext context{exe_, {exe_}};
+        StartupContext context{exe_, {exe_}, {}};
         if (!argument2.empty()) context.arguments = {exe_, "vtlcstrike://", argument2};
         return RunFormCreate(context, StartupWindowHooks{}, platform_);
     }
