@@ -406,6 +406,7 @@ void Engine::ConsumeRepair(const PendingJob& job, const JobStatus& status) {
         break;
     case UnpackState::NotUnpacked: failure = "does not unpack"; break;
     case UnpackState::OtherContent: failure = "the server's file unpacks to another size or CRC-32"; break;
+    case UnpackState::OtherHash: failure = "the server's file does not match the publisher's signature"; break;
     case UnpackState::FileError: failure = status.unpack.error; break;
     case UnpackState::Stopped: return;
     }
