@@ -18,6 +18,7 @@
 #include "game_profile.h"
 #include "launcher/base/codepage.h"
 #include "launcher/net/fetcher.h"
+#include "launcher/platform/ecdsa_p256.h"
 
 namespace orv::check {
 
@@ -47,6 +48,11 @@ struct CheckOptions {
     bool json = false;
     unsigned jobs = 0;         // checking threads; 0: one per core
     unsigned connections = 0;  // download connections; 0: DefaultConnections
+    // The publisher key the server's content must be signed with: the build's own
+    // (UpdatePublicKey) unless --public-key overrides it. Nothing: an unkeyed check, where size and
+    // CRC-32 decide alone and no statement is read.
+    std::optional<EcdsaPublicKey> publicKey;
+    uint64_t minCatalogueVersion = 0;  // keyed: a catalogue statement below this is refused
 };
 
 inline constexpr unsigned DefaultConnections = 4;
