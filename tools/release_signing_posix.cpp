@@ -15,6 +15,7 @@
 
 #include "launcher/base/errors.h"
 #include "launcher/platform/files.h"
+#include "launcher/platform/sha256.h"
 #include "launcher/selfupdate/hex.h"
 #include "launcher/selfupdate/update_description.h"
 
@@ -22,7 +23,6 @@ namespace orv::publish {
 namespace {
 
 constexpr int kCoordinateBytes = 32;
-constexpr size_t kBlockBytes = 256 * 1024;
 
 template <typename T, void (*Free)(T*)>
 struct Freer {
@@ -30,7 +30,7 @@ struct Freer {
 };
 using Bio = std::unique_ptr<BIO, Freer<BIO, BIO_free_all>>;
 using PKey = std::unique_ptr<EVP_PKEY, Freer<EVP_PKEY, EVP_PKEY_free>>;
-using MdContext = std::unique_ptr<EVP_MD_CTX, Freer<EVP_MD_CTX, EVP_MD_CTX_free>>;
+using PKeyContext = std::unique_ptr<EVP_PKEY_CTX, Freer<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
 using BigNum = std::unique_ptr<BIGNUM, Freer<BIGNUM, BN_free>>;
 using EcdsaSig = std::unique_ptr<ECDSA_SIG, Freer<ECDSA_SIG, ECDSA_SIG_free>>;
 
@@ -76,14 +76,6 @@ void PutCoordinate(const BIGNUM* value, uint8_t* out, const std::string& what) {
         throw Error(what + OpenSslReason());
 }
 
-File OpenToSign(const std::string& path) {
-    try {
-        return File::OpenRead(path);
-    } catch (const Error& e) {
-        throw Error(path + ": " + e.what());
-    }
-}
-
 }  // namespace
 
 std::string SigningPublicKeyHex(const std::string& keyPath) {
@@ -101,39 +93,44 @@ std::string SigningPublicKeyHex(const std::string& keyPath) {
 }
 
 std::string SignFileHex(const std::string& keyPath, const std::string& filePath) {
-    const PKey key = ReadPrivateKey(keyPath);
-    const MdContext context(EVP_MD_CTX_new());
-    if (!context || EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1)
-        throw Error("cannot start signing" + OpenSslReason());
-    File file = OpenToSign(filePath);
-    const uint64_t size = file.Size();
-    std::vector<uint8_t> block(kBlockBytes);
-    uint64_t signedBytes = 0;
-    while (const size_t got = file.Read(block.data(), block.size())) {
-        if (EVP_DigestSignUpdate(context.get(), block.data(), got) != 1)
-            throw Error("cannot sign " + filePath + OpenSslReason());
-        signedBytes += got;
+    ReadPrivateKey(keyPath);  // a bad key is reported before the file is read
+    FileDigest digest;
+    try {
+        digest = Sha256OfFile(filePath);
+    } catch (const Error& e) {
+        throw Error(filePath + ": " + e.what());
     }
-    // Read gives 0 on an error as at the end.
-    if (signedBytes != size) throw Error("cannot read " + filePath + " to its end");
-    size_t derLength = 0;
-    if (EVP_DigestSignFinal(context.get(), nullptr, &derLength) != 1)
-        throw Error("cannot sign " + filePath + OpenSslReason());
-    std::vector<uint8_t> der(derLength);
-    if (EVP_DigestSignFinal(context.get(), der.data(), &derLength) != 1)
-        throw Error("cannot sign " + filePath + OpenSslReason());
+    const EcdsaSignature raw = SignDigest(keyPath, digest.sha256);
+    return EncodeHex(raw.data(), raw.size());
+}
 
-    // OpenSSL gives the DER SEQUENCE { r, s }; CNG takes r||s, each padded to 32 bytes.
+EcdsaPublicKey SigningPublicKey(const std::string& keyPath) {
+    const auto bytes = DecodeHex(SigningPublicKeyHex(keyPath), kUpdatePublicKeyBytes);
+    EcdsaPublicKey key{};
+    std::copy(bytes->begin(), bytes->end(), key.begin());
+    return key;
+}
+
+EcdsaSignature SignDigest(const std::string& keyPath, const Sha256Digest& digest) {
+    const PKey key = ReadPrivateKey(keyPath);
+    const PKeyContext context(EVP_PKEY_CTX_new(key.get(), nullptr));
+    size_t derLength = 0;
+    if (!context || EVP_PKEY_sign_init(context.get()) != 1 ||
+        EVP_PKEY_sign(context.get(), nullptr, &derLength, digest.data(), digest.size()) != 1)
+        throw Error("cannot start signing" + OpenSslReason());
+    std::vector<uint8_t> der(derLength);
+    if (EVP_PKEY_sign(context.get(), der.data(), &derLength, digest.data(), digest.size()) != 1)
+        throw Error("cannot sign" + OpenSslReason());
     const unsigned char* p = der.data();
     const EcdsaSig sig(d2i_ECDSA_SIG(nullptr, &p, static_cast<long>(derLength)));
     if (!sig) throw Error("unexpected signature form" + OpenSslReason());
     const BIGNUM* r = nullptr;
     const BIGNUM* s = nullptr;
     ECDSA_SIG_get0(sig.get(), &r, &s);
-    std::vector<uint8_t> raw(kUpdateSignatureBytes);
+    EcdsaSignature raw{};
     PutCoordinate(r, raw.data(), "unexpected signature value");
     PutCoordinate(s, raw.data() + kCoordinateBytes, "unexpected signature value");
-    return EncodeHex(raw);
+    return raw;
 }
 
 }  // namespace orv::publish
