@@ -93,6 +93,11 @@ private:
     void VerifyServerStatements(const std::string& temporary);
     // The hash list's line for the checklist's entry `index`, in step with the checklist.
     Sha256Digest NextHash(HashListReader& hashes, const ChecklistEntry& entry, uint64_t index);
+    // After `entries` lines: the checklist, its statement and its hash list agree on the count.
+    void EndOfHashList(HashListReader& hashes, uint64_t entries);
+    // The whole hash list against the checklist, before the walk: a signed list that does not go
+    // in step with its checklist ends the run before the game folder is touched.
+    void ProveHashList(const std::string& checklist);
     std::string FileSource(const std::string& entryPath) const;
 
     void Emit(CheckEvent event);
@@ -295,6 +300,7 @@ CheckSummary Engine::Run() {
     }
     if (!unpacked) throw Error("the checklist " + checklistName_ + ".dim.lzma does not unpack");
     RemoveFile(packed);
+    if (Keyed()) ProveHashList(checklist);
     sink_.Started(summary_);
 
     Walk(checklist);
@@ -323,6 +329,24 @@ Sha256Digest Engine::NextHash(HashListReader& hashes, const ChecklistEntry& entr
     if (line->size != static_cast<uint64_t>(entry.size.value_or(0)))
         throw Error("the hash list of " + checklistName_ + " gives another size than the checklist" + where);
     return line->sha256;
+}
+
+void Engine::EndOfHashList(HashListReader& hashes, uint64_t entries) {
+    if (entries != signedEntries_ || !hashes.AtEnd())
+        throw Error("the checklist " + checklistName_ + " has " + std::to_string(entries) +
+                    " entries, its statement and hash list " + std::to_string(signedEntries_));
+}
+
+void Engine::ProveHashList(const std::string& checklist) {
+    ChecklistReader reader = ChecklistReader::Stream(checklist, o_.codePage);
+    HashListReader hashes = HashListReader::Open(hashList_);
+    uint64_t index = 0;
+    while (!interrupt_ && !reader.AtEnd()) {
+        const ChecklistEntry entry = reader.Next();
+        if (entry.sizeText != "0" && !entry.size) throw Error(ConversionErrorText(entry.sizeText));
+        NextHash(hashes, entry, index++);
+    }
+    if (!interrupt_) EndOfHashList(hashes, index);
 }
 
 CheckEngine Engine::NewEngine() {
@@ -430,9 +454,7 @@ void Engine::Walk(const std::string& checklist) {
             const uint64_t id = engine.Submit(std::move(job));
             pending.push_back(PendingJob{id, entry.path, *entry.size, source});
         }
-        if (hashes && !interrupt_ && (index != signedEntries_ || !hashes->AtEnd()))
-            throw Error("the checklist " + checklistName_ + " has " + std::to_string(index) +
-                        " entries, its statement and hash list " + std::to_string(signedEntries_));
+        if (hashes && !interrupt_) EndOfHashList(*hashes, index);
         while (!pending.empty() && !interrupt_) consumeOldest();
     } catch (...) {
         abort_ = true;
