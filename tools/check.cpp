@@ -527,10 +527,10 @@ void Engine::ConsumeRepair(const PendingJob& job, const JobStatus& status) {
         break;
     case UnpackState::NotUnpacked: failure = "does not unpack"; break;
     case UnpackState::OtherContent: failure = "the server's file unpacks to another size or CRC-32"; break;
-    case UnpackState::OtherHash: failure = "the server's file does not match the publisher's signature"; break;
+    // The word scripts match, as for the check's own reasons ("crc", "size").
+    case UnpackState::OtherHash: failure = "sha256"; break;
     case UnpackState::FileError: failure = status.unpack.error; break;
     case UnpackState::Stopped: return;
-    default: failure = "sha256"; break;  // the one other: unpacks to another SHA-256 than the signed list
     }
     if (status.unpack.state == UnpackState::Unpacked && !status.replaced) return;  // interrupted before
     if (failure.empty())
