@@ -16,7 +16,6 @@
 #include "launcher/base/errors.h"
 #include "launcher/platform/files.h"
 #include "launcher/selfupdate/hex.h"
-#include "launcher/selfupdate/update_description.h"
 
 namespace orv::publish {
 namespace {
@@ -33,6 +32,7 @@ using PKey = std::unique_ptr<EVP_PKEY, Freer<EVP_PKEY, EVP_PKEY_free>>;
 using MdContext = std::unique_ptr<EVP_MD_CTX, Freer<EVP_MD_CTX, EVP_MD_CTX_free>>;
 using BigNum = std::unique_ptr<BIGNUM, Freer<BIGNUM, BN_free>>;
 using EcdsaSig = std::unique_ptr<ECDSA_SIG, Freer<ECDSA_SIG, ECDSA_SIG_free>>;
+using KeyContext = std::unique_ptr<EVP_PKEY_CTX, Freer<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
 
 // OpenSSL's reason for the last failure, emptying its error queue.
 std::string OpenSslReason() {
@@ -84,9 +84,23 @@ File OpenToSign(const std::string& path) {
     }
 }
 
+// OpenSSL gives the DER SEQUENCE { r, s }; CNG takes r||s, each padded to 32 bytes.
+EcdsaSignature RawSignature(const uint8_t* der, size_t derLength) {
+    const unsigned char* p = der;
+    const EcdsaSig sig(d2i_ECDSA_SIG(nullptr, &p, static_cast<long>(derLength)));
+    if (!sig) throw Error("unexpected signature form" + OpenSslReason());
+    const BIGNUM* r = nullptr;
+    const BIGNUM* s = nullptr;
+    ECDSA_SIG_get0(sig.get(), &r, &s);
+    EcdsaSignature raw{};
+    PutCoordinate(r, raw.data(), "unexpected signature value");
+    PutCoordinate(s, raw.data() + kCoordinateBytes, "unexpected signature value");
+    return raw;
+}
+
 }  // namespace
 
-std::string SigningPublicKeyHex(const std::string& keyPath) {
+EcdsaPublicKey SigningPublicKey(const std::string& keyPath) {
     const PKey key = ReadPrivateKey(keyPath);
     BIGNUM* x = nullptr;
     BIGNUM* y = nullptr;
@@ -94,10 +108,15 @@ std::string SigningPublicKeyHex(const std::string& keyPath) {
                      EVP_PKEY_get_bn_param(key.get(), OSSL_PKEY_PARAM_EC_PUB_Y, &y);
     const BigNum ownX(x), ownY(y);
     if (!got) throw Error(keyPath + ": the key holds no public point" + OpenSslReason());
-    std::vector<uint8_t> point(kUpdatePublicKeyBytes);
+    EcdsaPublicKey point{};
     PutCoordinate(x, point.data(), keyPath + ": bad public point");
     PutCoordinate(y, point.data() + kCoordinateBytes, keyPath + ": bad public point");
-    return EncodeHex(point);
+    return point;
+}
+
+std::string SigningPublicKeyHex(const std::string& keyPath) {
+    const EcdsaPublicKey point = SigningPublicKey(keyPath);
+    return EncodeHex(point.data(), point.size());
 }
 
 std::string SignFileHex(const std::string& keyPath, const std::string& filePath) {
@@ -122,18 +141,24 @@ std::string SignFileHex(const std::string& keyPath, const std::string& filePath)
     std::vector<uint8_t> der(derLength);
     if (EVP_DigestSignFinal(context.get(), der.data(), &derLength) != 1)
         throw Error("cannot sign " + filePath + OpenSslReason());
+    const EcdsaSignature raw = RawSignature(der.data(), derLength);
+    return EncodeHex(raw.data(), raw.size());
+}
 
-    // OpenSSL gives the DER SEQUENCE { r, s }; CNG takes r||s, each padded to 32 bytes.
-    const unsigned char* p = der.data();
-    const EcdsaSig sig(d2i_ECDSA_SIG(nullptr, &p, static_cast<long>(derLength)));
-    if (!sig) throw Error("unexpected signature form" + OpenSslReason());
-    const BIGNUM* r = nullptr;
-    const BIGNUM* s = nullptr;
-    ECDSA_SIG_get0(sig.get(), &r, &s);
-    std::vector<uint8_t> raw(kUpdateSignatureBytes);
-    PutCoordinate(r, raw.data(), "unexpected signature value");
-    PutCoordinate(s, raw.data() + kCoordinateBytes, "unexpected signature value");
-    return EncodeHex(raw);
+EcdsaSignature SignDigest(const std::string& keyPath, const Sha256Digest& digest) {
+    const PKey key = ReadPrivateKey(keyPath);
+    // The digest is signed as it is: a statement's reader hashes the body itself.
+    const KeyContext context(EVP_PKEY_CTX_new(key.get(), nullptr));
+    if (!context || EVP_PKEY_sign_init(context.get()) != 1 ||
+        EVP_PKEY_CTX_set_signature_md(context.get(), EVP_sha256()) != 1)
+        throw Error("cannot start signing" + OpenSslReason());
+    size_t derLength = 0;
+    if (EVP_PKEY_sign(context.get(), nullptr, &derLength, digest.data(), digest.size()) != 1)
+        throw Error("cannot sign with " + keyPath + OpenSslReason());
+    std::vector<uint8_t> der(derLength);
+    if (EVP_PKEY_sign(context.get(), der.data(), &derLength, digest.data(), digest.size()) != 1)
+        throw Error("cannot sign with " + keyPath + OpenSslReason());
+    return RawSignature(der.data(), derLength);
 }
 
 }  // namespace orv::publish

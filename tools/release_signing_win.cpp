@@ -15,4 +15,8 @@ std::string SigningPublicKeyHex(const std::string&) { NoSigning(); }
 
 std::string SignFileHex(const std::string&, const std::string&) { NoSigning(); }
 
+EcdsaPublicKey SigningPublicKey(const std::string&) { NoSigning(); }
+
+EcdsaSignature SignDigest(const std::string&, const Sha256Digest&) { NoSigning(); }
+
 }  // namespace orv::publish
