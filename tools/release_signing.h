@@ -23,7 +23,8 @@ std::string SignFileHex(const std::string& keyPath, const std::string& filePath)
 EcdsaPublicKey SigningPublicKey(const std::string& keyPath);
 
 // The raw signature (r||s) of `digest` under the private key in `keyPath`: how statements are
-// signed. Raises Error.
+// signed. The digest is signed as it stands, not hashed again, so EcdsaP256Valid(digest, ...)
+// verifies it. Raises Error.
 EcdsaSignature SignDigest(const std::string& keyPath, const Sha256Digest& digest);
 
 }  // namespace orv::publish

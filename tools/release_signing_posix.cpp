@@ -15,13 +15,14 @@
 
 #include "launcher/base/errors.h"
 #include "launcher/platform/files.h"
+#include "launcher/platform/sha256.h"
 #include "launcher/selfupdate/hex.h"
+#include "launcher/selfupdate/update_description.h"
 
 namespace orv::publish {
 namespace {
 
 constexpr int kCoordinateBytes = 32;
-constexpr size_t kBlockBytes = 256 * 1024;
 
 template <typename T, void (*Free)(T*)>
 struct Freer {
@@ -29,10 +30,9 @@ struct Freer {
 };
 using Bio = std::unique_ptr<BIO, Freer<BIO, BIO_free_all>>;
 using PKey = std::unique_ptr<EVP_PKEY, Freer<EVP_PKEY, EVP_PKEY_free>>;
-using MdContext = std::unique_ptr<EVP_MD_CTX, Freer<EVP_MD_CTX, EVP_MD_CTX_free>>;
+using PKeyContext = std::unique_ptr<EVP_PKEY_CTX, Freer<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
 using BigNum = std::unique_ptr<BIGNUM, Freer<BIGNUM, BN_free>>;
 using EcdsaSig = std::unique_ptr<ECDSA_SIG, Freer<ECDSA_SIG, ECDSA_SIG_free>>;
-using KeyContext = std::unique_ptr<EVP_PKEY_CTX, Freer<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
 
 // OpenSSL's reason for the last failure, emptying its error queue.
 std::string OpenSslReason() {
@@ -76,17 +76,52 @@ void PutCoordinate(const BIGNUM* value, uint8_t* out, const std::string& what) {
         throw Error(what + OpenSslReason());
 }
 
-File OpenToSign(const std::string& path) {
-    try {
-        return File::OpenRead(path);
-    } catch (const Error& e) {
-        throw Error(path + ": " + e.what());
-    }
+}  // namespace
+
+std::string SigningPublicKeyHex(const std::string& keyPath) {
+    const PKey key = ReadPrivateKey(keyPath);
+    BIGNUM* x = nullptr;
+    BIGNUM* y = nullptr;
+    const bool got = EVP_PKEY_get_bn_param(key.get(), OSSL_PKEY_PARAM_EC_PUB_X, &x) &&
+                     EVP_PKEY_get_bn_param(key.get(), OSSL_PKEY_PARAM_EC_PUB_Y, &y);
+    const BigNum ownX(x), ownY(y);
+    if (!got) throw Error(keyPath + ": the key holds no public point" + OpenSslReason());
+    std::vector<uint8_t> point(kUpdatePublicKeyBytes);
+    PutCoordinate(x, point.data(), keyPath + ": bad public point");
+    PutCoordinate(y, point.data() + kCoordinateBytes, keyPath + ": bad public point");
+    return EncodeHex(point);
 }
 
-// OpenSSL gives the DER SEQUENCE { r, s }; CNG takes r||s, each padded to 32 bytes.
-EcdsaSignature RawSignature(const uint8_t* der, size_t derLength) {
-    const unsigned char* p = der;
+std::string SignFileHex(const std::string& keyPath, const std::string& filePath) {
+    ReadPrivateKey(keyPath);  // a bad key is reported before the file is read
+    FileDigest digest;
+    try {
+        digest = Sha256OfFile(filePath);
+    } catch (const Error& e) {
+        throw Error(filePath + ": " + e.what());
+    }
+    const EcdsaSignature raw = SignDigest(keyPath, digest.sha256);
+    return EncodeHex(raw.data(), raw.size());
+}
+
+EcdsaPublicKey SigningPublicKey(const std::string& keyPath) {
+    const auto bytes = DecodeHex(SigningPublicKeyHex(keyPath), kUpdatePublicKeyBytes);
+    EcdsaPublicKey key{};
+    std::copy(bytes->begin(), bytes->end(), key.begin());
+    return key;
+}
+
+EcdsaSignature SignDigest(const std::string& keyPath, const Sha256Digest& digest) {
+    const PKey key = ReadPrivateKey(keyPath);
+    const PKeyContext context(EVP_PKEY_CTX_new(key.get(), nullptr));
+    size_t derLength = 0;
+    if (!context || EVP_PKEY_sign_init(context.get()) != 1 ||
+        EVP_PKEY_sign(context.get(), nullptr, &derLength, digest.data(), digest.size()) != 1)
+        throw Error("cannot start signing" + OpenSslReason());
+    std::vector<uint8_t> der(derLength);
+    if (EVP_PKEY_sign(context.get(), der.data(), &derLength, digest.data(), digest.size()) != 1)
+        throw Error("cannot sign" + OpenSslReason());
+    const unsigned char* p = der.data();
     const EcdsaSig sig(d2i_ECDSA_SIG(nullptr, &p, static_cast<long>(derLength)));
     if (!sig) throw Error("unexpected signature form" + OpenSslReason());
     const BIGNUM* r = nullptr;
@@ -96,69 +131,6 @@ EcdsaSignature RawSignature(const uint8_t* der, size_t derLength) {
     PutCoordinate(r, raw.data(), "unexpected signature value");
     PutCoordinate(s, raw.data() + kCoordinateBytes, "unexpected signature value");
     return raw;
-}
-
-}  // namespace
-
-EcdsaPublicKey SigningPublicKey(const std::string& keyPath) {
-    const PKey key = ReadPrivateKey(keyPath);
-    BIGNUM* x = nullptr;
-    BIGNUM* y = nullptr;
-    const bool got = EVP_PKEY_get_bn_param(key.get(), OSSL_PKEY_PARAM_EC_PUB_X, &x) &&
-                     EVP_PKEY_get_bn_param(key.get(), OSSL_PKEY_PARAM_EC_PUB_Y, &y);
-    const BigNum ownX(x), ownY(y);
-    if (!got) throw Error(keyPath + ": the key holds no public point" + OpenSslReason());
-    EcdsaPublicKey point{};
-    PutCoordinate(x, point.data(), keyPath + ": bad public point");
-    PutCoordinate(y, point.data() + kCoordinateBytes, keyPath + ": bad public point");
-    return point;
-}
-
-std::string SigningPublicKeyHex(const std::string& keyPath) {
-    const EcdsaPublicKey point = SigningPublicKey(keyPath);
-    return EncodeHex(point.data(), point.size());
-}
-
-std::string SignFileHex(const std::string& keyPath, const std::string& filePath) {
-    const PKey key = ReadPrivateKey(keyPath);
-    const MdContext context(EVP_MD_CTX_new());
-    if (!context || EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1)
-        throw Error("cannot start signing" + OpenSslReason());
-    File file = OpenToSign(filePath);
-    const uint64_t size = file.Size();
-    std::vector<uint8_t> block(kBlockBytes);
-    uint64_t signedBytes = 0;
-    while (const size_t got = file.Read(block.data(), block.size())) {
-        if (EVP_DigestSignUpdate(context.get(), block.data(), got) != 1)
-            throw Error("cannot sign " + filePath + OpenSslReason());
-        signedBytes += got;
-    }
-    // Read gives 0 on an error as at the end.
-    if (signedBytes != size) throw Error("cannot read " + filePath + " to its end");
-    size_t derLength = 0;
-    if (EVP_DigestSignFinal(context.get(), nullptr, &derLength) != 1)
-        throw Error("cannot sign " + filePath + OpenSslReason());
-    std::vector<uint8_t> der(derLength);
-    if (EVP_DigestSignFinal(context.get(), der.data(), &derLength) != 1)
-        throw Error("cannot sign " + filePath + OpenSslReason());
-    const EcdsaSignature raw = RawSignature(der.data(), derLength);
-    return EncodeHex(raw.data(), raw.size());
-}
-
-EcdsaSignature SignDigest(const std::string& keyPath, const Sha256Digest& digest) {
-    const PKey key = ReadPrivateKey(keyPath);
-    // The digest is signed as it is: a statement's reader hashes the body itself.
-    const KeyContext context(EVP_PKEY_CTX_new(key.get(), nullptr));
-    if (!context || EVP_PKEY_sign_init(context.get()) != 1 ||
-        EVP_PKEY_CTX_set_signature_md(context.get(), EVP_sha256()) != 1)
-        throw Error("cannot start signing" + OpenSslReason());
-    size_t derLength = 0;
-    if (EVP_PKEY_sign(context.get(), nullptr, &derLength, digest.data(), digest.size()) != 1)
-        throw Error("cannot sign with " + keyPath + OpenSslReason());
-    std::vector<uint8_t> der(derLength);
-    if (EVP_PKEY_sign(context.get(), der.data(), &derLength, digest.data(), digest.size()) != 1)
-        throw Error("cannot sign with " + keyPath + OpenSslReason());
-    return RawSignature(der.data(), derLength);
 }
 
 }  // namespace orv::publish

@@ -46,3 +46,4 @@ sys.stdout.write("".join(p.to_bytes(32, "big").hex() for p in parts))
 openssl dgst -sha256 -verify <(openssl ec -in key.pem -pubout 2>/dev/null) \
   -signature <(openssl dgst -sha256 -sign key.pem signed.bin) signed.bin >/dev/null
 wc -c public.hex other-public.hex signed.bin.sig
+./make-statement.sh
