@@ -100,6 +100,15 @@ check "--verify-server, keyed: every statement and SHA-256 holds, exit 0" \
 check "a key given as its hex digits: exit 0" \
   "$tool" check --server "${base}good/" --server-base "$base" --game-dir game1 --public-key "$(cat "$keys/public.hex")"
 
+check "a build the tool itself signed (publish --signing-key): keyed repair exit 0, --verify-server exit 0" bash -c '
+  "'"$tool"'" publish --build-dir build --server-root "'"$root"'/published" --server-base "'"$base"'" \
+    --checklist css34 --game-name G --build-name v34 --download-path cstrike/v34 \
+    --signing-key "'"$keys"'/key.pem" >/dev/null || exit 1
+  mkdir -p game3 && "'"$tool"'" check --server "'"$base"'published/" --server-base "'"$base"'" --game-dir game3 \
+    --repair --public-key "'"$keys"'/public.hex" && diff -r build game3 &&
+  "'"$tool"'" check --server-root "'"$root"'/published" --server-base "'"$base"'" --verify-server \
+    --public-key "'"$keys"'/public.hex"'
+
 # ---- A game file forged to the same size and CRC-32.
 case_of forged
 python3 "$src/tests/rig/forge_crc.py" build/hl2.exe forged-hl2.exe
