@@ -3,7 +3,8 @@
 // a mirror and CI. It walks the build's checklist with the launcher's own entry rules
 // (entry_rules.h, ResolveEntry), checks files on every core and fetches damaged ones
 // over several keep-alive connections. The checklist is streamed and no per-file result is kept,
-// so memory does not grow with the build.
+// so memory does not grow with the build. With a publisher key, nothing the server sends is used
+// before a statement signed by that key vouches for it (check_trust.h).
 #pragma once
 
 #include <atomic>
