@@ -23,7 +23,7 @@ const char* FailureWord(TrustFailure failure) {
     case TrustFailure::None: return "good";
     case TrustFailure::Missing: return "missing";
     case TrustFailure::Malformed: return "malformed";
-    case TrustFailure::NotSigned: return "not signed by the publisher key";
+    case TrustFailure::NotSigned: return "not signed";
     case TrustFailure::WrongSubject: return "of another game, kind or file";
     case TrustFailure::Rollback: return "an old version";
     case TrustFailure::Expired: return "expired";

@@ -18,7 +18,6 @@ if [ -z "${ORVANTA_SIGNED_ROOT:-}" ]; then
 fi
 tool=$build/tools/orvanta-tool
 [ -x "$tool" ] || { echo "no $tool"; exit 1; }
-export ORVANTA_TOOL=$tool
 root=$ORVANTA_SIGNED_ROOT
 base=$ORVANTA_NGINX_URL
 keys=$src/tests/data/signing

@@ -12,15 +12,13 @@ Usage:
 Writes ROOT/CODE/NAME.dim.sha256 (one line per checklist entry, hashed from the build folder's
 files), ROOT/CODE/NAME.dim.sig (covering ROOT/CODE/NAME.dim.lzma as it lies) and
 ROOT/CODE/inf.ini.sig (covering ROOT/CODE/inf.ini, pinning NAME at --pin, by default the
-checklist's version). Needs python3's cryptography and the tool (ORVANTA_TOOL) to unpack the
-checklist.
+checklist's version). Needs python3's cryptography.
 """
 
 import argparse
 import hashlib
+import lzma
 import os
-import subprocess
-import tempfile
 
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec
@@ -37,10 +35,7 @@ def digest_of(path):
 
 def checklist_entries(packed):
     """(size, path) of every entry of a packed checklist, in order."""
-    with tempfile.TemporaryDirectory() as tmp:
-        plain = os.path.join(tmp, "list.dim")
-        subprocess.run([os.environ.get("ORVANTA_TOOL", "orvanta-tool"), "lzma", "d", packed, plain], check=True)
-        lines = open(plain, "rb").read().decode("cp1251").split("\r\n")
+    lines = lzma.decompress(open(packed, "rb").read(), format=lzma.FORMAT_ALONE).decode("cp1251").split("\r\n")
     return [(int(lines[i]), lines[i + 1]) for i in range(0, len(lines) - 2, 3)]
 
 
