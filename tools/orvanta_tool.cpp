@@ -96,6 +96,10 @@ int PublishLauncherCommand(const Args& args) {
                 summary.downloadUrl.c_str(), static_cast<unsigned long long>(summary.packedBytes),
                 summary.fileCrc32.c_str(), summary.signature.empty() ? "" : ", signed",
                 summary.installerWritten ? ", installer upt.exe.lzma" : "");
+    if (summary.installerStatement != 0)
+        std::printf("signed: upt.exe.sig version %llu\n", static_cast<unsigned long long>(summary.installerStatement));
+    if (summary.catalogueStatement != 0)
+        std::printf("signed: inf.ini.sig version %llu\n", static_cast<unsigned long long>(summary.catalogueStatement));
     return 0;
 }
 

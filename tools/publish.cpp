@@ -126,7 +126,7 @@ struct BuildFile {
     uint64_t size = 0;
     fs::file_time_type modified;
     uint32_t crc = 0;
-    Sha256Digest sha256{};   // only when signing
+    Sha256Digest sha256{};  // only when signing
     bool packedNow = false;  // compressed by this run
     uint64_t packed = 0;     // size of its ".lzma"
 };
