@@ -630,7 +630,7 @@ PublishSummary Publish(const PublishOptions& o, const ProgressSink& progress) {
     std::optional<StatementSigner> signer;
     if (o.signing.Enabled()) {
         signer.emplace(o.signing);
-        CataloguePins(catalogue, root, o.gameCode, o.checklistName);
+        CataloguePins(catalogue, o.codePage, root, o.gameCode, o.checklistName);
     }
 
     const Manifest manifest = LoadManifest(manifestFile);
@@ -660,7 +660,7 @@ PublishSummary Publish(const PublishOptions& o, const ProgressSink& progress) {
     summary.checklistWritten = PutCompressedText(checklistFile, checklistBytes);
     if (signer) summary.checklistStatement = SignPublishedChecklist(*signer, build, checklistBytes, o, root);
     summary.catalogueWritten = PutFile(catalogueFile, catalogue.Bytes());
-    if (signer) summary.catalogueStatement = SignCatalogue(*signer, root, o.gameCode);
+    if (signer) summary.catalogueStatement = SignCatalogue(*signer, root, o.gameCode, o.codePage);
     if (keepList) summary.keepListWritten = PutFile(keepListFile, *keepList);
 
     summary.removed = RemoveStale(manifest, build, root, places.downloadPath);

@@ -38,6 +38,10 @@ const char* const LauncherReleaseUsage =
 
 namespace {
 
+// The catalogue's checklist names are decoded for their pins as publish writes them by default; a
+// release has no code page option of its own.
+constexpr CodePage kCatalogueCodePage = CodePage::Windows1251;
+
 std::string FileName(const std::string& path) {
     const auto slash = path.find_last_of("\\/");
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -75,7 +79,7 @@ LauncherReleaseSummary PublishLauncher(const LauncherReleaseOptions& o) {
         signer.emplace(signing);
         // The catalogue keeps its builds, so a checklist that no statement covers would stop its
         // signing at the end: it stops the release here instead.
-        CataloguePins(Catalogue(catalogueBytes), root, o.gameCode);
+        CataloguePins(Catalogue(catalogueBytes), kCatalogueCodePage, root, o.gameCode);
     }
     CompressFile(ToFsPath(o.executable), folder / ToFsPath(packedName));
     if (!o.installer.empty()) {
@@ -107,7 +111,7 @@ LauncherReleaseSummary PublishLauncher(const LauncherReleaseOptions& o) {
     if (o.allowCancel) document.Set("selfupdate", "allowcancelselfupdate", std::to_string(*o.allowCancel));
     fs::create_directories(catalogue.parent_path());
     WriteFileReplacing(FromFsPath(catalogue), document.Bytes());
-    if (signer) summary.catalogueStatement = SignCatalogue(*signer, root, o.gameCode);
+    if (signer) summary.catalogueStatement = SignCatalogue(*signer, root, o.gameCode, kCatalogueCodePage);
     return summary;
 }
 

@@ -84,7 +84,7 @@ std::vector<SignedStatement> Signing::Run() {
     const Catalogue catalogue = Catalogue::Load(cataloguePath);
     const fs::path root = ToFsPath(o_.serverRoot);
     std::vector<SignedStatement> done;
-    for (const std::string& name : CatalogueChecklists(catalogue)) done.push_back(Checklist(catalogue, name));
+    for (const std::string& name : CatalogueChecklists(catalogue, o_.codePage)) done.push_back(Checklist(catalogue, name));
 
     const std::string installer = RootFile(UpdateInstallerPath(o_.gameCode));
     if (FileExists(installer)) {
@@ -95,7 +95,7 @@ std::vector<SignedStatement> Signing::Run() {
         done.push_back({InstallerStatementPath(o_.gameCode), SignInstaller(signer_, root, o_.gameCode, digest)});
         progress_("signed " + done.back().path + " version " + std::to_string(done.back().version));
     }
-    done.push_back({CatalogueStatementPath(o_.gameCode), SignCatalogue(signer_, root, o_.gameCode)});
+    done.push_back({CatalogueStatementPath(o_.gameCode), SignCatalogue(signer_, root, o_.gameCode, o_.codePage)});
     progress_("signed " + done.back().path + " version " + std::to_string(done.back().version));
     return done;
 }

@@ -136,7 +136,7 @@ uint64_t StatementVersion(const fs::path& file) {
     }
 }
 
-std::vector<std::string> CatalogueChecklists(const Catalogue& catalogue) {
+std::vector<std::string> CatalogueChecklists(const Catalogue& catalogue, CodePage page) {
     std::vector<std::string> names;
     std::set<std::string> seen;
     for (int game = 1; game <= catalogue.GameCount(); ++game) {
@@ -147,7 +147,9 @@ std::vector<std::string> CatalogueChecklists(const Catalogue& catalogue) {
                 name.bytes == "." || name.bytes == "..")
                 throw Error("Build " + std::to_string(build) + " of game " + std::to_string(game) +
                             " names the checklist \"" + name.bytes + "\", which is not a file name");
-            if (seen.insert(name.bytes).second) names.push_back(name.bytes);
+            // Statements are UTF-8, as the launcher and the tool compare names once decoded.
+            const std::string decoded = name.Decoded(page);
+            if (seen.insert(decoded).second) names.push_back(decoded);
         }
     }
     if (names.size() > kStatementMaxPins)
@@ -155,10 +157,10 @@ std::vector<std::string> CatalogueChecklists(const Catalogue& catalogue) {
     return names;
 }
 
-std::vector<StatementPin> CataloguePins(const Catalogue& catalogue, const fs::path& root, const std::string& gameCode,
-                                        const std::string& coming) {
+std::vector<StatementPin> CataloguePins(const Catalogue& catalogue, CodePage page, const fs::path& root,
+                                        const std::string& gameCode, const std::string& coming) {
     std::vector<StatementPin> pins;
-    for (const std::string& name : CatalogueChecklists(catalogue)) {
+    for (const std::string& name : CatalogueChecklists(catalogue, page)) {
         if (name == coming) {
             pins.push_back({0, name});
             continue;
@@ -173,7 +175,7 @@ std::vector<StatementPin> CataloguePins(const Catalogue& catalogue, const fs::pa
     return pins;
 }
 
-uint64_t SignCatalogue(const StatementSigner& signer, const fs::path& root, const std::string& gameCode) {
+uint64_t SignCatalogue(const StatementSigner& signer, const fs::path& root, const std::string& gameCode, CodePage page) {
     const fs::path file = Below(root, CataloguePath(gameCode));
     Statement s;
     s.kind = StatementKind::Catalogue;
@@ -182,7 +184,7 @@ uint64_t SignCatalogue(const StatementSigner& signer, const fs::path& root, cons
     const FileDigest digest = DigestOf(file, "catalogue");
     s.sha256 = digest.sha256;
     s.size = digest.size;
-    s.pins = CataloguePins(Catalogue::Load(FromFsPath(file)), root, gameCode);
+    s.pins = CataloguePins(Catalogue::Load(FromFsPath(file)), page, root, gameCode);
     return signer.Write(Below(root, CatalogueStatementPath(gameCode)), std::move(s));
 }
 

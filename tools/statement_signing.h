@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "launcher/base/codepage.h"
 #include "launcher/catalogue.h"
 #include "launcher/integrity/checklist.h"
 #include "launcher/integrity/statement.h"
@@ -56,19 +57,19 @@ private:
 uint64_t StatementVersion(const std::filesystem::path& file);
 
 // The checklists the catalogue names ("nazcek" of every build), each once, in the catalogue's
-// order. Raises Error for a name that is not a plain file name.
-std::vector<std::string> CatalogueChecklists(const Catalogue& catalogue);
+// order, decoded from `page` to UTF-8. Raises Error for a name that is not a plain file name.
+std::vector<std::string> CatalogueChecklists(const Catalogue& catalogue, CodePage page);
 
 // One pin per checklist of the catalogue, at the version of its statement on the server. A
 // checklist without a statement is an Error telling the operator to sign the server. `coming` names
 // a checklist about to be signed: it is not looked for, and its pin is 0.
-std::vector<StatementPin> CataloguePins(const Catalogue& catalogue, const std::filesystem::path& root,
+std::vector<StatementPin> CataloguePins(const Catalogue& catalogue, CodePage page, const std::filesystem::path& root,
                                         const std::string& gameCode, const std::string& coming = {});
 
 // The statement of the catalogue file as it lies on the server, pinning its checklists. The version
 // it got.
 uint64_t SignCatalogue(const StatementSigner& signer, const std::filesystem::path& root,
-                       const std::string& gameCode);
+                       const std::string& gameCode, CodePage page);
 
 // Writes the hash list of the checklist that `reader` walks at `target`, through a file beside it
 // that takes its place when complete: folders and empty files as no bytes, other files as
