@@ -5,11 +5,13 @@
 // order and reports them. Counters are all that is kept of the results.
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <deque>
 #include <exception>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <system_error>
 #include <thread>
 
@@ -19,11 +21,13 @@
 #include "launcher/integrity/checklist.h"
 #include "launcher/integrity/crc32.h"
 #include "launcher/integrity/entry_rules.h"
+#include "launcher/integrity/hash_list.h"
 #include "launcher/integrity/lzma_alone.h"
 #include "launcher/net/server_paths.h"
 #include "launcher/platform/file_helpers.h"
 #include "launcher/platform/files.h"
 #include "tools/check.h"
+#include "tools/check_trust.h"
 #include "tools/positive_number.h"
 #include "tools/publish.h"
 
@@ -73,11 +77,27 @@ public:
 private:
     bool Halted() const { return interrupt_ || abort_; }
     bool FromRoot() const { return !o_.serverRoot.empty(); }
+    bool Keyed() const { return o_.publicKey.has_value(); }
     // A file below the server root ("/"-separated relative path).
     std::string RootFile(const std::string& relative) const { return o_.serverRoot + "/" + relative; }
     // Fetches a resource of the server into `path`; raises Error naming it.
     void FetchResource(const std::string& url, const std::string& path);
     void ReadCatalogue(const std::string& temporary);
+    // The server's file at `relative` on this machine, no larger than `most` (ServerFileSource).
+    std::string ServerFile(const std::string& relative, const std::string& temporary, uint64_t most);
+    ServerFileSource Source() {
+        return [this](const std::string& r, const std::string& t, uint64_t most) { return ServerFile(r, t, most); };
+    }
+    TrustAnchor Anchor() const;
+    // Keyed --verify-server: every checklist the catalogue's statement pins, and the installer.
+    void VerifyServerStatements(const std::string& temporary);
+    // The hash list's line for the checklist's entry `index`, in step with the checklist.
+    Sha256Digest NextHash(HashListReader& hashes, const ChecklistEntry& entry, uint64_t index);
+    // After `entries` lines: the checklist, its statement and its hash list agree on the count.
+    void EndOfHashList(HashListReader& hashes, uint64_t entries);
+    // The whole hash list against the checklist, before the walk: a signed list that does not go
+    // in step with its checklist ends the run before the game folder is touched.
+    void ProveHashList(const std::string& checklist);
     std::string FileSource(const std::string& entryPath) const;
 
     void Emit(CheckEvent event);
@@ -106,6 +126,14 @@ private:
     std::string downloadAddress_;  // as the catalogue gives it
     std::string fileBase_;         // where files are read from: an address, or a path below the root
     std::string checklistName_;
+    // Keyed: what the statements vouch for.
+    Statement catalogueStatement_;
+    std::string hashList_;
+    uint64_t signedEntries_ = 0;
+    // --verify-server, keyed: server files that unpack to the listed size and CRC-32 but another
+    // SHA-256 (their sources).
+    std::mutex otherHashMutex_;
+    std::set<std::string> otherHash_;
 };
 
 void Engine::Emit(CheckEvent event) {
@@ -136,9 +164,34 @@ void Engine::FetchResource(const std::string& url, const std::string& path) {
     if (!result.ok) throw Error("cannot fetch " + url + ": " + result.error);
 }
 
+std::string Engine::ServerFile(const std::string& relative, const std::string& temporary, uint64_t most) {
+    if (FromRoot()) {
+        const std::string path = RootFile(relative);
+        if (!FileExists(path)) throw Error("no " + relative + " in " + o_.serverRoot);
+        if (static_cast<uint64_t>(FileSize64(path)) > most)
+            throw Error(path + " is larger than " + std::to_string(most) + " bytes: refused");
+        return path;
+    }
+    const std::unique_ptr<Fetcher> fetcher = platform_.newFetcher();
+    FetchBounded(*fetcher, ServerUrl(relative, o_.server), temporary, most, interrupt_);
+    return temporary;
+}
+
+TrustAnchor Engine::Anchor() const {
+    TrustAnchor anchor;
+    anchor.key = *o_.publicKey;
+    anchor.game = o_.gameCode;
+    anchor.minCatalogueVersion = o_.minCatalogueVersion;
+    anchor.now = static_cast<int64_t>(std::time(nullptr));
+    return anchor;
+}
+
 void Engine::ReadCatalogue(const std::string& temporary) {
     std::string cataloguePath;
-    if (FromRoot()) {
+    if (Keyed()) {
+        catalogueStatement_ = TrustedCatalogue(Source(), Anchor(), temporary, cataloguePath);
+        summary_.source = FromRoot() ? o_.serverRoot : o_.server;
+    } else if (FromRoot()) {
         cataloguePath = RootFile(CataloguePath(o_.gameCode));
         if (!FileExists(cataloguePath)) throw Error("no catalogue at " + cataloguePath);
         summary_.source = o_.serverRoot;
@@ -222,7 +275,14 @@ CheckSummary Engine::Run() {
     const std::string packed = temporary + "/checklist.dim.lzma";
     const std::string checklist = temporary + "/checklist.dim";
     std::string packedSource = packed;
-    if (FromRoot()) {
+    if (Keyed()) {
+        TrustedChecklist trusted = TrustChecklist(Source(), Anchor(), checklistName_,
+                                                  PinnedVersion(catalogueStatement_, checklistName_), temporary);
+        packedSource = trusted.packed;
+        hashList_ = trusted.hashList;
+        signedEntries_ = trusted.statement.entries;
+        if (o_.verifyServer) VerifyServerStatements(temporary);
+    } else if (FromRoot()) {
         packedSource = RootFile(ChecklistPath(checklistName_, o_.gameCode));
         if (!FileExists(packedSource)) throw Error("no checklist at " + packedSource);
     } else {
@@ -240,12 +300,53 @@ CheckSummary Engine::Run() {
     }
     if (!unpacked) throw Error("the checklist " + checklistName_ + ".dim.lzma does not unpack");
     RemoveFile(packed);
+    if (Keyed()) ProveHashList(checklist);
     sink_.Started(summary_);
 
     Walk(checklist);
     summary_.interrupted = interrupt_.load();
     summary_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return summary_;
+}
+
+void Engine::VerifyServerStatements(const std::string& temporary) {
+    for (const StatementPin& pin : catalogueStatement_.pins) {
+        if (pin.checklist == checklistName_) continue;
+        if (pin.checklist.find_first_of("/\\") != std::string::npos)
+            throw Error("the catalogue's statement pins \"" + pin.checklist + "\", which is not a file name");
+        TrustChecklist(Source(), Anchor(), pin.checklist, pin.version, temporary);
+    }
+    VerifyServerInstaller(o_.serverRoot, Anchor());
+}
+
+Sha256Digest Engine::NextHash(HashListReader& hashes, const ChecklistEntry& entry, uint64_t index) {
+    if (index >= signedEntries_)
+        throw Error("the checklist " + checklistName_ + " has more entries than its statement counts (" +
+                    std::to_string(signedEntries_) + ")");
+    const std::optional<HashListEntry> line = hashes.Next();
+    const std::string where = " at line " + std::to_string(index + 1);
+    if (!line) throw Error("the hash list of " + checklistName_ + (hashes.Failed() ? " is malformed" : " ends") + where);
+    if (line->size != static_cast<uint64_t>(entry.size.value_or(0)))
+        throw Error("the hash list of " + checklistName_ + " gives another size than the checklist" + where);
+    return line->sha256;
+}
+
+void Engine::EndOfHashList(HashListReader& hashes, uint64_t entries) {
+    if (entries != signedEntries_ || !hashes.AtEnd())
+        throw Error("the checklist " + checklistName_ + " has " + std::to_string(entries) +
+                    " entries, its statement and hash list " + std::to_string(signedEntries_));
+}
+
+void Engine::ProveHashList(const std::string& checklist) {
+    ChecklistReader reader = ChecklistReader::Stream(checklist, o_.codePage);
+    HashListReader hashes = HashListReader::Open(hashList_);
+    uint64_t index = 0;
+    while (!interrupt_ && !reader.AtEnd()) {
+        const ChecklistEntry entry = reader.Next();
+        if (entry.sizeText != "0" && !entry.size) throw Error(ConversionErrorText(entry.sizeText));
+        NextHash(hashes, entry, index++);
+    }
+    if (!interrupt_) EndOfHashList(hashes, index);
 }
 
 CheckEngine Engine::NewEngine() {
@@ -269,12 +370,15 @@ CheckEngine Engine::NewEngine() {
             if (!FileExists(job.localSource)) return check;  // Missing
             uint32_t reg = 0xFFFFFFFFu;
             uint64_t size = 0;
+            std::optional<Sha256> hash;
+            if (job.sha256) hash.emplace();
             struct Stopped {};
             bool decoded = false;
             try {
                 decoded = DecodeLzmaFile(job.localSource, [&](const void* data, size_t n) {
                     if (stop || abort_) throw Stopped{};
                     reg = Crc32Update(reg, data, n);
+                    if (hash) hash->Update(data, n);
                     size += n;
                 });
             } catch (const Stopped&) {
@@ -286,6 +390,10 @@ CheckEngine Engine::NewEngine() {
             else if (size != static_cast<uint64_t>(job.size)) check.state = FileState::OtherSize;
             else if (Crc32Text(reg ^ 0xFFFFFFFFu) != job.crcText) check.state = FileState::OtherCrc;
             else check.state = FileState::Good;
+            if (check.state == FileState::Good && hash && hash->Finish() != *job.sha256) {
+                std::lock_guard lock(otherHashMutex_);
+                otherHash_.insert(job.localSource);
+            }
             return check;
         };
     }
@@ -296,6 +404,9 @@ void Engine::Walk(const std::string& checklist) {
     ChecklistReader reader = ChecklistReader::Stream(checklist, o_.codePage);
     CheckEngine engine = NewEngine();
     std::deque<PendingJob> pending;
+    std::optional<HashListReader> hashes;
+    if (Keyed()) hashes.emplace(HashListReader::Open(hashList_));
+    uint64_t index = 0;
     const auto consumeOldest = [&] {
         const PendingJob job = std::move(pending.front());
         pending.pop_front();
@@ -307,6 +418,9 @@ void Engine::Walk(const std::string& checklist) {
             const ChecklistEntry entry = reader.Next();
             Count(&CheckSummary::entries);
             if (entry.sizeText != "0" && !entry.size) throw Error(ConversionErrorText(entry.sizeText));
+            // Every entry has its line, refused ones and folders included, so that the two stay in step.
+            std::optional<Sha256Digest> sha256;
+            if (hashes) sha256 = NextHash(*hashes, entry, index++);
             const EntryTarget target = ResolveEntry(entry);
             if (target.kind == TargetKind::Refused) {
                 Emit({EventKind::Refused, entry.path, "outside the game folder", "", -1, -1});
@@ -332,6 +446,7 @@ void Engine::Walk(const std::string& checklist) {
             job.place = o_.verifyServer ? std::string() : EntryPlace(o_.gameDir, target.path);
             job.size = *entry.size;
             job.crcText = entry.crcText;
+            job.sha256 = sha256;
             const std::string source = FileSource(entry.path);
             if (FromRoot() || o_.verifyServer) job.localSource = source;
             else job.url = source;
@@ -339,6 +454,7 @@ void Engine::Walk(const std::string& checklist) {
             const uint64_t id = engine.Submit(std::move(job));
             pending.push_back(PendingJob{id, entry.path, *entry.size, source});
         }
+        if (hashes && !interrupt_) EndOfHashList(*hashes, index);
         while (!pending.empty() && !interrupt_) consumeOldest();
     } catch (...) {
         abort_ = true;
@@ -375,6 +491,11 @@ void Engine::ConsumeServerCheck(const PendingJob& job, const JobStatus& status) 
     case FileState::Unreadable: reason = "does not unpack"; break;
     case FileState::OtherSize: reason = "unpacks to another size"; break;
     case FileState::OtherCrc: reason = "unpacks to another CRC-32"; break;
+    case FileState::Good: {
+        std::lock_guard lock(otherHashMutex_);
+        if (otherHash_.erase(job.source)) reason = "unpacks to another SHA-256";
+        break;
+    }
     default: break;
     }
     Emit({reason ? EventKind::Bad : EventKind::Checked, job.path, reason ? reason : "", job.source, job.size,
@@ -406,6 +527,8 @@ void Engine::ConsumeRepair(const PendingJob& job, const JobStatus& status) {
         break;
     case UnpackState::NotUnpacked: failure = "does not unpack"; break;
     case UnpackState::OtherContent: failure = "the server's file unpacks to another size or CRC-32"; break;
+    // The word scripts match, as for the check's own reasons ("crc", "size").
+    case UnpackState::OtherHash: failure = "sha256"; break;
     case UnpackState::FileError: failure = status.unpack.error; break;
     case UnpackState::Stopped: return;
     }

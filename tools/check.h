@@ -3,7 +3,8 @@
 // a mirror and CI. It walks the build's checklist with the launcher's own entry rules
 // (entry_rules.h, ResolveEntry), checks files on every core and fetches damaged ones
 // over several keep-alive connections. The checklist is streamed and no per-file result is kept,
-// so memory does not grow with the build.
+// so memory does not grow with the build. With a publisher key, nothing the server sends is used
+// before a statement signed by that key vouches for it (check_trust.h).
 #pragma once
 
 #include <atomic>
@@ -18,6 +19,7 @@
 #include "game_profile.h"
 #include "launcher/base/codepage.h"
 #include "launcher/net/fetcher.h"
+#include "launcher/platform/ecdsa_p256.h"
 
 namespace orv::check {
 
@@ -47,6 +49,11 @@ struct CheckOptions {
     bool json = false;
     unsigned jobs = 0;         // checking threads; 0: one per core
     unsigned connections = 0;  // download connections; 0: DefaultConnections
+    // The publisher key the server's content must be signed with: the build's own
+    // (UpdatePublicKey) unless --public-key overrides it. Nothing: an unkeyed check, where size and
+    // CRC-32 decide alone and no statement is read.
+    std::optional<EcdsaPublicKey> publicKey;
+    uint64_t minCatalogueVersion = 0;  // keyed: a catalogue statement below this is refused
 };
 
 inline constexpr unsigned DefaultConnections = 4;

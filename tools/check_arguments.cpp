@@ -4,8 +4,11 @@
 #include <map>
 #include <set>
 
+#include "launcher/config/launcher_identity.h"
+#include "launcher/integrity/statement.h"
 #include "launcher/net/server_paths.h"
 #include "tools/check.h"
+#include "tools/check_trust.h"
 #include "tools/positive_number.h"
 
 namespace orv::check {
@@ -17,7 +20,8 @@ const char* const CheckUsage =
     "  --repair                fetch and put in place every file that differs\n"
     "  --dry-run               say what a repair would fetch (files, compressed bytes); write nothing\n"
     "  --verify-server         with --server-root: check that every file of the build is there and\n"
-    "                          unpacks to its listed size and CRC-32 (no game folder)\n"
+    "                          unpacks to its listed size and CRC-32 (no game folder); with a key,\n"
+    "                          also every statement and each file's SHA-256\n"
     "  --json                  one JSON object per line: each file checked, bad, repaired or refused,\n"
     "                          then the summary\n"
     "  --game-name TEXT        the game in the catalogue (default: the first)\n"
@@ -28,6 +32,9 @@ const char* const CheckUsage =
     "                          it are read from --server or --server-root (default: the build's server)\n"
     "  --game-code CODE        the game's folder on the server (default: the build's game code)\n"
     "  --codepage 1251|1252|866  the code page of the checklist and the catalogue's texts (1251)\n"
+    "  --public-key HEX|FILE   the publisher key (128 hex digits, or a file holding them) every\n"
+    "                          statement must be signed with; overrides the build's own key\n"
+    "  --min-catalogue-version N  with a key: refuse a catalogue statement older than version N\n"
     "  --jobs N                files checked at once, up to 64 (default: one per core)\n"
     "  --connections N         files downloaded at once, up to 64 (default: 4)\n"
     "  exit status: 0 matches, 1 differences remain (or would be fetched), 2 error, 130 interrupted\n";
@@ -42,7 +49,8 @@ const std::set<std::string>& Flags() {
 const std::set<std::string>& Valued() {
     static const std::set<std::string> valued = {
         "--server",      "--server-root",  "--game-dir",  "--game-name",   "--game-number", "--build-name",
-        "--build-number", "--server-base", "--game-code", "--codepage",    "--jobs",        "--connections"};
+        "--build-number", "--server-base", "--game-code", "--codepage",    "--jobs",        "--connections",
+        "--public-key",  "--min-catalogue-version"};
     return valued;
 }
 
@@ -106,6 +114,21 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
         const std::optional<CodePage> page = ParsePositive(text, number) ? CodePageFromNumber(number) : std::nullopt;
         if (!page) return "--codepage takes 1251, 1252 or 866, not \"" + text + "\"";
         o.codePage = *page;
+    }
+    if (take("--public-key", text)) {
+        o.publicKey = PublicKeyArgument(text);
+        if (!o.publicKey) return "--public-key takes 128 hex digits or a file holding them, not \"" + text + "\"";
+    } else if (*UpdatePublicKey) {
+        // A keyed build whose key does not read would otherwise check as an unkeyed one.
+        o.publicKey = PublisherKeyFromHex(UpdatePublicKey);
+        if (!o.publicKey) return "this build's publisher key is not 128 hex digits: give --public-key";
+    }
+    if (take("--min-catalogue-version", text)) {
+        const char* end = text.data() + text.size();
+        const auto [ptr, ec] = std::from_chars(text.data(), end, o.minCatalogueVersion);
+        if (ec != std::errc() || ptr != end || o.minCatalogueVersion == 0)
+            return "--min-catalogue-version takes a version from 1 up, not \"" + text + "\"";
+        if (!o.publicKey) return "--min-catalogue-version needs a publisher key: give --public-key";
     }
     o.repair = flags.count("--repair") > 0;
     o.dryRun = flags.count("--dry-run") > 0;

@@ -4,6 +4,7 @@
 //   orvanta-tool publish OPTIONS...  put a game build onto a static HTTP update server
 //   orvanta-tool publish-launcher OPTIONS...  put a launcher release onto it
 //   orvanta-tool signing-key --public KEY      the public key a launcher build checks releases with
+//   orvanta-tool sign OPTIONS...     sign a server's statements afresh
 //   orvanta-tool check OPTIONS...    check (and repair) a game folder against a published build
 // Exit status: 0 on success, 1 on a failure (message on stderr), 2 on bad arguments (usage text);
 // check has its own (check.h).
@@ -23,6 +24,7 @@
 #include "tools/publish.h"
 #include "tools/publish_launcher.h"
 #include "tools/release_signing.h"
+#include "tools/sign_server.h"
 #ifdef _WIN32
 #include "launcher/platform/utf8.h"
 #endif
@@ -94,12 +96,34 @@ int PublishLauncherCommand(const Args& args) {
                 summary.downloadUrl.c_str(), static_cast<unsigned long long>(summary.packedBytes),
                 summary.fileCrc32.c_str(), summary.signature.empty() ? "" : ", signed",
                 summary.installerWritten ? ", installer upt.exe.lzma" : "");
+    if (summary.installerStatement != 0)
+        std::printf("signed: upt.exe.sig version %llu\n", static_cast<unsigned long long>(summary.installerStatement));
+    if (summary.catalogueStatement != 0)
+        std::printf("signed: inf.ini.sig version %llu\n", static_cast<unsigned long long>(summary.catalogueStatement));
     return 0;
 }
 
 int SigningKeyCommand(const Args& args) {
     if (args.size() != 2 || args[0] != "--public") return kBadArguments;
     std::printf("%s\n", orv::publish::SigningPublicKeyHex(args[1]).c_str());
+    return 0;
+}
+
+int SignCommand(const Args& args) {
+    if (args.size() == 1 && args[0] == "--help") {
+        std::printf("usage: orvanta-tool sign OPTIONS...\n%s", orv::publish::SignServerUsage);
+        return 0;
+    }
+    orv::publish::SignServerOptions options;
+    if (const std::optional<std::string> problem = orv::publish::ParseSignServerArguments(args, options)) {
+        Fail("sign: " + *problem);
+        std::fprintf(stderr, "sign options:\n%s", orv::publish::SignServerUsage);
+        return kBadArguments;
+    }
+    orv::publish::SignServer(options, [](const std::string& line) {
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+    });
     return 0;
 }
 
@@ -153,6 +177,8 @@ constexpr Subcommand kSubcommands[] = {
      "--executable FILE --server-root ROOT --version TEXT [options: publish-launcher --help]",
      PublishLauncherCommand},
     {"signing-key", "--public KEY.pem", SigningKeyCommand},
+    {"sign", "--server-root ROOT --signing-key KEY.pem [--signing-key KEY2.pem] [options: sign --help]",
+     SignCommand},
     {"check",
      "--server URL|--server-root ROOT --game-dir DIR [--repair] [--dry-run] [--json] [--jobs N]\n"
      "                            [--verify-server] [options: check --help]",

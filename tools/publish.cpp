@@ -22,6 +22,7 @@
 #include "launcher/integrity/lzma_alone.h"
 #include "launcher/net/server_paths.h"
 #include "launcher/platform/files.h"
+#include "launcher/platform/sha256.h"
 
 namespace orv::publish {
 namespace fs = std::filesystem;
@@ -125,6 +126,7 @@ struct BuildFile {
     uint64_t size = 0;
     fs::file_time_type modified;
     uint32_t crc = 0;
+    Sha256Digest sha256{};  // only when signing
     bool packedNow = false;  // compressed by this run
     uint64_t packed = 0;     // size of its ".lzma"
 };
@@ -223,20 +225,25 @@ void SaveManifest(const fs::path& path, const Manifest& manifest) {
 struct Sum {
     uint32_t crc;
     uint64_t bytes;
+    Sha256Digest sha256;
 };
 
-Sum SumFile(const fs::path& path) {
+// The SHA-256 comes from the same pass as the CRC-32, so signing reads no file twice.
+Sum SumFile(const fs::path& path, bool hash) {
     File file = File::OpenRead(FromFsPath(path));
     std::vector<char> buffer(size_t{1} << 20);
+    std::optional<Sha256> sha;
+    if (hash) sha.emplace();
     uint32_t reg = 0xFFFFFFFFu;
     uint64_t total = 0;
     for (;;) {
         const size_t got = file.Read(buffer.data(), buffer.size());
         if (got == 0) break;
         reg = Crc32Update(reg, buffer.data(), got);
+        if (sha) sha->Update(buffer.data(), got);
         total += got;
     }
-    return {reg ^ 0xFFFFFFFFu, total};
+    return {reg ^ 0xFFFFFFFFu, total, sha ? sha->Finish() : Sha256Digest{}};
 }
 
 // Replaces `target` with `part`, which is complete.
@@ -256,6 +263,7 @@ struct Work {
     const Manifest* manifest = nullptr;
     fs::path root;
     std::string downloadPath;
+    bool hash = false;
     std::atomic<size_t> next{0};
     std::atomic<bool> failed{false};
     std::mutex lock;
@@ -266,10 +274,11 @@ struct Work {
 };
 
 void ProcessFile(Work& work, BuildFile& file) {
-    const Sum sum = SumFile(file.source);
+    const Sum sum = SumFile(file.source, work.hash);
     if (sum.bytes != file.size)
         throw Error(FromFsPath(file.source) + " changed or could not be read while it was being published");
     file.crc = sum.crc;
+    file.sha256 = sum.sha256;
     if (file.size == 0) return;  // the launcher makes empty files itself and never fetches them
 
     const fs::path target = GameFilePlace(work.root, work.downloadPath, file.relative);
@@ -319,8 +328,9 @@ std::string Megabytes(uint64_t bytes) {
 }
 
 void PackFiles(Build& build, const Manifest& manifest, const fs::path& root, const std::string& downloadPath,
-               unsigned jobs, const ProgressSink& progress, const fs::path& manifestPath) {
+               unsigned jobs, bool hash, const ProgressSink& progress, const fs::path& manifestPath) {
     Work work;
+    work.hash = hash;
     work.files = &build.files;
     work.manifest = &manifest;
     work.root = root;
@@ -511,6 +521,21 @@ bool SameOrInside(const fs::path& inner, const fs::path& outer) {
     return true;
 }
 
+// The hash list in the checklist's own order (it adds folders and sorts), then its statement.
+uint64_t SignPublishedChecklist(const StatementSigner& signer, const Build& build, const std::string& checklistBytes,
+                                const PublishOptions& o, const fs::path& root) {
+    std::map<std::string, FileDigest> digests;  // by the checklist's path
+    for (const BuildFile& f : build.files) digests[ListedPath(f.relative)] = {f.sha256, f.size};
+    ChecklistReader reader(checklistBytes, AnsiTextDecoder(o.codePage));
+    const uint64_t entries =
+        WriteHashList(Below(root, HashListPath(o.checklistName, o.gameCode)), reader, [&](const ChecklistEntry& e) {
+            const auto it = digests.find(e.path);
+            if (it == digests.end()) throw Error("The checklist lists " + e.path + ", which is not in the build");
+            return it->second;
+        });
+    return SignChecklist(signer, root, o.gameCode, o.checklistName, entries);
+}
+
 }  // namespace
 
 void CompressFile(const fs::path& source, const fs::path& target) {
@@ -600,10 +625,18 @@ PublishSummary Publish(const PublishOptions& o, const ProgressSink& progress) {
     std::optional<std::string> keepList;
     if (o.keepList != KeepListMode::Leave) keepList = KeepListBytes(build, o.keepList, keepListFile, page);
 
+    // A key that cannot sign, or another checklist of the catalogue that no statement covers yet,
+    // stops the run here too.
+    std::optional<StatementSigner> signer;
+    if (o.signing.Enabled()) {
+        signer.emplace(o.signing);
+        CataloguePins(catalogue, o.codePage, root, o.gameCode, o.checklistName);
+    }
+
     const Manifest manifest = LoadManifest(manifestFile);
     const unsigned jobs = o.jobs != 0 ? o.jobs : std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
     fs::create_directories(downloadFolder);
-    PackFiles(build, manifest, root, places.downloadPath, jobs, progress, manifestFile);
+    PackFiles(build, manifest, root, places.downloadPath, jobs, o.signing.Enabled(), progress, manifestFile);
 
     Manifest published;
     for (const BuildFile& f : build.files) {
@@ -623,8 +656,11 @@ PublishSummary Publish(const PublishOptions& o, const ProgressSink& progress) {
     std::vector<ChecklistItem> items;
     for (const std::string& d : build.folders) items.push_back({Backslashed(d), true, 0, 0});
     for (const BuildFile& f : build.files) items.push_back({Backslashed(f.relative), false, f.size, f.crc});
-    summary.checklistWritten = PutCompressedText(checklistFile, WriteChecklist(items, page));
+    const std::string checklistBytes = WriteChecklist(items, page);
+    summary.checklistWritten = PutCompressedText(checklistFile, checklistBytes);
+    if (signer) summary.checklistStatement = SignPublishedChecklist(*signer, build, checklistBytes, o, root);
     summary.catalogueWritten = PutFile(catalogueFile, catalogue.Bytes());
+    if (signer) summary.catalogueStatement = SignCatalogue(*signer, root, o.gameCode, o.codePage);
     if (keepList) summary.keepListWritten = PutFile(keepListFile, *keepList);
 
     summary.removed = RemoveStale(manifest, build, root, places.downloadPath);

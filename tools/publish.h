@@ -14,6 +14,7 @@
 
 #include "launcher/base/codepage.h"
 #include "launcher/catalogue.h"
+#include "tools/statement_signing.h"
 
 namespace orv::publish {
 
@@ -44,6 +45,8 @@ struct PublishOptions {
     std::optional<std::string> buildVersion;
     KeepListMode keepList = KeepListMode::Replace;
     unsigned jobs = 0;  // compressing threads; 0 chooses
+    // With keys: the hash list and the statements of the checklist and the catalogue too.
+    StatementSigning signing;
 };
 
 struct PublishSummary {
@@ -58,6 +61,8 @@ struct PublishSummary {
     bool checklistWritten = false;
     bool catalogueWritten = false;
     bool keepListWritten = false;
+    uint64_t checklistStatement = 0;  // the versions signed; 0 when not signed
+    uint64_t catalogueStatement = 0;
     CataloguePlace place;
     std::string downloadUrl;
     double seconds = 0;

@@ -27,13 +27,19 @@ const char* const PublishUsage =
     "  --base-version X        the game's base version on the server\n"
     "  --build-version Y       the game's build version on the server\n"
     "  --keep-list replace|merge|leave  what becomes of the game's keep list (replace)\n"
-    "  --jobs N                files compressed at once, up to 64 (default: up to 4)\n";
+    "  --jobs N                files compressed at once, up to 64 (default: up to 4)\n"
+    "  --signing-key KEY.pem   PEM EC P-256 private key: also write the hash list and the signed\n"
+    "                          statements of the checklist and the catalogue (native tool only);\n"
+    "                          give it again for each further key, e.g. while keys change\n"
+    "  --expires-days N        how long those signatures hold (default: 30)\n";
 
 namespace {
 
 }  // namespace
 
-std::optional<std::string> ParsePublishArguments(const std::vector<std::string>& args, PublishOptions& o) {
+std::optional<std::string> ParsePublishArguments(const std::vector<std::string>& words, PublishOptions& o) {
+    std::vector<std::string> args = words;
+    if (std::optional<std::string> problem = TakeSigningArguments(args, o.signing)) return problem;
     std::map<std::string, std::string> given;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i], value;
@@ -118,7 +124,7 @@ std::vector<std::string> SummaryLines(const PublishSummary& s, const PublishOpti
     auto state = [](bool written, const char* yes) { return std::string(written ? yes : "unchanged"); };
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f s", s.seconds);
-    return {
+    std::vector<std::string> lines = {
         "files:      " + std::to_string(s.files) + " in " + std::to_string(s.folders) + " folders, " +
             std::to_string(s.bytes) + " bytes",
         "compressed: " + std::to_string(s.compressed) + " files, " + std::to_string(s.compressedBytes) + " -> " +
@@ -134,6 +140,11 @@ std::vector<std::string> SummaryLines(const PublishSummary& s, const PublishOpti
             (o.keepList == KeepListMode::Leave ? std::string("left as it was") : state(s.keepListWritten, "written")),
         std::string("time:       ") + seconds,
     };
+    if (o.signing.Enabled())
+        lines.insert(lines.end() - 1, "signed:     " + o.checklistName + ".dim.sig version " +
+                                          std::to_string(s.checklistStatement) + ", inf.ini.sig version " +
+                                          std::to_string(s.catalogueStatement));
+    return lines;
 }
 
 }  // namespace orv::publish

@@ -7,10 +7,12 @@
 #include <nlohmann/json.hpp>
 
 #include "launcher/base/errors.h"
+#include "launcher/catalogue.h"
 #include "launcher/config/ini_file.h"
 #include "launcher/integrity/crc32.h"
 #include "launcher/net/server_paths.h"
 #include "launcher/platform/files.h"
+#include "launcher/platform/sha256.h"
 #include "tools/publish.h"
 #include "tools/release_signing.h"
 
@@ -29,9 +31,16 @@ const char* const LauncherReleaseUsage =
     "  --server-base URL       the address ROOT is served at (default: the build's update server)\n"
     "  --game-code CODE        the game's folder below ROOT (default: the build's game code)\n"
     "  --signing-key FILE      PEM EC P-256 private key: version.txt gets the executable's \"Signature\",\n"
-    "                          which launchers built with its public key require (native tool only)\n";
+    "                          which launchers built with its public key require (native tool only);\n"
+    "                          the installer's and the catalogue's statements are signed too, also by\n"
+    "                          each further --signing-key (the executable by the first)\n"
+    "  --expires-days N        how long the statements' signatures hold (default: 30)\n";
 
 namespace {
+
+// The catalogue's checklist names are decoded for their pins as publish writes them by default; a
+// release has no code page option of its own.
+constexpr CodePage kCatalogueCodePage = CodePage::Windows1251;
 
 std::string FileName(const std::string& path) {
     const auto slash = path.find_last_of("\\/");
@@ -55,12 +64,28 @@ LauncherReleaseSummary PublishLauncher(const LauncherReleaseOptions& o) {
     const fs::path folder = ToFsPath(o.serverRoot) / ToFsPath(o.gameCode);
     const std::string packedName = FileName(o.executable) + ".lzma";
 
+    const fs::path root = ToFsPath(o.serverRoot);
+    const fs::path catalogue = root / ToFsPath(CataloguePath(o.gameCode));
+    const std::string catalogueBytes = fs::exists(catalogue) ? ReadFileBytes(FromFsPath(catalogue)) : std::string();
+
     LauncherReleaseSummary summary;
-    if (!o.signingKey.empty()) summary.signature = SignFileHex(o.signingKey, o.executable);
+    std::optional<StatementSigner> signer;
+    if (!o.signingKey.empty()) {
+        summary.signature = SignFileHex(o.signingKey, o.executable);
+        StatementSigning signing;
+        signing.keys.push_back(o.signingKey);
+        signing.keys.insert(signing.keys.end(), o.moreSigningKeys.begin(), o.moreSigningKeys.end());
+        signing.expiresDays = o.expiresDays;
+        signer.emplace(signing);
+        // The catalogue keeps its builds, so a checklist that no statement covers would stop its
+        // signing at the end: it stops the release here instead.
+        CataloguePins(Catalogue(catalogueBytes), kCatalogueCodePage, root, o.gameCode);
+    }
     CompressFile(ToFsPath(o.executable), folder / ToFsPath(packedName));
     if (!o.installer.empty()) {
         CompressFile(ToFsPath(o.installer), folder / "upt.exe.lzma");
         summary.installerWritten = true;
+        if (signer) summary.installerStatement = SignInstaller(*signer, root, o.gameCode, Sha256OfFile(o.installer));
     }
     const std::string packedPath = FromFsPath(folder / ToFsPath(packedName));
     summary.packedBytes = static_cast<uint64_t>(fs::file_size(folder / ToFsPath(packedName)));
@@ -76,9 +101,8 @@ LauncherReleaseSummary PublishLauncher(const LauncherReleaseOptions& o) {
     WriteFileReplacing(FromFsPath(folder / "version.txt"), description.dump(1, '\t') + "\r\n");
 
     // Last: the catalogue is what tells launchers that a release is there.
-    const fs::path catalogue = ToFsPath(o.serverRoot) / ToFsPath(CataloguePath(o.gameCode));
     // A server without a catalogue yet gets one holding just these values.
-    IniDocument document(fs::exists(catalogue) ? ReadFileBytes(FromFsPath(catalogue)) : std::string());
+    IniDocument document(catalogueBytes);
     document.Set("osn", "ver", o.version);
     if (o.typeOfSelfUpdate) document.Set("selfupdate", "typeofselfupdate", std::to_string(*o.typeOfSelfUpdate));
     if (o.manualUpdateUrl) document.Set("selfupdate", "urlformanualupdate", *o.manualUpdateUrl);
@@ -87,10 +111,11 @@ LauncherReleaseSummary PublishLauncher(const LauncherReleaseOptions& o) {
     if (o.allowCancel) document.Set("selfupdate", "allowcancelselfupdate", std::to_string(*o.allowCancel));
     fs::create_directories(catalogue.parent_path());
     WriteFileReplacing(FromFsPath(catalogue), document.Bytes());
+    if (signer) summary.catalogueStatement = SignCatalogue(*signer, root, o.gameCode, kCatalogueCodePage);
     return summary;
 }
 
-std::optional<std::string> ParseLauncherReleaseArguments(const std::vector<std::string>& args,
+std::optional<std::string> ParseLauncherReleaseArguments(const std::vector<std::string>& words,
                                                          LauncherReleaseOptions& o) {
     const auto number = [](const std::string& text, std::optional<int32_t>& out) {
         int32_t value = 0;
@@ -100,6 +125,14 @@ std::optional<std::string> ParseLauncherReleaseArguments(const std::vector<std::
         out = value;
         return true;
     };
+    std::vector<std::string> args = words;
+    StatementSigning signing;
+    if (std::optional<std::string> problem = TakeSigningArguments(args, signing)) return problem;
+    if (!signing.keys.empty()) {
+        o.signingKey = signing.keys.front();
+        o.moreSigningKeys.assign(signing.keys.begin() + 1, signing.keys.end());
+        o.expiresDays = signing.expiresDays;
+    }
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& name = args[i];
         if (i + 1 >= args.size()) return name + " needs a value";
@@ -111,7 +144,6 @@ std::optional<std::string> ParseLauncherReleaseArguments(const std::vector<std::
         else if (name == "--game-code") o.gameCode = value;
         else if (name == "--version") o.version = value;
         else if (name == "--manual-url") o.manualUpdateUrl = value;
-        else if (name == "--signing-key") o.signingKey = value;
         else if (name == "--type") {
             if (!number(value, o.typeOfSelfUpdate)) return "--type takes a whole number";
         } else if (name == "--show-notification") {

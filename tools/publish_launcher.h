@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "game_profile.h"
+#include "tools/statement_signing.h"
 
 namespace orv::publish {
 
@@ -22,6 +23,10 @@ struct LauncherReleaseOptions {
     std::optional<int32_t> typeOfSelfUpdate, showNotification, allowCancel;
     std::optional<std::string> manualUpdateUrl;
     std::string signingKey;  // optional: PEM P-256 private key that signs the executable
+    // With a signing key the installer's and the catalogue's statements are signed too, by it and
+    // by these further keys (while keys change).
+    std::vector<std::string> moreSigningKeys;
+    int expiresDays = DefaultExpiryDays;
 };
 
 struct LauncherReleaseSummary {
@@ -30,13 +35,15 @@ struct LauncherReleaseSummary {
     std::string fileCrc32;  // of the executable, as version.txt gives it
     bool installerWritten = false;
     std::string signature;  // "Signature" of version.txt; empty when not signed
+    uint64_t installerStatement = 0;  // the versions signed; 0 when not signed
+    uint64_t catalogueStatement = 0;
 };
 
 // Writes ROOT/<game code>/<executable name>.lzma, upt.exe.lzma (with an installer), version.txt and
 // then the catalogue's values, every other catalogue line kept byte for byte: a launcher that looks
 // meanwhile finds the old version or a new one whose files are all in place. With a signing key the
 // executable is signed before anything is written, so a key that cannot sign leaves the server as
-// it was. Raises Error.
+// it was; "upt.exe.sig" follows the installer and "inf.ini.sig" the catalogue. Raises Error.
 LauncherReleaseSummary PublishLauncher(const LauncherReleaseOptions& options);
 
 // What makes a release unusable for the launchers it reaches: --type 1 without an installer (they

@@ -43,6 +43,8 @@ enum class TextId : int {
     ChecklistUnreachable,  // the checklist did not download; %s stands for its address
     ChecklistUnpackFailed,  // the checklist did not unpack; %s stands for its address
     GameFileUnreachable,  // a game file did not download; %s stands for its address
+    ChecklistNotSigned,  // a keyed build's checklist, its statement or hash list failed; %s stands for why
+    GameFileNotSigned,  // a repaired file unpacked to other bytes than signed; %s stands for its listed path
     CheckSucceeded,  // a check run went through to its end
     UnpackFailedQuestion,  // a repaired file did not unpack (English only)
     UnpackFailedCaption,  // caption of that question (English only)

@@ -78,6 +78,10 @@ const char* const kEnglish[static_cast<int>(TextId::Count)] = {
     "Error unpacking %s check stopped.",
     // GameFileUnreachable
     "Error loading %s apparently the server is unavailable, or the internet does not work",
+    // ChecklistNotSigned
+    "The checklist of this build is not signed by the publisher: %s",
+    // GameFileNotSigned
+    "The file %s from the server does not match the publisher's signature",
     // CheckSucceeded
     "File checker was successful",
     // UnpackFailedQuestion

@@ -78,6 +78,10 @@ const char* const kRussian[static_cast<int>(TextId::Count)] = {
     "Ошибка распаковки %s проверка остановлена.",
     // GameFileUnreachable
     "Ошибка загрузки %s видимо сервер недоступен, либо интернет не работает",
+    // ChecklistNotSigned
+    "Список файлов этой сборки не подписан издателем: %s",
+    // GameFileNotSigned
+    "Файл %s с сервера не совпадает с подписью издателя",
     // CheckSucceeded
     "Проверка файлов прошла успешно",
     // UnpackFailedQuestion

@@ -405,7 +405,7 @@ void CheckEngine::UnpackLoop() {
         const bool fetched = job.localSource.empty();
         const std::string input = fetched ? DownloadPath(job) : job.localSource;
         const std::string unpacked = UnpackedPath(job);
-        const UnpackOutcome outcome = UnpackChecked(input, unpacked, job.size, job.crcText, stop_);
+        const UnpackOutcome outcome = UnpackChecked(input, unpacked, job.size, job.crcText, stop_, job.sha256);
         // The download is spent once unpacked, and of no use once it failed to.
         if (fetched) Remove(input);
         bool replaced = false, replaceOk = false;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <deque>
 #include <memory>
+#include <chrono>
 
 #include "launcher/base/app_state.h"
 #include "launcher/base/errors.h"
@@ -19,6 +20,7 @@
 #include "launcher/catalogue_reader.h"
 #include "launcher/config/launcher_settings.h"
 #include "launcher/integrity/checklist.h"
+#include "launcher/integrity/checklist_trust.h"
 #include "launcher/integrity/crc32.h"
 #include "launcher/integrity/entry_rules.h"
 #include "launcher/integrity/lzma_alone.h"
@@ -123,6 +125,14 @@ private:
 
     // Whether `folder` holds an unpacked checklist (a ".dim" file) of any build.
     bool HoldsChecklist(const std::string& folder) const;
+    // A keyed build's statements and hash list for the downloaded checklist, checked before it is
+    // unpacked; the statement's file is gone afterwards, the hash list stays for the walk.
+    TrustResult VerifySignedChecklist(const std::string& checklistName, const std::string& compressed,
+                                      const std::string& hashList);
+    // The walk's own check of the unpacked checklist against the hash list, before any entry.
+    TrustResult CheckInStep(const std::string& checklist, const std::string& hashList);
+    bool FetchBounded(const std::string& url, const std::string& path, uint64_t maxBytes) const;
+    int64_t Now() const;
     void ReadAhead(ChecklistReader& reader);
     Next Entry(AheadEntry& ahead);
     Next File(AheadEntry& ahead, const std::string& place, int32_t size);
@@ -144,6 +154,12 @@ private:
     std::string downloadAddress_;
     std::unique_ptr<CheckEngine> engine_;
     std::deque<AheadEntry> ahead_;
+    // A keyed build's: the key, what its checklist statement vouches for, and the hash list read
+    // in step with the checklist.
+    std::optional<EcdsaPublicKey> key_;
+    Statement signed_;
+    std::optional<HashListReader> hashes_;
+    uint64_t hashLines_ = 0;
 };
 
 // The engine's threads end with the run, however it ends; the window is kept alive until they have.
@@ -185,9 +201,18 @@ CheckRunResult Run::Execute() {
     // have files beside the game's, and removes it when it ends: a folder without one saw every
     // earlier run end, and listing each of its folders would only find nothing.
     const bool earlierRunCutOff = HoldsChecklist(GameFolder);
+    const bool keyed = !platform_.publisherKey.empty();
+    const std::string hashList = GameFolder + "\\" + HashListFileName(checklistName);
+    if (keyed) {
+        key_ = PublisherKeyFromHex(platform_.publisherKey);
+        // Only a checklist this run has seen signed may be walked, never one an earlier run left.
+        platform_.removeFile(checklist);
+        platform_.removeFile(hashList);
+    }
     // A file left by an earlier attempt must not pass for this one's download.
     platform_.removeFile(compressed);
-    if (platform_.downloadFile(ChecklistUrl(checklistName, platform_.serverBase), compressed)) {
+    const bool downloaded = platform_.downloadFile(ChecklistUrl(checklistName, platform_.serverBase), compressed);
+    if (downloaded) {
         view_.SetStatus(TextIn(TextId::ChecklistDownloading, language));
         PumpEvents();
     } else {
@@ -195,26 +220,50 @@ CheckRunResult Run::Execute() {
         view_.RequestClose();
     }
 
+    // A keyed build unpacks only a checklist the key signed; one that is missing fails to unpack
+    // below, as in any build.
+    bool trusted = !keyed;
+    if (keyed && downloaded) {
+        const TrustResult trust = VerifySignedChecklist(checklistName, compressed, hashList);
+        if (!trust) {
+            ShowMessage(FormatText(TextIn(TextId::ChecklistNotSigned, language), trust.detail));
+            view_.Stop();
+        }
+        trusted = static_cast<bool>(trust);
+    }
+
     view_.SetStatus(TextIn(TextId::CheckingFile, language));
     PumpEvents();
     bool unpacked = false;
-    try {
-        unpacked = platform_.unpackChecklist(compressed, checklist);
-    } catch (const std::exception&) {
-        unpacked = false;
-    }
-    if (!unpacked) {
-        ShowMessage(FormatText(TextIn(TextId::ChecklistUnpackFailed, language), shownChecklist));
-        view_.Stop();
+    if (trusted || !downloaded) {
+        try {
+            unpacked = platform_.unpackChecklist(compressed, checklist);
+        } catch (const std::exception&) {
+            unpacked = false;
+        }
+        if (!unpacked) {
+            ShowMessage(FormatText(TextIn(TextId::ChecklistUnpackFailed, language), shownChecklist));
+            view_.Stop();
+        }
     }
     platform_.removeFile(compressed);
+    if (keyed && trusted && unpacked) {
+        const TrustResult inStep = CheckInStep(checklist, hashList);
+        if (!inStep) {
+            ShowMessage(FormatText(TextIn(TextId::ChecklistNotSigned, language), inStep.detail));
+            view_.Stop();
+            trusted = false;
+        }
+    }
+    // A keyed run without a signed checklist walks nothing: the game folder stays as it is.
+    const bool walk = !keyed || (trusted && unpacked);
 
     totalText_ =
         catalogue.FileCountText(request_.gamePosition, request_.buildPosition).Decoded(platform_.catalogueCodec.toUtf8);
     total_ = ConvertOrRaise(totalText_);
     view_.ResetOverall(std::max(total_, 0));
 
-    {
+    if (walk) {
         // Read as it is walked: a hostile checklist that unpacks to gigabytes costs one block.
         ChecklistReader reader = platform_.openChecklist ? platform_.openChecklist(checklist, platform_.checklistPage)
                                                          : ChecklistReader::Stream(checklist, platform_.checklistPage);
@@ -244,6 +293,10 @@ CheckRunResult Run::Execute() {
 
     ShowCounters(CountersMoment::AtEnd, view_.OverallPosition());
     platform_.removeFile(checklist);
+    if (keyed) {
+        hashes_.reset();
+        platform_.removeFile(hashList);
+    }
     view_.BringToFront();
 
     if (!result_.refusedPaths.empty()) {
@@ -263,6 +316,68 @@ CheckRunResult Run::Execute() {
     return result_;
 }
 
+int64_t Run::Now() const {
+    if (platform_.now) return platform_.now();
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+bool Run::FetchBounded(const std::string& url, const std::string& path, uint64_t maxBytes) const {
+    platform_.removeFile(path);
+    bool ok = false;
+    try {
+        ok = platform_.downloadBounded ? platform_.downloadBounded(url, path, maxBytes)
+                                       : platform_.downloadFile(url, path);
+    } catch (const std::exception&) {
+        ok = false;
+    }
+    if (ok && ProbeFile(path).size > static_cast<int64_t>(std::min<uint64_t>(maxBytes, std::numeric_limits<int64_t>::max()))) ok = false;
+    if (!ok) platform_.removeFile(path);
+    return ok;
+}
+
+TrustResult Run::VerifySignedChecklist(const std::string& checklistName, const std::string& compressed,
+                                       const std::string& hashList) {
+    if (!key_) return TrustResult{TrustFailure::NotSigned, "the launcher's publisher key is not valid"};
+    const int64_t now = Now();
+    uint64_t pin = 0;
+    const TrustResult pinned =
+        CatalogueChecklistPin(LocalCataloguePath(), GameFolder + "\\" + CatalogueStatementFileName(), *key_,
+                              GameCode, now, checklistName, pin);
+    if (!pinned) return pinned;
+
+    // Beside the checklist on the server: its address without ".lzma".
+    const std::string checklistUrl = ChecklistUrl(checklistName, platform_.serverBase);
+    const std::string stem = checklistUrl.substr(0, checklistUrl.size() - std::string_view(".lzma").size());
+    const std::string statementFile = GameFolder + "\\" + ChecklistStatementFileName(checklistName);
+    struct RemoveAfter {
+        const CheckRunPlatform& platform;
+        const std::string& path;
+        ~RemoveAfter() { platform.removeFile(path); }
+    } removeStatement{platform_, statementFile};
+    if (!FetchBounded(stem + ".sig", statementFile, kStatementMaxBytes))
+        return TrustResult{TrustFailure::Missing, ChecklistStatementFileName(checklistName) + " could not be downloaded"};
+
+    // The hash list's bound is the signed entry count: nothing larger is fetched.
+    const TrustResult verified =
+        VerifyChecklistStatement(statementFile, *key_, GameCode, checklistName, pin, now, signed_);
+    if (!verified) return verified;
+    if (!FetchBounded(stem + ".sha256", hashList, HashListLimit(signed_.entries)))
+        return TrustResult{TrustFailure::Missing, HashListFileName(checklistName) + " could not be downloaded"};
+    return CheckChecklistFiles(signed_, compressed, hashList);
+}
+
+TrustResult Run::CheckInStep(const std::string& checklist, const std::string& hashList) {
+    try {
+        ChecklistReader reader = platform_.openChecklist ? platform_.openChecklist(checklist, platform_.checklistPage)
+                                                         : ChecklistReader::Stream(checklist, platform_.checklistPage);
+        const TrustResult inStep = CheckHashListInStep(std::move(reader), HashListReader::Open(hashList), signed_.entries);
+        if (inStep) hashes_.emplace(HashListReader::Open(hashList));
+        return inStep;
+    } catch (const Error& e) {
+        return TrustResult{TrustFailure::Missing, e.what()};
+    }
+}
+
 bool Run::HoldsChecklist(const std::string& folder) const {
     if (!platform_.engine.listFolder) return false;
     const std::u16string dim = FoldLetterCase(".dim");
@@ -280,6 +395,13 @@ void Run::ReadAhead(ChecklistReader& reader) {
         ahead.entry = reader.Next();
         ahead.target = ResolveEntry(ahead.entry);
         const ChecklistEntry& entry = ahead.entry;
+        std::optional<HashListEntry> line;
+        if (hashes_) {
+            line = hashes_->Next();
+            // Checked in step before the walk; only a list changed since then fails here.
+            if (const TrustResult matched = MatchHashLine(entry, line, hashLines_++); !matched)
+                throw Error(FormatText(TextIn(TextId::ChecklistNotSigned, UiLanguage), matched.detail));
+        }
         if (ahead.target.kind == TargetKind::Folder) {
             // Made as soon as it is read: the engine may fetch files inside it before the run
             // walks to them. Making a folder shows nothing and counts nothing.
@@ -290,6 +412,7 @@ void Run::ReadAhead(ChecklistReader& reader) {
             job.size = *entry.size;
             job.crcText = entry.crcText;
             job.url = GameFileUrl(downloadAddress_, entry.path);
+            if (line) job.sha256 = line->sha256;
             ahead.job = engine_->Submit(std::move(job));
         }
         ahead_.push_back(std::move(ahead));
@@ -382,6 +505,12 @@ Run::Next Run::File(AheadEntry& ahead, const std::string& place, int32_t size) {
         WaitFor(job, JobStage::Unpacked, "wait: unpack", false);
         const UnpackOutcome unpack = engine_->Status(job).unpack;
         if (unpack.state == UnpackState::Stopped) return Next::Leave;
+        if (unpack.state == UnpackState::OtherHash) {
+            // Nothing was put in place; the player is told why as for a file the server did not
+            // send, and the old file stays.
+            ShowMessage(FormatText(TextIn(TextId::GameFileNotSigned, language), entry.path));
+            view_.RequestClose();
+        }
         if (unpack.state == UnpackState::Unpacked) {
             inPlace = platform_.replaceFile(UnpackTemporaryPath(place), place);
             // A refused replace leaves the old file, and the engine removes the unpacked one.
@@ -573,6 +702,12 @@ CheckRunPlatform WithExtendedLengthPaths(CheckRunPlatform platform) {
     if (p.downloadFile) {
         p.downloadFile = [service = p.downloadFile](const std::string& url, const std::string& path) {
             return service(url, ExtendedLengthPath(path));
+        };
+    }
+    if (p.downloadBounded) {
+        p.downloadBounded = [service = p.downloadBounded](const std::string& url, const std::string& path,
+                                                          uint64_t maxBytes) {
+            return service(url, ExtendedLengthPath(path), maxBytes);
         };
     }
     if (p.unpackChecklist) p.unpackChecklist = two(p.unpackChecklist);

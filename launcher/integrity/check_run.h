@@ -16,6 +16,7 @@
 
 #include "game_profile.h"
 #include "launcher/base/codepage.h"
+#include "launcher/config/launcher_identity.h"
 #include "launcher/integrity/check_engine.h"
 #include "launcher/integrity/checklist.h"
 #include "launcher/integrity/entry_rules.h"
@@ -111,11 +112,20 @@ struct FileProgressTarget {
 // own, through `engine`; everything else is called on the run's thread.
 struct CheckRunPlatform {
     std::string serverBase = UpdateServerBase;
+    // The build's publisher key (128 hex digits). Empty: an unkeyed build, which fetches and checks
+    // nothing signed; a key that does not decode refuses every checklist.
+    std::string publisherKey = UpdatePublicKey;
     AnsiCodec catalogueCodec;   // the catalogue's texts
     AnsiTextDecoder checklistPage = CodePage::Windows1252;
     std::function<void(const std::string& folder)> setCurrentFolder;
     // The checklist: false when the server cannot be reached or the body breaks off.
     std::function<bool(const std::string& url, const std::string& path)> downloadFile;
+    // A signed build's statement and hash list, with the checklist's client and time limits: false
+    // as well once the body grows past `maxBytes` (nothing is left at `path` then). Unset:
+    // downloadFile, and the size is judged afterwards.
+    std::function<bool(const std::string& url, const std::string& path, uint64_t maxBytes)> downloadBounded;
+    // Seconds since 1970 UTC, against which statements expire; unset: the system clock.
+    std::function<int64_t()> now;
     // The checklist's unpacking on the calling thread; false for data that does not unpack, raises
     // for files that cannot be opened or created.
     std::function<bool(const std::string& input, const std::string& output)> unpackChecklist;

@@ -32,6 +32,7 @@ CheckRunPlatform SystemCheckRunPlatform(FileProgressTarget progress) {
     platform.checklistPage = SystemAnsiTextDecoder();
     platform.setCurrentFolder = [](const std::string& folder) { ::SetCurrentDirectoryW(Wide(folder).c_str()); };
     platform.downloadFile = &DownloadFile;
+    platform.downloadBounded = &DownloadBoundedFile;
     platform.fileProgress = std::move(progress);
     // Each download thread of the engine makes its own, and keeps it for the run: the connection to
     // the update server stays open from one file to the next.

@@ -66,21 +66,28 @@ FileCheck CheckListedFile(const std::string& place, int64_t size, const std::str
 }
 
 UnpackOutcome UnpackChecked(const std::string& input, const std::string& output, int64_t size,
-                            const std::string& crcText, const std::atomic<bool>& stop) {
+                            const std::string& crcText, const std::atomic<bool>& stop,
+                            const std::optional<Sha256Digest>& sha256) {
     UnpackOutcome outcome;
     try {
         PendingFile file(output);
         uint32_t reg = 0xFFFFFFFFu;
+        std::optional<Sha256> hash;
+        if (sha256) hash.emplace();
         const bool decoded = DecodeLzmaFile(input, [&](const void* data, size_t n) {
             if (stop) throw StopDecoding{};
             file.Write(data, n);
             reg = Crc32Update(reg, data, n);
+            if (hash) hash->Update(data, n);
             outcome.bytes += n;
         });
         if (!decoded) {
             outcome.state = UnpackState::NotUnpacked;
         } else if (outcome.bytes != static_cast<uint64_t>(size) || Crc32Text(reg ^ 0xFFFFFFFFu) != crcText) {
             outcome.state = UnpackState::OtherContent;
+        } else if (hash && hash->Finish() != *sha256) {
+            // Size and CRC-32 are forged in a few bytes; only the signed hash speaks for the publisher.
+            outcome.state = UnpackState::OtherHash;
         } else {
             file.Keep();
             outcome.state = UnpackState::Unpacked;

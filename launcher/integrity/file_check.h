@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "launcher/platform/sha256.h"
+
 namespace orv {
 
 enum class FileState {
@@ -46,6 +48,7 @@ enum class UnpackState {
     Unpacked,      // `output` holds the listed content
     NotUnpacked,   // not an ".lzma" file, damaged or cut short
     OtherContent,  // unpacked, but to another size or CRC-32 than listed
+    OtherHash,     // the listed size and CRC-32, but not the SHA-256 the publisher signed
     FileError,     // the input could not be read or the output written (`error` says why)
     Stopped,
 };
@@ -56,9 +59,11 @@ struct UnpackOutcome {
     uint64_t bytes = 0;  // unpacked
 };
 
-// Unpacks `input` into `output` and checks what came out against the listed size and CRC-32 while
-// it is written. Nothing stays at `output` unless the state is Unpacked.
+// Unpacks `input` into `output` and checks what came out against the listed size and CRC-32, and
+// the signed SHA-256 when there is one, while it is written. Nothing stays at `output` unless the
+// state is Unpacked.
 UnpackOutcome UnpackChecked(const std::string& input, const std::string& output, int64_t size,
-                            const std::string& crcText, const std::atomic<bool>& stop);
+                            const std::string& crcText, const std::atomic<bool>& stop,
+                            const std::optional<Sha256Digest>& sha256 = std::nullopt);
 
 }  // namespace orv

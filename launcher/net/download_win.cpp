@@ -279,6 +279,35 @@ bool DownloadFile(const std::string& url, const std::string& path) {
     }
 }
 
+bool DownloadBoundedFile(const std::string& url, const std::string& path, uint64_t maxBytes) {
+    const InternetHandle internet = OpenInternet(kFileAgent);
+    if (!internet) return false;
+    const InternetHandle request = OpenUrl(internet.Get(), url, kDownloadFlags);
+    if (!request) return false;
+    const std::optional<int64_t> promised = QueryResponseLength(request.Get()).promised;
+    if (promised && static_cast<uint64_t>(*promised) > maxBytes) return false;
+    PendingFile file(path, FileSharing::None);  // a refusal goes to the caller
+    // A server that keeps sending is cut off at the bound, not read to its end.
+    ChunkSource source = [reads = DirectReads(request.Get()), maxBytes, total = uint64_t{0}]() mutable {
+        Chunk chunk = reads();
+        if (chunk.failed || chunk.stopped) return chunk;
+        total += chunk.size;
+        if (total > maxBytes) {
+            chunk = Chunk{};
+            chunk.failed = true;
+            chunk.code = ERROR_INTERNET_CONNECTION_ABORTED;
+        }
+        return chunk;
+    };
+    try {
+        if (ReceiveBody(file, nullptr, nullptr, source, promised).end != BodyEnd::Whole) return false;
+        file.Keep();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 bool DownloadDocument(const std::string& url, const std::string& path) {
     const InternetHandle internet = OpenInternet(kFileAgent);
     if (!internet) return false;

@@ -22,6 +22,9 @@ bool ProbeUrl(const std::string& url);
 // Saves the URL's body to `path` without any display. False when the server cannot be reached or
 // the body breaks off (the partial file is deleted); raises EOSError when `path` cannot be created.
 bool DownloadFile(const std::string& url, const std::string& path);
+// As DownloadFile, for a small file of known bound: false as well, with nothing left at `path`,
+// when the server promises or sends more than `maxBytes`; reading stops there.
+bool DownloadBoundedFile(const std::string& url, const std::string& path, uint64_t maxBytes);
 
 // Saves a small document of the server (the folder cleaner's keep list) to `path` without any
 // display, replacing the file there. Only an answer with status 200 is the document: for an error

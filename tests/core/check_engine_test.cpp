@@ -19,6 +19,7 @@
 #include "launcher/integrity/crc32.h"
 #include "launcher/integrity/lzma_alone.h"
 #include "launcher/platform/files.h"
+#include "launcher/platform/sha256.h"
 #include "support/test_files.h"
 
 namespace orv {
@@ -193,6 +194,55 @@ TEST_F(CheckEngineTest, WithReplaceTheFileTakesItsPlaceOnlyWhenItsContentIsTheLi
     EXPECT_EQ(test::ReadFile(refused.place), "the old one");
     for (const uint64_t id : {a, b, c}) engine.Release(id);
     EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(CheckEngineTest, ASignedHashDecidesAfterSizeAndCrcAndTheOldFileStaysOnAMismatch) {
+    const std::string content = "the publisher's bytes";
+    const Sha256Digest signedHash = Sha256Of(content);
+    Sha256Digest otherHash = signedHash;
+    otherHash[31] ^= 1;
+    const struct {
+        const char* name;
+        std::optional<Sha256Digest> sha256;
+        const char* crcText;  // nullptr: the listed one
+        UnpackState state;
+    } cases[] = {
+        {"signed", signedHash, nullptr, UnpackState::Unpacked},
+        {"unsigned", std::nullopt, nullptr, UnpackState::Unpacked},
+        {"forged", otherHash, nullptr, UnpackState::OtherHash},
+        {"listed wrong too", otherHash, "1", UnpackState::OtherContent},
+    };
+    EngineOptions options;
+    options.replace = true;
+    CheckEngine engine(options, Platform());
+    std::vector<uint64_t> ids;
+    std::vector<EngineJob> jobs;
+    for (const auto& c : cases) {
+        EngineJob job = Listed(c.name, content, "the old file", true);
+        job.sha256 = c.sha256;
+        if (c.crcText) job.crcText = c.crcText;
+        jobs.push_back(job);
+        ids.push_back(engine.Submit(job));
+    }
+    for (size_t i = 0; i < ids.size(); ++i) {
+        ASSERT_TRUE(engine.Wait(ids[i], JobStage::Replaced, kGoOn)) << cases[i].name;
+        EXPECT_EQ(engine.Status(ids[i]).unpack.state, cases[i].state) << cases[i].name;
+        const bool installed = cases[i].state == UnpackState::Unpacked;
+        EXPECT_EQ(test::ReadFile(jobs[i].place), installed ? content : "the old file") << cases[i].name;
+        engine.Release(ids[i]);
+    }
+    EXPECT_TRUE(Leftovers().empty()) << "a refused unpack leaves nothing beside the file";
+}
+
+TEST_F(CheckEngineTest, AnUnpackWhoseHashDiffersLeavesNothingAtItsOutput) {
+    const EngineJob job = Listed("alone", "content", "", false);
+    const std::string output = dir_.File("alone.out");
+    const std::atomic<bool> stop{false};
+    const UnpackOutcome outcome =
+        UnpackChecked(server_.root + "/alone.lzma", output, job.size, job.crcText, stop, Sha256Of("other"));
+    EXPECT_EQ(outcome.state, UnpackState::OtherHash);
+    EXPECT_EQ(outcome.bytes, 7u);
+    EXPECT_FALSE(FileExists(output));
 }
 
 TEST_F(CheckEngineTest, DownloadsStayAFewFilesAheadOfTheWalkerAndAStopLeavesNothing) {

@@ -279,6 +279,8 @@ TEST(ReleaseSigning, AKeyThatCannotSignIsAClearErrorAndNothingIsWritten) {
             return testing::AssertionFailure() << "no error";
         };
         EXPECT_TRUE(says([&] { SigningPublicKeyHex(key); })) << c.file;
+        EXPECT_TRUE(says([&] { SigningPublicKey(key); })) << c.file;
+        EXPECT_TRUE(says([&] { SignDigest(key, Sha256Of("statement")); })) << c.file;
         LauncherReleaseOptions o = ReleaseIn(work);
         o.signingKey = key;
         EXPECT_TRUE(says([&] { PublishLauncher(o); })) << c.file;
@@ -291,7 +293,8 @@ TEST(ReleaseSigning, TheWindowsToolSaysSigningNeedsTheNativeOne) {
     LauncherReleaseOptions o = ReleaseIn(work);
     o.signingKey = SigningFixture("key.pem");
     for (const auto& run : std::initializer_list<std::function<void()>>{
-             [&] { PublishLauncher(o); }, [&] { SigningPublicKeyHex(SigningFixture("key.pem")); }}) {
+             [&] { PublishLauncher(o); }, [&] { SigningPublicKeyHex(SigningFixture("key.pem")); },
+             [&] { SignDigest(SigningFixture("key.pem"), Sha256Digest{}); }}) {
         try {
             run();
             ADD_FAILURE() << "signed without OpenSSL";

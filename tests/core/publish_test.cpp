@@ -17,6 +17,7 @@
 #include "launcher/net/server_paths.h"
 #include "launcher/platform/files.h"
 #include "support/test_files.h"
+#include "tools/sign_server.h"
 
 namespace orv::publish {
 namespace {
@@ -408,6 +409,45 @@ TEST(PublishArguments, OptionsFillTheSettingsAndProblemsAreNamed) {
                                     options),
               "missing --game-name (or --game-number)");
     EXPECT_EQ(ParsePublishArguments({"--server-root", "r"}, options), "missing --build-dir");
+}
+
+TEST(PublishArguments, SigningKeysMayRepeatAndTheirExpiryIsBounded) {
+    const std::vector<std::string> base = {"--build-dir", "b", "--server-root", "r", "--checklist",     "c",
+                                           "--game-name", "G", "--build-name",  "B", "--download-path", "p"};
+    PublishOptions o;
+    std::vector<std::string> args = base;
+    args.insert(args.end(), {"--signing-key", "old.pem", "--signing-key=new.pem", "--expires-days", "7"});
+    EXPECT_EQ(ParsePublishArguments(args, o), std::nullopt);
+    EXPECT_EQ(o.signing.keys, (std::vector<std::string>{"old.pem", "new.pem"}));
+    EXPECT_EQ(o.signing.expiresDays, 7);
+    EXPECT_EQ(o.checklistName, "c");
+
+    const struct {
+        std::vector<std::string> extra;
+        const char* problem;
+    } cases[] = {
+        {{"--expires-days", "7"}, "--expires-days needs --signing-key"},
+        {{"--signing-key", "k", "--expires-days", "0"}, "--expires-days takes a number from 1 up, not \"0\""},
+        {{"--signing-key", "k", "--expires-days", "3651"}, "--expires-days takes a number from 1 to 3650, not \"3651\""},
+        {{"--signing-key", "k", "--expires-days", "1", "--expires-days", "2"}, "--expires-days is given twice"},
+        {{"--signing-key", "a", "--signing-key", "b", "--signing-key", "c", "--signing-key", "d", "--signing-key", "e"},
+         "at most 4 --signing-key"},
+        {{"--signing-key"}, "--signing-key needs a value"},
+    };
+    for (const auto& c : cases) {
+        PublishOptions options;
+        args = base;
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        EXPECT_EQ(ParsePublishArguments(args, options), std::optional<std::string>(c.problem)) << c.problem;
+    }
+
+    SignServerOptions sign;
+    EXPECT_EQ(ParseSignServerArguments({"--server-root", "r", "--signing-key", "k", "--server-base", "http://h/x"}, sign),
+              std::nullopt);
+    EXPECT_EQ(sign.serverBase, "http://h/x/");
+    SignServerOptions rootless, unkeyed;
+    EXPECT_EQ(ParseSignServerArguments({"--signing-key", "k"}, rootless), "missing --server-root");
+    EXPECT_EQ(ParseSignServerArguments({"--server-root", "r"}, unkeyed), "missing --signing-key");
 }
 
 }  // namespace

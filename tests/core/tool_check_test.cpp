@@ -11,6 +11,7 @@
 #include "launcher/config/ini_file.h"
 #include "launcher/integrity/checklist.h"
 #include "launcher/integrity/entry_rules.h"
+#include "launcher/integrity/statement.h"
 #include "launcher/platform/files.h"
 #include "support/test_files.h"
 #include "tools/publish.h"
@@ -110,6 +111,54 @@ TEST(CheckArguments, ValuesLandInTheirFields) {
     EXPECT_EQ(o.codePage, CodePage::Dos866);
     EXPECT_EQ(o.serverBase, UpdateServerBase);
     EXPECT_EQ(o.gameCode, GameCode);
+}
+
+TEST(CheckArguments, APublisherKeyMakesTheCheckKeyed) {
+    const std::string hex = "afed880f48f51e30d3bd02fac746df2de58ad97b734e0f7db8b83996e4220088"
+                            "ed8771dcad2e2e51202905a6ff1b3a8b4eb761d5bf40d656e2feeb204acff97f";
+    test::TempDir dir;
+    const std::string keyFile = dir.File("public.hex"), junkFile = dir.File("junk.hex");
+    test::WriteFile(keyFile, "  " + hex + "\r\n");
+    test::WriteFile(junkFile, hex.substr(1) + "\n");
+    struct Case {
+        std::vector<std::string> extra;
+        const char* problem;  // nullptr: accepted
+        bool keyed;
+        uint64_t minVersion;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {{}, nullptr, false, 0},  // this build has no key: unkeyed, as before
+        {{"--public-key", hex}, nullptr, true, 0},
+        {{"--public-key", keyFile}, nullptr, true, 0},
+        {{"--public-key", keyFile, "--min-catalogue-version", "18446744073709551615"}, nullptr, true, UINT64_MAX},
+        {{"--public-key", hex.substr(0, 127)}, "--public-key takes 128 hex digits or a file holding them, not \"", false, 0},
+        {{"--public-key", junkFile}, "--public-key takes 128 hex digits or a file holding them, not \"", false, 0},
+        {{"--public-key", dir.File("none")}, "--public-key takes 128 hex digits or a file holding them, not \"", false, 0},
+        {{"--min-catalogue-version", "3"}, "--min-catalogue-version needs a publisher key: give --public-key", false, 0},
+        {{"--public-key", hex, "--min-catalogue-version", "0"}, "--min-catalogue-version takes a version from 1 up", false, 0},
+        {{"--public-key", hex, "--min-catalogue-version", "18446744073709551616"},
+         "--min-catalogue-version takes a version from 1 up", false, 0},
+        {{"--public-key", hex, "--min-catalogue-version", "2x"}, "--min-catalogue-version takes a version from 1 up", false, 0},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"--server", "http://mirror.club/upd", "--game-dir", "g"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        CheckOptions o;
+        const std::optional<std::string> problem = ParseCheckArguments(args, o);
+        const std::string line = c.extra.empty() ? "(no key)" : c.extra.back();
+        if (c.problem) {
+            EXPECT_TRUE(problem && problem->starts_with(c.problem)) << line << ": " << problem.value_or("<accepted>");
+            continue;
+        }
+        ASSERT_FALSE(problem) << line << ": " << *problem;
+        EXPECT_EQ(o.publicKey.has_value(), c.keyed) << line;
+        if (o.publicKey) {
+            EXPECT_EQ(o.publicKey, PublisherKeyFromHex(hex)) << line;
+        }
+        EXPECT_EQ(o.minCatalogueVersion, c.minVersion) << line;
+    }
 }
 
 TEST(CheckDownloadPath, OnlyPathsThatStayBelowTheBaseAreFollowed) {

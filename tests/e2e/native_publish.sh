@@ -132,6 +132,34 @@ check "a file that is no key: exit 1, named, nothing published" bash -c "
   '$tool' publish-launcher --executable Orvanta.exe --server-root unsigned --version 9 --signing-key Orvanta.exe 2> nokey.txt
   [ \$? -eq 1 ] && grep -q 'Orvanta.exe: not an unencrypted PEM private key' nokey.txt && [ ! -e unsigned ]"
 
+# Signed content: statements whose first signature the openssl tool accepts over the lines before
+# the signatures, and versions that grow with every signing.
+statement_verifies() {  # statement file
+  python3 -c '
+import sys
+text = open(sys.argv[1], "rb").read()
+cut = text.index(b"\nsignature ") + 1
+open("body.bin", "wb").write(text[:cut])
+raw = bytes.fromhex(text[cut:].split(b"\n")[0].split(b" ")[2].decode())
+def integer(b):
+    b = b.lstrip(b"\0") or b"\0"
+    if b[0] & 0x80: b = b"\0" + b
+    return bytes([2, len(b)]) + b
+body = integer(raw[:32]) + integer(raw[32:])
+open("statement.der", "wb").write(bytes([0x30, len(body)]) + body)' "$1" &&
+    openssl ec -in "$keys/key.pem" -pubout -out public.pem 2>/dev/null &&
+    openssl dgst -sha256 -verify public.pem -signature statement.der body.bin >/dev/null
+}
+check "publish --signing-key: hash list and statements, exit 0" \
+  bash -c "$(declare -f publish); tool='$tool' base='$base' publish --signing-key '$keys/key.pem' > signed.txt &&
+    grep -q '^signed:     css34.dim.sig version 1, inf.ini.sig version 1' signed.txt && [ -s www/cstrike/css34.dim.sha256 ]"
+check "the statements verify with openssl" \
+  bash -c "$(declare -f statement_verifies); keys='$keys'; statement_verifies www/cstrike/inf.ini.sig && statement_verifies www/cstrike/css34.dim.sig"
+check "sign: every statement again, one version up, exit 0" bash -c "
+  '$tool' sign --server-root www --server-base '$base' --signing-key '$keys/key.pem' > sign.txt &&
+  grep -q '^signed cstrike/css34.dim.sig version 2' sign.txt && grep -q '^version 2' www/cstrike/inf.ini.sig &&
+  grep -q '^pin 2 css34' www/cstrike/inf.ini.sig && $(declare -f statement_verifies) && keys='$keys' && statement_verifies www/cstrike/inf.ini.sig"
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed"
   exit 1

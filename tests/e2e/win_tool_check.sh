@@ -2,7 +2,9 @@
 # orvanta-tool.exe check under Wine against nginx: a small build published by the same
 # orvanta-tool.exe, an empty game folder found different (exit 1), a dry run that asks the server
 # for the files' lengths, the folder repaired over WinInet (exit 0) to a byte-identical folder, then
-# found intact, with its JSON lines read by python. One line per check.
+# found intact, with its JSON lines read by python; then the same build signed with the test key
+# (tests/rig/sign_build.py) checked with that key, where Windows' own crypto verifies the
+# statements and a file forged to the same size and CRC-32 is not installed. One line per check.
 # Usage: win_tool_check.sh BUILD_DIR SOURCE_DIR
 set -uo pipefail
 build=$(cd "${1:?build folder}" && pwd)
@@ -64,6 +66,24 @@ assert lines[-1][\"event\"] == \"summary\" and lines[-1][\"exit\"] == 0 and line
 "'
 check "intact folder: exit 0" status_is 0 run check --server "$base" --game-dir game
 check "server unreachable: exit 2" status_is 2 run check --server "http://127.0.0.1:9/" --game-dir game
+
+python3 "$src/tests/rig/sign_build.py" --root www --game cstrike --checklist css34 --build-dir build \
+  --key "$src/tests/data/signing/key.pem" || { echo "signing failed"; exit 1; }
+key=$(cat "$src/tests/data/signing/public.hex")
+check "signed build, keyed repair over WinInet: exit 0, byte-identical" bash -c '
+  mkdir keyed && "'"$src"'/scripts/wine-exec" "'"$tool"'" check --server "'"$base"'" --game-dir keyed --repair \
+    --public-key "'"$key"'" >/dev/null && diff -r build keyed'
+check "another key: exit 2, the statement refused" bash -c '
+  "'"$src"'/scripts/wine-exec" "'"$tool"'" check --server "'"$base"'" --game-dir keyed \
+    --public-key "$(cat "'"$src"'/tests/data/signing/other-public.hex")" 2> other.err; [ $? -eq 2 ] &&
+  grep -q "inf.ini.sig is refused (not signed)" other.err'
+python3 "$src/tests/rig/forge_crc.py" build/hl2.exe forged.exe
+run lzma e 'forged.exe' 'www\cstrike\v34\hl2.exe.lzma' >/dev/null
+check "forged file, keyed: the old file stays, repair-failed sha256, exit 1" bash -c '
+  printf old > keyed/hl2.exe
+  "'"$src"'/scripts/wine-exec" "'"$tool"'" check --server "'"$base"'" --game-dir keyed --repair --json \
+    --public-key "'"$key"'" | tr -d "\r" > forged.jsonl; [ "${PIPESTATUS[0]}" -eq 1 ] || exit 1
+  [ "$(cat keyed/hl2.exe)" = old ] && grep -q "\"repair-failed\".*\"reason\":\"sha256\"" forged.jsonl'
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed"

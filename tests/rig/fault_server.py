@@ -2,7 +2,7 @@
 """A loopback HTTP server that misbehaves on request, for the download tests.
 
 Usage:
-    fault_server.py [--port N] [--lifetime SECONDS] [--ready-file PATH] [--verbose]
+    fault_server.py [--port N] [--lifetime SECONDS] [--ready-file PATH] [--root DIR] [--verbose]
 
 Listens on 127.0.0.1 only (port 0 = any free port). Once it accepts connections it prints
 "port=<P> closed_port=<C>" on standard output and, with --ready-file, writes the same line into
@@ -35,6 +35,9 @@ Routes:
     /empty                    200 with Content-Length: 0
     /echo                     the request line and headers as the body (agent, cache headers)
     /agent?is=<text>          200 when the User-Agent is exactly <text>, 403 otherwise
+    /mirror/<name>/<n>/<path> the file <path> below --root as a web server serves it, except a file
+                              called <name>: n pattern bytes instead, without Content-Length (an
+                              update server whose one file never ends, in the midst of sound ones)
 """
 
 import argparse
@@ -80,6 +83,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "OrvantaFaultServer/1.0"
     verbose = False
+    root = None
 
     def log_message(self, fmt, *args):
         if self.verbose:
@@ -148,8 +152,30 @@ class Handler(http.server.BaseHTTPRequestHandler):
         except (ValueError, IndexError):
             self.head(400, 0)
 
+    def mirror(self, parts, seed):
+        forged, size, path = parts[1], int(parts[2]), parts[3:]
+        if path and path[-1] == forged:
+            self.head(200)
+            # In blocks, so that a client that gives up early is not sent the rest.
+            for offset in range(0, size, 1 << 16):
+                self.wfile.write(pattern(offset, min(1 << 16, size - offset), seed))
+            return
+        root = os.path.realpath(self.root or "/nonexistent")
+        file = os.path.realpath(os.path.join(root, *[urllib.parse.unquote(p) for p in path]))
+        if not file.startswith(root + os.sep) or not os.path.isfile(file):
+            body = b"not found\n"
+            self.head(404, len(body))
+            self.wfile.write(body)
+            return
+        with open(file, "rb") as f:
+            body = f.read()
+        self.head(200, len(body))
+        self.wfile.write(body)
+
     def route(self, parts, query, seed):
         name = parts[0] if parts else ""
+        if name == "mirror":
+            return self.mirror(parts, seed)
         nums = [int(p) for p in parts[1:]] if name != "status" else []
         if name == "status":
             code = int(parts[1])
@@ -227,10 +253,12 @@ def main():
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--lifetime", type=float, default=300.0)
     parser.add_argument("--ready-file")
+    parser.add_argument("--root", help="the folder /mirror/ serves")
     parser.add_argument("--verbose", action="store_true")
     args = parser.parse_args()
 
     Handler.verbose = args.verbose
+    Handler.root = args.root
     server = Server(("127.0.0.1", args.port), Handler)
     closed = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     closed.bind(("127.0.0.1", 0))

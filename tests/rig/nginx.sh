@@ -22,18 +22,27 @@
 # With NGINX_RIG_ACCESS_LOG=1 every request is logged to $ORVANTA_NGINX_ACCESS_LOG as the client's
 # user agent, " | " and the request line (the launchers name their version there).
 #
+# A caching proxy in front of an origin, configured as a LAN cache is: it keeps every answer for a
+# day whatever the origin's Cache-Control or Expires say, so a file once fetched through it is what
+# it serves afterwards, even after the origin changed it:
+#   nginx_rig_start_cache ORIGIN_URL [LIFETIME_SECONDS]  # exports ORVANTA_CACHE_URL, ORVANTA_CACHE_PORT
+#   nginx_rig_stop_cache                                  # and its cache is gone; nginx_rig_stop too
+# Its answers carry "X-Cache-Status: HIT" (or MISS) for tests that show where a file came from.
+#
 # Files are served as application/octet-stream (".txt", ".ini", ".json" as text/plain), with
 # sendfile, so the transfer speed is that of the loopback and not of the server.
 
 NGINX_RIG_BIN=${NGINX_RIG_BIN:-/usr/sbin/nginx}
 NGINX_RIG_STATE=
 NGINX_RIG_PID=
+NGINX_RIG_CACHE_STATE=
+NGINX_RIG_CACHE_PID=
 
 _nginx_rig_free_port() {
     python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()'
 }
 
-_nginx_rig_write_conf() {  # state root port
+_nginx_rig_write_conf() {  # state root port [origin: a caching proxy of it instead of serving root]
     local user_line=
     # A master started as root would hand the requests to "nobody", who may not read ROOT.
     [ "$(id -u)" -eq 0 ] && user_line="user $(id -un) $(id -gn);"
@@ -59,29 +68,48 @@ http {
     sendfile on;
     tcp_nopush on;
     keepalive_timeout 5;
+    $(_nginx_rig_cache_zone "$1" "${4:-}")
     server {
         listen 127.0.0.1:$3;
         server_name localhost;
-        root $2;
+        $(_nginx_rig_location "$2" "${4:-}")
     }
 }
 EOF
+}
+
+_nginx_rig_cache_zone() {  # state origin
+    [ -n "$2" ] && echo "proxy_cache_path $1/cache levels=1:2 keys_zone=lan:8m max_size=2g inactive=1d use_temp_path=off;"
+}
+
+_nginx_rig_location() {  # root origin
+    if [ -z "$2" ]; then
+        echo "root $1;"
+        return
+    fi
+    echo "location / {
+            proxy_pass $2;
+            proxy_http_version 1.1;
+            proxy_set_header Connection \"\";
+            proxy_cache lan;
+            proxy_cache_valid any 1d;
+            proxy_ignore_headers Cache-Control Expires Set-Cookie Vary X-Accel-Expires;
+            proxy_cache_lock on;
+            add_header X-Cache-Status \$upstream_cache_status always;
+        }"
 }
 
 _nginx_rig_answers() {  # port
     (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
 }
 
-nginx_rig_start() {
-    local root lifetime port fixed
-    root=$(cd "$1" && pwd) || { echo "nginx rig: no folder $1" >&2; return 1; }
-    lifetime=${2:-600}
-    # A fixed port serves the launcher's built-in update server address (the demo, the end-to-end
-    # tests); it is tried once, and a port already taken is reported.
-    fixed=${3:-}
+# Starts one nginx: serving ROOT, or caching ORIGIN when that is given. Sets _nginx_rig_state,
+# _nginx_rig_pid and _nginx_rig_port.
+_nginx_rig_launch() {  # root lifetime fixed-port origin
+    local root=$1 lifetime=$2 fixed=$3 origin=$4 port state pid
     [ -x "$NGINX_RIG_BIN" ] || { echo "nginx rig: $NGINX_RIG_BIN missing (scripts/install-deps)" >&2; return 1; }
-    NGINX_RIG_STATE=$(mktemp -d "${TMPDIR:-/tmp}/orvanta-nginx.XXXXXX")
-    mkdir -p "$NGINX_RIG_STATE/tmp"
+    state=$(mktemp -d "${TMPDIR:-/tmp}/orvanta-nginx.XXXXXX")
+    mkdir -p "$state/tmp"
     # The free port may be taken between the look and the bind: try a few.
     for _ in 1 2 3 4 5; do
         if [ -n "$fixed" ]; then
@@ -93,52 +121,75 @@ nginx_rig_start() {
         else
             port=$(_nginx_rig_free_port)
         fi
-        _nginx_rig_write_conf "$NGINX_RIG_STATE" "$root" "$port"
+        _nginx_rig_write_conf "$state" "$root" "$port" "$origin"
         # timeout bounds the lifetime even when the caller dies without stopping nginx, and passes a
         # TERM it receives on to nginx.
-        timeout -k 5 "$lifetime" "$NGINX_RIG_BIN" -p "$NGINX_RIG_STATE" -c "$NGINX_RIG_STATE/nginx.conf" \
-            -e "$NGINX_RIG_STATE/error.log" </dev/null >>"$NGINX_RIG_STATE/stdout.log" 2>&1 &
-        NGINX_RIG_PID=$!
+        timeout -k 5 "$lifetime" "$NGINX_RIG_BIN" -p "$state" -c "$state/nginx.conf" \
+            -e "$state/error.log" </dev/null >>"$state/stdout.log" 2>&1 &
+        pid=$!
         for _ in $(seq 1 100); do
             _nginx_rig_answers "$port" && break
-            kill -0 "$NGINX_RIG_PID" 2>/dev/null || break
+            kill -0 "$pid" 2>/dev/null || break
             sleep 0.05
         done
-        if kill -0 "$NGINX_RIG_PID" 2>/dev/null && _nginx_rig_answers "$port"; then
-            export ORVANTA_NGINX_PORT=$port
-            export ORVANTA_NGINX_URL="http://127.0.0.1:$port/"
-            export ORVANTA_NGINX_ROOT=$root
-            export ORVANTA_NGINX_ACCESS_LOG=$NGINX_RIG_STATE/access.log
+        if kill -0 "$pid" 2>/dev/null && _nginx_rig_answers "$port"; then
+            _nginx_rig_state=$state _nginx_rig_pid=$pid _nginx_rig_port=$port
             return 0
         fi
-        kill -TERM "$NGINX_RIG_PID" 2>/dev/null
-        wait "$NGINX_RIG_PID" 2>/dev/null
-        NGINX_RIG_PID=
+        kill -TERM "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
         [ -n "$fixed" ] && break
     done
     echo "nginx rig: nginx did not start:" >&2
-    cat "$NGINX_RIG_STATE/error.log" "$NGINX_RIG_STATE/stdout.log" >&2 2>/dev/null
-    rm -rf "$NGINX_RIG_STATE"
-    NGINX_RIG_STATE=
+    cat "$state/error.log" "$state/stdout.log" >&2 2>/dev/null
+    rm -rf "$state"
     return 1
 }
 
-nginx_rig_stop() {
-    if [ -n "$NGINX_RIG_PID" ]; then
-        kill -TERM "$NGINX_RIG_PID" 2>/dev/null
+nginx_rig_start() {
+    local root
+    root=$(cd "$1" && pwd) || { echo "nginx rig: no folder $1" >&2; return 1; }
+    # A fixed port serves the launcher's built-in update server address (the demo, the end-to-end
+    # tests); it is tried once, and a port already taken is reported.
+    _nginx_rig_launch "$root" "${2:-600}" "${3:-}" "" || return 1
+    NGINX_RIG_STATE=$_nginx_rig_state NGINX_RIG_PID=$_nginx_rig_pid
+    export ORVANTA_NGINX_PORT=$_nginx_rig_port
+    export ORVANTA_NGINX_URL="http://127.0.0.1:$_nginx_rig_port/"
+    export ORVANTA_NGINX_ROOT=$root
+    export ORVANTA_NGINX_ACCESS_LOG=$NGINX_RIG_STATE/access.log
+}
+
+nginx_rig_start_cache() {  # origin [lifetime]
+    nginx_rig_stop_cache
+    _nginx_rig_launch / "${2:-600}" "" "$1" || return 1
+    NGINX_RIG_CACHE_STATE=$_nginx_rig_state NGINX_RIG_CACHE_PID=$_nginx_rig_pid
+    export ORVANTA_CACHE_PORT=$_nginx_rig_port
+    export ORVANTA_CACHE_URL="http://127.0.0.1:$_nginx_rig_port/"
+}
+
+_nginx_rig_end() {  # pid state
+    if [ -n "$1" ]; then
+        kill -TERM "$1" 2>/dev/null
         for _ in $(seq 1 50); do
-            kill -0 "$NGINX_RIG_PID" 2>/dev/null || break
+            kill -0 "$1" 2>/dev/null || break
             sleep 0.1
         done
-        kill -KILL "$NGINX_RIG_PID" 2>/dev/null
-        wait "$NGINX_RIG_PID" 2>/dev/null
-        NGINX_RIG_PID=
+        kill -KILL "$1" 2>/dev/null
+        wait "$1" 2>/dev/null
     fi
-    if [ -n "$NGINX_RIG_STATE" ]; then
-        rm -rf "$NGINX_RIG_STATE"
-        NGINX_RIG_STATE=
-    fi
+    [ -n "$2" ] && rm -rf "$2"
     return 0
+}
+
+nginx_rig_stop_cache() {
+    _nginx_rig_end "$NGINX_RIG_CACHE_PID" "$NGINX_RIG_CACHE_STATE"
+    NGINX_RIG_CACHE_PID= NGINX_RIG_CACHE_STATE=
+}
+
+nginx_rig_stop() {
+    nginx_rig_stop_cache
+    _nginx_rig_end "$NGINX_RIG_PID" "$NGINX_RIG_STATE"
+    NGINX_RIG_PID= NGINX_RIG_STATE=
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then

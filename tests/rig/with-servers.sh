@@ -4,13 +4,16 @@
 #   tests/rig/with-servers.sh [--root DIR] [--lifetime SECONDS] [--] COMMAND [ARGS...]
 #
 # - nginx (tests/rig/nginx.sh) serves DIR, by default a fresh empty folder that is removed again;
-# - the fault server (tests/rig/fault_server.py, its header lists the routes) misbehaves on request.
+# - the fault server (tests/rig/fault_server.py, its header lists the routes) misbehaves on request,
+#   and its /mirror/ route serves DIR too;
+# - a caching proxy (nginx.sh's LAN cache) in front of nginx.
 #
 # COMMAND sees (all addresses end with "/"):
 #   ORVANTA_NGINX_URL   http://127.0.0.1:<port>/ serving ORVANTA_NGINX_ROOT
 #   ORVANTA_NGINX_ROOT  the folder nginx serves
 #   ORVANTA_FAULT_URL   http://127.0.0.1:<port>/ of the fault server
 #   ORVANTA_CLOSED_URL  http://127.0.0.1:<port>/ where nothing listens (connections are refused)
+#   ORVANTA_CACHE_URL   http://127.0.0.1:<port>/ of the caching proxy of ORVANTA_NGINX_URL
 # Environment variables reach Windows programs run under Wine as they are, so a Windows test runs
 # as   tests/rig/with-servers.sh scripts/wine-exec build/.../tests/win_net_tests.exe
 #
@@ -57,8 +60,9 @@ if [ -z "$root" ]; then
     mkdir -p "$root"
 fi
 nginx_rig_start "$root" "$lifetime" || exit 1
+nginx_rig_start_cache "$ORVANTA_NGINX_URL" "$lifetime" || exit 1
 
-python3 "$here/fault_server.py" --lifetime "$lifetime" --ready-file "$state/fault.ready" \
+python3 "$here/fault_server.py" --lifetime "$lifetime" --ready-file "$state/fault.ready" --root "$root" \
     </dev/null >"$state/fault.log" 2>&1 &
 fault_pid=$!
 for _ in $(seq 1 200); do

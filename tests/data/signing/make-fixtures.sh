@@ -2,6 +2,7 @@
 # Regenerates the signing fixtures in this folder with the openssl command-line tool, independently
 # of Orvanta's own signing code:
 #   key.pem           a test-only EC P-256 private key (PEM); never use it for a release
+#   second-key.pem    another test-only P-256 private key, for signing with two keys at once
 #   public.hex        its public key as X||Y, 128 lower-case hex digits
 #   other-public.hex  the public key of another, discarded key pair
 #   signed.bin        deterministic bytes, several of the verifier's read blocks long
@@ -9,7 +10,7 @@
 # Needs openssl and python3. Signatures are randomised, so every run gives a different .sig.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")"
-rm -f key.pem public.hex other-public.hex signed.bin signed.bin.sig
+rm -f key.pem second-key.pem public.hex other-public.hex signed.bin signed.bin.sig
 other=$(mktemp)
 trap 'rm -f "$other"' EXIT
 
@@ -18,6 +19,7 @@ public_hex() {  # key.pem -> the 64 bytes after the uncompressed point's 0x04, a
 }
 
 openssl ecparam -name prime256v1 -genkey -noout -out key.pem
+openssl ecparam -name prime256v1 -genkey -noout -out second-key.pem
 openssl ecparam -name prime256v1 -genkey -noout -out "$other"
 public_hex key.pem > public.hex
 public_hex "$other" > other-public.hex
