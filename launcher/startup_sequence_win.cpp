@@ -38,7 +38,9 @@ StartupPlatform SystemStartupPlatform() {
     platform.registerUrlScheme = &RegisterUrlScheme;
     platform.probeUrl = &ProbeUrl;
     platform.downloadFile = &DownloadFile;
-    platform.downloadStatement = &DownloadSmallFile;
+    platform.downloadStatement = [](const std::string& url, const std::string& path, size_t maxBytes) {
+        return DownloadBoundedFile(url, path, maxBytes);
+    };
     platform.now = &SecondsSince1970;
     platform.connect = SystemConnectActions();
     platform.codec = SystemAnsiCodec();

@@ -6,7 +6,7 @@
 namespace orv {
 
 // CheckGlobalUserOffline, SetFileAttributesW to normal, RegisterUrlScheme, ProbeUrl, DownloadFile
-// and DownloadSmallFile, the system clock, the connect start's KillProcessByName, shell start and TerminateApplication, and
+// and DownloadBoundedFile, the system clock, the connect start's KillProcessByName, shell start and TerminateApplication, and
 // the system's ANSI code page.
 StartupPlatform SystemStartupPlatform();
 

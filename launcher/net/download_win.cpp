@@ -334,34 +334,6 @@ bool DownloadDocument(const std::string& url, const std::string& path) {
     }
 }
 
-bool DownloadSmallFile(const std::string& url, const std::string& path, size_t maxBytes) {
-    // What an earlier call left is never taken for this one's answer.
-    RemoveFile(path);
-    const InternetHandle internet = OpenInternet(kFileAgent);
-    if (!internet) return false;
-    const InternetHandle request = OpenUrl(internet.Get(), url, kDownloadFlags);
-    if (!request) return false;
-    const std::optional<std::wstring> status = QueryText(request.Get(), HTTP_QUERY_STATUS_CODE, 10);
-    if (!status || *status != L"200") return false;
-    const int64_t limit = static_cast<int64_t>(maxBytes);
-    const ResponseLength length = QueryResponseLength(request.Get());
-    if (length.promised && *length.promised > limit) return false;
-    PendingFile file(path, FileSharing::None);  // a refusal goes to the caller
-    // The server's length is only a promise: the count of what arrived ends a body that goes on.
-    struct TooLong {};
-    const auto progress = [limit](int64_t received) {
-        if (received > limit) throw TooLong{};
-    };
-    try {
-        if (ReceiveBody(file, nullptr, progress, DirectReads(request.Get()), length.promised).end != BodyEnd::Whole)
-            return false;
-        file.Keep();
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
-
 bool DownloadUpdateFile(const std::string& url, const std::string& path, ProgressBarView& bar, int64_t size,
                         int32_t& stop) {
     bar.SetMax(100);

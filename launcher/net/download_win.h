@@ -6,7 +6,6 @@
 // only matters to the probe.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,13 +30,6 @@ bool DownloadBoundedFile(const std::string& url, const std::string& path, uint64
 // page, an unreachable server, a body that breaks off or a file that cannot be written the result
 // is false and `path` is left as it was.
 bool DownloadDocument(const std::string& url, const std::string& path);
-
-// Saves a small file of the server (a signed statement) to `path` without any display. Only an
-// answer with status 200 and a body of at most `maxBytes` is the file: for anything else, a server
-// that cannot be reached, or a body that breaks off or goes on past the limit, the result is false
-// and no file is left at `path`, not even one from before. Never holds more than one block of the body in memory. Raises
-// EOSError when `path` cannot be created.
-bool DownloadSmallFile(const std::string& url, const std::string& path, size_t maxBytes);
 
 // Saves one game file for the check run, driving the per-file bar (maximum 100) and the image
 // (0..fullWidth pixels). `size` is the caller's expectation, used only when the server sends no

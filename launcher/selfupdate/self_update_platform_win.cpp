@@ -71,7 +71,7 @@ bool Win32SelfUpdatePlatform::DownloadUpdateFile(const std::string& url, const s
 }
 
 bool Win32SelfUpdatePlatform::DownloadStatement(const std::string& url, const std::string& path, size_t maxBytes) {
-    return DownloadSmallFile(url, path, maxBytes);
+    return DownloadBoundedFile(url, path, maxBytes);
 }
 
 bool Win32SelfUpdatePlatform::Unpack(const std::string& input, const std::string& output) {

@@ -49,7 +49,9 @@ void MoveOldBack(SelfUpdatePlatform& platform, const std::string& exePath, const
 // read from a file of its own beside the installer, which goes again whatever it said.
 TrustResult InstallerSigned(SelfUpdatePlatform& platform, const SelfUpdateSetup& setup, const std::string& installer) {
     const std::string statementPath = installer + ".sig";
+    // One left by an earlier run is never read for this installer's.
     platform.SetNormal(statementPath);
+    DeleteQuietly(platform, statementPath);
     if (!platform.DownloadStatement(setup.serverBase + setup.gameCode + "/upt.exe.sig", statementPath,
                                     kStatementMaxBytes))
         return TrustResult{TrustFailure::Missing, "the installer's statement did not download"};

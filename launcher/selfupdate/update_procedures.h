@@ -29,7 +29,7 @@ public:
     // A compressed update with the window's progress bar; `size` 0 when not known.
     virtual bool DownloadUpdateFile(const std::string& url, const std::string& path, int64_t size) = 0;
     // A signed statement, without progress; false when it did not come whole or is longer than
-    // `maxBytes`, and then nothing is left at `path`.
+    // `maxBytes`.
     virtual bool DownloadStatement(const std::string& url, const std::string& path, size_t maxBytes) = 0;
     // Unpacks on a worker while the window keeps running; `input` is deleted in every case. An empty
     // `output` writes next to the input, under its name without ".lzma".

@@ -211,38 +211,6 @@ TEST_F(DownloadFileTest, BrokenBodyGivesFalseWithoutMessageAndDeletesThePartialF
     EXPECT_TRUE(messages.empty());
 }
 
-// ---- DownloadSmallFile
-
-// A statement is taken only whole, with status 200 and within its limit, however the server
-// announces its length; whatever else leaves nothing behind.
-TEST_F(DownloadFileTest, ASmallFileComesWholeWithinItsLimitOrNotAtAll) {
-    const struct {
-        const char* route;
-        bool taken;
-    } cases[] = {
-        {"data/1000?seed=5", true},
-        {"noclen/1000?seed=5", true},
-        {"data/1001", false},     // a length above the limit: not even read
-        {"noclen/50000", false},  // no length: the count of what came ends it
-        {"tendigit/2000", false},
-        {"status/404", false},
-        {"short/900/500", false},
-        {"reset/900/500", false},
-    };
-    for (const auto& c : cases) {
-        WriteFile(target, "left from before");
-        EXPECT_EQ(DownloadSmallFile(Fault(c.route), target, 1000), c.taken) << c.route;
-        EXPECT_EQ(Exists(target), c.taken) << c.route;
-        if (c.taken) {
-            EXPECT_TRUE(SameBytes(ReadFile(target), Pattern(1000, 5))) << c.route;
-        }
-    }
-    EXPECT_FALSE(DownloadSmallFile(Closed(), target, 1000));
-    EXPECT_FALSE(Exists(target));
-    EXPECT_EQ(g_pumps, 0);
-    EXPECT_TRUE(messages.empty());
-}
-
 TEST_F(DownloadFileTest, MissingFolderRaisesThePlatformError) {
     const std::string path = dir.File("no such folder\\inf.ini");
     try {
