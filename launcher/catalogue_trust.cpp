@@ -29,8 +29,6 @@ void RemoveDownloads() noexcept {
 }
 
 TrustResult Verify(const std::string& publisherKeyHex, const SignedCatalogueServices& services, Statement& statement) {
-    if (!services.download || !services.download(CatalogueUrl(), DownloadedCataloguePath()))
-        return Refused(TrustFailure::Missing, "the catalogue did not download");
     if (!services.downloadStatement ||
         !services.downloadStatement(CatalogueStatementUrl(), DownloadedCatalogueStatementPath(), kStatementMaxBytes))
         return Refused(TrustFailure::Missing, "the catalogue's statement did not download");
@@ -61,10 +59,17 @@ std::string DownloadedCataloguePath() { return LocalCataloguePath() + kDownloadS
 
 std::string DownloadedCatalogueStatementPath() { return LocalCatalogueStatementPath() + kDownloadSuffix; }
 
-TrustResult UpdateSignedCatalogue(const std::string& publisherKeyHex, const SignedCatalogueServices& services) {
+std::optional<TrustResult> UpdateSignedCatalogue(const std::string& publisherKeyHex,
+                                                 const SignedCatalogueServices& services) {
     // What an earlier run left when it ended between download and replace is never taken.
     RemoveDownloads();
     try {
+        // As without a key, a catalogue that does not come leaves the local copy, which was taken
+        // only once it verified; nothing the server said is followed.
+        if (!services.download || !services.download(CatalogueUrl(), DownloadedCataloguePath())) {
+            RemoveDownloads();
+            return std::nullopt;
+        }
         Statement statement;
         const TrustResult result = Verify(publisherKeyHex, services, statement);
         if (!result) {
@@ -73,10 +78,14 @@ TrustResult UpdateSignedCatalogue(const std::string& publisherKeyHex, const Sign
         }
         // The version is kept before the files move: a crash in between leaves the old catalogue,
         // which the next run replaces again, but never a lower version allowed.
+        // Only into a settings file that exists: creating one would make the next start no first
+        // run, and a first run takes the player's values from "rev.ini". There the version waits in
+        // LauncherConfig for the first save.
         if (statement.version > LauncherConfig.CatalogueVersion) {
             LauncherConfig.CatalogueVersion = statement.version;
-            WriteLauncherSetting(settings_keys::LauncherSection, settings_keys::CatalogueVersion,
-                                 std::to_string(statement.version));
+            if (FileExists(LauncherSettingsPath()))
+                WriteLauncherSetting(settings_keys::LauncherSection, settings_keys::CatalogueVersion,
+                                     std::to_string(statement.version));
         }
         // The statement first: should the second move fail, the catalogue beside it is the older
         // one, whose builds the newer pins refuse rather than let through.

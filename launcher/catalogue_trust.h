@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "launcher/integrity/statement.h"
@@ -33,10 +34,12 @@ struct SignedCatalogueServices {
 // Downloads the server's catalogue and its statement and checks them against the publisher key
 // `publisherKeyHex` (kind catalogue, GameCode, "inf.ini", a version no lower than
 // LauncherConfig.CatalogueVersion, not expired, the catalogue's SHA-256 and size). Accepted: a
-// higher version is stored in LauncherConfig and at once in the settings file, so that a rollback
-// is refused after a crash too, and then the statement and the catalogue replace the local ones.
-// Refused: the downloads are deleted and nothing local changes. Raises EOSError or Error only for
-// a local file that cannot be read, written or replaced (the downloads are deleted then too).
-TrustResult UpdateSignedCatalogue(const std::string& publisherKeyHex, const SignedCatalogueServices& services);
+// higher version is stored in LauncherConfig and at once in an existing settings file, so that a
+// rollback is refused after a crash too, and then the statement and the catalogue replace the local
+// ones. Refused: the downloads are deleted and nothing local changes. Nothing when the catalogue
+// itself did not download (the local copy stays, as without a key). Raises EOSError or Error only
+// for a local file that cannot be read, written or replaced (the downloads are deleted then too).
+std::optional<TrustResult> UpdateSignedCatalogue(const std::string& publisherKeyHex,
+                                                 const SignedCatalogueServices& services);
 
 }  // namespace orv

@@ -52,9 +52,9 @@ void FetchSignedCatalogue(const StartupContext& context, const StartupPlatform& 
     services.download = platform.downloadFile;
     services.downloadStatement = platform.downloadStatement;
     services.now = platform.now;
-    const TrustResult trust = UpdateSignedCatalogue(context.publisherKey, services);
+    const std::optional<TrustResult> trust = UpdateSignedCatalogue(context.publisherKey, services);
     PumpEvents();
-    if (trust) return;
+    if (!trust || *trust) return;
     ShowMessage(FormatText(Tr(TextId::CatalogueNotSigned), CatalogueUrl()));
     OfflineMode = true;
 }

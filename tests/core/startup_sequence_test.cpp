@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -358,7 +359,6 @@ TEST_F(SignedCatalogueTest, AnythingButAValidStatementIsAnOfflineStartWithNothin
         {"another kind", test::SignedText(otherKind), kSigned, ""},
         {"changed after signing", test::SignedText(Catalogue(6)),
          "[osn]\r\nver=9.9\r\nkolnaz=1\r\n[selfupdate]\r\ntypeofselfupdate=1\r\n", ""},
-        {"catalogue not downloaded", test::SignedText(Catalogue(6)), "", ""},
         {"statement too large", test::SignedText(Catalogue(6)) + std::string(kStatementMaxBytes, '#'), kSigned, ""},
     };
     for (const auto& c : cases) {
@@ -381,6 +381,27 @@ TEST_F(SignedCatalogueTest, AnythingButAValidStatementIsAnOfflineStartWithNothin
         EXPECT_EQ(LauncherConfig.CatalogueVersion, 5u);
         EXPECT_EQ(StoredVersion(), "5");
     }
+}
+
+TEST_F(SignedCatalogueTest, ACatalogueThatDoesNotComeOrAFirstRunChangeNothingElse) {
+    // As without a key: the copy taken before serves, online and without a word.
+    serverStatement_ = test::SignedText(Catalogue(6));
+    serverCatalogue_ = "";
+    EXPECT_TRUE(Run().finished);
+    EXPECT_FALSE(OfflineMode);
+    EXPECT_TRUE(messages_.empty());
+    EXPECT_EQ(test::ReadFile(In("inf.ini")), kLocal);
+    EXPECT_FALSE(test::Exists(DownloadedCatalogueStatementPath()));
+
+    // A first run takes the catalogue but creates no settings file for its version: the next start
+    // would no longer be a first run.
+    std::filesystem::remove(test::FsPath(In(SettingsFileName)));
+    LauncherConfig.CatalogueVersion = 0;
+    serverCatalogue_ = kSigned;
+    EXPECT_TRUE(Run().finished);
+    EXPECT_FALSE(OfflineMode);
+    EXPECT_EQ(LauncherConfig.CatalogueVersion, 6u);
+    EXPECT_FALSE(test::Exists(In(SettingsFileName)));
 }
 
 TEST_F(SignedCatalogueTest, TheMessageSaysSoInBothLanguages) {
