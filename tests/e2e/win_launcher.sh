@@ -60,7 +60,7 @@ sys.stdout.write("".join(p.to_bytes(32, "big").hex() for p in parts))') || exit 
 export ORVANTA_NEXT_SIGNATURE ORVANTA_KEYED_EXE=$build/tests/Orvanta-keyed.exe
 # Statements under the tests' key for the launcher built with it: the catalogue as served, the same
 # catalogue asking for the installer (a later signing, so a higher version), and the installer.
-sign=(python3 "$src/tests/rig/sign-statement.py" --key "$src/tests/data/signing/key.pem" --game cstrike)
+sign=(python3 "$src/tests/rig/sign_statement.py" --key "$src/tests/data/signing/key.pem" --game cstrike)
 served=$work/www-next/cstrike
 sed 's/^typeofselfupdate=2/typeofselfupdate=1/' "$served/inf.ini" >"$served/inf-installer.ini"
 cmp -s "$served/inf.ini" "$served/inf-installer.ini" && { echo "the catalogue asks for no direct update"; exit 1; }

@@ -12,7 +12,7 @@ Usage:
 Writes ROOT/CODE/NAME.dim.sha256 (one line per checklist entry, hashed from the build folder's
 files), ROOT/CODE/NAME.dim.sig (covering ROOT/CODE/NAME.dim.lzma as it lies) and
 ROOT/CODE/inf.ini.sig (covering ROOT/CODE/inf.ini, pinning NAME at --pin, by default the
-checklist's version). Needs python3's cryptography.
+checklist's version). Signs with the openssl command-line tool (sign_statement.py).
 """
 
 import argparse
@@ -20,9 +20,7 @@ import hashlib
 import lzma
 import os
 
-from cryptography.hazmat.primitives import hashes, serialization
-from cryptography.hazmat.primitives.asymmetric import ec
-from cryptography.hazmat.primitives.asymmetric.utils import decode_dss_signature
+from sign_statement import signed
 
 
 def digest_of(path):
@@ -37,13 +35,6 @@ def checklist_entries(packed):
     """(size, path) of every entry of a packed checklist, in order."""
     lines = lzma.decompress(open(packed, "rb").read(), format=lzma.FORMAT_ALONE).decode("cp1251").split("\r\n")
     return [(int(lines[i]), lines[i + 1]) for i in range(0, len(lines) - 2, 3)]
-
-
-def sign(body, key):
-    r, s = decode_dss_signature(key.sign(body.encode(), ec.ECDSA(hashes.SHA256())))
-    raw = key.public_key().public_bytes(serialization.Encoding.X962, serialization.PublicFormat.UncompressedPoint)[1:]
-    key_id = hashlib.sha256(raw).hexdigest()[:16]
-    return body + "signature %s %064x%064x\n" % (key_id, r, s)
 
 
 def statement(kind, game, name, version, expires, sha256, size, extra=()):
@@ -68,7 +59,7 @@ def main():
     p.add_argument("--only", choices=["catalogue", "checklist"])
     p.add_argument("--keep-hash-list", action="store_true", help="sign the hash list as it lies")
     a = p.parse_args()
-    key = serialization.load_pem_private_key(open(a.key, "rb").read(), None)
+    key = a.key
     folder = os.path.join(a.root, a.game)
     game = a.statement_game or a.game
     base = os.path.join(folder, a.checklist + ".dim")
@@ -85,13 +76,13 @@ def main():
         sha, size = digest_of(packed)
         body = statement("checklist", game, a.statement_name or a.checklist, a.checklist_version, a.expires, sha,
                          size, ["hashes-sha256 " + list_sha, "hashes-size %d" % list_size, "entries %d" % len(entries)])
-        open(base + ".sig", "w", newline="\n").write(sign(body, key))
+        open(base + ".sig", "w", newline="\n").write(signed(key, body))
     if a.only != "checklist":
         sha, size = digest_of(os.path.join(folder, "inf.ini"))
         pin = a.pin if a.pin is not None else a.checklist_version
         body = statement("catalogue", game, "inf.ini", a.catalogue_version, a.expires, sha, size,
                          ["pin %d %s" % (pin, a.checklist)])
-        open(os.path.join(folder, "inf.ini.sig"), "w", newline="\n").write(sign(body, key))
+        open(os.path.join(folder, "inf.ini.sig"), "w", newline="\n").write(signed(key, body))
 
 
 if __name__ == "__main__":

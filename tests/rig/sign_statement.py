@@ -3,10 +3,11 @@
 and independently of Orvanta's own code, so that the end-to-end tests check the launcher against
 the format as written down rather than against the publisher's code:
 
-  sign-statement.py --key KEY.pem --kind catalogue|installer --game CODE --name NAME \
+  sign_statement.py --key KEY.pem --kind catalogue|installer --game CODE --name NAME \
       --version N --file COVERED [--expires 2099-01-01T00:00:00Z] [--pin VERSION:CHECKLIST ...] OUT
 
 COVERED is the file the statement vouches for (the catalogue as served, the installer unpacked).
+sign_build.py signs whole builds with `signed` below.
 """
 import argparse
 import hashlib
@@ -31,6 +32,12 @@ def sign_raw(key, body):
         parts.append(int.from_bytes(der[pos + 2:pos + 2 + n], "big"))
         pos += 2 + n
     return b"".join(p.to_bytes(32, "big") for p in parts)
+
+
+def signed(key, body):
+    """The statement `body` (text ending in LF) followed by its signature line under `key`."""
+    key_id = hashlib.sha256(public_key_raw(key)).digest()[:8]
+    return body + "signature %s %s\n" % (key_id.hex(), sign_raw(key, body.encode()).hex())
 
 
 def main():
@@ -59,10 +66,7 @@ def main():
     for pin in a.pin:
         version, checklist = pin.split(":", 1)
         lines.append("pin %s %s" % (version, checklist))
-    body = ("\n".join(lines) + "\n").encode()
-    key_id = hashlib.sha256(public_key_raw(a.key)).digest()[:8]
-    signature = "signature %s %s\n" % (key_id.hex(), sign_raw(a.key, body).hex())
-    open(a.out, "wb").write(body + signature.encode())
+    open(a.out, "wb").write(signed(a.key, "\n".join(lines) + "\n").encode())
 
 
 if __name__ == "__main__":
