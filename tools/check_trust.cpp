@@ -45,7 +45,13 @@ std::string ReadSmallFile(const std::string& path, uint64_t most) {
 
 Statement Verified(const ServerFileSource& source, const std::string& relative, const std::string& temporary,
                    const EcdsaPublicKey& key, const StatementExpectation& expected) {
-    const std::string path = source(relative, temporary, kStatementMaxBytes);
+    std::string path;
+    try {
+        path = source(relative, temporary, kStatementMaxBytes);
+    } catch (const Error& e) {
+        throw Error("the statement " + relative + " is missing, so the server is not signed by the publisher (" +
+                    e.what() + ")");
+    }
     Statement statement;
     const TrustResult result = VerifyStatement(ReadSmallFile(path, kStatementMaxBytes), key, expected, &statement);
     if (!result)

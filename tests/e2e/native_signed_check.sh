@@ -108,6 +108,11 @@ check "a build the tool itself signed (publish --signing-key): keyed repair exit
   "'"$tool"'" check --server-root "'"$root"'/published" --server-base "'"$base"'" --verify-server \
     --public-key "'"$keys"'/public.hex"'
 
+case_of unsigned
+rm "$root/unsigned/cstrike/"*.sig
+check "a server without statements, keyed: refused as not signed" \
+  refused "inf.ini.sig is missing, so the server is not signed by the publisher" "${base}unsigned/"
+
 # ---- A game file forged to the same size and CRC-32.
 case_of forged
 python3 "$src/tests/rig/forge_crc.py" build/hl2.exe forged-hl2.exe
