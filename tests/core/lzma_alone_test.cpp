@@ -27,16 +27,7 @@ namespace {
 
 constexpr size_t kHeaderSize = 13;
 
-// The fixture folder. ORVANTA_TEST_DATA is a host path; under Wine the host's root is drive Z:.
-std::string FixturePath(const std::string& name) {
-    std::string path = std::string(ORVANTA_TEST_DATA) + "/lzma/" + name;
-#ifdef _WIN32
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    path = "Z:" + path;
-#endif
-    return path;
-}
+std::string FixturePath(const std::string& name) { return test::TestDataFile("lzma/" + name); }
 
 uint64_t SizeField(const std::string& lzma) {
     uint64_t size = 0;

@@ -28,16 +28,7 @@ namespace orv::publish {
 namespace {
 
 // The signing fixtures that the openssl tool made (tests/data/signing/make-fixtures.sh).
-// ORVANTA_TEST_DATA is a host path; under Wine the host's root is drive Z:.
-std::string SigningFixture(const std::string& name) {
-    std::string path = std::string(ORVANTA_TEST_DATA) + "/signing/" + name;
-#ifdef _WIN32
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    path = "Z:" + path;
-#endif
-    return path;
-}
+std::string SigningFixture(const std::string& name) { return test::TestDataFile("signing/" + name); }
 
 
 // A minimal launcher release in `work`: the executable and a server root.

@@ -12,6 +12,7 @@
 #include "launcher/integrity/statement.h"
 #include "launcher/platform/files.h"
 #include "launcher/platform/sha256.h"
+#include "support/test_files.h"
 #include "tools/release_signing.h"
 
 namespace orv::test {
@@ -22,16 +23,7 @@ namespace orv::test {
 #define SKIP_WITHOUT_SIGNING() static_cast<void>(0)
 #endif
 
-// ORVANTA_TEST_DATA is a host path; under Wine the host's root is drive Z:.
-inline std::string SigningFile(const std::string& name) {
-    std::string path = std::string(ORVANTA_TEST_DATA) + "/signing/" + name;
-#ifdef _WIN32
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    path = "Z:" + path;
-#endif
-    return path;
-}
+inline std::string SigningFile(const std::string& name) { return TestDataFile("signing/" + name); }
 
 // The public key as a build carries it (UpdatePublicKey), and another build's.
 inline std::string TestPublicKeyHex() {

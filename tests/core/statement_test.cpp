@@ -11,15 +11,7 @@
 namespace orv {
 namespace {
 
-std::string Fixture(const std::string& name) {
-    std::string path = std::string(ORVANTA_TEST_DATA) + "/signing/" + name;
-#ifdef _WIN32
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    path = "Z:" + path;
-#endif
-    return path;
-}
+std::string Fixture(const std::string& name) { return test::TestDataFile("signing/" + name); }
 
 EcdsaPublicKey FixtureKey(const std::string& file) {
     std::string hex = test::ReadFile(Fixture(file));

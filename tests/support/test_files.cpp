@@ -98,4 +98,14 @@ std::string MakeData(size_t size, unsigned seed, bool compressible) {
     return data;
 }
 
+std::string TestDataFile(const std::string& relative) {
+    std::string path = std::string(ORVANTA_TEST_DATA) + "/" + relative;
+#ifdef _WIN32
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    path = "Z:" + path;
+#endif
+    return path;
+}
+
 }  // namespace orv::test

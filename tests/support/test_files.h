@@ -30,6 +30,9 @@ std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
 // Makes a file read-only (or writable again).
 void SetReadOnly(const std::string& path, bool readOnly);
+// A file of tests/data by its path below it ("signing/key.pem"), as this build opens it: under Wine
+// the host's root is drive Z:.
+std::string TestDataFile(const std::string& relative);
 // Deterministic test data: `size` bytes, compressible when `compressible` is set.
 std::string MakeData(size_t size, unsigned seed, bool compressible);
 
