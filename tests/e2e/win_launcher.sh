@@ -3,7 +3,9 @@
 # launcher's built-in update server address (127.0.0.1:8740), a game folder laid out with it, and
 # tests/win_e2e driving the launcher from outside under Wine. The offline case runs before the
 # server is started; the self-update cases run last, against a copy of the server onto which the
-# next launcher release (tests' Orvanta-next.exe, version 1.3) and the fake installer are published. Screenshots of the main window land in BUILD_DIR/artefacts as PNG files.
+# next launcher release (tests' Orvanta-next.exe, version 1.3) and the fake installer are published;
+# the signed repairs run after them, against a signed copy of the server behind a LAN cache.
+# Screenshots of the main window land in BUILD_DIR/artefacts as PNG files.
 # Usage: win_launcher.sh BUILD_DIR SOURCE_DIR   (run by ctest inside Xvfb)
 set -uo pipefail
 build=$(cd "${1:?build folder}" && pwd)
@@ -36,7 +38,7 @@ fi
 "$src/scripts/wine-exec" "$driver" --gtest_brief=1 --gtest_filter='*Offline*' || status=1
 
 nginx_rig_start "$work/www" 600 "$port" || exit 1
-"$src/scripts/wine-exec" "$driver" --gtest_brief=1 --gtest_filter='-*Offline*:SelfUpdate*' || status=1
+"$src/scripts/wine-exec" "$driver" --gtest_brief=1 --gtest_filter='-*Offline*:SelfUpdate*:SignedRepair*' || status=1
 nginx_rig_stop
 
 # The release is published under the launcher's own name, as an operator publishes the next build.
@@ -72,6 +74,34 @@ NGINX_RIG_ACCESS_LOG=1 nginx_rig_start "$work/www-next" 600 "$port" || exit 1
 export ORVANTA_NEXT_EXE=$work/next/Orvanta.exe ORVANTA_UPDATE_WWW=$work/www-next
 export ORVANTA_ACCESS_LOG=$ORVANTA_NGINX_ACCESS_LOG
 "$src/scripts/wine-exec" "$driver" --gtest_brief=1 --gtest_filter='SelfUpdate*' || status=1
+nginx_rig_stop
+
+# Signed repairs through a LAN cache: a signed copy of the demo server whose catalogue sends the game
+# files through the caching proxy, first as published, then with the map forged on the origin (same
+# size and CRC-32) and a new cache already holding the forgery when the launchers ask.
+signed=$work/www-signed
+cp -R "$work/www" "$signed"
+cp "$signed/cstrike/inf.ini" "$work/inf.ini.published"
+nginx_rig_start "$signed" 600 "$port" || exit 1
+serve_through_cache() {
+  NGINX_RIG_ACCESS_LOG=1 nginx_rig_start_cache "$ORVANTA_NGINX_URL" 600 || return 1
+  export ORVANTA_CACHE_LOG=$NGINX_RIG_CACHE_STATE/access.log
+  sed "s|^adrskach1=$ORVANTA_NGINX_URL|adrskach1=$ORVANTA_CACHE_URL|" "$work/inf.ini.published" >"$signed/cstrike/inf.ini"
+  cmp -s "$work/inf.ini.published" "$signed/cstrike/inf.ini" && { echo "the catalogue has no download address to move"; return 1; }
+  python3 "$src/tests/rig/sign_build.py" --root "$signed" --game cstrike --checklist css-demo \
+    --build-dir "$work/game" --key "$src/tests/data/signing/key.pem"
+}
+serve_through_cache || exit 1
+"$src/scripts/wine-exec" "$driver" --gtest_brief=1 --gtest_filter='SignedRepair*LanCache*' || status=1
+map=cstrike/demo/cstrike/maps/de_demo.bsp.lzma
+python3 "$src/tests/rig/forge_crc.py" "$work/game/cstrike/maps/de_demo.bsp" "$work/forged.bsp" || exit 1
+"$src/scripts/wine-exec" "$tool" lzma e "$work/forged.bsp" "$signed/$map" >/dev/null || exit 1
+serve_through_cache || exit 1
+curl -fsS -o /dev/null "$ORVANTA_CACHE_URL$map" &&
+  curl -fsS -o /dev/null -D - "$ORVANTA_CACHE_URL$map" | grep -i '^X-Cache-Status: HIT' >/dev/null ||
+  { echo "the cache does not hold the forged map"; exit 1; }
+export ORVANTA_FORGED_MAP=$work/forged.bsp
+"$src/scripts/wine-exec" "$driver" --gtest_brief=1 --gtest_filter='SignedRepair*Forgery*' || status=1
 nginx_rig_stop
 
 for bmp in "$artefacts"/*.bmp; do

@@ -109,6 +109,32 @@ protected:
         EXPECT_TRUE(test::SaveWindowShot(window, folder + "\\" + name + ".bmp", activate)) << name;
     }
 
+    // After its last box the run saves the settings and the profile (each through a temporary file)
+    // and puts the window back to idle, the check button last: the folder is read once that is done.
+    void WaitForIdle(HWND window) {
+        const ControlLayout& check = LayoutOf(MainControl::Image_Button_Check);
+        const RECT checkBounds{check.left, check.top, check.left + check.width, check.top + check.height};
+        ASSERT_NE(test::WaitForWindow(
+                      [&] {
+                          const HWND button = test::ChildWithBounds(window, "Orvanta.Picture", checkBounds);
+                          return button && ::IsWindowVisible(button) ? button : nullptr;
+                      },
+                      kTimeout),
+                  nullptr)
+            << "the window did not go back to idle";
+    }
+
+    // Every file and folder of the demo build is in the game folder, byte for byte.
+    void ExpectTheBuild() {
+        const auto expected = FilesBelow(test::HostPathFromEnvironment("ORVANTA_DEMO_GAME"));
+        const auto found = FilesBelow(game_.Path());
+        for (const auto& [path, bytes] : expected) {
+            const auto file = found.find(path);
+            ASSERT_NE(file, found.end()) << path << " is missing after the repair";
+            EXPECT_TRUE(file->second == bytes) << path << " differs from the build";
+        }
+    }
+
     test::TempDir game_;
     std::string exe_;
 };
@@ -310,7 +336,6 @@ TEST_F(LauncherEndToEnd, AConnectLinkRestartsTheGameConnectedAndEndsTheRunningLa
 }
 
 TEST_F(LauncherEndToEnd, TheUpdateQuestionRepairsADamagedFolderToThePublishedBuild) {
-    const std::string pristine = test::HostPathFromEnvironment("ORVANTA_DEMO_GAME");
     // Damage: a missing map, a texture with one byte changed, a config folder gone, a read-only
     // file that is good, and an empty file that has grown.
     ::DeleteFileW(Wide(game_.File("cstrike\\maps\\de_demo.bsp")).c_str());
@@ -326,27 +351,11 @@ TEST_F(LauncherEndToEnd, TheUpdateQuestionRepairsADamagedFolderToThePublishedBui
     ASSERT_NE(window, nullptr) << "no main window";
     Answer(*launcher, kUpdateQuestion, IDYES);
     Answer(*launcher, "Проверка файлов прошла успешно", IDOK);
-    // After the box the run saves the settings and the profile (each through a temporary file) and
-    // puts the window back to idle, the check button last: the folder is read once that is done.
-    const ControlLayout& check = LayoutOf(MainControl::Image_Button_Check);
-    const RECT checkBounds{check.left, check.top, check.left + check.width, check.top + check.height};
-    ASSERT_NE(test::WaitForWindow(
-                  [&] {
-                      const HWND button = test::ChildWithBounds(window, "Orvanta.Picture", checkBounds);
-                      return button && ::IsWindowVisible(button) ? button : nullptr;
-                  },
-                  kTimeout),
-              nullptr)
-        << "the window did not go back to idle";
+    WaitForIdle(window);
 
     // Every file and folder of the build is back, byte for byte; the player's own file stays.
-    const auto expected = FilesBelow(pristine);
+    ExpectTheBuild();
     const auto repaired = FilesBelow(game_.Path());
-    for (const auto& [path, bytes] : expected) {
-        const auto found = repaired.find(path);
-        ASSERT_NE(found, repaired.end()) << path << " is missing after the repair";
-        EXPECT_TRUE(found->second == bytes) << path << " differs from the build";
-    }
     EXPECT_EQ(test::ReadFile(game_.File("cstrike\\mine.txt")), "the player's own file");
     // Nothing of the run is left behind.
     for (const auto& [path, bytes] : repaired) {
@@ -372,6 +381,98 @@ TEST_F(LauncherEndToEnd, TheUpdateQuestionRepairsADamagedFolderToThePublishedBui
     EXPECT_EQ(test::AnyDialogOf(again->Id()), nullptr) << "asked again after a complete repair";
     ::PostMessageW(second, WM_CLOSE, 0, 0);
     EXPECT_TRUE(again->WaitForExit(kTimeout).has_value());
+}
+
+// The same question against a signed copy of the server whose catalogue sends the game files
+// through a LAN cache in front of it (tests/rig/nginx.sh's caching proxy, which keeps whatever it
+// fetched once). The script passes besides:
+//   ORVANTA_KEYED_EXE   this build's launcher with the tests' publisher key (host path)
+//   ORVANTA_CACHE_LOG   the cache's log: the user agent and the request line of every request
+//   ORVANTA_FORGED_MAP  for the forgery cases: the map as the origin and the cache now serve it,
+//                       other bytes of the same size and CRC-32 (host path)
+const char* const kMap = "cstrike\\maps\\de_demo.bsp";
+
+class SignedRepairEndToEnd : public LauncherEndToEnd {
+protected:
+    void UseKeyedLauncher() {
+        const std::string keyed = test::HostPathFromEnvironment("ORVANTA_KEYED_EXE");
+        ASSERT_FALSE(keyed.empty()) << "ORVANTA_KEYED_EXE is not set";
+        ASSERT_TRUE(::CopyFileW(Wide(keyed).c_str(), Wide(game_.File("Orvanta.exe")).c_str(), FALSE));
+    }
+
+    // One byte of the map changed, so that the run fetches it; the damaged bytes are returned.
+    std::string DamageMap() {
+        std::string map = test::ReadFile(game_.File(kMap));
+        map[map.size() / 2] ^= 0x5A;
+        test::WriteFile(game_.File(kMap), map);
+        return map;
+    }
+
+    std::string RecordedBuildVersion() {
+        const std::string path = game_.File(SettingsFileName);
+        if (!test::Exists(path)) return "";
+        return IniDocument(test::ReadFile(path)).Get("cstrikeClientVersion", "BuildVersion", "");
+    }
+};
+
+TEST_F(SignedRepairEndToEnd, AKeyedLauncherRepairsThroughALanCacheToThePublishedBuild) {
+    UseKeyedLauncher();
+    ::DeleteFileW(Wide(game_.File(kMap)).c_str());
+    std::string texture = test::ReadFile(game_.File("cstrike\\materials\\demo\\crate.vtf"));
+    texture[texture.size() / 3] ^= 0x5A;
+    test::WriteFile(game_.File("cstrike\\materials\\demo\\crate.vtf"), texture);
+
+    auto launcher = StartLauncher();
+    const HWND window = WaitForMainWindow(*launcher);
+    ASSERT_NE(window, nullptr) << "no main window";
+    Answer(*launcher, kUpdateQuestion, IDYES);
+    Answer(*launcher, "Проверка файлов прошла успешно", IDOK);
+    WaitForIdle(window);
+    ExpectTheBuild();
+    EXPECT_EQ(RecordedBuildVersion(), "7545");
+    // The files came from the cache, not from the update server's own address.
+    const std::string log = test::ReadFile(test::HostPathFromEnvironment("ORVANTA_CACHE_LOG"));
+    for (const char* file : {"/cstrike/demo/cstrike/maps/de_demo.bsp.lzma ",
+                             "/cstrike/demo/cstrike/materials/demo/crate.vtf.lzma "})
+        EXPECT_NE(log.find(std::string("GET ") + file), std::string::npos) << file << " not through the cache:\n" << log;
+
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(launcher->WaitForExit(kTimeout).has_value());
+}
+
+TEST_F(SignedRepairEndToEnd, AKeyedLauncherKeepsItsOwnFileWhenTheCacheServesAForgery) {
+    UseKeyedLauncher();
+    const std::string damaged = DamageMap();
+
+    auto launcher = StartLauncher();
+    ASSERT_NE(WaitForMainWindow(*launcher), nullptr) << "no main window";
+    Answer(*launcher, kUpdateQuestion, IDYES);
+    Answer(*launcher, "Файл \\" + std::string(kMap) + " с сервера не совпадает с подписью издателя", IDOK);
+    // The file was not put in place, as for any file that does not unpack: the player stops here.
+    Answer(*launcher, "Error while unpacking the file, what should I do ??", IDABORT);
+    ASSERT_TRUE(launcher->WaitForExit(kTimeout).has_value()) << "the launcher did not close after the refusal";
+
+    EXPECT_TRUE(test::ReadFile(game_.File(kMap)) == damaged) << "the map was replaced";
+    EXPECT_EQ(RecordedBuildVersion(), "") << "a folder with a refused file was recorded as the build";
+}
+
+// Without a key the size and the CRC-32 are all that is checked: the forgery passes, which is what
+// the key is for.
+TEST_F(SignedRepairEndToEnd, AnUnkeyedLauncherTakesAForgeryOfTheSameSizeAndCrc) {
+    DamageMap();
+    const std::string forged = test::ReadFile(test::HostPathFromEnvironment("ORVANTA_FORGED_MAP"));
+    ASSERT_FALSE(forged.empty()) << "ORVANTA_FORGED_MAP is not set";
+
+    auto launcher = StartLauncher();
+    const HWND window = WaitForMainWindow(*launcher);
+    ASSERT_NE(window, nullptr) << "no main window";
+    Answer(*launcher, kUpdateQuestion, IDYES);
+    Answer(*launcher, "Проверка файлов прошла успешно", IDOK);
+    WaitForIdle(window);
+    EXPECT_TRUE(test::ReadFile(game_.File(kMap)) == forged) << "the forgery was not installed";
+
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(launcher->WaitForExit(kTimeout).has_value());
 }
 
 }  // namespace
