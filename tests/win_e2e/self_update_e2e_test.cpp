@@ -316,6 +316,9 @@ TEST_F(SelfUpdateEndToEnd, ALauncherWithAKeyFollowsOnlyASignedCatalogue) {
     EXPECT_FALSE(test::ReadFile(game_.File("inf.ini")) == changed);
 
     test::WriteFile(ServerFile("inf.ini"), catalogue_);
+    // A player's settings file takes the version at once; a first run would keep it for its first
+    // save instead, so that the next start still counts as a first run.
+    test::WriteFile(game_.File(SettingsFileName), "");
     auto taken = StartLauncher();
     // The signed catalogue asks for the direct update, whose release this key did not sign.
     Answer(taken->Id(), kDirectWarning, IDOK);
