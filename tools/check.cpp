@@ -21,6 +21,7 @@
 #include "launcher/integrity/checklist.h"
 #include "launcher/integrity/crc32.h"
 #include "launcher/integrity/entry_rules.h"
+#include "launcher/integrity/checklist_trust.h"
 #include "launcher/integrity/hash_list.h"
 #include "launcher/integrity/lzma_alone.h"
 #include "launcher/net/server_paths.h"
@@ -324,10 +325,8 @@ Sha256Digest Engine::NextHash(HashListReader& hashes, const ChecklistEntry& entr
         throw Error("the checklist " + checklistName_ + " has more entries than its statement counts (" +
                     std::to_string(signedEntries_) + ")");
     const std::optional<HashListEntry> line = hashes.Next();
-    const std::string where = " at line " + std::to_string(index + 1);
-    if (!line) throw Error("the hash list of " + checklistName_ + (hashes.Failed() ? " is malformed" : " ends") + where);
-    if (line->size != static_cast<uint64_t>(entry.size.value_or(0)))
-        throw Error("the hash list of " + checklistName_ + " gives another size than the checklist" + where);
+    if (const TrustResult matched = MatchHashLine(entry, line, index); !matched)
+        throw Error("the hash list of " + checklistName_ + " does not hold: " + matched.detail);
     return line->sha256;
 }
 
@@ -337,16 +336,12 @@ void Engine::EndOfHashList(HashListReader& hashes, uint64_t entries) {
                     " entries, its statement and hash list " + std::to_string(signedEntries_));
 }
 
+// The launcher's rule, before anything in the game folder is touched: a list that breaks off
+// halfway must not leave half a repair behind.
 void Engine::ProveHashList(const std::string& checklist) {
-    ChecklistReader reader = ChecklistReader::Stream(checklist, o_.codePage);
-    HashListReader hashes = HashListReader::Open(hashList_);
-    uint64_t index = 0;
-    while (!interrupt_ && !reader.AtEnd()) {
-        const ChecklistEntry entry = reader.Next();
-        if (entry.sizeText != "0" && !entry.size) throw Error(ConversionErrorText(entry.sizeText));
-        NextHash(hashes, entry, index++);
-    }
-    if (!interrupt_) EndOfHashList(hashes, index);
+    const TrustResult proved = CheckHashListInStep(ChecklistReader::Stream(checklist, o_.codePage),
+                                                   HashListReader::Open(hashList_), signedEntries_);
+    if (!proved) throw Error("the hash list of " + checklistName_ + " does not hold: " + proved.detail);
 }
 
 CheckEngine Engine::NewEngine() {

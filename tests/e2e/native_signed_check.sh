@@ -195,7 +195,7 @@ lines[3] = "not a hash line\n"
 open(sys.argv[1], "w", newline="\n").write("".join(lines))
 PY
 sign "$root/bad-list" --only checklist --checklist-version 2 --keep-hash-list
-check "malformed hash list, even signed: refused" refused "hash list of css34 is malformed at line 4" "${base}bad-list/"
+check "malformed hash list, even signed: refused" refused "hash list of css34 does not hold: the hash list has no valid line for entry 4" "${base}bad-list/"
 check "endless catalogue statement from the fault server: refused" \
   refused "larger than 262144 bytes: refused" "${ORVANTA_FAULT_URL}mirror/inf.ini.sig/8000000/good/"
 check "endless hash list from the fault server: refused" \
