@@ -206,11 +206,11 @@ std::optional<std::string> ParseSignServerArguments(const std::vector<std::strin
     std::vector<std::string> args = words;
     if (std::optional<std::string> problem = TakeSigningArguments(args, o.signing)) return problem;
     std::map<std::string, std::string> given;
-    for (size_t i = 0; i < args.size(); ++i) {
+    // Every option takes a value: the words go in pairs.
+    for (size_t i = 0; i < args.size(); i += 2) {
         if (!args[i].starts_with("--")) return "unexpected argument \"" + args[i] + "\"";
         if (i + 1 >= args.size()) return args[i] + " needs a value";
         if (!given.emplace(args[i], args[i + 1]).second) return args[i] + " is given twice";
-        ++i;
     }
     const auto take = [&](const char* name, std::string& field) {
         const auto it = given.find(name);
