@@ -661,7 +661,11 @@ PublishSummary Publish(const PublishOptions& o, const ProgressSink& progress) {
     if (signer) summary.checklistStatement = SignPublishedChecklist(*signer, build, checklistBytes, o, root);
     summary.catalogueWritten = PutFile(catalogueFile, catalogue.Bytes());
     if (signer) summary.catalogueStatement = SignCatalogue(*signer, root, o.gameCode, o.codePage);
-    if (keepList) summary.keepListWritten = PutFile(keepListFile, *keepList);
+    if (keepList) {
+        summary.keepListWritten = PutFile(keepListFile, *keepList);
+        // Signed even when unchanged, so that its statement's expiry moves on with the others'.
+        if (signer) summary.keepListStatement = SignKeepList(*signer, root, o.gameCode);
+    }
 
     summary.removed = RemoveStale(manifest, build, root, places.downloadPath);
     summary.seconds = std::chrono::duration<double>(Clock::now() - start).count();

@@ -63,6 +63,7 @@ struct PublishSummary {
     bool keepListWritten = false;
     uint64_t checklistStatement = 0;  // the versions signed; 0 when not signed
     uint64_t catalogueStatement = 0;
+    uint64_t keepListStatement = 0;
     CataloguePlace place;
     std::string downloadUrl;
     double seconds = 0;

@@ -143,7 +143,10 @@ std::vector<std::string> SummaryLines(const PublishSummary& s, const PublishOpti
     if (o.signing.Enabled())
         lines.insert(lines.end() - 1, "signed:     " + o.checklistName + ".dim.sig version " +
                                           std::to_string(s.checklistStatement) + ", inf.ini.sig version " +
-                                          std::to_string(s.catalogueStatement));
+                                          std::to_string(s.catalogueStatement) +
+                                          (s.keepListStatement != 0 ? ", " + o.gameCode + "clean.json.sig version " +
+                                                                          std::to_string(s.keepListStatement)
+                                                                    : std::string()));
     return lines;
 }
 

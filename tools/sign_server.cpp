@@ -95,6 +95,10 @@ std::vector<SignedStatement> Signing::Run() {
         done.push_back({InstallerStatementPath(o_.gameCode), SignInstaller(signer_, root, o_.gameCode, digest)});
         progress_("signed " + done.back().path + " version " + std::to_string(done.back().version));
     }
+    if (FileExists(RootFile(KeepListPath(o_.gameCode)))) {
+        done.push_back({KeepListStatementPath(o_.gameCode), SignKeepList(signer_, root, o_.gameCode)});
+        progress_("signed " + done.back().path + " version " + std::to_string(done.back().version));
+    }
     done.push_back({CatalogueStatementPath(o_.gameCode), SignCatalogue(signer_, root, o_.gameCode, o_.codePage)});
     progress_("signed " + done.back().path + " version " + std::to_string(done.back().version));
     return done;

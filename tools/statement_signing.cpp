@@ -91,6 +91,7 @@ std::string HashListPath(const std::string& checklist, const std::string& gameCo
     return gameCode + "/" + checklist + ".dim.sha256";
 }
 std::string InstallerStatementPath(const std::string& gameCode) { return gameCode + "/upt.exe.sig"; }
+std::string KeepListStatementPath(const std::string& gameCode) { return KeepListPath(gameCode) + ".sig"; }
 
 StatementSigner::StatementSigner(const StatementSigning& signing) : signing_(signing) {
     if (signing.keys.size() > kStatementMaxSignatures)
@@ -244,6 +245,17 @@ uint64_t SignInstaller(const StatementSigner& signer, const fs::path& root, cons
     s.sha256 = unpacked.sha256;
     s.size = unpacked.size;
     return signer.Write(Below(root, InstallerStatementPath(gameCode)), std::move(s));
+}
+
+uint64_t SignKeepList(const StatementSigner& signer, const fs::path& root, const std::string& gameCode) {
+    Statement s;
+    s.kind = StatementKind::KeepList;
+    s.game = gameCode;
+    s.name = gameCode + "clean.json";
+    const FileDigest digest = DigestOf(Below(root, KeepListPath(gameCode)), "keep list");
+    s.sha256 = digest.sha256;
+    s.size = digest.size;
+    return signer.Write(Below(root, KeepListStatementPath(gameCode)), std::move(s));
 }
 
 }  // namespace orv::publish

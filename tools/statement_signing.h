@@ -1,6 +1,6 @@
 // Writing the publisher's signed statements (launcher/integrity/statement.h) onto a server root:
-// the checklist statement with its hash list, the installer statement and the catalogue statement
-// that pins the checklists. Shared by publish, publish-launcher and sign.
+// the checklist statement with its hash list, the installer and keep list statements and the
+// catalogue statement that pins the checklists. Shared by publish, publish-launcher and sign.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +36,7 @@ std::string CatalogueStatementPath(const std::string& gameCode);
 std::string ChecklistStatementPath(const std::string& checklist, const std::string& gameCode);
 std::string HashListPath(const std::string& checklist, const std::string& gameCode);
 std::string InstallerStatementPath(const std::string& gameCode);
+std::string KeepListStatementPath(const std::string& gameCode);
 
 // The keys, read once so that a key that cannot sign stops a run before it writes anything.
 class StatementSigner {
@@ -85,5 +86,9 @@ uint64_t SignChecklist(const StatementSigner& signer, const std::filesystem::pat
 // The statement of the update installer, from the digest of its unpacked bytes.
 uint64_t SignInstaller(const StatementSigner& signer, const std::filesystem::path& root, const std::string& gameCode,
                        const FileDigest& unpacked);
+
+// The statement of the keep list as it lies on the server: a keyed launcher's cleaner deletes
+// what it does not name, so it follows no list the key did not sign.
+uint64_t SignKeepList(const StatementSigner& signer, const std::filesystem::path& root, const std::string& gameCode);
 
 }  // namespace orv::publish

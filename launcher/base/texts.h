@@ -80,6 +80,7 @@ enum class TextId : int {
     CleanerNoGame,  // the cleaner refused a folder without the game; %s stands for the executable's name (English only)
     CleanerDownloadFailed,  // the keep list did not download; %s stands for its address (English only)
     CleanerListUnreadable,  // the downloaded keep list could not be read (English only)
+    CleanerListNotSigned,  // a keyed build's keep list or its statement failed, nothing deleted; %s stands for why
     AvatarCaption,  // avatar window: its caption
     AvatarSelect,  // avatar window: the select button
     AvatarSave,  // avatar window: the save button

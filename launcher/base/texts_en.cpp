@@ -152,6 +152,8 @@ const char* const kEnglish[static_cast<int>(TextId::Count)] = {
     "Error downloading URL: %s",
     // CleanerListUnreadable
     "Checklist file did not download.",
+    // CleanerListNotSigned
+    "The keep list of the update server is not signed by the publisher: %s. Nothing was deleted.",
     // AvatarCaption
     "Avatar selection",
     // AvatarSelect

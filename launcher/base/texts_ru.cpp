@@ -152,6 +152,8 @@ const char* const kRussian[static_cast<int>(TextId::Count)] = {
     "Error downloading URL: %s",
     // CleanerListUnreadable
     "Checklist file did not download.",
+    // CleanerListNotSigned
+    "Список сохраняемых файлов с сервера обновлений не подписан издателем: %s. Ничего не удалено.",
     // AvatarCaption
     "Выбор Аватара",
     // AvatarSelect

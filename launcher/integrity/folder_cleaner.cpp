@@ -1,6 +1,7 @@
 #include "launcher/integrity/folder_cleaner.h"
 
 #include <algorithm>
+#include <chrono>
 #include <iterator>
 
 #include "game_profile.h"
@@ -8,6 +9,7 @@
 #include "launcher/base/message_box.h"
 #include "launcher/base/texts.h"
 #include "launcher/integrity/keep_list.h"
+#include "launcher/integrity/statement.h"
 #include "launcher/platform/files.h"
 #include "launcher/platform/utf8.h"
 
@@ -24,6 +26,52 @@ std::string Joined(const std::string& folder, const std::string& name) {
 // a POSIX name holding one ("..\outside") would name something else, possibly outside the folder.
 // Windows names never hold one, so refusing such a name (leaving it alone) changes nothing there.
 bool IsJoinableName(const std::string& name) { return name.find_first_of("\\/") == std::string::npos; }
+
+// Why the server's keep list may not be followed by a keyed build; empty when its statement is
+// signed by the key and covers exactly `list`, the bytes that were read. The statement is fetched
+// now and removed again whatever it holds: a copy from an earlier run vouches for nothing.
+std::string KeepListDistrust(const std::string& keepListUrl, const std::string& listPath, const std::string& list,
+                             const CleanerServices& services) {
+    const std::string statementPath = listPath + ".sig";
+    RemoveFile(statementPath);
+    std::string text;
+    std::string why;
+    if (!services.download(keepListUrl + ".sig", statementPath)) {
+        why = "its statement did not download";
+    } else {
+        // The download service has no limit of its own, so the size is judged before reading.
+        const FileProbe probe = ProbeFile(statementPath);
+        if (!probe.exists || probe.size < 0) {
+            why = "its statement did not download";
+        } else if (static_cast<uint64_t>(probe.size) > kStatementMaxBytes) {
+            why = "its statement is larger than " + std::to_string(kStatementMaxBytes) + " bytes";
+        } else {
+            try {
+                text = ReadFileBytes(statementPath);
+            } catch (const EOSError&) {
+                why = "its statement could not be read";
+            }
+        }
+    }
+    SetNormalFileAttributes(statementPath);
+    RemoveFile(statementPath);
+    if (!why.empty()) return why;
+
+    const std::optional<EcdsaPublicKey> key = PublisherKeyFromHex(services.publisherKey);
+    if (!key) return "the program's publisher key is not valid";
+    StatementExpectation expected;
+    expected.kind = StatementKind::KeepList;
+    expected.game = GameCode;
+    expected.name = std::string(GameCode) + "clean.json";
+    expected.now = services.now ? services.now()
+                                : std::chrono::duration_cast<std::chrono::seconds>(
+                                      std::chrono::system_clock::now().time_since_epoch())
+                                      .count();
+    Statement statement;
+    TrustResult trust = VerifyStatement(text, *key, expected, &statement);
+    if (trust) trust = CheckCoveredDigest(statement, FileDigest{Sha256Of(list), list.size()});
+    return trust ? std::string() : trust.detail;
+}
 
 bool IsLinkKind(EntryKind kind) { return kind == EntryKind::FileLink || kind == EntryKind::FolderLink; }
 
@@ -127,10 +175,22 @@ bool CleanGameFolder(const std::string& gameFolder, const std::string& keepListU
     } catch (const EOSError&) {
         throw Error(Tr(TextId::CleanerListUnreadable));
     }
+    const bool keyed = !services.publisherKey.empty();
+    if (keyed) {
+        const std::string why = KeepListDistrust(keepListUrl, listPath, bytes, services);
+        if (!why.empty()) {
+            SetNormalFileAttributes(listPath);
+            RemoveFile(listPath);
+            ShowMessage(FormatText(Tr(TextId::CleanerListNotSigned), why));
+            return false;
+        }
+    }
     const KeepList list = ReadKeepList(bytes, services.ansiToUtf8);
 
     std::vector<std::string> files = list.Files;
     files.insert(files.end(), FixedKeepNames().begin(), FixedKeepNames().end());
+    // A keyed check run refuses a build whose catalogue statement has gone.
+    if (keyed) files.push_back("inf.ini.sig");
     const KeepNames filesToKeep(files);
     for (const WalkedEntry& file : walk.files)
         if (!filesToKeep.Contains(file.path)) RemoveFileEntry(gameFolder + "\\" + file.path, file.kind);

@@ -4,11 +4,13 @@
 // as links and never followed, so nothing outside the game folder is ever touched.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "launcher/config/launcher_identity.h"
 #include "launcher/platform/folder_tree.h"
 
 namespace orv {
@@ -55,11 +57,19 @@ struct CleanerServices {
     std::function<bool(const std::string& url, const std::string& path)> download;
     // Text of the system's ANSI code page as UTF-8 (a document without a byte-order mark).
     std::function<std::string(std::string_view)> ansiToUtf8;
+    // The build's publisher key (128 hex digits). Empty: an unkeyed build, which fetches and checks
+    // no statement; a key that does not decode refuses every keep list.
+    std::string publisherKey = UpdatePublicKey;
+    // Seconds since 1970 UTC, against which the keep list's statement expires; unset: the system
+    // clock.
+    std::function<int64_t()> now;
 };
 
 // The whole cleaner run over `gameFolder`: the safety check (false, after its message, when the
 // game executable is missing), the walk, the keep list fetched from `keepListUrl` to "list.json",
-// then the file pass and the folder pass. Raises Error "Error downloading URL: ...", "Checklist file
+// then the file pass and the folder pass. A keyed build also fetches the list's statement to
+// "list.json.sig" and follows the list only when the key signed it: otherwise (false, after its
+// message) both files go and nothing else. Raises Error "Error downloading URL: ...", "Checklist file
 // did not download." or "File does not contains JSON-data." before anything is deleted. True when
 // the passes have run.
 bool CleanGameFolder(const std::string& gameFolder, const std::string& keepListUrl, const CleanerServices& services);

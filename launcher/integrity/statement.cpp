@@ -16,12 +16,14 @@ const char* KindText(StatementKind kind) {
         case StatementKind::Catalogue: return "catalogue";
         case StatementKind::Checklist: return "checklist";
         case StatementKind::Installer: return "installer";
+        case StatementKind::KeepList: return "keep-list";
     }
     return "?";
 }
 
 std::optional<StatementKind> KindOf(std::string_view text) {
-    for (StatementKind k : {StatementKind::Catalogue, StatementKind::Checklist, StatementKind::Installer})
+    for (StatementKind k : {StatementKind::Catalogue, StatementKind::Checklist, StatementKind::Installer,
+                            StatementKind::KeepList})
         if (text == KindText(k)) return k;
     return std::nullopt;
 }

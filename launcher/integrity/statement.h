@@ -5,13 +5,15 @@
 // A statement is UTF-8 text, LF line ends, at most kStatementMaxBytes, lines in this order:
 //
 //   orvanta-statement 1
-//   kind catalogue | checklist | installer
+//   kind catalogue | checklist | installer | keep-list
 //   game <game code>
-//   name <what it covers: "inf.ini", the checklist's name, "upt.exe">
+//   name <what it covers: "inf.ini", the checklist's name, "upt.exe",
+//         "<game code>clean.json">
 //   version <1 .. 2^63-1>                 grows with every signing of the same file
 //   expires <YYYY-MM-DDTHH:MM:SSZ>        UTC; refused from that second on
 //   sha256 <64 hex>                       of the covered file (catalogue: inf.ini; checklist:
-//   size <bytes>                          <name>.dim.lzma as served; installer: upt.exe unpacked)
+//   size <bytes>                          <name>.dim.lzma as served; installer: upt.exe unpacked;
+//                                         keep list: as served)
 //   hashes-sha256 <64 hex>                checklist only: the hash list <name>.dim.sha256
 //   hashes-size <bytes>                   checklist only
 //   entries <count>                       checklist only: entries of the checklist (and lines of
@@ -41,7 +43,7 @@ constexpr size_t kStatementMaxBytes = 256 * 1024;
 constexpr size_t kStatementMaxSignatures = 4;
 constexpr size_t kStatementMaxPins = 4096;
 
-enum class StatementKind { Catalogue, Checklist, Installer };
+enum class StatementKind { Catalogue, Checklist, Installer, KeepList };
 
 struct StatementPin {
     uint64_t version = 0;

@@ -16,6 +16,8 @@
 #include "launcher/base/message_box.h"
 #include "launcher/integrity/keep_list.h"
 #include "launcher/platform/files.h"
+#include "launcher/integrity/statement.h"
+#include "signed_statements.h"
 #include "support/process_state.h"
 #include "support/test_files.h"
 
@@ -82,6 +84,26 @@ protected:
                 }
             }
             return text;
+        };
+        return CleanGameFolder(game_, kUrl, services);
+    }
+    // A keyed run (`key` empty: an unkeyed one) against a server that serves `list` and, when given,
+    // `statement` as the list's ".sig"; the clock stands at `now`.
+    bool CleanKeyed(const std::string& key, const std::string& list, const std::optional<std::string>& statement,
+                    int64_t now) {
+        CleanerServices services;
+        services.publisherKey = key;
+        services.now = [now] { return now; };
+        services.ansiToUtf8 = [](std::string_view bytes) { return std::string(bytes); };
+        services.download = [this, &list, &statement](const std::string& url, const std::string& path) {
+            ++downloads;
+            if (url == kUrl) {
+                WriteFile(path, list);
+                return true;
+            }
+            if (url != std::string(kUrl) + ".sig" || !statement) return false;
+            WriteFile(path, *statement);
+            return true;
         };
         return CleanGameFolder(game_, kUrl, services);
     }
@@ -203,6 +225,74 @@ TEST_F(FolderCleanerTest, AFailedDownloadOrADocumentThatIsNoKeepListDeletesNothi
         after.erase("list.json");
         EXPECT_EQ(after, before) << c.document.value_or("<no download>");
     }
+    EXPECT_TRUE(state_.messages.empty());
+}
+
+TEST_F(FolderCleanerTest, AKeyedBuildFollowsOnlyAKeepListTheKeySigned) {
+    SKIP_WITHOUT_SIGNING();
+    const int64_t now = *ParseUtcTime("2026-12-10T00:00:00Z");
+    const std::string name = std::string(GameCode) + "clean.json";
+    const std::string list = WriteKeepList({{"hl2.exe", "cstrike\\cfg\\autoexec.cfg"}, {"cstrike", "cstrike\\cfg"}});
+    const auto signedFor = [&](StatementKind kind, const std::string& game, const std::string& covered,
+                               int64_t expires = test::kFarExpiry) {
+        return test::SignedText(test::StatementFor(kind, game, kind == StatementKind::KeepList ? name : "inf.ini",
+                                                   covered, 1, expires));
+    };
+    const std::string good = signedFor(StatementKind::KeepList, GameCode, list);
+    const std::string key = test::TestPublicKeyHex();
+    const struct {
+        const char* what;
+        std::string key;
+        std::optional<std::string> statement;
+        std::string served;  // the list as served
+        bool cleans;
+    } cases[] = {
+        {"signed", key, good, list, true},
+        {"no statement", key, std::nullopt, list, false},
+        {"another key", test::OtherPublicKeyHex(), good, list, false},
+        {"a changed list", key, good, list + " ", false},
+        {"expired", key, signedFor(StatementKind::KeepList, GameCode, list, now), list, false},
+        {"another kind", key, signedFor(StatementKind::Catalogue, GameCode, list), list, false},
+        {"another game", key, signedFor(StatementKind::KeepList, "dod", list), list, false},
+        {"too large", key, good + std::string(kStatementMaxBytes, '#'), list, false},
+        {"a key that does not decode", "00", good, list, false},
+    };
+    const std::set<std::string> cleaned{"cstrike/", "cstrike/cfg/", "cstrike/cfg/autoexec.cfg", "hl2.exe",
+                                        "inf.ini", "inf.ini.sig", "list.json"};
+    UiLanguage = 1;
+    for (const auto& c : cases) {
+        PutGame({GameExeName, "cstrike\\cfg\\autoexec.cfg", "cstrike\\maps\\de_dust2.bsp", "inf.ini", "inf.ini.sig",
+                 "list.json.sig"});
+        const auto before = GameListing();
+        state_.messages.clear();
+        EXPECT_EQ(CleanKeyed(c.key, c.served, c.statement, now), c.cleans) << c.what;
+        if (c.cleans) {
+            EXPECT_EQ(GameListing(), cleaned) << c.what;
+            EXPECT_TRUE(state_.messages.empty()) << c.what;
+        } else {
+            auto expected = before;
+            // The downloaded files go, and an earlier run's statement, which vouches for nothing.
+            expected.erase("list.json");
+            expected.erase("list.json.sig");
+            EXPECT_EQ(GameListing(), expected) << c.what;
+            ASSERT_EQ(state_.messages.size(), 1u) << c.what;
+            EXPECT_EQ(state_.messages[0].rfind("The keep list of the update server is not signed by the publisher: ", 0),
+                      0u)
+                << c.what << ": " << state_.messages[0];
+        }
+    }
+    UiLanguage = 0;
+    state_.messages.clear();
+    EXPECT_FALSE(CleanKeyed(key, list + " ", good, now));
+    ASSERT_EQ(state_.messages.size(), 1u);
+    EXPECT_EQ(state_.messages[0].rfind("Список сохраняемых файлов с сервера обновлений не подписан издателем: ", 0), 0u);
+}
+
+TEST_F(FolderCleanerTest, AnUnkeyedBuildFetchesNoStatementAndKeepsNoCatalogueStatement) {
+    PutGame({GameExeName, "inf.ini", "inf.ini.sig"});
+    ASSERT_TRUE(CleanKeyed("", WriteKeepList({{"hl2.exe"}, {}}), "not a statement", 0));
+    EXPECT_EQ(downloads, 1);
+    EXPECT_EQ(GameListing(), (std::set<std::string>{"hl2.exe", "inf.ini", "list.json"}));
     EXPECT_TRUE(state_.messages.empty());
 }
 

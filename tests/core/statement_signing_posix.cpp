@@ -135,6 +135,10 @@ TEST(SignedPublish, StatementsVerifyAndCoverWhatIsServed) {
     ASSERT_EQ(catalogue.pins.size(), 1u);
     EXPECT_EQ(catalogue.pins[0].checklist, "css34");
     EXPECT_EQ(catalogue.pins[0].version, 1u);
+
+    EXPECT_EQ(summary.keepListStatement, 1u);
+    server.ExpectCovers(server.Verified("cstrikeclean.json.sig", StatementKind::KeepList, "cstrikeclean.json"),
+                        server.File("cstrikeclean.json"));
 }
 
 TEST(SignedPublish, VersionsGrowOnEverySigningAndPinsFollow) {
@@ -152,6 +156,8 @@ TEST(SignedPublish, VersionsGrowOnEverySigningAndPinsFollow) {
     EXPECT_EQ(catalogue.pins[0].version, 3u);
     EXPECT_EQ(catalogue.pins[1].checklist, "css35");
     EXPECT_EQ(catalogue.pins[1].version, 1u);
+    // The keep list is re-signed by each run, the sign command's included.
+    EXPECT_EQ(server.Verified("cstrikeclean.json.sig", StatementKind::KeepList, "cstrikeclean.json").version, 4u);
 }
 
 TEST(SignedPublish, EachKeyGivesASignatureOfItsOwn) {
@@ -198,8 +204,12 @@ TEST(SignServer, ComputesAMissingOrStaleHashListFromTheServersFiles) {
     Server server;
     server.Publish({});
     std::vector<SignedStatement> signed_ = server.Sign({Fixture("key.pem")});
-    ASSERT_EQ(signed_.size(), 2u);
+    ASSERT_EQ(signed_.size(), 3u);
     EXPECT_TRUE(signed_[0].hashListComputed);
+    // The keep list an unkeyed publish wrote is signed as it lies.
+    EXPECT_EQ(signed_[1].path, "cstrike/cstrikeclean.json.sig");
+    server.ExpectCovers(server.Verified("cstrikeclean.json.sig", StatementKind::KeepList, "cstrikeclean.json"),
+                        server.File("cstrikeclean.json"));
     server.ExpectHashListInStep("css34");
     server.ExpectCovers(server.Verified("css34.dim.sig", StatementKind::Checklist, "css34"),
                         server.File("css34.dim.lzma"));
@@ -239,7 +249,7 @@ TEST(SignServer, SignsTheInstallerThatPublishLauncherPut) {
     EXPECT_EQ(catalogue.pins.at(0).version, 1u);
 
     const std::vector<SignedStatement> signed_ = server.Sign({Fixture("key.pem")});
-    ASSERT_EQ(signed_.size(), 3u);
+    ASSERT_EQ(signed_.size(), 4u);
     EXPECT_EQ(signed_[1].path, "cstrike/upt.exe.sig");
     const Statement installer = server.Verified("upt.exe.sig", StatementKind::Installer, "upt.exe");
     EXPECT_EQ(installer.version, 2u);

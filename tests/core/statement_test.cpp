@@ -66,6 +66,23 @@ TEST(StatementTest, AReadStatementWritesBackToTheSameBody) {
     EXPECT_EQ(Sha256Of(body), s->bodySha256);
 }
 
+TEST(StatementTest, AKeepListStatementReadsBackAsWritten) {
+    Statement s;
+    s.kind = StatementKind::KeepList;
+    s.game = "cstrike";
+    s.name = "cstrikeclean.json";
+    s.version = 3;
+    s.expires = *ParseUtcTime("2099-12-31T23:59:59Z");
+    s.sha256 = Sha256Of("{}");
+    s.size = 2;
+    const std::string body = StatementBody(s);
+    EXPECT_NE(body.find("\nkind keep-list\n"), std::string::npos) << body;
+    const auto read = ParseStatement(body + "signature " + std::string(16, '0') + " " + std::string(128, '0') + "\n");
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->kind, StatementKind::KeepList);
+    EXPECT_EQ(StatementBody(*read), body);
+}
+
 TEST(StatementTest, RefusesEveryMalformedForm) {
     const std::string good = test::ReadFile(Fixture("statement.txt"));
     const auto replaced = [&good](const std::string& from, const std::string& to) {
@@ -80,6 +97,7 @@ TEST(StatementTest, RefusesEveryMalformedForm) {
         good.substr(0, good.find("signature ")),           // no signature
         replaced("orvanta-statement 1", "orvanta-statement 2"),
         replaced("kind catalogue", "kind everything"),
+        replaced("kind catalogue", "kind keep-list"),      // pins belong to a catalogue only
         replaced("version 7", "version 0"),
         replaced("version 7", "version 07"),
         replaced("version 7", "version 99999999999999999999"),
