@@ -176,8 +176,8 @@ const char* AsyncRequest::Data() const { return state_->buffer.data(); }
 void AsyncRequest::Close() {
     // The request first: closing it cancels its pending call ("Once an API has returned
     // ERROR_IO_PENDING, it is safe to call InternetCloseHandle to cancel that I/O").
-    if (request_) ::InternetCloseHandle(std::exchange(request_, nullptr));
-    if (connection_) ::InternetCloseHandle(std::exchange(connection_, nullptr));
+    request_.Reset();
+    connection_.Reset();
 }
 
 StepEnd AsyncRequest::Failed(DWORD code) {
@@ -207,13 +207,13 @@ StepEnd AsyncRequest::Send(const std::string& url, const std::wstring& headers, 
                           part(parts.lpszExtraInfo, parts.dwExtraInfoLength);
     if (object.empty()) object = L"/";
     // Connecting an HTTP handle makes no network call, so it never pends.
-    connection_ = ::InternetConnectW(session_, host.c_str(), parts.nPort, user.empty() ? nullptr : user.c_str(),
-                                     password.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_HTTP, 0, 0);
+    connection_.Reset(::InternetConnectW(session_, host.c_str(), parts.nPort, user.empty() ? nullptr : user.c_str(),
+                                         password.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection_) return Failed(::GetLastError());
     const DWORD flags = kDownloadFlags | (parts.nScheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0);
     auto holder = std::make_unique<StateHolder>(state_);
-    request_ = ::HttpOpenRequestW(connection_, L"GET", object.c_str(), nullptr, nullptr, nullptr, flags,
-                                  reinterpret_cast<DWORD_PTR>(holder.get()));
+    request_.Reset(::HttpOpenRequestW(connection_.Get(), L"GET", object.c_str(), nullptr, nullptr, nullptr, flags,
+                                      reinterpret_cast<DWORD_PTR>(holder.get())));
     if (!request_) return Failed(::GetLastError());
     holder.release();  // the callback's now, until the request's last callback
     // On the request itself: Wine 8 does not hand the session's time-outs down to it.
@@ -221,10 +221,10 @@ StepEnd AsyncRequest::Send(const std::string& url, const std::wstring& headers, 
                                                {INTERNET_OPTION_SEND_TIMEOUT, limits_.receiveMs + kBackstopMs},
                                                {INTERNET_OPTION_RECEIVE_TIMEOUT, limits_.receiveMs + kBackstopMs}};
     for (auto [option, value] : options) {
-        if (!::InternetSetOptionW(request_, option, &value, sizeof value)) return Failed(::GetLastError());
+        if (!::InternetSetOptionW(request_.Get(), option, &value, sizeof value)) return Failed(::GetLastError());
     }
     if (!headers.empty() &&
-        !::HttpAddRequestHeadersW(request_, headers.c_str(), static_cast<DWORD>(headers.size()),
+        !::HttpAddRequestHeadersW(request_.Get(), headers.c_str(), static_cast<DWORD>(headers.size()),
                                   HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE))
         return Failed(::GetLastError());
     if (stop) {
@@ -233,7 +233,7 @@ StepEnd AsyncRequest::Send(const std::string& url, const std::wstring& headers, 
     }
     state_->reached = false;
     ::ResetEvent(state_->completed.Get());
-    if (::HttpSendRequestW(request_, nullptr, 0, nullptr, 0)) return StepEnd::Done;
+    if (::HttpSendRequestW(request_.Get(), nullptr, 0, nullptr, 0)) return StepEnd::Done;
     if (::GetLastError() != ERROR_IO_PENDING) return Failed(::GetLastError());
     const StepEnd end = Wait(stop, true);
     if (end != StepEnd::Done) return end;
@@ -248,7 +248,7 @@ StepEnd AsyncRequest::Read(const std::atomic<bool>& stop) {
     for (;;) {
         ::ResetEvent(state_->completed.Get());
         state_->available = 0;
-        if (::InternetQueryDataAvailable(request_, &state_->available, 0, 0)) break;
+        if (::InternetQueryDataAvailable(request_.Get(), &state_->available, 0, 0)) break;
         if (::GetLastError() != ERROR_IO_PENDING) return Failed(::GetLastError());
         const StepEnd end = Wait(stop, false);
         if (end != StepEnd::Done) return end;
@@ -260,7 +260,7 @@ StepEnd AsyncRequest::Read(const std::atomic<bool>& stop) {
     // What is there is taken without waiting for more; a call that pends all the same is waited for
     // like any other.
     const DWORD want = std::min(state_->available, kNetworkReadSize);
-    if (!::InternetReadFile(request_, state_->buffer.data(), want, &state_->got)) {
+    if (!::InternetReadFile(request_.Get(), state_->buffer.data(), want, &state_->got)) {
         if (::GetLastError() != ERROR_IO_PENDING) return Failed(::GetLastError());
         const StepEnd end = Wait(stop, false);
         if (end != StepEnd::Done) return end;

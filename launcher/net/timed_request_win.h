@@ -59,7 +59,8 @@ private:
 // request when either says so. What WinInet may still write or report after that close (the
 // pending call's results, INTERNET_STATUS_REQUEST_COMPLETE) goes to a state that the callback's
 // context keeps alive until INTERNET_STATUS_HANDLE_CLOSING, the last callback of a handle; the
-// owner never waits for it.
+// owner never waits for it. Windows cancels the pending call at the close; Wine 8 lets it run on
+// until WinInet's own time-out, which is set a little after the request's limits for that reason.
 
 // A session in asynchronous mode with the status callback that AsyncRequest relies on; empty with
 // the last error set when it cannot be opened.
@@ -99,7 +100,7 @@ public:
     // kNetworkReadSize: Data() and Got() (0 at the end of the body).
     StepEnd Read(const std::atomic<bool>& stop);
 
-    HINTERNET Handle() const { return request_; }
+    HINTERNET Handle() const { return request_.Get(); }
     const char* Data() const;
     DWORD Got() const { return got_; }
     DWORD Error() const { return error_; }  // of a failed step; ERROR_INTERNET_TIMEOUT for a time-out
@@ -113,8 +114,8 @@ private:
 
     RequestLimits limits_;
     HINTERNET session_;
-    HINTERNET connection_ = nullptr;
-    HINTERNET request_ = nullptr;
+    InternetHandle connection_;
+    InternetHandle request_;
     std::shared_ptr<AsyncState> state_;
     DWORD got_ = 0;
     DWORD error_ = 0;
