@@ -9,7 +9,6 @@ std::unique_ptr<Fetcher> NewGameFileFetcher() {
     WinInetFetcherOptions options;
     options.agent = download_detail::GameAgent();
     options.anyStatus = true;
-    options.timeoutMs = kGameDownloadTimeoutMs;
     return NewWinInetFetcher(options);
 }
 

@@ -38,10 +38,47 @@ Routes:
     /mirror/<name>/<n>/<path> the file <path> below --root as a web server serves it, except a file
                               called <name>: n pattern bytes instead, without Content-Length (an
                               update server whose one file never ends, in the midst of sound ones)
+
+Resumable downloads (every response closes the connection here too):
+    /file/<id>/<opts>/<n>     n pattern bytes, served like a static file: ETag, Last-Modified,
+                              Accept-Ranges: bytes, Range and If-Range honoured
+    /root/<id>/<opts>/<path>  the file <path> below --root, the same way (a whole update server
+                              whose files misbehave as <opts> says: a launcher's server base can be
+                              http://127.0.0.1:P/root/<id>/<opts>/)
+    /stats/<id>               200, JSON {"requests": R, "bytes": B, "offsets": [o1, o2, ...]}: the
+                              requests made for <id> so far, the body bytes sent for it, and the
+                              first offset each request asked for (0 without Range)
+
+<id> is any token; the state of one id (cuts done, responses counted) is kept for the server's
+life, so every test uses ids of its own. One id may serve several files (/root): its cuts, stalls
+and versions count over all of them. <opts> is "-" or a comma-separated list of:
+    cut=<o1>+<o2>+...   absolute body offsets: a response that reaches offset o_k ends there (the
+                        connection is closed after the bytes before o_k); each cut happens once
+                        per id. A response reaches o when it starts at or before o and its body
+                        goes past o.
+    reset               the cuts are resets (RST) instead of closes
+    norange             Range is ignored: every answer is 200 with the whole body (and no
+                        Accept-Ranges)
+    changes=<k>         response i (0-based, counted per id) serves version v = min(i, k): ETag
+                        "v<v>" (quoted), a Last-Modified that differs per version, body seed S + v
+                        (/file only; a /root file keeps its bytes and only its validators change)
+    weak                the ETag is weak (W/"v<v>"); noetag: no ETag; nolastmod: no Last-Modified
+    stallhead           the first response of the id sends nothing at all and holds the connection
+                        open until the client goes
+    stall=<o>           the first response that reaches offset o sends the bytes before it, then
+                        holds the connection open and silent until the client goes (once per id)
+    rate=<bytes/s>      every response of the id is paced at that rate
+Without changes= every response is version 0. Range: only "bytes=N-" is understood (others: 200
+whole). With If-Range, the answer is 206 only when it equals the current version's ETag (strong
+ETags only) or Last-Modified exactly, of those the response carries; else 200 whole. N >= size:
+416 with "Content-Range: bytes */<size>". A 206 has "Content-Range: bytes N-(size-1)/size" and
+Content-Length size-N. A /root path that is no file below --root is 404 (still counted).
 """
 
 import argparse
+import email.utils
 import http.server
+import json
 import os
 import signal
 import socket
@@ -77,6 +114,74 @@ def pattern(offset, size, seed):
         out += pattern_block(k, seed)[j:j + take]
         pos += take
     return bytes(out)
+
+
+class Faults:
+    """What <opts> asks of the responses of one id."""
+
+    def __init__(self, text):
+        self.cuts = []
+        self.reset = self.norange = self.weak = self.noetag = self.nolastmod = False
+        self.stallhead = False
+        self.stall = None
+        self.changes = 0
+        self.rate = 0
+        for item in ([] if text == "-" else text.split(",")):
+            name, _, value = item.partition("=")
+            if name == "cut":
+                self.cuts = sorted(int(o) for o in value.split("+") if o)
+            elif name == "changes":
+                self.changes = int(value)
+            elif name == "stall":
+                self.stall = int(value)
+            elif name == "rate":
+                self.rate = int(value)
+                if self.rate <= 0:
+                    raise ValueError("rate")
+            elif name in ("reset", "norange", "weak", "noetag", "nolastmod", "stallhead") and not value:
+                setattr(self, name, True)
+            else:
+                raise ValueError("unknown option " + item)
+
+
+class IdState:
+    def __init__(self):
+        self.requests = 0
+        self.bytes = 0
+        self.offsets = []
+        self.cuts_done = set()
+        self.stall_done = False
+        self.stallhead_done = False
+
+
+# One lock for every id: the work under it is a few counters, never I/O.
+_ids = {}
+_ids_lock = threading.Lock()
+
+
+def id_state(key):
+    state = _ids.get(key)
+    if state is None:
+        state = _ids[key] = IdState()
+    return state
+
+
+def first_offset(range_header):
+    """The offset "bytes=N-..." starts at, 0 when there is none to read."""
+    if not range_header or not range_header.startswith("bytes="):
+        return 0
+    digits = range_header[len("bytes="):].split("-", 1)[0].strip()
+    return int(digits) if digits.isdigit() else 0
+
+
+def open_range(range_header):
+    """N of "bytes=N-", the only form served as a range; None for anything else."""
+    if not range_header or not range_header.startswith("bytes="):
+        return None
+    spec = range_header[len("bytes="):].strip()
+    if not spec.endswith("-") or not spec[:-1].isdigit():
+        return None
+    return int(spec[:-1])
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -172,10 +277,129 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.head(200, len(body))
         self.wfile.write(body)
 
+    def stats(self, key):
+        with _ids_lock:
+            state = id_state(key)
+            body = json.dumps({"requests": state.requests, "bytes": state.bytes,
+                               "offsets": list(state.offsets)}).encode()
+        self.head(200, len(body), [("Content-Type", "application/json")])
+        self.wfile.write(body)
+
+    def resumable(self, kind, parts, seed):
+        key, faults = parts[1], Faults(parts[2])
+        asked = self.headers.get("Range")
+        with _ids_lock:
+            state = id_state(key)
+            index = state.requests
+            state.requests += 1
+            state.offsets.append(first_offset(asked))
+            stallhead = faults.stallhead and not state.stallhead_done
+            state.stallhead_done = state.stallhead_done or faults.stallhead
+        if stallhead:
+            self.close_connection = True
+            return self.hold_until_client_goes()
+        version = min(index, faults.changes)
+
+        if kind == "file":
+            size = int(parts[3])
+            if size < 0:
+                raise ValueError("size")
+            read = lambda offset, take: pattern(offset, take, (seed + version) & 0xFF)
+            stamp = 1767225600  # a fixed date, so that Last-Modified repeats across servers
+            source = None
+        else:
+            root = os.path.realpath(self.root or "/nonexistent")
+            file = os.path.realpath(os.path.join(root, *[urllib.parse.unquote(p) for p in parts[3:]]))
+            if not file.startswith(root + os.sep) or not os.path.isfile(file):
+                body = b"not found\n"
+                self.head(404, len(body))
+                self.wfile.write(body)
+                return
+            source = open(file, "rb")
+            info = os.fstat(source.fileno())
+            size, stamp = info.st_size, int(info.st_mtime)
+
+            def read(offset, take):
+                source.seek(offset)
+                return source.read(take)
+        try:
+            self.send_resumable(faults, state, size, read, stamp + version * 86400, version)
+        finally:
+            if source:
+                source.close()
+
+    def send_resumable(self, faults, state, size, read, stamp, version):
+        etag = None if faults.noetag else ('%s"v%d"' % ("W/" if faults.weak else "", version))
+        modified = None if faults.nolastmod else email.utils.formatdate(stamp, usegmt=True)
+        validators = [("ETag", etag)] if etag else []
+        validators += [("Last-Modified", modified)] if modified else []
+
+        start = None if faults.norange else open_range(self.headers.get("Range"))
+        condition = self.headers.get("If-Range")
+        if start is not None and condition is not None:
+            strong = etag is not None and not etag.startswith("W/")
+            if not ((strong and condition == etag) or (modified and condition == modified)):
+                start = None
+        if start is not None and start >= size:
+            self.head(416, 0, validators + [("Content-Range", "bytes */%d" % size)])
+            return
+        ranges = [] if faults.norange else [("Accept-Ranges", "bytes")]
+        if start is None:
+            start = 0
+            self.head(200, size, validators + ranges)
+        else:
+            self.head(206, size - start, validators + ranges +
+                      [("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size))])
+
+        # Where this response ends early is decided (and claimed) before the first byte, so that
+        # two requests of one id never take the same cut or stall.
+        end, ending = size, None
+        with _ids_lock:
+            cut = next((o for o in faults.cuts if start <= o < size and o not in state.cuts_done), None)
+            stall = faults.stall
+            if stall is not None and (state.stall_done or not start <= stall < size):
+                stall = None
+            if stall is not None and (cut is None or stall <= cut):
+                state.stall_done = True
+                end, ending = stall, "stall"
+            elif cut is not None:
+                state.cuts_done.add(cut)
+                end, ending = cut, "cut"
+
+        began = time.monotonic()
+        block = 1 << 16
+        if faults.rate:
+            block = max(1, min(block, faults.rate // 20))
+        offset = start
+        while offset < end:
+            take = min(block, end - offset)
+            data = read(offset, take)
+            if not data:
+                break  # the file shrank under us: end as a short response
+            self.wfile.write(data)
+            offset += len(data)
+            with _ids_lock:
+                state.bytes += len(data)
+            if faults.rate:
+                due = began + (offset - start) / faults.rate
+                pause = due - time.monotonic()
+                if pause > 0:
+                    time.sleep(pause)
+        self.wfile.flush()
+        if ending == "stall":
+            self.hold_until_client_goes()
+        elif ending == "cut" and faults.reset:
+            time.sleep(0.05)  # let the client take the bytes before the reset discards them
+            self.reset_connection()
+
     def route(self, parts, query, seed):
         name = parts[0] if parts else ""
         if name == "mirror":
             return self.mirror(parts, seed)
+        if name == "stats":
+            return self.stats(parts[1])
+        if name in ("file", "root"):
+            return self.resumable(name, parts, seed)
         nums = [int(p) for p in parts[1:]] if name != "status" else []
         if name == "status":
             code = int(parts[1])
