@@ -261,7 +261,6 @@ TEST_F(CurlFetcherTest, ASilentServerRunsOutOfTheReceiveLimit) {
         int status;
         int64_t written;
     } cases[] = {
-        {"stall/50000/20000", FetchStep::Read, 200, 20000},
         {"file/ta/stall=30000/100000", FetchStep::Read, 200, 30000},
         {"silent", FetchStep::Request, 0, 0},
     };
