@@ -43,6 +43,7 @@ enum class TextId : int {
     ChecklistUnreachable,  // the checklist did not download; %s stands for its address
     ChecklistUnpackFailed,  // the checklist did not unpack; %s stands for its address
     GameFileUnreachable,  // a game file did not download; %s stands for its address
+    DownloadRetrying,  // status line while a download waits to try again; %s: the next try, the tries, the seconds left, the file
     ChecklistNotSigned,  // a keyed build's checklist, its statement or hash list failed; %s stands for why
     GameFileNotSigned,  // a repaired file unpacked to other bytes than signed; %s stands for its listed path
     CheckSucceeded,  // a check run went through to its end

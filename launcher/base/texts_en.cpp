@@ -78,6 +78,8 @@ const char* const kEnglish[static_cast<int>(TextId::Count)] = {
     "Error unpacking %s check stopped.",
     // GameFileUnreachable
     "Error loading %s apparently the server is unavailable, or the internet does not work",
+    // DownloadRetrying
+    "Connection lost, retrying (%s of %s) in %s s: %s",
     // ChecklistNotSigned
     "The checklist of this build is not signed by the publisher: %s",
     // GameFileNotSigned

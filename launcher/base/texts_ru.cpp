@@ -78,6 +78,8 @@ const char* const kRussian[static_cast<int>(TextId::Count)] = {
     "Ошибка распаковки %s проверка остановлена.",
     // GameFileUnreachable
     "Ошибка загрузки %s видимо сервер недоступен, либо интернет не работает",
+    // DownloadRetrying
+    "Связь прервалась, повторная попытка (%s из %s) через %s с: %s",
     // ChecklistNotSigned
     "Список файлов этой сборки не подписан издателем: %s",
     // GameFileNotSigned

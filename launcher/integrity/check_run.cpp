@@ -39,15 +39,6 @@ int32_t ConvertOrRaise(const std::string& text) {
     return *value;
 }
 
-// The code points of the lower-case rule: Latin-1 capitals and the Cyrillic ones (Ѐ-Я, А-Я).
-char32_t LowerOf(char32_t c) {
-    if (c >= U'A' && c <= U'Z') return c + 0x20;
-    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 0x20;
-    if (c >= 0x410 && c <= 0x42F) return c + 0x20;
-    if (c >= 0x400 && c <= 0x40F) return c + 0x50;
-    return c;
-}
-
 // Entries read ahead of the one being walked, so that the engine can work on the files after it.
 constexpr size_t kEntriesAhead = 256;
 // The engine's window: files it checks (and fetches) ahead of the run.
@@ -122,6 +113,15 @@ public:
 
 private:
     enum class Next { Continue, Leave };
+    using Clock = std::chrono::steady_clock;
+
+    // The checklist into `path`: false when it could not be had; `stopped_` tells a stop.
+    bool FetchChecklist(const std::string& url, const std::string& path, const std::string& shownName);
+    // A stop before anything was walked.
+    CheckRunResult EndStopped();
+    // The status line while the engine's connection for `url` waits to try again, and the file's
+    // own text once the next try is under way.
+    void ShowRetryOf(const std::string& url);
 
     // Whether `folder` holds an unpacked checklist (a ".dim" file) of any build.
     bool HoldsChecklist(const std::string& folder) const;
@@ -131,7 +131,7 @@ private:
                                       const std::string& hashList);
     // The walk's own check of the unpacked checklist against the hash list, before any entry.
     TrustResult CheckInStep(const std::string& checklist, const std::string& hashList);
-    bool FetchBounded(const std::string& url, const std::string& path, uint64_t maxBytes) const;
+    bool FetchBounded(const std::string& url, const std::string& path, uint64_t maxBytes);
     int64_t Now() const;
     void ReadAhead(ChecklistReader& reader);
     Next Entry(AheadEntry& ahead);
@@ -139,6 +139,7 @@ private:
     // What DownloadGameFile would have returned for the job's download; raises as it does.
     bool Downloaded(uint64_t job, int32_t size, bool& fetched);
     void ShowDownload(const JobStatus& status, int32_t size);
+    void ShowFetchRetry(const RetryNotice& notice, const std::string& shownName);
     bool WaitFor(uint64_t job, JobStage stage, const char* name, bool stoppable);
     void FinishEntry();
     void ShowCounters(CountersMoment moment, int entries);
@@ -160,11 +161,21 @@ private:
     Statement signed_;
     std::optional<HashListReader> hashes_;
     uint64_t hashLines_ = 0;
+    // A download at the run's start was ended by a stop.
+    bool stopped_ = false;
+    // The file being downloaded: its status text and its path as shown; the seconds left of a retry
+    // wait the status line shows, -1 while it shows the file's text.
+    std::string jobUrl_;
+    std::string checkingText_;
+    std::string shownPath_;
+    int retryShown_ = -1;
+    uint64_t retrySerial_ = 0;
 };
 
 // The engine's threads end with the run, however it ends; the window is kept alive until they have.
 struct FinishEngine {
     std::unique_ptr<CheckEngine>& engine;
+    size_t& partialsKept;
     ~FinishEngine() {
         if (!engine) return;
         try {
@@ -173,6 +184,8 @@ struct FinishEngine {
             // A handler that raised inside the pump was reported there; the threads are ended
             // all the same by the engine's own end.
         }
+        // Counted once every transfer has ended: a stop leaves what it cut off only then.
+        partialsKept = engine->PartialsKept();
         engine.reset();
     }
 };
@@ -198,8 +211,9 @@ CheckRunResult Run::Execute() {
 
     // What a run cut off while repairing left beside its files is looked for only where such a run
     // may have been. Every run keeps its unpacked checklist in the game folder while the engine may
-    // have files beside the game's, and removes it when it ends: a folder without one saw every
-    // earlier run end, and listing each of its folders would only find nothing.
+    // have files beside the game's, and removes it when it ends without leaving partial downloads
+    // for the next: a folder without one saw every earlier run end so, and listing each of its
+    // folders would only find nothing.
     const bool earlierRunCutOff = HoldsChecklist(GameFolder);
     const bool keyed = !platform_.publisherKey.empty();
     const std::string hashList = GameFolder + "\\" + HashListFileName(checklistName);
@@ -211,7 +225,9 @@ CheckRunResult Run::Execute() {
     }
     // A file left by an earlier attempt must not pass for this one's download.
     platform_.removeFile(compressed);
-    const bool downloaded = platform_.downloadFile(ChecklistUrl(checklistName, platform_.serverBase), compressed);
+    const bool downloaded = FetchChecklist(ChecklistUrl(checklistName, platform_.serverBase), compressed,
+                                           CompressedChecklistFileName(checklistName));
+    if (stopped_) return EndStopped();
     if (downloaded) {
         view_.SetStatus(TextIn(TextId::ChecklistDownloading, language));
         PumpEvents();
@@ -225,6 +241,10 @@ CheckRunResult Run::Execute() {
     bool trusted = !keyed;
     if (keyed && downloaded) {
         const TrustResult trust = VerifySignedChecklist(checklistName, compressed, hashList);
+        if (stopped_) {
+            platform_.removeFile(compressed);
+            return EndStopped();
+        }
         if (!trust) {
             ShowMessage(FormatText(TextIn(TextId::ChecklistNotSigned, language), trust.detail));
             view_.Stop();
@@ -279,7 +299,7 @@ CheckRunResult Run::Execute() {
         EnginePlatform engine = platform_.engine;
         if (!earlierRunCutOff) engine.listFolder = nullptr;
         engine_ = std::make_unique<CheckEngine>(options, std::move(engine));
-        const FinishEngine finish{engine_};
+        const FinishEngine finish{engine_, result_.partialsKept};
         for (;;) {
             ReadAhead(reader);
             if (ahead_.empty()) break;
@@ -292,7 +312,11 @@ CheckRunResult Run::Execute() {
     }
 
     ShowCounters(CountersMoment::AtEnd, view_.OverallPosition());
-    platform_.removeFile(checklist);
+    // The unpacked checklist in the game folder is how a run knows that an earlier one may have
+    // left files beside the game's (HoldsChecklist). With partial downloads kept, it stays: the next
+    // run then looks beside each file, goes on with a partial whose file still differs and removes
+    // those of files that are good by then. Without, nothing is left to look for.
+    if (result_.partialsKept == 0) platform_.removeFile(checklist);
     if (keyed) {
         hashes_.reset();
         platform_.removeFile(hashList);
@@ -316,17 +340,60 @@ CheckRunResult Run::Execute() {
     return result_;
 }
 
+bool Run::FetchChecklist(const std::string& url, const std::string& path, const std::string& shownName) {
+    if (!platform_.checklistFetcher) return platform_.downloadFile(url, path);
+    const RunFetch fetched = FetchForRun(platform_.checklistFetcher, url, FilePath(path), std::nullopt,
+                                         [&](const RetryNotice& notice) { ShowFetchRetry(notice, shownName); });
+    stopped_ = fetched.stopped;
+    return fetched.ok;
+}
+
+CheckRunResult Run::EndStopped() {
+    // Nothing was walked and nothing is to be said: the run ends as after any stop. The unpacked
+    // checklist an earlier run may have left stays, with the partial downloads it stands for.
+    view_.BringToFront();
+    view_.Stop();
+    return result_;
+}
+
+void Run::ShowFetchRetry(const RetryNotice& notice, const std::string& shownName) {
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(notice.wait + std::chrono::milliseconds(999));
+    view_.SetStatus(RetryingText(notice, static_cast<int>(seconds.count()), shownName, UiLanguage));
+}
+
+void Run::ShowRetryOf(const std::string& url) {
+    if (!platform_.retries) return;
+    int left = -1;
+    if (const std::optional<RetryBoard::Posted> posted = platform_.retries->Latest(url)) {
+        const auto remaining = posted->notice.wait - (Clock::now() - posted->at);
+        if (remaining > Clock::duration::zero())
+            left = static_cast<int>(std::chrono::ceil<std::chrono::seconds>(remaining).count());
+        // Once a second while the wait counts down, and at once for a wait that follows another.
+        if (left >= 0 && (left != retryShown_ || posted->serial != retrySerial_))
+            view_.SetStatus(RetryingText(posted->notice, left, shownPath_, UiLanguage));
+        retrySerial_ = posted->serial;
+    }
+    if (left < 0 && retryShown_ >= 0) view_.SetStatus(checkingText_);
+    retryShown_ = left;
+}
+
 int64_t Run::Now() const {
     if (platform_.now) return platform_.now();
     return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
-bool Run::FetchBounded(const std::string& url, const std::string& path, uint64_t maxBytes) const {
+bool Run::FetchBounded(const std::string& url, const std::string& path, uint64_t maxBytes) {
     platform_.removeFile(path);
     bool ok = false;
     try {
-        ok = platform_.downloadBounded ? platform_.downloadBounded(url, path, maxBytes)
-                                       : platform_.downloadFile(url, path);
+        if (platform_.checklistFetcher) {
+            const RunFetch fetched = FetchForRun(platform_.checklistFetcher, url, FilePath(path), maxBytes, {});
+            stopped_ = fetched.stopped;
+            ok = fetched.ok;
+        } else {
+            ok = platform_.downloadBounded ? platform_.downloadBounded(url, path, maxBytes)
+                                           : platform_.downloadFile(url, path);
+        }
     } catch (const std::exception&) {
         ok = false;
     }
@@ -461,7 +528,10 @@ Run::Next Run::File(AheadEntry& ahead, const std::string& place, int32_t size) {
     const ChecklistEntry& entry = ahead.entry;
     const uint64_t job = *ahead.job;
     const std::string lowered = platform_.lowerCase ? platform_.lowerCase(entry.path) : LowerCaseText(entry.path);
-    view_.SetStatus(CheckingFileText(entry.path, lowered, language));
+    checkingText_ = CheckingFileText(entry.path, lowered, language);
+    shownPath_ = ShownStatusPath(entry.path, lowered, language);
+    retryShown_ = -1;
+    view_.SetStatus(checkingText_);
     if (IsLongStatusPath(entry.path)) ShowCounters(CountersMoment::BeforeLongPath, view_.OverallPosition() - 1);
     PumpEvents();
 
@@ -485,7 +555,12 @@ Run::Next Run::File(AheadEntry& ahead, const std::string& place, int32_t size) {
 
     const std::string url = GameFileUrl(downloadAddress_, entry.path);
     bool fetched = false;
-    if (Downloaded(job, size, fetched)) {
+    jobUrl_ = url;
+    const bool came = Downloaded(job, size, fetched);
+    if (platform_.retries) platform_.retries->Forget(url);
+    if (retryShown_ >= 0) view_.SetStatus(checkingText_);
+    retryShown_ = -1;
+    if (came) {
         ++result_.downloaded;
         ShowCounters(CountersMoment::AfterFile, view_.OverallPosition());
         PumpEvents();
@@ -553,6 +628,7 @@ bool Run::Downloaded(uint64_t job, int32_t size, bool& fetched) {
     const auto wait = [&] {
         reached = engine_->Wait(job, JobStage::Fetched, [&] {
             ShowDownload(engine_->Status(job), size);
+            ShowRetryOf(jobUrl_);
             PumpEvents();
             return StopFlag != 1;
         });
@@ -614,58 +690,6 @@ void Run::ShowCounters(CountersMoment moment, int entries) {
 }
 
 }  // namespace
-
-bool IsLongStatusPath(std::string_view path) { return Utf8ToUtf16(std::string(path)).size() >= StatusPathLimit; }
-
-std::string CheckingFileText(std::string_view path, std::string_view lowered, int language) {
-    std::string text = TextIn(TextId::CheckingFile, language);
-    if (!IsLongStatusPath(path)) return text.append(language == UiRussian ? path : lowered);
-    const std::u16string wide = Utf8ToUtf16(std::string(path));
-    // The last 36 characters: a path of exactly 35 shows whole.
-    const size_t shown = std::min(wide.size(), StatusPathLimit + 1);
-    return text.append("...").append(Utf16ToUtf8(wide.substr(wide.size() - shown)));
-}
-
-std::string CountersText(CountersMoment moment, std::string_view totalText, int entries, int downloaded,
-                         int language) {
-    TextId id = TextId::CountersAfterFile;
-    if (moment == CountersMoment::BeforeLongPath) id = TextId::CountersBeforeCheck;
-    if (moment == CountersMoment::AtEnd) id = TextId::CountersAtEnd;
-    std::string text = TextIn(id, language);
-    text.append(totalText).append(" / ").append(std::to_string(entries)).append(" / ");
-    return text.append(std::to_string(downloaded));
-}
-
-int OverallProgressWidth(int32_t total, int checked) {
-    if (total <= 0) return CheckProgressFullWidth;
-    const double width = std::trunc(static_cast<double>(CheckProgressFullWidth) / total * checked);
-    // A window cannot be wider than this anyway; the cut keeps the conversion defined.
-    constexpr double kWidest = std::numeric_limits<int16_t>::max();
-    return static_cast<int>(std::clamp(width, 0.0, kWidest));
-}
-
-std::string LowerCaseText(std::string_view utf8) {
-    std::u16string wide = Utf8ToUtf16(std::string(utf8));
-    for (char16_t& c : wide) c = static_cast<char16_t>(LowerOf(c));
-    return Utf16ToUtf8(wide);
-}
-
-std::string RefusedPathsText(const std::vector<std::string>& paths, int language) {
-    std::string list;
-    for (size_t i = 0; i < paths.size() && i < RefusedPathsShown; ++i) {
-        if (!list.empty()) list += "\n";
-        // A hostile line may be megabytes long; its start tells the player enough.
-        const std::string& path = paths[i];
-        size_t cut = std::min(path.size(), RefusedPathShownBytes);
-        while (cut < path.size() && cut > 0 && (static_cast<unsigned char>(path[cut]) & 0xC0) == 0x80) --cut;
-        list.append(path, 0, cut);
-        if (cut < path.size()) list += "...";
-    }
-    if (paths.size() > RefusedPathsShown)
-        list.append("\n").append(FormatText(TextIn(TextId::UnsafeChecklistPathsMore, language),
-                                            std::to_string(paths.size() - RefusedPathsShown)));
-    return FormatText(TextIn(TextId::UnsafeChecklistPaths, language), list);
-}
 
 bool HasAttributesToClear(uint32_t attributes) {
     // FILE_ATTRIBUTE_NORMAL and FILE_ATTRIBUTE_ARCHIVE, without <windows.h>. INVALID_FILE_ATTRIBUTES

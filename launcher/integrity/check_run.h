@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,7 +20,9 @@
 #include "launcher/config/launcher_identity.h"
 #include "launcher/integrity/check_engine.h"
 #include "launcher/integrity/checklist.h"
+#include "launcher/integrity/checklist_fetch.h"
 #include "launcher/integrity/entry_rules.h"
+#include "launcher/net/retry_board.h"
 #include "launcher/platform/folder_tree.h"
 
 namespace orv {
@@ -39,6 +42,11 @@ bool IsLongStatusPath(std::string_view path);
 // "Проверяется файл: " + path, or "Checks file: " + `lowered` (the path in lower case); for a long
 // path "...", then its last 36 characters as they stand.
 std::string CheckingFileText(std::string_view path, std::string_view lowered, int language);
+// The path as the status line shows it after its prefix.
+std::string ShownStatusPath(std::string_view path, std::string_view lowered, int language);
+// The status line while a download waits to try again, `secondsLeft` before the next try:
+// "Connection lost, retrying (2 of 5) in 4 s: " + `shownPath`.
+std::string RetryingText(const RetryNotice& notice, int secondsLeft, std::string_view shownPath, int language);
 
 enum class CountersMoment {
     BeforeLongPath,  // before a long path is checked
@@ -124,6 +132,13 @@ struct CheckRunPlatform {
     // as well once the body grows past `maxBytes` (nothing is left at `path` then). Unset:
     // downloadFile, and the size is judged afterwards.
     std::function<bool(const std::string& url, const std::string& path, uint64_t maxBytes)> downloadBounded;
+    // The connection of those downloads when they are to be made on a worker (FetchForRun), the
+    // window kept alive and Stop obeyed meanwhile; a stop there ends the run as a stop. Unset:
+    // downloadFile and downloadBounded on the run's thread.
+    NewRetryingFetcher checklistFetcher;
+    // Where the engine's connections leave their retry notices: the status line tells of the one
+    // of the file the run waits for. May be unset.
+    std::shared_ptr<RetryBoard> retries;
     // Seconds since 1970 UTC, against which statements expire; unset: the system clock.
     std::function<int64_t()> now;
     // The checklist's unpacking on the calling thread; false for data that does not unpack, raises
@@ -174,6 +189,7 @@ struct CheckRunResult {
     bool versionRecorded = false;
     int checked = 0;      // file entries finished
     int downloaded = 0;   // downloads that returned true
+    size_t partialsKept = 0;  // partial downloads the engine left for the next run
     std::vector<std::string> refusedPaths;  // entries that point outside the game folder
 };
 

@@ -34,9 +34,7 @@ CheckRunPlatform SystemCheckRunPlatform(FileProgressTarget progress) {
     platform.downloadFile = &DownloadFile;
     platform.downloadBounded = &DownloadBoundedFile;
     platform.fileProgress = std::move(progress);
-    // Each download thread of the engine makes its own, and keeps it for the run: the connection to
-    // the update server stays open from one file to the next.
-    platform.engine.newFetcher = &NewGameFileFetcher;
+    UseRunNetwork(platform, RunNetworkLimits{});
     platform.fetchErrorMessage = &DownloadErrorMessage;
     // The engine's threads work while the window must answer within a few milliseconds: below the
     // GUI thread's priority, the scheduler runs the GUI thread first whenever it has a message
@@ -58,6 +56,17 @@ CheckRunPlatform SystemCheckRunPlatform(FileProgressTarget progress) {
     platform.createFolder = [](const std::string& path) { ::CreateDirectoryW(Wide(path).c_str(), nullptr); };
     platform.lowerCase = &LowerCase;
     return platform;
+}
+
+void UseRunNetwork(CheckRunPlatform& platform, const RunNetworkLimits& limits) {
+    auto board = std::make_shared<RetryBoard>();
+    platform.retries = board;
+    // Each download thread of the engine makes its own, and keeps it for the run: the connection to
+    // the update server stays open from one file to the next.
+    platform.engine.newFetcher = [limits, board] {
+        return NewGameFileFetcher(limits, [board](const RetryNotice& notice) { board->Post(notice); });
+    };
+    platform.checklistFetcher = [limits](RetryNotify notify) { return NewChecklistFetcher(limits, std::move(notify)); };
 }
 
 }  // namespace orv

@@ -6,6 +6,7 @@
 
 #include "launcher/base/thread_win.h"
 #include "launcher/integrity/check_run.h"
+#include "launcher/net/game_file_fetcher_win.h"
 
 namespace orv {
 
@@ -17,5 +18,9 @@ extern TThread* CheckThread;
 // progress on `progress`. Paths are handed on as they come: the run's caller adds the long-path
 // form (WithExtendedLengthPaths) over whatever services it ends up with.
 CheckRunPlatform SystemCheckRunPlatform(FileProgressTarget progress);
+
+// The run's connections with these limits and waits (the platform above has the defaults): the
+// engine's, which leave their retry notices on a board of the run, and the checklist's.
+void UseRunNetwork(CheckRunPlatform& platform, const RunNetworkLimits& limits);
 
 }  // namespace orv
