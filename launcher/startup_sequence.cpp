@@ -17,6 +17,8 @@
 #include "launcher/config/game_config.h"
 #include "launcher/config/launcher_settings.h"
 #include "launcher/integrity/lzma_alone.h"
+#include "launcher/net/download_limit.h"
+#include "launcher/net/rate_limit.h"
 #include "launcher/net/server_paths.h"
 #include "launcher/platform/files.h"
 #include "launcher/start_mode.h"
@@ -145,6 +147,8 @@ StartupResult RunFormCreate(const StartupContext& context, const StartupWindowHo
         LoadLauncherSettings();
         // A first run takes the player's values over from an existing "rev.ini".
         if (firstRun) LoadEmulatorProfile();
+        // Every download from here on, the catalogue's first, keeps to the player's cap.
+        SetLauncherDownloadLimit(RateFromKBps(LauncherConfig.DownloadLimitKBps.value_or("")));
 
         step = StartupStep::ConfigNickname;
         ReadConfigNickname();

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <exception>
 #include <limits>
+#include <optional>
+#include <string>
 
 #include "game_profile.h"
 #include "launcher/base/app_state.h"
@@ -146,6 +148,8 @@ void LoadLauncherSettings() {
         c.GameNamePosition = IntFromIni(document.Get(LauncherSection, "GameNamePosition", ""), kDefaultPosition);
         c.GameVersionPosition = IntFromIni(document.Get(LauncherSection, "GameVersionPosition", ""), kDefaultPosition);
         c.CatalogueVersion = VersionFromIni(document.Get(LauncherSection, CatalogueVersion, ""));
+        const std::optional<std::string> limit = document.Find(LauncherSection, DownloadLimitKBps);
+        c.DownloadLimitKBps = limit ? std::optional<std::string>(TextFromIni(*limit)) : std::nullopt;
     } catch (const std::exception&) {
         failed = true;
     }
@@ -169,6 +173,8 @@ void SaveLauncherSettings() {
     document.Set(LauncherSection, "GameVersionPosition", std::to_string(c.GameVersionPosition));
     // Only a launcher with a publisher key ever raises it; one without leaves the file as it was.
     if (c.CatalogueVersion != 0) document.Set(LauncherSection, CatalogueVersion, std::to_string(c.CatalogueVersion));
+    // The launcher never changes the cap: a save hands back what the file held.
+    if (c.DownloadLimitKBps) document.Set(LauncherSection, DownloadLimitKBps, TextToIni(*c.DownloadLimitKBps));
     StoreForWriting(path, document);
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,10 @@ struct LauncherSettings {
     // The highest version of a signed catalogue this folder has taken; 0 until a launcher built
     // with a publisher key takes one. A catalogue signed with a lower version is a rollback.
     uint64_t CatalogueVersion = 0;
+    // The cap on the launcher's downloads, as the player or an operator wrote it (RateFromKBps reads
+    // it); kept as text so that a save writes back exactly what came, and nothing when the file has
+    // no such key, so that a save adds none.
+    std::optional<std::string> DownloadLimitKBps = std::nullopt;
 };
 
 // The one process-wide record; it belongs to the GUI thread.
@@ -35,6 +40,7 @@ inline constexpr const char* LauncherSection = "LauncherSettings";
 inline constexpr const char* BaseVersion = "BaseVersion";
 inline constexpr const char* BuildVersion = "BuildVersion";
 inline constexpr const char* CatalogueVersion = "CatalogueVersion";
+inline constexpr const char* DownloadLimitKBps = "DownloadLimitKBps";
 // The installed game version of one catalogue game is kept under this section.
 inline std::string ClientVersionSection(const std::string& appName) { return appName + "ClientVersion"; }
 }  // namespace settings_keys
@@ -79,7 +85,7 @@ std::string LauncherSettingsPath();
 // A failure while reading is shown as the settings error box; fields read before it keep their new
 // values and loading ends normally.
 void LoadLauncherSettings();
-// Writes all ten fields, and CatalogueVersion once it is not 0. When the file cannot be written,
+// Writes all ten fields, CatalogueVersion once it is not 0 and DownloadLimitKBps when it was loaded. When the file cannot be written,
 // raises Error "Unable to write to <path>" and leaves the file as it was.
 void SaveLauncherSettings();
 // Writes one text value (through TextToIni). Raises Error "Unable to write to <path>".

@@ -4,6 +4,7 @@
 #include <wininet.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -18,6 +19,10 @@
 #include "launcher/base/message_box.h"
 #include "launcher/base/texts.h"
 #include "launcher/net/download_body_win.h"
+#include "launcher/net/download_limit.h"
+#include "launcher/net/limited_request_win.h"
+#include "launcher/net/rate_limit.h"
+#include "launcher/net/resuming_fetcher.h"
 #include "launcher/platform/files.h"
 #include "launcher/platform/scoped_win.h"
 #include "launcher/platform/wide_win.h"
@@ -199,96 +204,34 @@ bool ReceiveWatchedBody(PendingFile& file, int32_t& stop, ProgressBarView& bar, 
     return true;
 }
 
-void ShowUpdateProgress(int64_t received, int64_t size, ProgressBarView& bar) {
-    const int64_t percent = received * 100 / size;
-    if (percent < bar.Max()) {
-        const int position = static_cast<int>(std::max<int64_t>(percent, 0));
-        if (bar.Position() != position) bar.SetPosition(position);
-    } else if (bar.Position() != bar.Max()) {
-        bar.SetPosition(bar.Max());
-    }
+DownloadTimeLimits& CurrentLimits() {
+    static DownloadTimeLimits limits;
+    return limits;
 }
 
-// Opens the session and the request for the two downloads with progress; both failures are raised.
-struct Transfer {
-    InternetHandle internet;
-    InternetHandle request;
-};
-
-Transfer OpenTransfer(const std::string& url) {
-    Transfer t;
-    t.internet = OpenInternet(GameAgent());
-    if (!t.internet) RaiseInternetError(::GetLastError());
-    t.request = OpenUrl(t.internet.Get(), url, kDownloadFlags);
-    if (!t.request) {
-        const DWORD code = ::GetLastError();
-        t.internet.Reset();
-        RaiseInternetError(code);
-    }
-    return t;
+RequestLimits Limits() {
+    const DownloadTimeLimits& l = CurrentLimits();
+    return {l.connectMs, l.receiveMs};
 }
 
-// Turns the marquee the update download switched on back off on every way out, so that a bar is
-// never left running after the transfer has ended.
-class MarqueeScope {
-public:
-    explicit MarqueeScope(ProgressBarView& bar) : bar_(bar) {}
-    MarqueeScope(const MarqueeScope&) = delete;
-    MarqueeScope& operator=(const MarqueeScope&) = delete;
-    ~MarqueeScope() {
-        if (on_ && bar_.IsMarquee()) bar_.SetMarquee(false);
-    }
-    void On() {
-        bar_.SetMarquee(true);
-        on_ = true;
-    }
-
-private:
-    ProgressBarView& bar_;
-    bool on_ = false;
-};
-
-}  // namespace download_detail
-
-using namespace download_detail;
-
-bool ProbeUrl(const std::string& url) {
-    const InternetHandle internet = OpenInternet(kProbeAgent);
-    if (!internet) return false;
-    const InternetHandle request = OpenUrl(internet.Get(), url, kProbeFlags);
-    if (!request) return false;
-    const std::optional<std::wstring> status = QueryText(request.Get(), HTTP_QUERY_STATUS_CODE, 10);
-    if (!status) return false;
-    for (const wchar_t* answer : {L"200", L"302", L"301", L"307", L"308"})
-        if (*status == answer) return true;
-    return false;
+// The reads of `request`, each taking its share of the launcher's cap. The GUI thread's small
+// downloads have no stop, so a wait for the cap ends only when the rate allows.
+ChunkSource CappedReads(HINTERNET request) {
+    ChunkSource reads = DirectReads(request);
+    std::shared_ptr<RateLimiter> limiter = LauncherDownloadLimiter();
+    if (!limiter) return reads;
+    return [reads = std::move(reads), limiter = std::move(limiter)] {
+        static const std::atomic<bool> never{false};
+        const Chunk chunk = reads();
+        if (chunk.size > 0) limiter->Take(chunk.size, never);
+        return chunk;
+    };
 }
 
-bool DownloadFile(const std::string& url, const std::string& path) {
-    const InternetHandle internet = OpenInternet(kFileAgent);
-    if (!internet) return false;
-    const InternetHandle request = OpenUrl(internet.Get(), url, kDownloadFlags);
-    if (!request) return false;
-    PendingFile file(path, FileSharing::None);  // a refusal goes to the caller
-    try {
-        if (ReceiveBody(request.Get(), file).end != BodyEnd::Whole) return false;
-        file.Keep();
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
-
-bool DownloadBoundedFile(const std::string& url, const std::string& path, uint64_t maxBytes) {
-    const InternetHandle internet = OpenInternet(kFileAgent);
-    if (!internet) return false;
-    const InternetHandle request = OpenUrl(internet.Get(), url, kDownloadFlags);
-    if (!request) return false;
-    const std::optional<int64_t> promised = QueryResponseLength(request.Get()).promised;
-    if (promised && static_cast<uint64_t>(*promised) > maxBytes) return false;
-    PendingFile file(path, FileSharing::None);  // a refusal goes to the caller
-    // A server that keeps sending is cut off at the bound, not read to its end.
-    ChunkSource source = [reads = DirectReads(request.Get()), maxBytes, total = uint64_t{0}]() mutable {
+// Turns the reads of a request into those of a body that may be at most `maxBytes` long: a server
+// that keeps sending is cut off at the bound, not read to its end.
+ChunkSource BoundedReads(ChunkSource reads, uint64_t maxBytes) {
+    return [reads = std::move(reads), maxBytes, total = uint64_t{0}]() mutable {
         Chunk chunk = reads();
         if (chunk.failed || chunk.stopped) return chunk;
         total += chunk.size;
@@ -299,27 +242,99 @@ bool DownloadBoundedFile(const std::string& url, const std::string& path, uint64
         }
         return chunk;
     };
-    try {
-        if (ReceiveBody(file, nullptr, nullptr, source, promised).end != BodyEnd::Whole) return false;
-        file.Keep();
-        return true;
-    } catch (...) {
-        return false;
+}
+
+// How one try of a whole-file download ended.
+enum class TryEnd { Saved, Failed, Again };
+
+// The whole-file downloads of the GUI thread: a body that breaks off or a server silent past a
+// limit is asked for again from its first byte, after the waits of the resuming fetcher's policy,
+// so that one bad moment of the network does not cost the start-up its catalogue. A refused
+// connection, an unknown host or a file that cannot be written is no better at the next try.
+// `once` makes one try on the request it is given.
+bool DownloadWholeFile(const std::string& url, const std::function<TryEnd(HINTERNET request)>& once) {
+    const InternetHandle internet = OpenInternet(kFileAgent);
+    if (!internet) return false;
+    RetryPolicy policy;
+    policy.waits = CurrentLimits().waits;
+    for (int attempt = 1;; ++attempt) {
+        TryEnd end = TryEnd::Failed;
+        {
+            const LimitedRequest r = OpenLimitedRequest(internet.Get(), url, kDownloadFlags, Limits());
+            if (r.request) end = once(r.request.Get());
+            else if (r.TimedOut()) end = TryEnd::Again;
+        }
+        if (end != TryEnd::Again) return end == TryEnd::Saved;
+        if (attempt >= policy.tries || policy.waits.empty()) return false;
+        const size_t wait = std::min<size_t>(static_cast<size_t>(attempt - 1), policy.waits.size() - 1);
+        ::Sleep(static_cast<DWORD>(policy.waits[wait].count()));
     }
+}
+
+// One try's body into `path`: kept when whole, deleted otherwise.
+TryEnd SaveBody(PendingFile& file, const ChunkSource& source, std::optional<int64_t> promised) {
+    try {
+        if (ReceiveBody(file, nullptr, nullptr, source, promised).end != BodyEnd::Whole) return TryEnd::Again;
+        file.Keep();
+        return TryEnd::Saved;
+    } catch (...) {
+        return TryEnd::Failed;
+    }
+}
+
+}  // namespace download_detail
+
+using namespace download_detail;
+
+DownloadTimeLimits SetDownloadTimeLimits(DownloadTimeLimits limits) {
+    return std::exchange(CurrentLimits(), limits);
+}
+
+DownloadTimeLimits CurrentDownloadTimeLimits() { return CurrentLimits(); }
+
+bool ProbeUrl(const std::string& url) {
+    const InternetHandle internet = OpenInternet(kProbeAgent);
+    if (!internet) return false;
+    const LimitedRequest r = OpenLimitedRequest(internet.Get(), url, kProbeFlags, Limits());
+    if (!r.request) return false;
+    const std::optional<std::wstring> status = QueryText(r.request.Get(), HTTP_QUERY_STATUS_CODE, 10);
+    if (!status) return false;
+    for (const wchar_t* answer : {L"200", L"302", L"301", L"307", L"308"})
+        if (*status == answer) return true;
+    return false;
+}
+
+bool DownloadFile(const std::string& url, const std::string& path) {
+    return DownloadWholeFile(url, [&](HINTERNET request) {
+        PendingFile file(path, FileSharing::None);  // a refusal goes to the caller
+        return SaveBody(file, CappedReads(request), QueryResponseLength(request).promised);
+    });
+}
+
+bool DownloadBoundedFile(const std::string& url, const std::string& path, uint64_t maxBytes) {
+    return DownloadWholeFile(url, [&](HINTERNET request) {
+        const std::optional<int64_t> promised = QueryResponseLength(request).promised;
+        if (promised && static_cast<uint64_t>(*promised) > maxBytes) return TryEnd::Failed;
+        PendingFile file(path, FileSharing::None);  // a refusal goes to the caller
+        return SaveBody(file, BoundedReads(CappedReads(request), maxBytes), promised);
+    });
 }
 
 bool DownloadDocument(const std::string& url, const std::string& path) {
     const InternetHandle internet = OpenInternet(kFileAgent);
     if (!internet) return false;
-    const InternetHandle request = OpenUrl(internet.Get(), url, kDownloadFlags);
-    if (!request) return false;
-    const std::optional<std::wstring> status = QueryText(request.Get(), HTTP_QUERY_STATUS_CODE, 10);
+    const LimitedRequest r = OpenLimitedRequest(internet.Get(), url, kDownloadFlags, Limits());
+    if (!r.request) return false;
+    const std::optional<std::wstring> status = QueryText(r.request.Get(), HTTP_QUERY_STATUS_CODE, 10);
     if (!status || *status != L"200") return false;
     // The body goes beside the target first, so that a transfer that breaks off leaves the old copy.
     const std::string partial = path + ".orvanta-download";
     try {
         PendingFile file(partial, FileSharing::None);
-        if (ReceiveBody(request.Get(), file).end != BodyEnd::Whole) return false;
+        if (ReceiveBody(file, nullptr, nullptr, CappedReads(r.request.Get()),
+                        QueryResponseLength(r.request.Get()).promised)
+                .end != BodyEnd::Whole)
+            return false;
         file.Keep();
     } catch (...) {
         return false;
@@ -330,34 +345,6 @@ bool DownloadDocument(const std::string& url, const std::string& path) {
         return true;
     } catch (const Error&) {
         RemoveFile(partial);
-        return false;
-    }
-}
-
-bool DownloadUpdateFile(const std::string& url, const std::string& path, ProgressBarView& bar, int64_t size,
-                        int32_t& stop) {
-    bar.SetMax(100);
-    bar.SetPosition(0);
-    const Transfer t = OpenTransfer(url);
-    MarqueeScope marquee(bar);
-    try {
-        PendingFile file(path, FileSharing::None);
-        const ResponseLength length = QueryResponseLength(t.request.Get());
-        const int64_t expected = ProgressLength(length).value_or(size);
-        if (expected == 0) marquee.On();
-        const auto progress = [&](int64_t received) {
-            if (expected == 0) return;
-            ShowUpdateProgress(received, expected, bar);
-            PumpEvents();
-        };
-        if (!ReceiveWatchedBody(file, stop, bar, progress, DirectReads(t.request.Get()), length.promised)) return true;
-        if (expected == 0) {
-            bar.SetMarquee(false);
-            bar.SetPosition(bar.Max());
-        }
-        file.Keep();
-        return true;
-    } catch (...) {
         return false;
     }
 }

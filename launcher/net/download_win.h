@@ -1,25 +1,44 @@
 // The launcher's HTTP client over WinInet: one availability probe and the downloads, called on the
 // GUI thread. Each call opens and closes its own internet handle, except the game files of a check
 // run, which share one session and make their network calls on a thread of their own
-// (GameFileDownloads, game_downloads_win.cpp). Every download starts from the first byte and
-// replaces its target file. Bodies are saved as they come, error pages included; the status code
-// only matters to the probe.
+// (GameFileDownloads, game_downloads_win.cpp), and the launcher update, which goes on from where a
+// broken body stopped on a thread of its own. Bodies are saved as they come, error pages included;
+// the status code only matters to the probe. Every request has the time limits of fetcher.h, and
+// the whole-file downloads try a body that breaks off or a server that stays silent again, from its
+// first byte, as the check run's downloads do (RetryPolicy).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "launcher/net/fetcher.h"
 #include "launcher/net/progress.h"
+#include "launcher/net/resuming_fetcher.h"
 
 namespace orv {
+
+// The time limits of the probe and the downloads here, the launcher update's included, and the
+// waits between the tries of those that try again.
+struct DownloadTimeLimits {
+    uint32_t connectMs = kConnectTimeLimitMs;
+    uint32_t receiveMs = kReceiveTimeLimitMs;
+    std::vector<std::chrono::milliseconds> waits = RetryPolicy{}.waits;
+};
+// For the tests, which cannot wait half a minute per silent server. Gives the previous limits.
+DownloadTimeLimits SetDownloadTimeLimits(DownloadTimeLimits limits);
+DownloadTimeLimits CurrentDownloadTimeLimits();
 
 // True when the URL answers with status 200, 302, 301, 307 or 308; false for any other status and
 // when the server cannot be reached. Never raises.
 bool ProbeUrl(const std::string& url);
 
 // Saves the URL's body to `path` without any display. False when the server cannot be reached or
-// the body breaks off (the partial file is deleted); raises EOSError when `path` cannot be created.
+// the body still breaks off at the last try (the partial file is deleted); raises EOSError when
+// `path` cannot be created.
 bool DownloadFile(const std::string& url, const std::string& path);
 // As DownloadFile, for a small file of known bound: false as well, with nothing left at `path`,
 // when the server promises or sends more than `maxBytes`; reading stops there.
@@ -73,10 +92,19 @@ private:
 // stop leaves none behind.
 int RunningGameDownloadThreads();
 
+// Told that the launcher update waits to try again (the notice), and with nullptr that the
+// transfer goes on, on the calling thread.
+using UpdateRetryShown = std::function<void(const RetryNotice* waiting)>;
+
 // Saves a launcher update for the self-update window. As DownloadGameFile, with a bar only; `size`
 // 0 means not given, and without a size from the server either the bar runs in marquee style until
-// the body is complete. Pumps once per block, twice when the size is known.
+// the body is complete. The transfer runs on a worker while the calling thread pumps the events
+// every few milliseconds and drives the bar; a body that breaks off or a silent server is tried
+// again from where it stopped (up to RetryPolicy's tries), and `retryShown` hears of each wait.
+// Once it gives up, a body that broke off is told to the player ("Error InternetReadFile") and
+// gives false; a server that cannot be reached at all raises EOSError. Nothing is left at `path`
+// unless the result is true after a whole body.
 bool DownloadUpdateFile(const std::string& url, const std::string& path, ProgressBarView& bar, int64_t size,
-                        int32_t& stop);
+                        int32_t& stop, const UpdateRetryShown& retryShown = {});
 
 }  // namespace orv

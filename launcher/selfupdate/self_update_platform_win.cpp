@@ -51,6 +51,18 @@ TextId TextOf(SelfUpdateStep step) {
     return TextId::SelfUpdateUnpacking;
 }
 
+// The check run's status text for the same wait, with the file's name only: the label is narrow.
+std::string RetryText(const RetryNotice& notice) {
+    const size_t slash = notice.url.find_last_of('/');
+    const std::string name = slash == std::string::npos ? notice.url : notice.url.substr(slash + 1);
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(notice.wait).count();
+    // The name goes in last: a "%s" inside it stays as it is.
+    std::string text = FormatText(Tr(TextId::DownloadRetrying), std::to_string(notice.nextTry));
+    text = FormatText(text.c_str(), std::to_string(notice.tries));
+    text = FormatText(text.c_str(), std::to_string(seconds));
+    return FormatText(text.c_str(), name);
+}
+
 }  // namespace
 
 Win32SelfUpdatePlatform::Win32SelfUpdatePlatform(ProgressBar* bar, LabelControl* label, SignatureCheck signatureCheck)
@@ -67,7 +79,13 @@ bool Win32SelfUpdatePlatform::DownloadFile(const std::string& url, const std::st
 bool Win32SelfUpdatePlatform::DownloadUpdateFile(const std::string& url, const std::string& path, int64_t size) {
     BarView bar(bar_);
     int32_t stop = 0;  // the window has no Stop
-    return orv::DownloadUpdateFile(url, path, bar, size, stop);
+    // The label tells of a wait for another try, and goes back to the step once the transfer does.
+    const std::string stepText = label_ ? label_->Text() : std::string();
+    const UpdateRetryShown retryShown = [this, &stepText](const RetryNotice* waiting) {
+        if (!label_) return;
+        label_->SetText(waiting ? RetryText(*waiting) : stepText);
+    };
+    return orv::DownloadUpdateFile(url, path, bar, size, stop, retryShown);
 }
 
 bool Win32SelfUpdatePlatform::DownloadStatement(const std::string& url, const std::string& path, size_t maxBytes) {

@@ -312,6 +312,43 @@ TEST_F(LauncherSettingsTest, TheCatalogueVersionIsLoadedAndWrittenBackUnchanged)
     }
 }
 
+// The cap is the player's or the operator's to set: the launcher reads it and hands it back as it
+// came, odd spellings included, and a file without it stays without it.
+TEST_F(LauncherSettingsTest, TheDownloadLimitIsKeptAsTextAndWrittenBackUnchanged) {
+    const struct {
+        const char* stored;  // the line in the file; empty: none
+        const char* loaded;  // nullptr: nothing loaded
+        const char* saved;   // the line after a save; empty: none
+    } cases[] = {
+        {"DownloadLimitKBps=500", "500", "DownloadLimitKBps=500"},
+        {"downloadlimitkbps =  0 ", "0", "downloadlimitkbps=0"},
+        {"DownloadLimitKBps=2M", "2M", "DownloadLimitKBps=2M"},
+        {"DownloadLimitKBps=", "", "DownloadLimitKBps="},
+        {"DownloadLimitKBps", "", "DownloadLimitKBps="},
+        {"", nullptr, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        LauncherConfig = LauncherSettings();
+        const std::string line = *c.stored ? std::string(c.stored) + "\r\n" : std::string();
+        Write("[LauncherSettings]\r\nGameNamePosition=2\r\n" + line + "GameVersionPosition=1\r\n");
+        LoadLauncherSettings();
+        ASSERT_EQ(LauncherConfig.DownloadLimitKBps.has_value(), c.loaded != nullptr);
+        if (c.loaded) {
+            EXPECT_EQ(*LauncherConfig.DownloadLimitKBps, c.loaded);
+        }
+        SaveLauncherSettings();
+        const std::string saved = Read();
+        EXPECT_EQ(saved.find("imitkbps") == std::string::npos && saved.find("imitKBps") == std::string::npos,
+                  *c.saved == 0)
+            << saved;
+        if (*c.saved) {
+            EXPECT_NE(saved.find(std::string(c.saved) + "\r\n"), std::string::npos) << saved;
+        }
+        EXPECT_TRUE(messages_.empty());
+    }
+}
+
 TEST_F(LauncherSettingsTest, ANicknameCannotSmuggleInKeys) {
     LoadLauncherSettings();
     LauncherConfig.GamePlayerName = "Player\r\nGameRankLevel=99\r\n[LauncherSettings]\r\nGameNamePosition=5";

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@
 #include "launcher/config/ini_file.h"
 #include "launcher/config/launcher_settings.h"
 #include "launcher/integrity/lzma_alone.h"
+#include "launcher/net/download_limit.h"
+#include "launcher/net/rate_limit.h"
 #include "launcher/net/server_paths.h"
 #include "launcher/platform/files.h"
 #include "core/signed_statements.h"
@@ -160,6 +163,33 @@ TEST_F(StartupSequenceTest, ANormalFirstStartRunsTheStepsInOrder) {
     EXPECT_EQ(ProcName(), PlainProcName());
     EXPECT_FALSE(test::Exists(LauncherSettingsPath()));
     EXPECT_EQ(test::ReadFile(In("inf.ini")), serverCatalogue_);
+}
+
+// The cap in the settings file holds from the first download of the run, the catalogue's, on.
+TEST_F(StartupSequenceTest, TheSettingsCapIsSetBeforeTheCatalogueIsFetched) {
+    const struct {
+        const char* line;  // in [LauncherSettings]; empty: none
+        uint64_t rate;     // bytes per second; 0: no limiter
+    } cases[] = {
+        {"DownloadLimitKBps=500", 512000},
+        {"DownloadLimitKBps=0", 0},
+        {"DownloadLimitKBps=fast", 0},
+        {"", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        SetLauncherDownloadLimit(123);
+        test::WriteFile(In(SettingsFileName), std::string("[LauncherSettings]\r\n") + c.line + "\r\n");
+        uint64_t seen = 1;
+        platform_.probeUrl = [&seen](const std::string&) {
+            const std::shared_ptr<RateLimiter> limiter = LauncherDownloadLimiter();
+            seen = limiter ? limiter->BytesPerSecond() : 0;
+            return true;
+        };
+        EXPECT_TRUE(Run().finished);
+        EXPECT_EQ(seen, c.rate);
+    }
+    SetLauncherDownloadLimit(0);
 }
 
 TEST_F(StartupSequenceTest, AFirstStartTakesThePlayersValuesFromRevIniAndTheNicknameFromTheGameConfig) {

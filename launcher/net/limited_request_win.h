@@ -1,0 +1,36 @@
+// The requests of the GUI thread's downloads (the probe, the catalogue, the update description,
+// the keep list, the statements) with a bound on each wait: connecting within the connect limit,
+// and the answer and every later read within the receive limit, so that a silent server costs the
+// start-up a known time instead of freezing the window. Not for use outside launcher/net.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <cstdint>
+#include <string>
+
+#include "launcher/platform/scoped_win.h"
+
+namespace orv::download_detail {
+
+struct RequestLimits {
+    uint32_t connectMs = 0;
+    uint32_t receiveMs = 0;
+};
+
+// The request sent; on failure `request` is empty and `error` holds the code of the call that
+// failed (ERROR_INTERNET_TIMEOUT when a limit ran out). The connection handle goes with the request.
+struct LimitedRequest {
+    InternetHandle connection;
+    InternetHandle request;
+    DWORD error = 0;
+    bool TimedOut() const { return error == ERROR_INTERNET_TIMEOUT; }
+};
+
+// A GET of `url` on `internet` with `flags`. The limits go on the request itself before it is sent:
+// InternetOpenUrlW would connect and wait for the answer before handing the request out, and Wine
+// ignores the limits of the session handle that Windows would pass on to it.
+LimitedRequest OpenLimitedRequest(HINTERNET internet, const std::string& url, DWORD flags, RequestLimits limits);
+
+}  // namespace orv::download_detail
