@@ -35,6 +35,11 @@ public:
     static File OpenRead(const std::string& path);
     // Creates the file, or truncates an existing one, for writing. Raises EOSError.
     static File Create(const std::string& path, FileSharing sharing = FileSharing::Readers);
+    // Opens an existing file for writing on after its first `keepBytes` bytes: what lies beyond
+    // them is cut off and the next Write goes there, so that a download that broke off goes on
+    // where the part worth keeping ends. Raises EOSError when the file cannot be opened or holds
+    // fewer than `keepBytes` bytes (the file is then left as it was).
+    static File OpenForAppend(const std::string& path, uint64_t keepBytes, FileSharing sharing = FileSharing::Readers);
 
     // Up to `size` bytes; 0 at the end of the file and on a read error.
     size_t Read(void* buffer, size_t size);

@@ -53,6 +53,22 @@ File File::Create(const std::string& path, FileSharing /*sharing: no lock to tak
     return File(FileHandle(fd));
 }
 
+File File::OpenForAppend(const std::string& path, uint64_t keepBytes, FileSharing /*sharing: no lock to take*/) {
+    const std::string native = NativePath(path);
+    struct stat st {};
+    // As Create: the read-only file Windows refuses, whoever runs.
+    if (::stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0) RaiseErrno(EACCES);
+    const int fd = ::open(native.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) RaiseErrno(errno);
+    File file{FileHandle(fd)};
+    if (::fstat(fd, &st) != 0) RaiseErrno(errno);
+    if (!S_ISREG(st.st_mode)) RaiseErrno(EISDIR);
+    if (static_cast<uint64_t>(st.st_size) < keepBytes) RaiseErrno(EINVAL);
+    const off_t at = static_cast<off_t>(keepBytes);
+    if (::ftruncate(fd, at) != 0 || ::lseek(fd, at, SEEK_SET) != at) RaiseErrno(errno);
+    return file;
+}
+
 size_t File::ReadOrRaise(void* buffer, size_t size) {
     for (;;) {
         const ssize_t n = ::read(static_cast<int>(handle_.Get()), buffer, size);

@@ -111,6 +111,22 @@ File File::Create(const std::string& path, FileSharing sharing) {
     return File(FileHandle(V(h)));
 }
 
+File File::OpenForAppend(const std::string& path, uint64_t keepBytes, FileSharing sharing) {
+    const DWORD share = sharing == FileSharing::Readers ? FILE_SHARE_READ : 0;
+    const std::wstring wide = Wide(path);
+    // As Create: Wine run as root would write a read-only file that Windows refuses.
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) RaiseCode(ERROR_ACCESS_DENIED);
+    const HANDLE h = OpenWhileBusy(wide, GENERIC_WRITE, share, OPEN_EXISTING);
+    if (h == INVALID_HANDLE_VALUE) RaiseLastPlatformError();
+    File file{FileHandle(V(h))};
+    if (file.Size() < keepBytes) RaiseCode(ERROR_HANDLE_EOF);
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(keepBytes);
+    if (!::SetFilePointerEx(h, at, nullptr, FILE_BEGIN) || !::SetEndOfFile(h)) RaiseLastPlatformError();
+    return file;
+}
+
 size_t File::ReadOrRaise(void* buffer, size_t size) {
     DWORD got = 0;
     const DWORD want = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);

@@ -2,6 +2,7 @@
 // use them; runs natively and under Wine.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 #include "launcher/base/errors.h"
@@ -78,6 +79,47 @@ TEST(HeldFile, MovesToAFreeNameOnlyAndStaysHeldOnARefusal) {
     EXPECT_EQ(test::ReadFile(exe + ".old"), "MZ running");
 
     EXPECT_THROW(HeldFile(dir.File("missing")), EOSError);
+}
+
+TEST(FileOpenForAppend, CutsAtTheKeptLengthAndWritesOnFromThere) {
+    const struct {
+        const char* name;
+        size_t before;
+        uint64_t keep;
+        bool opens;
+    } cases[] = {
+        {"keeps all", 10, 10, true},
+        {"cuts a tail", 10, 4, true},
+        {"keeps nothing", 10, 0, true},
+        {"empty file", 0, 0, true},
+        {"shorter than the part to keep", 3, 4, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        const std::string path = dir.File("part.bin");
+        const std::string old = test::MakeData(c.before, 5, false);
+        test::WriteFile(path, old);
+        if (!c.opens) {
+            EXPECT_THROW(File::OpenForAppend(path, c.keep), EOSError);
+            EXPECT_EQ(test::ReadFile(path), old);
+            continue;
+        }
+        File file = File::OpenForAppend(path, c.keep, FileSharing::None);
+        EXPECT_EQ(file.Size(), c.keep);
+        file.Write("rest", 4);
+        file.Close();
+        EXPECT_EQ(test::ReadFile(path), old.substr(0, c.keep) + "rest");
+    }
+    test::TempDir dir;
+    EXPECT_THROW(File::OpenForAppend(dir.File("missing"), 0), EOSError);
+    EXPECT_FALSE(test::Exists(dir.File("missing")));
+    const std::string locked = dir.File("read-only.bin");
+    test::WriteFile(locked, "kept");
+    test::SetReadOnly(locked, true);
+    EXPECT_THROW(File::OpenForAppend(locked, 2), EOSError);
+    test::SetReadOnly(locked, false);
+    EXPECT_EQ(test::ReadFile(locked), "kept");
 }
 
 }  // namespace

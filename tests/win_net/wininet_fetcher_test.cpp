@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -17,6 +18,9 @@
 #include <vector>
 
 #include "game_profile.h"
+#include "launcher/net/rate_limit.h"
+#include "launcher/net/resume_rules.h"
+#include "launcher/net/timed_request_win.h"
 #include "launcher/platform/files.h"
 #include "support/loopback_servers.h"
 #include "support/test_files.h"
@@ -34,6 +38,42 @@ const std::string kToolAgent = std::string("orvanta-tool ") + LauncherVersion;
 // Short, so that the silent cases run quickly, and what Wine adds around it on a loaded machine.
 constexpr uint32_t kTimeoutMs = 1500;
 constexpr auto kSlack = std::chrono::milliseconds(2500);
+// Ten times what a stop may take: a stop that had to wait for a limit shows. Under Wine the calls
+// a closed request leaves behind run on to WinInet's own time-outs, so not the full 30 s.
+constexpr uint32_t kLongLimitMs = 5000;
+
+// A fault server id that no other request of this server's life has used.
+std::string NewId() {
+    static std::atomic<int> next{0};
+    return "wi" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(next++);
+}
+// The id of a "file/<id>/..." route.
+std::string IdOf(const std::string& route) {
+    const size_t from = route.find('/') + 1;
+    return route.substr(from, route.find('/', from) - from);
+}
+
+// What the fault server tells of the requests for an id, asked on the calling thread.
+struct Stats {
+    int requests = -1;
+    std::string offsets;  // the JSON list as it came: "[0, 100000]"
+};
+Stats ServerStats(const std::string& id) {
+    test::TempDir dir;
+    const std::string path = dir.File("stats.json");
+    const std::atomic<bool> never{false};
+    Stats stats;
+    WinInetFetcherOptions options;
+    options.agent = "stats";
+    if (!NewWinInetFetcher(options)->Get(Fault("stats/" + id), path, never).ok) return stats;
+    const std::string json = ReadFile(path);
+    const size_t requests = json.find("\"requests\": ");
+    const size_t offsets = json.find("\"offsets\": ");
+    if (requests == std::string::npos || offsets == std::string::npos) return stats;
+    stats.requests = std::atoi(json.c_str() + requests + 12);
+    stats.offsets = json.substr(offsets + 11, json.find(']', offsets) + 1 - (offsets + 11));
+    return stats;
+}
 
 class WinInetFetcherTest : public ::testing::Test {
 protected:
@@ -43,7 +83,7 @@ protected:
         WriteFile(target, "old");
     }
     std::unique_ptr<Fetcher> New(bool anyStatus = false, uint32_t timeoutMs = kTimeoutMs) {
-        return NewWinInetFetcher({kToolAgent, anyStatus, timeoutMs});
+        return NewWinInetFetcher({kToolAgent, anyStatus, timeoutMs, timeoutMs, nullptr});
     }
     FetchResult Get(Fetcher& fetcher, const std::string& url) {
         progress.Clear();
@@ -60,6 +100,7 @@ TEST_F(WinInetFetcherTest, WholeBodiesAreSavedWithProgressUpToTheirSize) {
     const auto fetcher = New();
     for (const WholeBody& body : kWholeBodies) {
         const FetchResult r = Get(*fetcher, Fault(body.route));
+        ASSERT_TRUE(r.ok) << body.route << ": " << r.error;
         ExpectWholeBody(body, r, ReadFile(target), progress);
     }
     // A length that is not a number is given as it came, and the body is taken to the close.
@@ -105,16 +146,15 @@ TEST_F(WinInetFetcherTest, FailuresNameTheirStepAndLeaveNothing) {
         FetchStep step;
         std::vector<DWORD> codes;  // any one of them; empty: no code
         std::string error;         // what the error begins with
+        bool timedOut = false;
     } cases[] = {
         {Closed(), FetchStep::Request, {ERROR_INTERNET_CANNOT_CONNECT}, "error 12029: "},
         {"not a url", FetchStep::Request, {ERROR_INTERNET_UNRECOGNIZED_SCHEME, ERROR_INTERNET_INVALID_URL}, "error 120"},
         {Fault("short/20000/9000"), FetchStep::Short, {}, "the body ended after 9000 of 20000 bytes"},
         {Fault("reset/20000/9000"), FetchStep::Read, {WSAECONNRESET, ERROR_INTERNET_CONNECTION_RESET}, "error "},
-        // Windows names the time-out; Wine 8 reports it as a connection it aborted, or as the
-        // socket's own time-out in the body.
-        {Fault("silent"), FetchStep::Request, {ERROR_INTERNET_TIMEOUT, ERROR_INTERNET_CONNECTION_ABORTED}, "error 120"},
-        {Fault("stall/150000/8192"), FetchStep::Read,
-         {ERROR_INTERNET_TIMEOUT, ERROR_INTERNET_CONNECTION_ABORTED, WSAETIMEDOUT}, "error "},
+        // The client's own limits, not the socket's, end a silent server.
+        {Fault("silent"), FetchStep::Request, {ERROR_INTERNET_TIMEOUT}, "error 12002: ", true},
+        {Fault("stall/150000/8192"), FetchStep::Read, {ERROR_INTERNET_TIMEOUT}, "error 12002: ", true},
     };
     const auto fetcher = New();
     for (const auto& c : cases) {
@@ -126,6 +166,7 @@ TEST_F(WinInetFetcherTest, FailuresNameTheirStepAndLeaveNothing) {
         EXPECT_FALSE(r.ok);
         EXPECT_FALSE(r.stopped);
         EXPECT_EQ(r.failed, c.step);
+        EXPECT_EQ(r.timedOut, c.timedOut);
         EXPECT_EQ(r.error.rfind(c.error, 0), 0u) << r.error;
         if (c.codes.empty()) {
             EXPECT_EQ(r.platformCode, 0u);
@@ -147,28 +188,39 @@ TEST_F(WinInetFetcherTest, FailuresNameTheirStepAndLeaveNothing) {
 }
 
 // A stop from another thread while the server is silent, before its answer or in the body, ends
-// the call within one time-out, with nothing left; one set before the call ends it at once.
-TEST_F(WinInetFetcherTest, StopFromAnotherThreadEndsASilentTransferSoon) {
-    const auto fetcher = New();
-    for (const char* route : {"silent", "stall/150000/8192"}) {
-        SCOPED_TRACE(route);
+// the call at once, however long the limits, with nothing left; one set before the call ends it
+// before any request.
+TEST_F(WinInetFetcherTest, StopFromAnotherThreadEndsASilentTransferAtOnce) {
+    const struct {
+        std::string route;
+        bool sent;       // stopped once the server has the request, before any answer
+        int64_t bytes;   // stopped once this much of the body has come
+    } cases[] = {
+        {"file/" + NewId() + "/stallhead/1000", true, 0},
+        {"stall/150000/8192", false, 8192},
+        {"file/" + NewId() + "/stall=50000/200000", false, 50000},
+    };
+    const auto fetcher = NewWinInetFetcher({kToolAgent, false, kLongLimitMs, kLongLimitMs, nullptr});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.route);
         stop = false;
         std::atomic<int64_t> written{0};
         std::atomic<bool> done{false};
-        // The target exists once the call has begun; the stall's bytes once its body has.
-        const int64_t wanted = std::string(route) == "silent" ? 0 : 8192;
-        RemoveFile(target);
+        Clock::time_point stoppedAt = Clock::now();
         std::thread stopper([&] {
-            while (!done && !(Exists(target) && written >= wanted)) std::this_thread::yield();
+            while (!done && written < c.bytes) std::this_thread::yield();
+            while (!done && c.sent && ServerStats(IdOf(c.route)).requests < 1) std::this_thread::yield();
+            stoppedAt = Clock::now();
             stop = true;
         });
-        const Clock::time_point start = Clock::now();
-        const FetchResult r = fetcher->Get(Fault(route), target, stop, [&](int64_t n, const std::string&) { written = n; });
+        const FetchResult r = fetcher->Get(Fault(c.route), target, stop, [&](int64_t n, const std::string&) { written = n; });
+        const Clock::time_point end = Clock::now();
         done = true;
         stopper.join();
-        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(kTimeoutMs) + kSlack);
+        EXPECT_LT(end - stoppedAt, std::chrono::milliseconds(500));
         EXPECT_TRUE(r.stopped);
         EXPECT_FALSE(r.ok);
+        EXPECT_FALSE(r.timedOut);
         EXPECT_EQ(r.failed, FetchStep::None);
         EXPECT_FALSE(Exists(target));
     }
@@ -176,6 +228,7 @@ TEST_F(WinInetFetcherTest, StopFromAnotherThreadEndsASilentTransferSoon) {
     WriteFile(target, "old");
     const FetchResult early = Get(*fetcher, Fault("data/100"));
     EXPECT_TRUE(early.stopped);
+    EXPECT_EQ(early.tries, 0);
     EXPECT_FALSE(Exists(target));
 }
 
@@ -238,6 +291,208 @@ TEST_F(WinInetFetcherTest, AsksForAFreshCopyUnderTheGivenName) {
     const std::string request = ReadFile(target);
     EXPECT_NE(request.find("User-Agent: " + kToolAgent + "\n"), std::string::npos) << request;
     EXPECT_NE(request.find("Pragma: no-cache"), std::string::npos) << request;
+}
+
+// ---- The part fetcher: requests for the rest of a body, time limits and the cap
+
+class WinInetPartFetcherTest : public WinInetFetcherTest {
+protected:
+    std::unique_ptr<PartFetcher> NewPart(uint32_t receiveMs = kReceiveTimeLimitMs,
+                                         std::shared_ptr<RateLimiter> limiter = nullptr) {
+        return NewWinInetPartFetcher({kToolAgent, false, kConnectTimeLimitMs, receiveMs, std::move(limiter)});
+    }
+    FetchResult Fetch(PartFetcher& fetcher, const std::string& url, int64_t offset = 0, const std::string& ifRange = {}) {
+        FetchRequest request;
+        request.url = url;
+        request.path = target;
+        request.offset = offset;
+        request.ifRange = ifRange;
+        // What the file held when the answer was told: nothing of this answer's body yet.
+        request.onAnswer = [this](const FetchResult& answer) {
+            answers.push_back(answer);
+            heldAtAnswer.push_back(ProbeFile(target).size);
+        };
+        progress.Clear();
+        return fetcher.Fetch(request, stop, progress.Callback());
+    }
+
+    std::vector<FetchResult> answers;
+    std::vector<int64_t> heldAtAnswer;
+};
+
+constexpr size_t kBody = 300000;
+constexpr size_t kCut = 100000;
+
+// A body cut off stays as far as it came; the request for the rest goes on with it, or starts
+// again, or is refused, as the answer says, and the file is as each way leaves it.
+TEST_F(WinInetPartFetcherTest, TheRestOfACutBodyAppendsRestartsOrIsRefused) {
+    const struct {
+        const char* name;
+        std::string opts;
+        bool validator;   // If-Range names the first answer's validator
+        int status;       // of the second answer
+        bool ok;
+        unsigned seed;    // of the whole body that ends at the path (when ok)
+        std::string offsets;
+    } cases[] = {
+        {"206 on a strong ETag", "cut=100000", true, 206, true, 0, "[0, 100000]"},
+        {"206 on Last-Modified (weak ETag)", "cut=100000,weak", true, 206, true, 0, "[0, 100000]"},
+        {"206 without If-Range", "cut=100000", false, 206, true, 0, "[0, 100000]"},
+        {"range ignored: 200 from the start", "cut=100000,norange", true, 200, true, 0, "[0, 100000]"},
+        {"body changed: If-Range fails, 200", "cut=100000,changes=1", true, 200, true, 1, "[0, 100000]"},
+    };
+    const auto fetcher = NewPart();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        answers.clear();
+        heldAtAnswer.clear();
+        const std::string url = Fault("file/" + NewId() + "/" + c.opts + "/" + std::to_string(kBody));
+        const FetchResult first = Fetch(*fetcher, url);
+        ASSERT_EQ(first.failed, FetchStep::Short) << first.error;
+        EXPECT_EQ(first.written, static_cast<int64_t>(kCut));
+        EXPECT_EQ(first.received, static_cast<int64_t>(kCut));
+        EXPECT_TRUE(SameBytes(ReadFile(target), Pattern(kCut))) << "what came stays";
+        EXPECT_EQ(heldAtAnswer.front(), 0);
+
+        const std::string validator = c.validator ? IfRangeValidator(first.etag, first.lastModified) : "";
+        EXPECT_EQ(validator.empty(), !c.validator);
+        const FetchResult second = Fetch(*fetcher, url, kCut, validator);
+        EXPECT_EQ(second.ok, c.ok) << second.error;
+        EXPECT_EQ(second.status, c.status);
+        EXPECT_EQ(second.tries, 1);
+        ASSERT_EQ(answers.size(), 2u);
+        EXPECT_EQ(heldAtAnswer.back(), static_cast<int64_t>(kCut)) << "told before the file is touched";
+        EXPECT_EQ(second.written, static_cast<int64_t>(kBody));
+        if (c.status == 206) {
+            EXPECT_EQ(second.contentRange, "bytes 100000-299999/300000");
+            EXPECT_EQ(second.received, static_cast<int64_t>(kBody - kCut));
+            EXPECT_GT(progress.written.front(), static_cast<int64_t>(kCut)) << "counted from the file's first byte";
+        } else {
+            EXPECT_EQ(second.received, static_cast<int64_t>(kBody));
+        }
+        EXPECT_TRUE(SameBytes(ReadFile(target), Pattern(kBody, c.seed)));
+        EXPECT_EQ(ServerStats(IdOf(url.substr(Fault("").size()))).offsets, c.offsets);
+    }
+}
+
+TEST_F(WinInetPartFetcherTest, ARefusedRangeLeavesTheFileAsItWas) {
+    const auto fetcher = NewPart();
+    const std::string whole = Pattern(kBody);
+    const struct {
+        const char* name;
+        std::string url;
+        int64_t offset;
+        int status;
+    } cases[] = {
+        // The file is whole already: the server has nothing from there on.
+        {"416 past the end", Fault("file/" + NewId() + "/-/" + std::to_string(kBody)), static_cast<int64_t>(kBody), 416},
+        {"an error page", Fault("status/404"), 1000, 404},
+        {"a 200 for only 200 is not the same body", Fault("status/500"), 1000, 500},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFile(target, whole);
+        const FetchResult r = Fetch(*fetcher, c.url, c.offset, "\"v0\"");
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.failed, FetchStep::Status);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.error.rfind("HTTP status " + std::to_string(c.status), 0), 0u) << r.error;
+        EXPECT_EQ(r.written, static_cast<int64_t>(kBody));
+        EXPECT_TRUE(SameBytes(ReadFile(target), whole));
+    }
+}
+
+// A server that goes silent, before its answer or in the body, fails the request at its limit,
+// marked as a time-out and with what came kept.
+TEST_F(WinInetPartFetcherTest, ASilentServerTimesOutAtTheLimit) {
+    constexpr uint32_t kLimitMs = 1000;
+    const struct {
+        std::string opts;
+        FetchStep step;
+        int64_t kept;
+    } cases[] = {{"stallhead", FetchStep::Request, 0}, {"stall=50000", FetchStep::Read, 50000}};
+    const auto fetcher = NewPart(kLimitMs);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.opts);
+        const Clock::time_point start = Clock::now();
+        const FetchResult r = Fetch(*fetcher, Fault("file/" + NewId() + "/" + c.opts + "/200000"));
+        const auto took = Clock::now() - start;
+        EXPECT_GE(took, std::chrono::milliseconds(kLimitMs));
+        EXPECT_LT(took, std::chrono::milliseconds(kLimitMs) + kSlack);
+        EXPECT_FALSE(r.ok);
+        EXPECT_TRUE(r.timedOut);
+        EXPECT_EQ(r.failed, c.step);
+        EXPECT_EQ(r.platformCode, static_cast<uint32_t>(ERROR_INTERNET_TIMEOUT));
+        EXPECT_EQ(r.written, c.kept);
+        EXPECT_TRUE(SameBytes(ReadFile(target), Pattern(static_cast<size_t>(c.kept))));
+    }
+}
+
+// Every byte read is taken from the limiter: on a clock that moves only while the limiter waits, a
+// body takes as long as its size at the cap.
+TEST_F(WinInetPartFetcherTest, TheCapIsTakenFromForEveryRead) {
+    constexpr uint64_t kRate = 100000;
+    RateLimiter::Clock::time_point now{};
+    RateLimiter::Clock::duration waited{};
+    auto limiter = std::make_shared<RateLimiter>(
+        kRate, [&] { return now; },
+        [&](RateLimiter::Clock::duration d) {
+            now += d;
+            waited += d;
+        });
+    const auto fetcher = NewPart(kReceiveTimeLimitMs, limiter);
+    const FetchResult r = Fetch(*fetcher, Fault("data/" + std::to_string(kBody)));
+    ASSERT_TRUE(r.ok) << r.error;
+    const double seconds = std::chrono::duration<double>(waited).count();
+    const double expected = static_cast<double>(kBody) / kRate;
+    EXPECT_GT(seconds, expected * 0.8);
+    EXPECT_LT(seconds, expected * 1.1);
+}
+
+// A stop while the cap holds a transfer back ends it as a stop, at once.
+TEST_F(WinInetPartFetcherTest, AStopDuringTheCapsWaitIsAStop) {
+    const auto fetcher = NewPart(kReceiveTimeLimitMs, std::make_shared<RateLimiter>(1024));
+    progress.onBlock = [this] { stop = true; };
+    const Clock::time_point start = Clock::now();
+    const FetchResult r = Fetch(*fetcher, Fault("data/" + std::to_string(kBody)));
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_TRUE(r.stopped);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.written, progress.written.back());
+    EXPECT_TRUE(SameBytes(ReadFile(target), Pattern(static_cast<size_t>(r.written)))) << "what came stays";
+}
+
+// What WinInet may still report for a request its owner closed goes to a state that lives until
+// the request's last callback: none stays once they have all come, whichever way a request ended.
+TEST_F(WinInetPartFetcherTest, NoRequestStateOutlivesItsLastCallback) {
+    constexpr uint32_t kLimitMs = 1000;
+    {
+        const auto fetcher = NewPart(kLimitMs);
+        EXPECT_TRUE(Fetch(*fetcher, Fault("data/5000")).ok);
+        EXPECT_TRUE(Fetch(*fetcher, Fault("file/" + NewId() + "/stallhead/1000")).timedOut);
+        progress.onBlock = [this] { stop = true; };
+        EXPECT_TRUE(Fetch(*fetcher, Fault("stall/150000/8192")).stopped);
+        EXPECT_EQ(fetcher->Head(Closed()).failed, FetchStep::Request);
+    }
+    // The calls left behind end at WinInet's own time-outs, a little after the limits (Wine's close
+    // does not cancel them): this test's, and those of the tests before it.
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kLongLimitMs) + 2 * kSlack;
+    while (download_detail::LiveAsyncStates() != 0 && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(download_detail::LiveAsyncStates(), 0);
+}
+
+// The echo answers 200 whatever was asked, so the file then holds what the request said.
+TEST_F(WinInetPartFetcherTest, AsksForTheRestByRangeAndIfRange) {
+    const auto fetcher = NewPart();
+    WriteFile(target, "0123456789");
+    const FetchResult r = Fetch(*fetcher, Fault("echo"), 10, "\"v3\"");
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.status, 200);
+    const std::string request = ReadFile(target);
+    EXPECT_NE(request.find("Range: bytes=10-\n"), std::string::npos) << request;
+    EXPECT_NE(request.find("If-Range: \"v3\"\n"), std::string::npos) << request;
+    EXPECT_NE(request.find("User-Agent: " + kToolAgent + "\n"), std::string::npos) << request;
 }
 
 }  // namespace
