@@ -211,8 +211,8 @@ void CheckEngine::Finish(const std::function<void()>& between) {
     CleanUp(left);
 }
 
-void CheckEngine::RemoveLeftoversBeside(const std::string& place) {
-    if (!platform_.listFolder) return;
+bool CheckEngine::RemoveLeftoversBeside(const std::string& place) {
+    if (!platform_.listFolder) return false;
     const std::string folder = FolderOf(place);
     std::set<std::u16string> names;
     {
@@ -244,20 +244,39 @@ void CheckEngine::RemoveLeftoversBeside(const std::string& place) {
                 return now == leftovers_.end() || now->second.listed;
             });
             found = leftovers_.find(folder);
-            if (found == leftovers_.end() || found->second.names.empty()) return;
+            if (found == leftovers_.end() || found->second.names.empty()) return false;
             names = found->second.names;
         }
     }
-    if (names.empty()) return;
+    if (names.empty()) return false;
     const size_t cut = folder.size() + (folder.empty() ? 0 : 1);
+    const auto beside = [&](const std::string& path) { return names.count(FoldLetterCase(path.substr(cut))) > 0; };
+    const std::string download = DownloadTargetPath(place), record = PartialRecordPath(place);
+    // A download with its record is a partial that a later run may go on with: whether it stays
+    // is known once the file is checked.
+    const bool partial = beside(download) && beside(record);
     for (const std::string& leftover : LeftoversBeside(place)) {
-        const std::u16string name = FoldLetterCase(leftover.substr(cut));
-        if (!names.count(name)) continue;
+        if (!beside(leftover) || (partial && (leftover == download || leftover == record))) continue;
         Remove(leftover);
         std::lock_guard lock(leftoverMutex_);
         const auto found = leftovers_.find(folder);
-        if (found != leftovers_.end()) found->second.names.erase(name);
+        if (found != leftovers_.end()) found->second.names.erase(FoldLetterCase(leftover.substr(cut)));
     }
+    return partial;
+}
+
+void CheckEngine::SettlePartialBeside(const EngineJob& job, const FileCheck& check) {
+    if (stop_ || check.state == FileState::Stopped) {
+        // Not looked at to the end: the next run decides.
+        ++partialsKept_;
+        return;
+    }
+    // Only a download of the file's address goes on with it: a good file, a file only checked or
+    // one read from a local source leaves it of no use.
+    const bool differs = check.state != FileState::Good;
+    if (differs && fetches_ && !job.url.empty() && job.localSource.empty()) return;
+    Remove(DownloadPath(job));
+    Remove(PartialRecordPath(job.place));
 }
 
 void CheckEngine::CheckLoop() {
@@ -274,13 +293,15 @@ void CheckEngine::CheckLoop() {
             job = At(id).job;
         }
         FileCheck check;
+        bool partialBeside = false;
         try {
-            RemoveLeftoversBeside(job.place);
+            partialBeside = RemoveLeftoversBeside(job.place);
             check = platform_.check ? platform_.check(job, stop_, buffer)
                                     : CheckListedFile(job.place, job.size, job.crcText, stop_, buffer);
         } catch (const std::exception&) {
             check.state = FileState::Unreadable;
         }
+        if (partialBeside) SettlePartialBeside(job, check);
         std::lock_guard lock(mutex_);
         if (!InRange(id)) continue;
         Slot& slot = At(id);
@@ -368,6 +389,11 @@ void CheckEngine::FetchLoop() {
             result.failed = FetchStep::Request;
             result.error = e.what();
         }
+        // A client that goes on with downloads left the part it got, with its record, for the
+        // next run: it stays there, and the run learns of it.
+        if (!result.ok && !options_.headOnly && job.localSource.empty() && FileExists(DownloadPath(job)) &&
+            FileExists(PartialRecordPath(job.place)))
+            ++partialsKept_;
         std::vector<Slot> done;
         {
             std::lock_guard lock(mutex_);

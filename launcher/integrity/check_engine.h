@@ -4,8 +4,9 @@
 //
 // The walker hands over file jobs in checklist order (Submit) while it holds fewer than the window,
 // then waits for the oldest one's results (Wait) and lets it go (Release). Behind it:
-//   checking threads  remove what a cut-off run left beside the file, then probe it and read its
-//                     CRC-32 (file_check.h), several files at once;
+//   checking threads  remove what a cut-off run left beside the file (but a partial download with
+//                     its record, which stays for the fetch when the file differs), then probe it
+//                     and read its CRC-32 (file_check.h), several files at once;
 //   fetching threads  take the jobs in checklist order, and download each one that differs to its
 //                     download name beside it, each over its own connection (fetcher.h), never more
 //                     than a few files ahead of the walker;
@@ -16,7 +17,8 @@
 //
 // What the engine made for a job and the walker did not take (a download, an unpacked file) is
 // removed when the job is released, and when the engine ends; a cancelled transfer or unpack leaves
-// nothing either. No thread outlives the engine.
+// nothing either, except a large partial download that its fetcher kept with its record for a
+// later run (PartialsKept). No thread outlives the engine.
 #pragma once
 
 #include <atomic>
@@ -131,6 +133,11 @@ public:
     // none behind.
     static int RunningThreads();
 
+    // Jobs whose partial download stays beside the file with its record (resume_rules.h) for a
+    // later run to go on with: a fetch that ended without its whole body and kept what it got, or
+    // a partial left by an earlier run that a stop kept from being looked at. Any thread.
+    size_t PartialsKept() const { return partialsKept_.load(); }
+
     // Paths the engine makes beside a file (entry_rules.h): what it removes and what it leaves.
     static std::string DownloadPath(const EngineJob& job);
     static std::string UnpackedPath(const EngineJob& job);
@@ -162,12 +169,16 @@ private:
     void CheckLoop();
     void FetchLoop();
     void UnpackLoop();
-    void RemoveLeftoversBeside(const std::string& place);
+    // True when a partial download with its record lies beside the place (left there).
+    bool RemoveLeftoversBeside(const std::string& place);
+    // Keeps or removes such a partial once the file's check is known.
+    void SettlePartialBeside(const EngineJob& job, const FileCheck& check);
 
     const EngineOptions options_;
     const EnginePlatform platform_;
     bool fetches_ = false;  // a job that differs goes on to be fetched
     std::atomic<bool> stop_{false};
+    std::atomic<size_t> partialsKept_{0};
 
     static constexpr uint64_t kNobody = ~uint64_t{0};
     // Wakes the walker when the job it waits for has moved on; under the lock.

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "launcher/integrity/checklist.h"
+#include "launcher/net/resume_rules.h"
 
 namespace orv {
 namespace {
@@ -50,8 +51,10 @@ std::string UnpackTemporaryPath(const std::string& place) { return place + kUnpa
 
 bool IsUnpackTemporaryPath(const std::string& path) { return path.ends_with(kUnpackSuffix); }
 
+std::string PartialRecordPath(const std::string& place) { return ResumeRecordPath(DownloadTargetPath(place)); }
+
 std::vector<std::string> LeftoversBeside(const std::string& place) {
-    return {DownloadTargetPath(place), UnpackTemporaryPath(place)};
+    return {DownloadTargetPath(place), UnpackTemporaryPath(place), PartialRecordPath(place)};
 }
 
 bool IsLeftoverName(std::string_view name) {
@@ -64,7 +67,8 @@ bool IsLeftoverName(std::string_view name) {
         }
         return true;
     };
-    return endsWith(".lzma") || endsWith(kUnpackSuffix);
+    static const std::string kRecordSuffix = ResumeRecordPath("");
+    return endsWith(".lzma") || endsWith(kUnpackSuffix) || endsWith(kRecordSuffix);
 }
 
 bool UnpackIntoPlace(const std::string& target, const std::string& place,

@@ -42,8 +42,11 @@ std::string DownloadTargetPath(const std::string& place);
 std::string UnpackTemporaryPath(const std::string& place);
 // True for a name that only these steps create (a leftover of a run that was cut off).
 bool IsUnpackTemporaryPath(const std::string& path);
-// What a run cut off while repairing the file at `place` may have left beside it: the download
-// and the unpacked content that had not yet taken the file's place.
+// The record beside a partial download of the file at `place` (resume_rules.h): with it, the
+// download is kept for a later run to go on with.
+std::string PartialRecordPath(const std::string& place);
+// What a run cut off while repairing the file at `place` may have left beside it: the download,
+// the unpacked content that had not yet taken the file's place, and the download's record.
 std::vector<std::string> LeftoversBeside(const std::string& place);
 // Whether a file name found in a folder may be such a leftover of a file beside it (its ending
 // compared without regard to letter case, as the platform compares names).

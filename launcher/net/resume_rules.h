@@ -37,7 +37,8 @@ std::string IfRangeValidator(std::string_view etag, std::string_view lastModifie
 // Content-Length of a 200; -1 when not known.
 int64_t WholeLength(int status, int64_t contentLength, std::string_view contentRange);
 
-// "Range: bytes=<offset>-".
+// The value of the Range header ("Range: bytes=<offset>-") that asks for the body from `offset`
+// on: "bytes=<offset>-", without the header's name.
 std::string RangeHeaderValue(int64_t offset);
 
 // What a partial download needs so that a later run may go on with it: kept in a small text file

@@ -2,8 +2,13 @@
 // connection closed or reset, a failed read, a receive time-out, fewer bytes than its length) is
 // asked again from the byte where it stopped with If-Range naming the first answer's validator; a
 // 206 goes on, a 200 starts the file again, anything else is the failure of the break. A request
-// that timed out before its answer is tried again too. Up to `tries` requests, with the waits of
-// the policy between them, each ended at once by the stop flag.
+// that timed out before its answer is tried again too, with the waits of the policy between the
+// requests, each ended at once by the stop flag.
+//
+// The tries: `tries` counts the requests in a row that brought less than 64 KiB of the body; a
+// request that brought more makes progress and starts the count, and the waits, again from it
+// (so a long download over a line that breaks every few megabytes still ends). Whatever the
+// progress, one Get makes at most 1000 requests.
 //
 // Across runs: the record of a large partial download (resume_rules.h) is written beside it as
 // soon as its first answer is known, so that even a killed run leaves what the next needs; a Get
@@ -23,7 +28,7 @@
 namespace orv {
 
 struct RetryPolicy {
-    int tries = 5;
+    int tries = 5;  // requests in a row without progress (see above)
     // The wait before the second, third... request; the last repeats if there are more tries.
     std::vector<std::chrono::milliseconds> waits = {std::chrono::seconds(1), std::chrono::seconds(2),
                                                     std::chrono::seconds(4), std::chrono::seconds(8)};

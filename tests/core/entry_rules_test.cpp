@@ -85,15 +85,19 @@ TEST(EntryRules, AHugeLineIsRefusedWithoutGrowing) {
     EXPECT_EQ(ResolveEntry("\\" + std::string(LongestEntryPath - 1, 'a') + "...", false).kind, TargetKind::File);
 }
 
-TEST(EntryRules, LeftoversBesideAFileAreItsDownloadAndItsUnpackedContent) {
+TEST(EntryRules, LeftoversBesideAFileAreItsDownloadItsUnpackedContentAndTheDownloadsRecord) {
     const std::vector<std::string> leftovers = LeftoversBeside("C:\\g\\hl2.exe");
-    EXPECT_EQ(leftovers, (std::vector<std::string>{"C:\\g\\hl2.exe.lzma", "C:\\g\\hl2.exe.orvanta-unpack"}));
+    EXPECT_EQ(leftovers, (std::vector<std::string>{"C:\\g\\hl2.exe.lzma", "C:\\g\\hl2.exe.orvanta-unpack",
+                                                   "C:\\g\\hl2.exe.lzma.orvanta-partial"}));
+    EXPECT_EQ(PartialRecordPath("C:\\g\\hl2.exe"), leftovers[2]);
     for (const std::string& path : leftovers) EXPECT_NE(path, "C:\\g\\hl2.exe");
     EXPECT_TRUE(IsUnpackTemporaryPath(leftovers[1]));
     // A name met in a folder, whatever its letter case: Windows finds it under either.
     for (const auto& [name, leftover] : std::vector<std::pair<std::string, bool>>{
              {"hl2.exe.lzma", true}, {"HL2.EXE.LZMA", true}, {"a.Orvanta-Unpack", true}, {"x.lzma.txt", false},
-             {".lzma", false}, {"lzma", false}, {"hl2.exe", false}, {"a.orvanta-unpac", false}})
+             {".lzma", false}, {"lzma", false}, {"hl2.exe", false}, {"a.orvanta-unpac", false},
+             {"hl2.exe.lzma.orvanta-partial", true}, {"HL2.EXE.LZMA.ORVANTA-PARTIAL", true},
+             {".orvanta-partial", false}, {"a.orvanta-partial.txt", false}})
         EXPECT_EQ(IsLeftoverName(name), leftover) << name;
 }
 
