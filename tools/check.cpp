@@ -24,6 +24,8 @@
 #include "launcher/integrity/checklist_trust.h"
 #include "launcher/integrity/hash_list.h"
 #include "launcher/integrity/lzma_alone.h"
+#include "launcher/net/resume_rules.h"
+#include "launcher/net/resuming_fetcher.h"
 #include "launcher/net/server_paths.h"
 #include "launcher/platform/file_helpers.h"
 #include "launcher/platform/files.h"
@@ -71,7 +73,10 @@ public:
         : o_(options), platform_(platform), sink_(sink), interrupt_(stop),
           jobs_(options.jobs ? options.jobs
                              : std::clamp(std::thread::hardware_concurrency(), 1u, static_cast<unsigned>(MostThreads))),
-          connections_(options.connections ? options.connections : DefaultConnections) {}
+          connections_(options.connections ? options.connections : DefaultConnections) {
+        if (options.rateLimit) limits_.rate = std::make_shared<RateLimiter>(options.rateLimit);
+        limits_.receiveMs = options.receiveTimeLimitMs;
+    }
 
     CheckSummary Run();
 
@@ -81,6 +86,10 @@ private:
     bool Keyed() const { return o_.publicKey.has_value(); }
     // A file below the server root ("/"-separated relative path).
     std::string RootFile(const std::string& relative) const { return o_.serverRoot + "/" + relative; }
+    // A connection for the server's small files (catalogue, checklists, statements, hash lists),
+    // or for game files, whose large partial downloads are kept for a later run.
+    enum class Downloads { Small, GameFiles };
+    std::unique_ptr<Fetcher> NewFetcher(Downloads kind) const;
     // Fetches a resource of the server into `path`; raises Error naming it.
     void FetchResource(const std::string& url, const std::string& path);
     void ReadCatalogue(const std::string& temporary);
@@ -121,6 +130,7 @@ private:
     const std::atomic<bool>& interrupt_;
     std::atomic<bool> abort_{false};
     const unsigned jobs_, connections_;
+    ConnectionLimits limits_;
 
     std::mutex mutex_;  // guards summary_ and the sink
     CheckSummary summary_;
@@ -159,8 +169,21 @@ void Engine::Emit(CheckEvent event) {
     if (fileChecked) sink_.Progress(summary_);
 }
 
+std::unique_ptr<Fetcher> Engine::NewFetcher(Downloads kind) const {
+    if (platform_.newFetcher) return platform_.newFetcher();
+    RetryPolicy policy;
+    if (kind == Downloads::GameFiles) {
+        policy.keepPartialFrom = kKeepPartialFromBytes;
+    } else {
+        // Small enough that starting again costs less than trusting a server's ranges.
+        policy.resume = false;
+        policy.keepPartialFrom = -1;
+    }
+    return NewResumingFetcher(platform_.newPartFetcher(limits_), std::move(policy));
+}
+
 void Engine::FetchResource(const std::string& url, const std::string& path) {
-    const std::unique_ptr<Fetcher> fetcher = platform_.newFetcher();
+    const std::unique_ptr<Fetcher> fetcher = NewFetcher(Downloads::Small);
     const FetchResult result = fetcher->Get(url, path, interrupt_);
     if (!result.ok) throw Error("cannot fetch " + url + ": " + result.error);
 }
@@ -173,7 +196,7 @@ std::string Engine::ServerFile(const std::string& relative, const std::string& t
             throw Error(path + " is larger than " + std::to_string(most) + " bytes: refused");
         return path;
     }
-    const std::unique_ptr<Fetcher> fetcher = platform_.newFetcher();
+    const std::unique_ptr<Fetcher> fetcher = NewFetcher(Downloads::Small);
     FetchBounded(*fetcher, ServerUrl(relative, o_.server), temporary, most, interrupt_);
     return temporary;
 }
@@ -355,7 +378,7 @@ CheckEngine Engine::NewEngine() {
     options.headOnly = o_.dryRun;
     options.replace = true;
     EnginePlatform engine;
-    if (!FromRoot()) engine.newFetcher = platform_.newFetcher;
+    if (!FromRoot()) engine.newFetcher = [this] { return NewFetcher(Downloads::GameFiles); };
     engine.replaceFile = platform_.replaceFile;
     engine.makeNormal = platform_.makeNormal;
     if (o_.verifyServer) {

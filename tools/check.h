@@ -19,6 +19,7 @@
 #include "game_profile.h"
 #include "launcher/base/codepage.h"
 #include "launcher/net/fetcher.h"
+#include "launcher/net/rate_limit.h"
 #include "launcher/platform/ecdsa_p256.h"
 
 namespace orv::check {
@@ -27,6 +28,8 @@ using orv::FetchResult;
 using orv::FetchStep;
 using orv::Fetcher;
 using orv::FetchProgress;
+using orv::PartFetcher;
+using orv::RateLimiter;
 
 struct CheckOptions {
     // Exactly one source: an update server's base address ("/" appended when missing), or the
@@ -54,6 +57,10 @@ struct CheckOptions {
     // CRC-32 decide alone and no statement is read.
     std::optional<EcdsaPublicKey> publicKey;
     uint64_t minCatalogueVersion = 0;  // keyed: a catalogue statement below this is refused
+    // The cap on the download rate over every connection of the run, in bytes per second; 0: none.
+    uint64_t rateLimit = 0;
+    // How long a connection waits for an answer or more of a body before it gives the try up.
+    uint32_t receiveTimeLimitMs = kReceiveTimeLimitMs;
 };
 
 inline constexpr unsigned DefaultConnections = 4;
@@ -128,7 +135,19 @@ inline constexpr int ExitInterrupted = 130;
 // ---- The platform under the run (check_platform_posix.cpp with libcurl, check_platform_win.cpp
 //      with WinInet).
 
+// What every connection of one run works under.
+struct ConnectionLimits {
+    std::shared_ptr<RateLimiter> rate;  // one for all the run's connections; none: no cap
+    uint32_t connectMs = kConnectTimeLimitMs;
+    uint32_t receiveMs = kReceiveTimeLimitMs;
+};
+
 struct CheckPlatform {
+    // One connection's client, made on the thread that uses it: the run makes it resume broken
+    // downloads and try again (resuming_fetcher.h).
+    std::function<std::unique_ptr<PartFetcher>(const ConnectionLimits& limits)> newPartFetcher;
+    // A whole-file client used as it is, without retries; when set it is taken instead of
+    // newPartFetcher (test doubles, and a platform without a client of single requests).
     std::function<std::unique_ptr<Fetcher>()> newFetcher;
     // `from` in the place of `to` in one step; false when refused (`to` unchanged).
     std::function<bool(const std::string& from, const std::string& to)> replaceFile;

@@ -6,6 +6,7 @@
 
 #include "launcher/config/launcher_identity.h"
 #include "launcher/integrity/statement.h"
+#include "launcher/net/rate_limit.h"
 #include "launcher/net/server_paths.h"
 #include "tools/check.h"
 #include "tools/check_trust.h"
@@ -37,9 +38,15 @@ const char* const CheckUsage =
     "  --min-catalogue-version N  with a key: refuse a catalogue statement older than version N\n"
     "  --jobs N                files checked at once, up to 64 (default: one per core)\n"
     "  --connections N         files downloaded at once, up to 64 (default: 4)\n"
+    "  --limit-rate RATE       the most bytes a second over all downloads, as curl spells it: 500K, 2M\n"
+    "                          (K and M of 1024; default: no cap)\n"
+    "  --receive-timeout S     give a download try up after S seconds without data, up to 3600 (30)\n"
     "  exit status: 0 matches, 1 differences remain (or would be fetched), 2 error, 130 interrupted\n";
 
 namespace {
+
+// An hour without a byte is a server that is gone, whatever the line.
+constexpr int kMostReceiveSeconds = 3600;
 
 const std::set<std::string>& Flags() {
     static const std::set<std::string> flags = {"--repair", "--dry-run", "--verify-server", "--json"};
@@ -50,7 +57,7 @@ const std::set<std::string>& Valued() {
     static const std::set<std::string> valued = {
         "--server",      "--server-root",  "--game-dir",  "--game-name",   "--game-number", "--build-name",
         "--build-number", "--server-base", "--game-code", "--codepage",    "--jobs",        "--connections",
-        "--public-key",  "--min-catalogue-version"};
+        "--public-key",  "--min-catalogue-version", "--limit-rate", "--receive-timeout"};
     return valued;
 }
 
@@ -107,8 +114,16 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
     takeNumber("--build-number", o.buildNumber);
     takeNumber("--jobs", o.jobs, MostThreads);
     takeNumber("--connections", o.connections, MostThreads);
+    int receiveSeconds = 0;
+    takeNumber("--receive-timeout", receiveSeconds, kMostReceiveSeconds);
     if (problem) return problem;
+    if (receiveSeconds) o.receiveTimeLimitMs = static_cast<uint32_t>(receiveSeconds) * 1000;
     std::string text;
+    if (take("--limit-rate", text)) {
+        const std::optional<uint64_t> rate = ParseRateText(text);
+        if (!rate) return "--limit-rate takes bytes a second with an optional K, M or G, as 500K or 2M, not \"" + text + "\"";
+        o.rateLimit = *rate;
+    }
     if (take("--codepage", text)) {
         int number = 0;
         const std::optional<CodePage> page = ParsePositive(text, number) ? CodePageFromNumber(number) : std::nullopt;

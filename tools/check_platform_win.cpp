@@ -1,6 +1,6 @@
-// The headless check's platform on Windows: the launcher's WinInet fetcher for HTTP (one per
-// thread; its session keeps the connection open between requests), MoveFileEx for the one-step
-// replace, a console control handler for Ctrl-C.
+// The headless check's platform on Windows: the launcher's WinInet client for HTTP (one per
+// thread, under the run's limits and cap; its session keeps the connection open between requests),
+// MoveFileEx for the one-step replace, a console control handler for Ctrl-C.
 #include <windows.h>
 #include <io.h>
 
@@ -29,12 +29,15 @@ BOOL WINAPI OnConsoleEvent(DWORD) {
 
 CheckPlatform SystemCheckPlatform() {
     CheckPlatform platform;
-    platform.newFetcher = [] {
+    platform.newPartFetcher = [](const ConnectionLimits& limits) {
         // Only a 200 answer is a server's file: an error page is reported, never unpacked.
         WinInetFetcherOptions options;
         options.agent = std::string("orvanta-tool ") + LauncherVersion;
         options.anyStatus = false;
-        return NewWinInetFetcher(std::move(options));
+        options.connectMs = limits.connectMs;
+        options.receiveMs = limits.receiveMs;
+        options.limiter = limits.rate;
+        return NewWinInetPartFetcher(std::move(options));
     };
     platform.replaceFile = [](const std::string& from, const std::string& to) {
         // The launcher's replace: it waits briefly for a scanner that holds either file.

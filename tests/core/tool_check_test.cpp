@@ -79,6 +79,16 @@ TEST(CheckArguments, ProblemsAreNamedAndGoodLinesFillTheOptions) {
          "--verify-server does not repair: leave out --repair and --dry-run"},
         {{"--server-root", "www", "--verify-server", "--game-dir", "g"}, false,
          "--verify-server checks no game folder: leave out --game-dir"},
+        {{"--limit-rate", "500K", "--receive-timeout", "3600"}, true, nullptr},
+        {{"--limit-rate", "2 M"}, true,
+         "--limit-rate takes bytes a second with an optional K, M or G, as 500K or 2M, not \"2 M\""},
+        {{"--limit-rate", "0"}, true,
+         "--limit-rate takes bytes a second with an optional K, M or G, as 500K or 2M, not \"0\""},
+        {{"--limit-rate", "2MB"}, true,
+         "--limit-rate takes bytes a second with an optional K, M or G, as 500K or 2M, not \"2MB\""},
+        {{"--receive-timeout", "0"}, true, "--receive-timeout takes a number from 1 up, not \"0\""},
+        {{"--receive-timeout", "3601"}, true, "--receive-timeout takes a number from 1 to 3600, not \"3601\""},
+        {{"--receive-timeout", "2s"}, true, "--receive-timeout takes a number from 1 up, not \"2s\""},
     };
     // clang-format on
     for (const Case& c : cases) {
@@ -111,6 +121,14 @@ TEST(CheckArguments, ValuesLandInTheirFields) {
     EXPECT_EQ(o.codePage, CodePage::Dos866);
     EXPECT_EQ(o.serverBase, UpdateServerBase);
     EXPECT_EQ(o.gameCode, GameCode);
+    EXPECT_EQ(o.rateLimit, 0u);
+    EXPECT_EQ(o.receiveTimeLimitMs, kReceiveTimeLimitMs);
+
+    CheckOptions limited;
+    ASSERT_FALSE(ParseCheckArguments({"--server", "http://a/", "--game-dir", "g", "--limit-rate=2M", "--receive-timeout", "2"},
+                                     limited));
+    EXPECT_EQ(limited.rateLimit, 2u * 1024 * 1024);
+    EXPECT_EQ(limited.receiveTimeLimitMs, 2000u);
 }
 
 TEST(CheckArguments, APublisherKeyMakesTheCheckKeyed) {

@@ -324,22 +324,20 @@ constexpr size_t kBody = 300000;
 constexpr size_t kCut = 100000;
 
 // A body cut off stays as far as it came; the request for the rest goes on with it, or starts
-// again, or is refused, as the answer says, and the file is as each way leaves it.
-TEST_F(WinInetPartFetcherTest, TheRestOfACutBodyAppendsRestartsOrIsRefused) {
+// again from the first byte, as the answer says.
+TEST_F(WinInetPartFetcherTest, TheRestOfACutBodyAppendsOrRestarts) {
     const struct {
         const char* name;
         std::string opts;
         bool validator;   // If-Range names the first answer's validator
         int status;       // of the second answer
-        bool ok;
-        unsigned seed;    // of the whole body that ends at the path (when ok)
-        std::string offsets;
+        unsigned seed;    // of the whole body that ends at the path
     } cases[] = {
-        {"206 on a strong ETag", "cut=100000", true, 206, true, 0, "[0, 100000]"},
-        {"206 on Last-Modified (weak ETag)", "cut=100000,weak", true, 206, true, 0, "[0, 100000]"},
-        {"206 without If-Range", "cut=100000", false, 206, true, 0, "[0, 100000]"},
-        {"range ignored: 200 from the start", "cut=100000,norange", true, 200, true, 0, "[0, 100000]"},
-        {"body changed: If-Range fails, 200", "cut=100000,changes=1", true, 200, true, 1, "[0, 100000]"},
+        {"206 on a strong ETag", "cut=100000", true, 206, 0},
+        {"206 on Last-Modified (weak ETag)", "cut=100000,weak", true, 206, 0},
+        {"206 without If-Range", "cut=100000", false, 206, 0},
+        {"range ignored: 200 from the start", "cut=100000,norange", true, 200, 0},
+        {"body changed: If-Range fails, 200", "cut=100000,changes=1", true, 200, 1},
     };
     const auto fetcher = NewPart();
     for (const auto& c : cases) {
@@ -357,7 +355,7 @@ TEST_F(WinInetPartFetcherTest, TheRestOfACutBodyAppendsRestartsOrIsRefused) {
         const std::string validator = c.validator ? IfRangeValidator(first.etag, first.lastModified) : "";
         EXPECT_EQ(validator.empty(), !c.validator);
         const FetchResult second = Fetch(*fetcher, url, kCut, validator);
-        EXPECT_EQ(second.ok, c.ok) << second.error;
+        EXPECT_TRUE(second.ok) << second.error;
         EXPECT_EQ(second.status, c.status);
         EXPECT_EQ(second.tries, 1);
         ASSERT_EQ(answers.size(), 2u);
@@ -371,7 +369,7 @@ TEST_F(WinInetPartFetcherTest, TheRestOfACutBodyAppendsRestartsOrIsRefused) {
             EXPECT_EQ(second.received, static_cast<int64_t>(kBody));
         }
         EXPECT_TRUE(SameBytes(ReadFile(target), Pattern(kBody, c.seed)));
-        EXPECT_EQ(ServerStats(IdOf(url.substr(Fault("").size()))).offsets, c.offsets);
+        EXPECT_EQ(ServerStats(IdOf(url.substr(Fault("").size()))).offsets, "[0, 100000]");
     }
 }
 
@@ -387,7 +385,6 @@ TEST_F(WinInetPartFetcherTest, ARefusedRangeLeavesTheFileAsItWas) {
         // The file is whole already: the server has nothing from there on.
         {"416 past the end", Fault("file/" + NewId() + "/-/" + std::to_string(kBody)), static_cast<int64_t>(kBody), 416},
         {"an error page", Fault("status/404"), 1000, 404},
-        {"a 200 for only 200 is not the same body", Fault("status/500"), 1000, 500},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
