@@ -262,7 +262,7 @@ bool DownloadWholeFile(const std::string& url, const std::function<TryEnd(HINTER
         {
             const LimitedRequest r = OpenLimitedRequest(internet.Get(), url, kDownloadFlags, Limits());
             if (r.request) end = once(r.request.Get());
-            else if (r.TimedOut()) end = TryEnd::Again;
+            else if (r.AnswerLost()) end = TryEnd::Again;
         }
         if (end != TryEnd::Again) return end == TryEnd::Saved;
         if (attempt >= policy.tries || policy.waits.empty()) return false;

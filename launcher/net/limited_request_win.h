@@ -20,12 +20,18 @@ struct RequestLimits {
 };
 
 // The request sent; on failure `request` is empty and `error` holds the code of the call that
-// failed (ERROR_INTERNET_TIMEOUT when a limit ran out). The connection handle goes with the request.
+// failed. The connection handle goes with the request.
 struct LimitedRequest {
     InternetHandle connection;
     InternetHandle request;
     DWORD error = 0;
-    bool TimedOut() const { return error == ERROR_INTERNET_TIMEOUT; }
+    // The server was reached but its answer did not come, in time or whole: worth another try, where
+    // a refused connection or an unknown host is not. Windows reports a receive limit that ran out
+    // as ERROR_INTERNET_TIMEOUT; Wine may end the wait as a connection that was dropped.
+    bool AnswerLost() const {
+        return error == ERROR_INTERNET_TIMEOUT || error == ERROR_INTERNET_CONNECTION_ABORTED ||
+               error == ERROR_INTERNET_CONNECTION_RESET || error == ERROR_HTTP_INVALID_SERVER_RESPONSE;
+    }
 };
 
 // A GET of `url` on `internet` with `flags`. The limits go on the request itself before it is sent:

@@ -324,7 +324,7 @@ TEST_F(LauncherSettingsTest, TheDownloadLimitIsKeptAsTextAndWrittenBackUnchanged
         {"downloadlimitkbps =  0 ", "0", "downloadlimitkbps=0"},
         {"DownloadLimitKBps=2M", "2M", "DownloadLimitKBps=2M"},
         {"DownloadLimitKBps=", "", "DownloadLimitKBps="},
-        {"DownloadLimitKBps", "", "DownloadLimitKBps="},
+        {"DownloadLimitKBps", nullptr, "DownloadLimitKBps"},  // a key without a value counts as none
         {"", nullptr, ""},
     };
     for (const auto& c : cases) {

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
@@ -103,8 +104,13 @@ protected:
             return MsgResult::Ok;
         });
         target = dir.File("target.lzma");
+        // Tries again after a short wait: the broken bodies below break at every try.
+        DownloadTimeLimits limits;
+        limits.waits = {std::chrono::milliseconds(20)};
+        previousLimits_ = SetDownloadTimeLimits(limits);
     }
     void TearDown() override {
+        SetDownloadTimeLimits(previousLimits_);
         SetEventPump(previousPump_);
         SetMessageHandler(std::move(previousHandler_));
         g_onPump = nullptr;
@@ -129,7 +135,44 @@ protected:
 private:
     EventPump previousPump_ = nullptr;
     MessageHandler previousHandler_;
+    DownloadTimeLimits previousLimits_;
 };
+
+// A fault server id of its own for every use: the server keeps the cuts done per id for its life.
+std::string NewId(const char* what) {
+    static int counter = 0;
+    return std::string(what) + "-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++counter);
+}
+
+// What the fault server saw of an id: its requests and the offset each asked for.
+struct FaultStats {
+    int requests = -1;
+    std::vector<int64_t> offsets;
+};
+
+FaultStats StatsOf(const std::string& id) {
+    FaultStats stats;
+    const InternetHandle internet(::InternetOpenW(L"stats", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    const InternetHandle request(::InternetOpenUrlW(internet.Get(), Wide(Fault("stats/" + id)).c_str(), nullptr, 0,
+                                                    INTERNET_FLAG_RELOAD, 0));
+    if (!request) return stats;
+    std::string json;
+    char buffer[4096];
+    DWORD got = 0;
+    while (::InternetReadFile(request.Get(), buffer, sizeof buffer, &got) && got > 0) json.append(buffer, got);
+    const size_t r = json.find("\"requests\":");
+    if (r != std::string::npos) stats.requests = std::atoi(json.c_str() + r + 11);
+    const size_t o = json.find('[', json.find("\"offsets\""));
+    for (size_t at = o; at != std::string::npos && at < json.size() && json[at] != ']';) {
+        ++at;
+        while (at < json.size() && json[at] == ' ') ++at;
+        if (at < json.size() && json[at] >= '0' && json[at] <= '9') stats.offsets.push_back(std::atoll(json.c_str() + at));
+        at = json.find_first_of(",]", at);
+    }
+    return stats;
+}
+
+using Clock = std::chrono::steady_clock;
 
 std::vector<int> Widths(const std::vector<int>& positions) {
     std::vector<int> widths;
@@ -151,6 +194,17 @@ TEST_F(ProbeUrlTest, OkAndRedirectsAnswerOtherStatusesAndSilenceDoNot) {
     EXPECT_FALSE(ProbeUrl(""));
     EXPECT_EQ(g_pumps, 0);
     EXPECT_TRUE(messages.empty());
+}
+
+// A server that takes the connection and then says nothing costs the start-up the receive limit,
+// not the window's life.
+TEST_F(ProbeUrlTest, ASilentServerIsGivenUpOnWithinTheReceiveLimit) {
+    DownloadTimeLimits limits = CurrentDownloadTimeLimits();
+    limits.receiveMs = 1000;
+    SetDownloadTimeLimits(limits);
+    const auto start = Clock::now();
+    EXPECT_FALSE(ProbeUrl(Fault("file/" + NewId("probe") + "/stallhead/100")));
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(4000));
 }
 
 TEST_F(ProbeUrlTest, IntroducesItselfAsTheUrlChecker) {
@@ -208,6 +262,37 @@ TEST_F(DownloadFileTest, BrokenBodyGivesFalseWithoutMessageAndDeletesThePartialF
         EXPECT_FALSE(DownloadFile(Fault(route), target)) << route;
         EXPECT_FALSE(Exists(target)) << route;
     }
+    EXPECT_TRUE(messages.empty());
+}
+
+// The catalogue and the update description come whole or not at all: a body cut off, or one that
+// stalls past the receive limit, is asked for again from its first byte.
+TEST_F(DownloadFileTest, ACutOrStalledBodyIsFetchedAgainWhole) {
+    DownloadTimeLimits limits = CurrentDownloadTimeLimits();
+    limits.receiveMs = 1000;
+    SetDownloadTimeLimits(limits);
+    const struct {
+        const char* opts;
+        int requests;
+    } cases[] = {
+        {"cut=30000", 2},
+        {"cut=10000+50000,reset", 3},
+        {"stall=40000", 2},
+        {"stallhead", 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.opts);
+        const std::string id = NewId("whole");
+        WriteFile(target, "old");
+        const auto start = Clock::now();
+        ASSERT_TRUE(DownloadFile(Fault("file/" + id + "/" + c.opts + "/100000?seed=4"), target));
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(6000));
+        EXPECT_TRUE(SameBytes(ReadFile(target), Pattern(100000, 4)));
+        const FaultStats stats = StatsOf(id);
+        EXPECT_EQ(stats.requests, c.requests);
+        EXPECT_EQ(stats.offsets, std::vector<int64_t>(static_cast<size_t>(c.requests), 0)) << "no range asked";
+    }
+    EXPECT_EQ(g_pumps, 0);
     EXPECT_TRUE(messages.empty());
 }
 
@@ -425,7 +510,6 @@ private:
 // once the network thread is back from its call (within the time-out), that thread has ended when
 // the call returns, and the same object then downloads the next file on a new one.
 TEST_F(SilentServerTest, StopEndsTheNetworkThreadBeforeTheCallReturns) {
-    using Clock = std::chrono::steady_clock;
     struct Case {
         const char* route;
         int blocksBeforeStop;  // blocks written before Stop is pressed
@@ -532,33 +616,41 @@ TEST_F(GameDownloadTest, UnreachableServerRaisesThePlatformError) {
 
 using UpdateDownloadTest = DownloadTest;
 
-TEST_F(UpdateDownloadTest, KnownSizePumpsTwicePerBlockAndMovesOnlyOnChange) {
+// The bar moves only when its percentage changes, and the window is pumped while the body comes.
+::testing::AssertionResult RisesOnlyOnChange(const std::vector<int>& positions) {
+    for (size_t i = 1; i < positions.size(); ++i)
+        if (positions[i] <= positions[i - 1])
+            return ::testing::AssertionFailure() << "position " << positions[i] << " after " << positions[i - 1];
+    return ::testing::AssertionSuccess();
+}
+
+TEST_F(UpdateDownloadTest, KnownSizeDrivesTheBarWhileThePumpRuns) {
     ASSERT_TRUE(Update("data/20000?seed=1", 0));
     EXPECT_TRUE(SameBytes(ReadFile(target), Pattern(20000, 1)));
-    EXPECT_EQ(bar.positions, (std::vector<int>{0, 20, 40, 61, 81, 100}));
-    EXPECT_EQ(g_pumps, 10);
+    ASSERT_FALSE(bar.positions.empty());
+    EXPECT_EQ(bar.positions.front(), 0);
+    EXPECT_EQ(bar.positions.back(), 100);
+    EXPECT_TRUE(RisesOnlyOnChange(bar.positions));
+    EXPECT_GT(g_pumps, 0);
     EXPECT_TRUE(bar.styles.empty());
 
-    // Ten blocks of a 4 MB announcement: 0 % nine times, then 1 %.
+    // Ten blocks of a 4 MB announcement: no more than 1 %.
     bar.positions.clear();
-    g_pumps = 0;
     ASSERT_TRUE(Update("noclen/40960", 4096000));
-    EXPECT_EQ(bar.positions, (std::vector<int>{0, 1}));
-    EXPECT_EQ(g_pumps, 20);
+    EXPECT_EQ(bar.positions.back(), 1);
+    EXPECT_TRUE(RisesOnlyOnChange(bar.positions));
 
     // Longer than announced: the maximum is set once.
     bar.positions.clear();
     ASSERT_TRUE(Update("noclen/20000", 4096));
-    EXPECT_EQ(bar.positions, (std::vector<int>{0, 100}));
+    EXPECT_EQ(bar.positions.back(), 100);
+    EXPECT_TRUE(RisesOnlyOnChange(bar.positions));
     EXPECT_TRUE(bar.styles.empty());
 }
 
 TEST_F(UpdateDownloadTest, UnknownSizeRunsAMarqueeUntilTheEnd) {
-    std::vector<bool> marqueeWhilePumping;
-    g_onPump = [&] { marqueeWhilePumping.push_back(bar.IsMarquee()); };
     ASSERT_TRUE(Update("noclen/20000", 0));
     EXPECT_TRUE(SameBytes(ReadFile(target), Pattern(20000)));
-    EXPECT_EQ(marqueeWhilePumping, std::vector<bool>(5, true));
     EXPECT_EQ(bar.styles, (std::vector<bool>{true, false}));
     EXPECT_FALSE(bar.IsMarquee());
     EXPECT_EQ(bar.positions, (std::vector<int>{0, 100}));
@@ -571,14 +663,13 @@ TEST_F(UpdateDownloadTest, EmptyBodyOfUnknownSizeEndsFullInNormalStyle) {
     EXPECT_EQ(bar.styles, (std::vector<bool>{true, false}));
     EXPECT_EQ(bar.Position(), bar.Max());
     EXPECT_EQ(bar.Max(), 100);
-    EXPECT_EQ(g_pumps, 0);
 }
 
 TEST_F(UpdateDownloadTest, StopDeletesTheFileAndFillsTheBar) {
     ASSERT_TRUE(Update("data/20000", 0, 1));
     EXPECT_FALSE(Exists(target));
-    EXPECT_EQ(bar.positions, (std::vector<int>{0, 100}));
-    EXPECT_EQ(g_pumps, 0);
+    EXPECT_EQ(bar.positions.front(), 0);
+    EXPECT_EQ(bar.positions.back(), 100);
 
     // The marquee this download switched on does not outlive it.
     bar.positions.clear();
@@ -605,6 +696,46 @@ TEST_F(UpdateDownloadTest, FailuresGiveFalseAndLeaveNothing) {
 
     EXPECT_THROW(DownloadUpdateFile(Closed(), target, bar, 0, stop), EOSError);
     EXPECT_FALSE(Exists(target));
+}
+
+// The update goes on from the byte where its body broke off, and the window hears of each wait.
+TEST_F(UpdateDownloadTest, ACutBodyGoesOnFromWhereItStopped) {
+    const std::string id = NewId("update");
+    std::vector<std::string> shown;
+    const UpdateRetryShown retryShown = [&](const RetryNotice* waiting) {
+        shown.push_back(waiting ? "retry " + std::to_string(waiting->nextTry) + " from " +
+                                      std::to_string(waiting->have)
+                                : "going on");
+    };
+    stop = 0;
+    ASSERT_TRUE(DownloadUpdateFile(Fault("file/" + id + "/cut=40960+81920/200000?seed=6"), target, bar, 0, stop,
+                                   retryShown));
+    EXPECT_TRUE(SameBytes(ReadFile(target), Pattern(200000, 6)));
+    const FaultStats stats = StatsOf(id);
+    EXPECT_EQ(stats.requests, 3);
+    EXPECT_EQ(stats.offsets, (std::vector<int64_t>{0, 40960, 81920}));
+    // Each wait is told, and the label is given back once the transfer goes on (two waits whose
+    // try between them was quicker than a look of the pump are told back once).
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.front(), "retry 2 from 40960");
+    EXPECT_NE(std::find(shown.begin(), shown.end(), "retry 3 from 81920"), shown.end());
+    EXPECT_EQ(shown.back(), "going on");
+    EXPECT_EQ(bar.positions.back(), 100);
+    EXPECT_TRUE(RisesOnlyOnChange(bar.positions)) << "the size of the first answer drives the bar";
+    EXPECT_TRUE(messages.empty());
+}
+
+// A server that stalls the update is given up on within the receive limit and asked again.
+TEST_F(UpdateDownloadTest, AStallEndsWithinTheReceiveLimitAndTheBodyGoesOn) {
+    DownloadTimeLimits limits = CurrentDownloadTimeLimits();
+    limits.receiveMs = 1000;
+    SetDownloadTimeLimits(limits);
+    const std::string id = NewId("stall");
+    const auto start = Clock::now();
+    ASSERT_TRUE(Update("file/" + id + "/stall=30000/100000", 100000));
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(5000));
+    EXPECT_TRUE(SameBytes(ReadFile(target), Pattern(100000)));
+    EXPECT_EQ(StatsOf(id).offsets, (std::vector<int64_t>{0, 30000}));
 }
 
 TEST_F(UpdateDownloadTest, IntroducesItselfLikeTheGameDownload) {
