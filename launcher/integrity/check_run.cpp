@@ -342,8 +342,14 @@ CheckRunResult Run::Execute() {
 
 bool Run::FetchChecklist(const std::string& url, const std::string& path, const std::string& shownName) {
     if (!platform_.checklistFetcher) return platform_.downloadFile(url, path);
-    const RunFetch fetched = FetchForRun(platform_.checklistFetcher, url, FilePath(path), std::nullopt,
-                                         [&](const RetryNotice& notice) { ShowFetchRetry(notice, shownName); });
+    RunFetch fetched;
+    const auto fetch = [&] {
+        fetched = FetchForRun(platform_.checklistFetcher, url, FilePath(path), std::nullopt,
+                              [&](const RetryNotice& notice) { ShowFetchRetry(notice, shownName); });
+    };
+    // The worker's time is the run's wait for it, as for the engine's steps.
+    if (platform_.timed) platform_.timed("wait: checklist", fetch);
+    else fetch();
     stopped_ = fetched.stopped;
     return fetched.ok;
 }

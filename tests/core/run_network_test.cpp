@@ -118,12 +118,11 @@ protected:
     static void Pump() {
         if (++pumps_ == stopAtPump_) StopFlag = 1;
     }
-    RunFetch Fetch(ScriptedFetcher::Script script, std::optional<uint64_t> maxBytes = std::nullopt,
-                   RetryNotify onRetry = {}) {
+    RunFetch Fetch(ScriptedFetcher::Script script, std::optional<uint64_t> maxBytes = std::nullopt) {
         const NewRetryingFetcher make = [script](RetryNotify notify) {
             return std::unique_ptr<Fetcher>(new ScriptedFetcher(script, std::move(notify)));
         };
-        return FetchForRun(make, "http://127.0.0.1/list.dim.lzma", path_, maxBytes, onRetry);
+        return FetchForRun(make, "http://127.0.0.1/list.dim.lzma", path_, maxBytes, {});
     }
 
     static inline int pumps_ = 0;
@@ -196,32 +195,6 @@ TEST_F(FetchForRunTest, AFileThatCannotBeCreatedRaisesAsTheDownloadClientDoes) {
         return result;
     };
     EXPECT_THROW(Fetch(script), EOSError);
-}
-
-TEST_F(FetchForRunTest, ARetryIsToldOnTheCallingThread) {
-    std::atomic<bool> told{false};
-    std::thread::id toldOn;
-    int nextTry = 0;
-    const RunFetch fetched = Fetch(
-        [&told](const std::string& path, const std::atomic<bool>&, const FetchProgress&, const RetryNotify& notify) {
-            notify(Notice("http://127.0.0.1/list.dim.lzma", 2));
-            const auto deadline = Clock::now() + 5s;
-            while (!told && Clock::now() < deadline) std::this_thread::sleep_for(1ms);
-            test::WriteFile(path, "body");
-            FetchResult result;
-            result.ok = true;
-            return result;
-        },
-        std::nullopt,
-        [&](const RetryNotice& notice) {
-            toldOn = std::this_thread::get_id();
-            nextTry = notice.nextTry;
-            told = true;
-        });
-    EXPECT_TRUE(fetched.ok);
-    EXPECT_TRUE(told);
-    EXPECT_EQ(toldOn, std::this_thread::get_id());
-    EXPECT_EQ(nextTry, 2);
 }
 
 }  // namespace
