@@ -335,6 +335,10 @@ private:
         curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_TIME, static_cast<long>(std::max<uint32_t>(1, (limits_.receiveMs + 999) / 1000)));
         curl_easy_setopt(curl_, CURLOPT_HEADERFUNCTION, &OnHeader);
         curl_easy_setopt(curl_, CURLOPT_HEADERDATA, &transfer);
+        if (limits_.rate && limits_.rate->BytesPerSecond() > 0) {
+            const size_t buffer = CappedReadSize(limits_.rate->BytesPerSecond(), CURL_MAX_WRITE_SIZE);
+            curl_easy_setopt(curl_, CURLOPT_BUFFERSIZE, static_cast<long>(buffer));
+        }
     }
 
     // The steps as the WinInet client has them: no answer is the request's failure, an answer

@@ -1,5 +1,6 @@
 #include "launcher/net/limited_request_win.h"
 
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -7,14 +8,7 @@
 
 namespace orv::download_detail {
 
-LimitedRequest OpenLimitedRequest(HINTERNET internet, const std::string& url, DWORD flags, RequestLimits limits) {
-    LimitedRequest r;
-    const auto fail = [&r] {
-        r.error = ::GetLastError();
-        r.request.Reset();
-        r.connection.Reset();
-        return std::move(r);
-    };
+std::optional<HttpTarget> CrackHttpUrl(const std::string& url) {
     const std::wstring wide = Wide(url);
     // A length of 1 asks for pointers into `wide` instead of copies.
     URL_COMPONENTSW parts{};
@@ -24,24 +18,41 @@ LimitedRequest OpenLimitedRequest(HINTERNET internet, const std::string& url, DW
     parts.dwPasswordLength = 1;
     parts.dwUrlPathLength = 1;
     parts.dwExtraInfoLength = 1;
-    if (!::InternetCrackUrlW(wide.c_str(), 0, 0, &parts)) return fail();
+    if (!::InternetCrackUrlW(wide.c_str(), 0, 0, &parts)) return std::nullopt;
     if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
         ::SetLastError(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
-        return fail();
+        return std::nullopt;
     }
     const auto part = [](const wchar_t* text, DWORD length) { return text ? std::wstring(text, length) : std::wstring(); };
-    const std::wstring host = part(parts.lpszHostName, parts.dwHostNameLength);
-    const std::wstring user = part(parts.lpszUserName, parts.dwUserNameLength);
-    const std::wstring password = part(parts.lpszPassword, parts.dwPasswordLength);
-    std::wstring object =
-        part(parts.lpszUrlPath, parts.dwUrlPathLength) + part(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-    if (object.empty()) object = L"/";
-    r.connection.Reset(::InternetConnectW(internet, host.c_str(), parts.nPort, user.empty() ? nullptr : user.c_str(),
-                                          password.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
+    HttpTarget target;
+    target.host = part(parts.lpszHostName, parts.dwHostNameLength);
+    target.user = part(parts.lpszUserName, parts.dwUserNameLength);
+    target.password = part(parts.lpszPassword, parts.dwPasswordLength);
+    target.object = part(parts.lpszUrlPath, parts.dwUrlPathLength) + part(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    if (target.object.empty()) target.object = L"/";
+    target.port = parts.nPort;
+    target.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    return target;
+}
+
+LimitedRequest OpenLimitedRequest(HINTERNET internet, const std::string& url, DWORD flags, RequestLimits limits) {
+    LimitedRequest r;
+    const auto fail = [&r] {
+        r.error = ::GetLastError();
+        r.request.Reset();
+        r.connection.Reset();
+        return std::move(r);
+    };
+    const std::optional<HttpTarget> target = CrackHttpUrl(url);
+    if (!target) return fail();
+    r.connection.Reset(::InternetConnectW(internet, target->host.c_str(), target->port,
+                                          target->user.empty() ? nullptr : target->user.c_str(),
+                                          target->password.empty() ? nullptr : target->password.c_str(),
+                                          INTERNET_SERVICE_HTTP, 0, 0));
     if (!r.connection) return fail();
-    const DWORD secure = parts.nScheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0;
+    const DWORD secure = target->secure ? INTERNET_FLAG_SECURE : 0;
     r.request.Reset(
-        ::HttpOpenRequestW(r.connection.Get(), L"GET", object.c_str(), nullptr, nullptr, nullptr, flags | secure, 0));
+        ::HttpOpenRequestW(r.connection.Get(), L"GET", target->object.c_str(), nullptr, nullptr, nullptr, flags | secure, 0));
     if (!r.request) return fail();
     const struct {
         DWORD option;

@@ -8,11 +8,24 @@
 #include <wininet.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "launcher/platform/scoped_win.h"
 
 namespace orv::download_detail {
+
+// What a GET of an http or https URL goes to, as InternetConnectW and HttpOpenRequestW take it.
+struct HttpTarget {
+    std::wstring host;
+    std::wstring user;
+    std::wstring password;
+    std::wstring object;  // the path and the query, "/" when the URL has neither
+    INTERNET_PORT port = 0;
+    bool secure = false;
+};
+// Nothing, with the last error set, for a URL that does not crack or is neither http nor https.
+std::optional<HttpTarget> CrackHttpUrl(const std::string& url);
 
 struct RequestLimits {
     uint32_t connectMs = 0;

@@ -78,6 +78,13 @@ bool RateLimiter::Take(uint64_t bytes, const std::atomic<bool>& stop) {
     }
 }
 
+size_t CappedReadSize(uint64_t bytesPerSecond, size_t most) {
+    if (bytesPerSecond == 0) return most;
+    constexpr uint64_t kLeast = 4096;
+    const uint64_t share = std::max<uint64_t>(bytesPerSecond / 16, kLeast);
+    return static_cast<size_t>(std::min<uint64_t>(share, most));
+}
+
 std::optional<uint64_t> ParseRateText(std::string_view text) {
     if (text.empty()) return std::nullopt;
     uint64_t unit = 1;

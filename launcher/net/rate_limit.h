@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -43,6 +44,11 @@ private:
     Clock::time_point last_{};
     bool started_ = false;
 };
+
+// The largest read a client makes under a cap of `bytesPerSecond` (0: none): a sixteenth of a
+// second's worth, within 4 KiB and `most`. A read is taken from the cap whole after it came, so a
+// large one at a low rate would swing the rate over a few seconds by more than the cap's accuracy.
+size_t CappedReadSize(uint64_t bytesPerSecond, size_t most);
 
 // A rate as curl's --limit-rate spells it: decimal digits with an optional K, M or G (either case,
 // 1024 based): "500K", "2M", "1048576". Nothing for anything else, 0 and overflow included.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -12,46 +13,8 @@
 namespace orv::download_detail {
 
 TimedRequest OpenTimedRequest(HINTERNET session, const std::string& url, DWORD timeoutMs) {
-    TimedRequest t;
-    const auto fail = [&t] {
-        t.error = ::GetLastError();
-        t.request.Reset();
-        t.connection.Reset();
-        return std::move(t);
-    };
-    const std::wstring wide = Wide(url);
-    // The parts of the URL point into `wide`; a length of 1 asks for pointers instead of copies.
-    URL_COMPONENTSW parts{};
-    parts.dwStructSize = sizeof parts;
-    parts.dwHostNameLength = 1;
-    parts.dwUserNameLength = 1;
-    parts.dwPasswordLength = 1;
-    parts.dwUrlPathLength = 1;
-    parts.dwExtraInfoLength = 1;
-    if (!::InternetCrackUrlW(wide.c_str(), 0, 0, &parts)) return fail();
-    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
-        ::SetLastError(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
-        return fail();
-    }
-    const auto part = [](const wchar_t* text, DWORD length) { return text ? std::wstring(text, length) : std::wstring(); };
-    const std::wstring host = part(parts.lpszHostName, parts.dwHostNameLength);
-    const std::wstring user = part(parts.lpszUserName, parts.dwUserNameLength);
-    const std::wstring password = part(parts.lpszPassword, parts.dwPasswordLength);
-    std::wstring object = part(parts.lpszUrlPath, parts.dwUrlPathLength) +
-                          part(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-    if (object.empty()) object = L"/";
-    t.connection.Reset(::InternetConnectW(session, host.c_str(), parts.nPort, user.empty() ? nullptr : user.c_str(),
-                                          password.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
-    if (!t.connection) return fail();
-    const DWORD flags = kDownloadFlags | (parts.nScheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0);
-    t.request.Reset(::HttpOpenRequestW(t.connection.Get(), L"GET", object.c_str(), nullptr, nullptr, nullptr, flags, 0));
-    if (!t.request) return fail();
-    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
-        // Without its time-outs a stop could wait on the server without end: none is better.
-        if (!::InternetSetOptionW(t.request.Get(), option, &timeoutMs, sizeof timeoutMs)) return fail();
-    }
-    if (!::HttpSendRequestW(t.request.Get(), nullptr, 0, nullptr, 0)) return fail();
-    return t;
+    // Without its time-outs a stop could wait on the server without end: none is better.
+    return OpenLimitedRequest(session, url, kDownloadFlags, RequestLimits{timeoutMs, timeoutMs});
 }
 
 void NetworkRead::Run(HINTERNET request) {
@@ -188,31 +151,17 @@ StepEnd AsyncRequest::Failed(DWORD code) {
 
 StepEnd AsyncRequest::Send(const std::string& url, const std::wstring& headers, const std::atomic<bool>& stop) {
     if (!state_->completed) return Failed(::GetLastError());
-    const std::wstring wide = Wide(url);
-    URL_COMPONENTSW parts{};
-    parts.dwStructSize = sizeof parts;
-    parts.dwHostNameLength = 1;
-    parts.dwUserNameLength = 1;
-    parts.dwPasswordLength = 1;
-    parts.dwUrlPathLength = 1;
-    parts.dwExtraInfoLength = 1;
-    if (!::InternetCrackUrlW(wide.c_str(), 0, 0, &parts)) return Failed(::GetLastError());
-    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
-        return Failed(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
-    const auto part = [](const wchar_t* text, DWORD length) { return text ? std::wstring(text, length) : std::wstring(); };
-    const std::wstring host = part(parts.lpszHostName, parts.dwHostNameLength);
-    const std::wstring user = part(parts.lpszUserName, parts.dwUserNameLength);
-    const std::wstring password = part(parts.lpszPassword, parts.dwPasswordLength);
-    std::wstring object = part(parts.lpszUrlPath, parts.dwUrlPathLength) +
-                          part(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-    if (object.empty()) object = L"/";
+    const std::optional<HttpTarget> target = CrackHttpUrl(url);
+    if (!target) return Failed(::GetLastError());
     // Connecting an HTTP handle makes no network call, so it never pends.
-    connection_.Reset(::InternetConnectW(session_, host.c_str(), parts.nPort, user.empty() ? nullptr : user.c_str(),
-                                         password.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
+    connection_.Reset(::InternetConnectW(session_, target->host.c_str(), target->port,
+                                         target->user.empty() ? nullptr : target->user.c_str(),
+                                         target->password.empty() ? nullptr : target->password.c_str(),
+                                         INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection_) return Failed(::GetLastError());
-    const DWORD flags = kDownloadFlags | (parts.nScheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0);
+    const DWORD flags = kDownloadFlags | (target->secure ? INTERNET_FLAG_SECURE : 0);
     auto holder = std::make_unique<StateHolder>(state_);
-    request_.Reset(::HttpOpenRequestW(connection_.Get(), L"GET", object.c_str(), nullptr, nullptr, nullptr, flags,
+    request_.Reset(::HttpOpenRequestW(connection_.Get(), L"GET", target->object.c_str(), nullptr, nullptr, nullptr, flags,
                                       reinterpret_cast<DWORD_PTR>(holder.get())));
     if (!request_) return Failed(::GetLastError());
     holder.release();  // the callback's now, until the request's last callback
@@ -241,7 +190,7 @@ StepEnd AsyncRequest::Send(const std::string& url, const std::wstring& headers, 
     return StepEnd::Done;
 }
 
-StepEnd AsyncRequest::Read(const std::atomic<bool>& stop) {
+StepEnd AsyncRequest::Read(const std::atomic<bool>& stop, DWORD most) {
     got_ = 0;
     if (!request_) return Failed(ERROR_INVALID_HANDLE);
     // Asked again after a pending query has completed: then the answer comes without a wait.
@@ -259,7 +208,7 @@ StepEnd AsyncRequest::Read(const std::atomic<bool>& stop) {
     state_->got = 0;
     // What is there is taken without waiting for more; a call that pends all the same is waited for
     // like any other.
-    const DWORD want = std::min(state_->available, kNetworkReadSize);
+    const DWORD want = std::min({state_->available, most, kNetworkReadSize});
     if (!::InternetReadFile(request_.Get(), state_->buffer.data(), want, &state_->got)) {
         if (::GetLastError() != ERROR_IO_PENDING) return Failed(::GetLastError());
         const StepEnd end = Wait(stop, false);

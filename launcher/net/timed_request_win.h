@@ -12,19 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "launcher/net/limited_request_win.h"
 #include "launcher/platform/scoped_win.h"
 
 namespace orv::download_detail {
 
-// The request of one download, with the time-outs that bound each of its network calls set before
-// the first of them: InternetOpenUrlW would connect, send and wait for the answer before handing
-// the request out, and time-outs set on the session reach the request on Windows only (Wine 8
-// ignores them there). The connection handle goes with the request.
-struct TimedRequest {
-    InternetHandle connection;
-    InternetHandle request;
-    DWORD error = 0;  // the platform's code when `request` did not open
-};
+// The request of one download, with one time-out for each of its network calls (connecting,
+// sending, each read), set on the request before the first of them (limited_request_win.h).
+using TimedRequest = LimitedRequest;
 
 // A GET of `url` on `session` with the launcher's download flags, sent; on failure `request` is
 // empty and `error` holds the code of the call that failed.
@@ -96,9 +91,9 @@ public:
     // ending in CRLF, may be empty) and sends it, waiting for the answer's headers. Failed with
     // Error() set when the URL cannot be opened or the server cannot be reached.
     StepEnd Send(const std::string& url, const std::wstring& headers, const std::atomic<bool>& stop);
-    // Waits until some of the body or its end is there, then takes what has come, up to
-    // kNetworkReadSize: Data() and Got() (0 at the end of the body).
-    StepEnd Read(const std::atomic<bool>& stop);
+    // Waits until some of the body or its end is there, then takes what has come, up to `most`
+    // (at most kNetworkReadSize): Data() and Got() (0 at the end of the body).
+    StepEnd Read(const std::atomic<bool>& stop, DWORD most = kNetworkReadSize);
 
     HINTERNET Handle() const { return request_.Get(); }
     const char* Data() const;

@@ -192,12 +192,14 @@ private:
             }
         }
         const int64_t start = target.written;
+        const DWORD readSize = static_cast<DWORD>(
+            CappedReadSize(options_.limiter ? options_.limiter->BytesPerSecond() : 0, kNetworkReadSize));
         for (;;) {
             if (stop) {
                 Stopped(result);
                 return;
             }
-            const StepEnd read = http.Read(stop);
+            const StepEnd read = http.Read(stop, readSize);
             if (read != StepEnd::Done) {
                 EndStep(result, read, http, FetchStep::Read, stop);
                 return;

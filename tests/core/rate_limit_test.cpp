@@ -40,7 +40,7 @@ struct StepClock {
 TEST(RateLimit, TheRateHoldsOverEveryFiveSecondWindow) {
     const struct {
         uint64_t rate;
-        uint64_t read;
+        uint64_t read;  // 0: what a client reads under this cap (CappedReadSize of a 64 KiB read)
         milliseconds idleEvery100Reads;  // a network that goes quiet now and then
         milliseconds perRead;            // the time one read takes on the network
     } cases[] = {
@@ -54,8 +54,15 @@ TEST(RateLimit, TheRateHoldsOverEveryFiveSecondWindow) {
         {200 * KiB, 16 * KiB, milliseconds(1500), milliseconds(0)},
         {100 * KiB, 16 * KiB, milliseconds(2000), milliseconds(0)},
         {4096 * KiB, 16 * KiB, milliseconds(700), milliseconds(0)},
+        // Slow caps: a client's whole 64 KiB read would be a tenth of a 5 s window by itself.
+        {16 * KiB, 0, milliseconds(0), milliseconds(0)},
+        {50 * KiB, 0, milliseconds(0), milliseconds(0)},
+        {100 * KiB, 0, milliseconds(2000), milliseconds(0)},
+        {8192 * KiB, 0, milliseconds(0), milliseconds(0)},
     };
-    for (const auto& c : cases) {
+    for (const auto& given : cases) {
+        auto c = given;
+        if (c.read == 0) c.read = CappedReadSize(c.rate, 64 * KiB);
         SCOPED_TRACE(std::to_string(c.rate) + " B/s in reads of " + std::to_string(c.read));
         StepClock clock;
         RateLimiter limiter = clock.Limiter(c.rate);
@@ -83,6 +90,14 @@ TEST(RateLimit, TheRateHoldsOverEveryFiveSecondWindow) {
             EXPECT_GE(least, expected * 0.9);
         }
     }
+}
+
+TEST(RateLimit, ReadsUnderACapAreASixteenthOfASecondsShare) {
+    EXPECT_EQ(CappedReadSize(0, 64 * KiB), 64 * KiB);
+    EXPECT_EQ(CappedReadSize(16 * KiB, 64 * KiB), 4 * KiB);
+    EXPECT_EQ(CappedReadSize(160 * KiB, 64 * KiB), 10 * KiB);
+    EXPECT_EQ(CappedReadSize(10240 * KiB, 64 * KiB), 64 * KiB);
+    EXPECT_EQ(CappedReadSize(10240 * KiB, 16 * KiB), 16 * KiB);
 }
 
 TEST(RateLimit, ALinkSlowerThanTheCapIsNeverHeldBack) {

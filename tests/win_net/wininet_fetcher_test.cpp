@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <chrono>
 #include <future>
@@ -444,6 +445,44 @@ TEST_F(WinInetPartFetcherTest, TheCapIsTakenFromForEveryRead) {
     const double expected = static_cast<double>(kBody) / kRate;
     EXPECT_GT(seconds, expected * 0.8);
     EXPECT_LT(seconds, expected * 1.1);
+}
+
+// The cap on the real clock against nginx: over ten seconds in the midst of a large body the rate
+// comes within a tenth of the cap, in reads sized for it.
+TEST_F(WinInetPartFetcherTest, TheCapHoldsOverTenSecondsAgainstNginx) {
+    const std::string root = Env("ORVANTA_NGINX_ROOT");
+    ASSERT_FALSE(root.empty()) << "run through tests/rig/with-servers.sh";
+    std::string served = "Z:" + root + "/capped.bin";
+    std::replace(served.begin(), served.end(), '/', '\\');
+    constexpr uint64_t kRate = 2 * 1024 * 1024;
+    constexpr size_t kSize = 28 * 1024 * 1024;  // 14 s at the cap
+    WriteFile(served, Pattern(kSize, 7));
+    const auto fetcher = NewPart(kReceiveTimeLimitMs, std::make_shared<RateLimiter>(kRate));
+    std::vector<std::pair<Clock::time_point, int64_t>> seen;
+    FetchRequest request;
+    request.url = Env("ORVANTA_NGINX_URL") + "capped.bin";
+    request.path = target;
+    const FetchResult r = fetcher->Fetch(request, stop, [&](int64_t written, const std::string&) {
+        seen.emplace_back(Clock::now(), written);
+    });
+    RemoveFile(served);
+    ASSERT_TRUE(r.ok) << r.error;
+    ASSERT_FALSE(seen.empty());
+    // From two seconds in, so that the start of the transfer does not count.
+    const Clock::time_point from = seen.front().first + std::chrono::seconds(2);
+    const Clock::time_point to = from + std::chrono::seconds(10);
+    const auto at = [&](Clock::time_point t) {
+        int64_t bytes = 0;
+        for (const auto& [when, written] : seen)
+            if (when <= t) bytes = written;
+        return bytes;
+    };
+    ASSERT_GT(seen.back().first, to) << "the body ended before ten seconds had passed";
+    const double rate = static_cast<double>(at(to) - at(from)) / 10;
+    std::printf("[ figure   ] cap %llu B/s: %.0f B/s over 10 s (%.1f%%)\n", static_cast<unsigned long long>(kRate), rate,
+                100 * rate / kRate);
+    EXPECT_GT(rate, kRate * 0.9);
+    EXPECT_LT(rate, kRate * 1.1);
 }
 
 // A stop while the cap holds a transfer back ends it as a stop, at once.
