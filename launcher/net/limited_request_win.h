@@ -27,6 +27,8 @@ struct HttpTarget {
 // Nothing, with the last error set, for a URL that does not crack or is neither http nor https.
 std::optional<HttpTarget> CrackHttpUrl(const std::string& url);
 
+// The time limits of one request: getting a connection, and each wait for the answer or for more
+// of the body.
 struct RequestLimits {
     uint32_t connectMs = 0;
     uint32_t receiveMs = 0;

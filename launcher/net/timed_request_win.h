@@ -61,13 +61,6 @@ private:
 // the last error set when it cannot be opened.
 InternetHandle OpenAsyncSession(const std::string& agent);
 
-// The time limits of one request: getting a connection, and each wait for the answer or for more
-// of the body.
-struct RequestLimits {
-    DWORD connectMs = 0;
-    DWORD receiveMs = 0;
-};
-
 // What the status callback may still touch after the request has gone (timed_request_win.cpp).
 struct AsyncState;
 
