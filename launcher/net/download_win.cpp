@@ -266,8 +266,7 @@ bool DownloadWholeFile(const std::string& url, const std::function<TryEnd(HINTER
         }
         if (end != TryEnd::Again) return end == TryEnd::Saved;
         if (attempt >= policy.tries || policy.waits.empty()) return false;
-        const size_t wait = std::min<size_t>(static_cast<size_t>(attempt - 1), policy.waits.size() - 1);
-        ::Sleep(static_cast<DWORD>(policy.waits[wait].count()));
+        ::Sleep(static_cast<DWORD>(RetryWaitAfter(policy, attempt).count()));
     }
 }
 

@@ -261,11 +261,7 @@ private:
         return result;
     }
 
-    // The wait after the `row`th request in a row that failed.
-    std::chrono::milliseconds WaitBefore(int row) const {
-        if (policy_.waits.empty() || row < 1) return std::chrono::milliseconds(0);
-        return policy_.waits[std::min(static_cast<size_t>(row - 1), policy_.waits.size() - 1)];
-    }
+    std::chrono::milliseconds WaitBefore(int row) const { return RetryWaitAfter(policy_, row); }
 
     const std::unique_ptr<PartFetcher> client_;
     const RetryPolicy policy_;
@@ -274,6 +270,11 @@ private:
 };
 
 }  // namespace
+
+std::chrono::milliseconds RetryWaitAfter(const RetryPolicy& policy, int row) {
+    if (policy.waits.empty() || row < 1) return std::chrono::milliseconds(0);
+    return policy.waits[std::min(static_cast<size_t>(row - 1), policy.waits.size() - 1)];
+}
 
 std::unique_ptr<Fetcher> NewResumingFetcher(std::unique_ptr<PartFetcher> client, RetryPolicy policy,
                                             RetryNotify notify, RetryWait wait) {

@@ -55,6 +55,10 @@ using RetryWait = std::function<bool(std::chrono::milliseconds wait, const std::
 std::unique_ptr<Fetcher> NewResumingFetcher(std::unique_ptr<PartFetcher> client, RetryPolicy policy,
                                             RetryNotify notify = {}, RetryWait wait = {});
 
+// The wait after the `row`th request in a row that failed (1 for the first): the policy's waits in
+// turn, the last repeated; none before the first request or without waits.
+std::chrono::milliseconds RetryWaitAfter(const RetryPolicy& policy, int row);
+
 // Whether a failed request is worth another try: a body that broke off or timed out, an answer
 // that did not come in time; not a refused connection, an unknown host, a status or a file error.
 bool IsRetryable(const FetchResult& result);

@@ -178,10 +178,10 @@ def open_range(range_header):
     """N of "bytes=N-", the only form served as a range; None for anything else."""
     if not range_header or not range_header.startswith("bytes="):
         return None
-    spec = range_header[len("bytes="):].strip()
-    if not spec.endswith("-") or not spec[:-1].isdigit():
+    wanted = range_header[len("bytes="):].strip()
+    if not wanted.endswith("-") or not wanted[:-1].isdigit():
         return None
-    return int(spec[:-1])
+    return int(wanted[:-1])
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
