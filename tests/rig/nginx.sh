@@ -20,7 +20,8 @@
 #   nginx still stops when the lifetime (default 600 s) is over.
 #
 # With NGINX_RIG_ACCESS_LOG=1 every request is logged to $ORVANTA_NGINX_ACCESS_LOG as the client's
-# user agent, " | " and the request line (the launchers name their version there).
+# user agent, " | " and the request line (the launchers name their version there), then " | ", the
+# status, " | " and the Range header ("-" without one).
 #
 # A caching proxy in front of an origin, configured as a LAN cache is: it keeps every answer for a
 # day whatever the origin's Cache-Control or Expires say, so a file once fetched through it is what
@@ -28,6 +29,13 @@
 #   nginx_rig_start_cache ORIGIN_URL [LIFETIME_SECONDS]  # exports ORVANTA_CACHE_URL, ORVANTA_CACHE_PORT
 #   nginx_rig_stop_cache                                  # and its cache is gone; nginx_rig_stop too
 # Its answers carry "X-Cache-Status: HIT" (or MISS) for tests that show where a file came from.
+#
+# The club's LAN cache as an operator sets it up: tools/nginx/lan-cache-site.conf itself, with only
+# its port, folders and origin (and, with NGINX_RIG_LAN_CACHE_VALID such as "3s", the game files'
+# validity) put in:
+#   nginx_rig_start_lan_cache ORIGIN_URL [LIFETIME_SECONDS [PORT]]
+#       # exports ORVANTA_LAN_CACHE_URL, ORVANTA_LAN_CACHE_PORT, ORVANTA_LAN_CACHE_LOG (its own log)
+#   nginx_rig_stop_lan_cache                              # and its cache is gone; nginx_rig_stop too
 #
 # Files are served as application/octet-stream (".txt", ".ini", ".json" as text/plain), with
 # sendfile, so the transfer speed is that of the loopback and not of the server.
@@ -37,18 +45,22 @@ NGINX_RIG_STATE=
 NGINX_RIG_PID=
 NGINX_RIG_CACHE_STATE=
 NGINX_RIG_CACHE_PID=
+NGINX_RIG_LAN_STATE=
+NGINX_RIG_LAN_PID=
 
 _nginx_rig_free_port() {
     python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()'
 }
 
-_nginx_rig_write_conf() {  # state root port [origin: a caching proxy of it instead of serving root]
+_nginx_rig_write_conf() {  # state root port [origin [site file]]
+    # With an origin: a caching proxy of it instead of serving root; with a site file too, that
+    # site in front of it.
     local user_line=
     # A master started as root would hand the requests to "nobody", who may not read ROOT.
     [ "$(id -u)" -eq 0 ] && user_line="user $(id -un) $(id -gn);"
     local access="access_log off;"
     [ "${NGINX_RIG_ACCESS_LOG:-}" = 1 ] &&
-        access="log_format agents '\$http_user_agent | \$request'; access_log $1/access.log agents;"
+        access="log_format agents '\$http_user_agent | \$request | \$status | \$http_range'; access_log $1/access.log agents;"
     cat >"$1/nginx.conf" <<EOF
 daemon off;
 worker_processes 1;
@@ -68,14 +80,45 @@ http {
     sendfile on;
     tcp_nopush on;
     keepalive_timeout 5;
-    $(_nginx_rig_cache_zone "$1" "${4:-}")
-    server {
+    $(_nginx_rig_server "$@")
+}
+EOF
+}
+
+_nginx_rig_server() {  # state root port [origin [site file]]
+    if [ -n "${5:-}" ]; then
+        echo "include $1/site.conf;"
+        return
+    fi
+    _nginx_rig_cache_zone "$1" "${4:-}"
+    echo "server {
         listen 127.0.0.1:$3;
         server_name localhost;
         $(_nginx_rig_location "$2" "${4:-}")
-    }
+    }"
 }
-EOF
+
+# The operator's site file with this rig's port, folders and origin. Each placeholder must be
+# found once: a site file that changed shape fails here rather than testing something else.
+_nginx_rig_site() {  # state port origin-url site-file
+    local origin=${3#http://}
+    origin=${origin%%/*}
+    python3 - "$4" "$1/site.conf" "$1" "$2" "$origin" "${NGINX_RIG_LAN_CACHE_VALID:-}" <<'PY'
+import re, sys
+source, target, state, port, origin, valid = sys.argv[1:7]
+text = open(source).read()
+rules = [(r"listen 80;", f"listen 127.0.0.1:{port};"),
+         (r"server 203\.0\.113\.10:80;", f"server {origin};"),
+         (r"/var/cache/nginx/orvanta", f"{state}/cache"),
+         (r"/var/log/nginx/orvanta-cache\.log", f"{state}/access.log")]
+if valid:
+    rules.append((r"proxy_cache_valid 200 206 \S+;", f"proxy_cache_valid 200 206 {valid};"))
+for pattern, value in rules:
+    text, count = re.subn(pattern, value, text)
+    if count != 1:
+        sys.exit(f"nginx rig: {source}: {pattern} found {count} times, expected once")
+open(target, "w").write(text)
+PY
 }
 
 _nginx_rig_cache_zone() {  # state origin
@@ -103,10 +146,10 @@ _nginx_rig_answers() {  # port
     (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
 }
 
-# Starts one nginx: serving ROOT, or caching ORIGIN when that is given. Sets _nginx_rig_state,
-# _nginx_rig_pid and _nginx_rig_port.
-_nginx_rig_launch() {  # root lifetime fixed-port origin
-    local root=$1 lifetime=$2 fixed=$3 origin=$4 port state pid
+# Starts one nginx: serving ROOT, or caching ORIGIN when that is given (through SITE, a site file,
+# when that is given too). Sets _nginx_rig_state, _nginx_rig_pid and _nginx_rig_port.
+_nginx_rig_launch() {  # root lifetime fixed-port origin [site]
+    local root=$1 lifetime=$2 fixed=$3 origin=$4 site=${5:-} port state pid
     [ -x "$NGINX_RIG_BIN" ] || { echo "nginx rig: $NGINX_RIG_BIN missing (scripts/install-deps)" >&2; return 1; }
     state=$(mktemp -d "${TMPDIR:-/tmp}/orvanta-nginx.XXXXXX")
     mkdir -p "$state/tmp"
@@ -121,7 +164,10 @@ _nginx_rig_launch() {  # root lifetime fixed-port origin
         else
             port=$(_nginx_rig_free_port)
         fi
-        _nginx_rig_write_conf "$state" "$root" "$port" "$origin"
+        if [ -n "$site" ]; then
+            _nginx_rig_site "$state" "$port" "$origin" "$site" || break
+        fi
+        _nginx_rig_write_conf "$state" "$root" "$port" "$origin" "$site"
         # timeout bounds the lifetime even when the caller dies without stopping nginx, and passes a
         # TERM it receives on to nginx.
         timeout -k 5 "$lifetime" "$NGINX_RIG_BIN" -p "$state" -c "$state/nginx.conf" \
@@ -167,6 +213,17 @@ nginx_rig_start_cache() {  # origin [lifetime]
     export ORVANTA_CACHE_URL="http://127.0.0.1:$_nginx_rig_port/"
 }
 
+nginx_rig_start_lan_cache() {  # origin [lifetime [port]]
+    nginx_rig_stop_lan_cache
+    local here
+    here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+    _nginx_rig_launch / "${2:-600}" "${3:-}" "$1" "$here/../../tools/nginx/lan-cache-site.conf" || return 1
+    NGINX_RIG_LAN_STATE=$_nginx_rig_state NGINX_RIG_LAN_PID=$_nginx_rig_pid
+    export ORVANTA_LAN_CACHE_PORT=$_nginx_rig_port
+    export ORVANTA_LAN_CACHE_URL="http://127.0.0.1:$_nginx_rig_port/"
+    export ORVANTA_LAN_CACHE_LOG=$NGINX_RIG_LAN_STATE/access.log
+}
+
 _nginx_rig_end() {  # pid state
     if [ -n "$1" ]; then
         kill -TERM "$1" 2>/dev/null
@@ -186,8 +243,14 @@ nginx_rig_stop_cache() {
     NGINX_RIG_CACHE_PID= NGINX_RIG_CACHE_STATE=
 }
 
+nginx_rig_stop_lan_cache() {
+    _nginx_rig_end "$NGINX_RIG_LAN_PID" "$NGINX_RIG_LAN_STATE"
+    NGINX_RIG_LAN_PID= NGINX_RIG_LAN_STATE=
+}
+
 nginx_rig_stop() {
     nginx_rig_stop_cache
+    nginx_rig_stop_lan_cache
     _nginx_rig_end "$NGINX_RIG_PID" "$NGINX_RIG_STATE"
     NGINX_RIG_PID= NGINX_RIG_STATE=
 }
