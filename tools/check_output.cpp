@@ -52,7 +52,8 @@ public:
         if (!event.reason.empty()) line += "  (" + event.reason + ")";
         if (event.kind == EventKind::WouldFetch)
             line += event.bytes >= 0 ? "  " + std::to_string(event.bytes) + " bytes" : "  size unknown";
-        if (event.copied) line += "  (copied from " + sourceDir_ + ")";
+        if (event.copied)
+            line += (event.kind == EventKind::WouldCopy ? "  (from " : "  (copied from ") + sourceDir_ + ")";
         Print(line);
     }
 

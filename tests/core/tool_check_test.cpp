@@ -304,6 +304,8 @@ TEST(CheckJson, EveryEventIsOneObjectAScriptCanRead) {
         {EventKind::Refused, "\\..\\evil\x01", "outside the game folder", "", -1, -1},
         {EventKind::WouldFetch, "\\y", "", "http://x/y.lzma", 7, 1234},
         {EventKind::Bad, "\\bad\xFF utf8", "missing", "", 1, -1},
+        {EventKind::Repaired, "\\z", "", "/srv/share\\z", 5, 5, true},
+        {EventKind::WouldCopy, "\\w", "", "/srv/share\\w", 8, 8, true},
     };
     std::set<std::string> names;
     for (const CheckEvent& e : events) {
@@ -317,8 +319,12 @@ TEST(CheckJson, EveryEventIsOneObjectAScriptCanRead) {
         }
         EXPECT_EQ(j.contains("bytes"), e.bytes >= 0) << line;
         EXPECT_EQ(j.contains("reason"), !e.reason.empty()) << line;
+        EXPECT_EQ(j.contains("copied"), e.copied) << line;
+        if (e.copied) {
+            EXPECT_EQ(j.at("source"), e.url) << line;
+        }
     }
-    EXPECT_EQ(names.size(), 6u);
+    EXPECT_EQ(names.size(), 7u);
     CheckSummary s;
     s.game = "Контр-Страйк";
     s.bad = 2;
