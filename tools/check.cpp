@@ -47,6 +47,7 @@ struct PendingJob {
     std::string path;  // the checklist's
     int32_t size = 0;
     std::string source;
+    std::string copySource;  // in the source folder
 };
 
 // Names outside ASCII, blanks and the characters a URL reserves, percent-encoded as UTF-8 (what
@@ -154,13 +155,23 @@ void Engine::Emit(CheckEvent event) {
     case EventKind::Bad: ++summary_.bad; break;
     case EventKind::Repaired:
         ++summary_.repaired;
-        if (event.bytes > 0) summary_.bytesFetched += static_cast<uint64_t>(event.bytes);
+        if (event.copied) {
+            ++summary_.copied;
+            summary_.bytesCopied += static_cast<uint64_t>(std::max<int64_t>(event.bytes, 0));
+        } else if (event.bytes > 0) {
+            summary_.bytesFetched += static_cast<uint64_t>(event.bytes);
+        }
         break;
     case EventKind::RepairFailed: ++summary_.failed; break;
     case EventKind::Refused: ++summary_.refused; break;
     case EventKind::WouldFetch:
+        ++summary_.toFetch;
         if (event.bytes >= 0) summary_.bytesToFetch += static_cast<uint64_t>(event.bytes);
         else ++summary_.unknownSizes;
+        break;
+    case EventKind::WouldCopy:
+        ++summary_.copied;
+        summary_.bytesCopied += static_cast<uint64_t>(std::max<int64_t>(event.bytes, 0));
         break;
     }
     const bool fileChecked = (event.kind == EventKind::Checked || event.kind == EventKind::Bad) && event.size >= 0;
@@ -292,6 +303,9 @@ CheckSummary Engine::Run() {
     } removeTemporary{temporary};
 
     if (!o_.verifyServer && !DirectoryExists(o_.gameDir)) throw Error("no game folder " + o_.gameDir);
+    if (!o_.sourceDir.empty() && !DirectoryExists(o_.sourceDir)) throw Error("no source folder " + o_.sourceDir);
+    summary_.sourceDir = o_.sourceDir;
+    summary_.dryRun = o_.dryRun;
     ReadCatalogue(temporary);
     if (checklistName_.find_first_of("/\\") != std::string::npos)
         throw Error("the checklist name \"" + checklistName_ + "\" is not a file name");
@@ -469,8 +483,11 @@ void Engine::Walk(const std::string& checklist) {
             if (FromRoot() || o_.verifyServer) job.localSource = source;
             else job.url = source;
             if (o_.verifyServer) job.place = source;  // nothing is written beside it: no fetching
+            // The same entry rules as in the game folder: nothing outside the source folder is read.
+            if (!o_.sourceDir.empty()) job.copySource = EntryPlace(o_.sourceDir, target.path);
+            std::string copySource = job.copySource;
             const uint64_t id = engine.Submit(std::move(job));
-            pending.push_back(PendingJob{id, entry.path, *entry.size, source});
+            pending.push_back(PendingJob{id, entry.path, *entry.size, source, std::move(copySource)});
         }
         if (hashes && !interrupt_) EndOfHashList(*hashes, index);
         while (!pending.empty() && !interrupt_) consumeOldest();
@@ -522,6 +539,16 @@ void Engine::ConsumeServerCheck(const PendingJob& job, const JobStatus& status) 
 
 void Engine::ConsumeRepair(const PendingJob& job, const JobStatus& status) {
     const FetchResult& fetch = status.fetch;
+    if (status.copied) {
+        CheckEvent event{o_.dryRun ? EventKind::WouldCopy : EventKind::Repaired, job.path, "", job.copySource,
+                         job.size, static_cast<int64_t>(status.unpack.bytes), true};
+        if (!o_.dryRun && !status.replaceOk) {
+            if (!status.replaced) return;  // interrupted before
+            event = {EventKind::RepairFailed, job.path, "cannot replace the file", job.copySource, job.size, -1, true};
+        }
+        Emit(std::move(event));
+        return;
+    }
     if (o_.dryRun) {
         const bool found = FromRoot() ? fetch.ok : fetch.status == 200;
         if (!found) {

@@ -49,6 +49,10 @@ struct CheckOptions {
     bool repair = false;
     bool dryRun = false;        // say what a repair would fetch; write nothing
     bool verifyServer = false;  // check the server folder's files instead of a game folder
+    // A folder that already holds the build (a master PC's share, a USB copy): a file that differs
+    // is copied from there when the copy has the listed size and CRC-32 (and SHA-256, keyed), and
+    // fetched otherwise. Empty: everything is fetched.
+    std::string sourceDir;
     bool json = false;
     unsigned jobs = 0;         // checking threads; 0: one per core
     unsigned connections = 0;  // download connections; 0: DefaultConnections
@@ -85,6 +89,7 @@ enum class EventKind {
     RepairFailed,  // could not be put in line (reason given)
     Refused,       // the entry points outside the game folder: left alone
     WouldFetch,    // dry run: what a repair would download
+    WouldCopy,     // dry run: what a repair would copy from the source folder
 };
 
 const char* EventName(EventKind kind);
@@ -96,6 +101,7 @@ struct CheckEvent {
     std::string url;     // WouldFetch, Repaired and RepairFailed: where the file comes from
     int64_t size = -1;   // the listed size (files)
     int64_t bytes = -1;  // compressed bytes fetched or to fetch; -1 when unknown
+    bool copied = false; // Repaired: from the source folder (`url` is the file there)
 };
 
 struct CheckSummary {
@@ -119,6 +125,11 @@ struct CheckSummary {
     uint64_t bytesFetched = 0;     // compressed, downloaded or read by repairs
     uint64_t bytesToFetch = 0;     // dry run: compressed bytes a repair would fetch
     uint64_t unknownSizes = 0;     // dry run: files whose compressed size the server did not give
+    std::string sourceDir;         // --source-dir, as given
+    bool dryRun = false;
+    uint64_t copied = 0;           // repaired from the source folder (dry run: would be)
+    uint64_t bytesCopied = 0;      // their bytes
+    uint64_t toFetch = 0;          // dry run: files a repair would download
     bool interrupted = false;
     double seconds = 0;
 };

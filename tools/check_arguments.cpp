@@ -23,6 +23,8 @@ const char* const CheckUsage =
     "  --verify-server         with --server-root: check that every file of the build is there and\n"
     "                          unpacks to its listed size and CRC-32 (no game folder); with a key,\n"
     "                          also every statement and each file's SHA-256\n"
+    "  --source-dir DIR        with --repair or --dry-run: take a file that differs from DIR, a folder\n"
+    "                          holding the build, when its size and CRC-32 match; fetch the rest\n"
     "  --json                  one JSON object per line: each file checked, bad, repaired or refused,\n"
     "                          then the summary\n"
     "  --game-name TEXT        the game in the catalogue (default: the first)\n"
@@ -57,7 +59,8 @@ const std::set<std::string>& Valued() {
     static const std::set<std::string> valued = {
         "--server",      "--server-root",  "--game-dir",  "--game-name",   "--game-number", "--build-name",
         "--build-number", "--server-base", "--game-code", "--codepage",    "--jobs",        "--connections",
-        "--public-key",  "--min-catalogue-version", "--limit-rate", "--receive-timeout"};
+        "--public-key",  "--min-catalogue-version", "--limit-rate", "--receive-timeout",
+        "--source-dir"};
     return valued;
 }
 
@@ -106,6 +109,7 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
     take("--server", o.server);
     take("--server-root", o.serverRoot);
     take("--game-dir", o.gameDir);
+    const bool sourceGiven = take("--source-dir", o.sourceDir);
     take("--game-name", o.gameName);
     take("--build-name", o.buildName);
     take("--game-code", o.gameCode);
@@ -172,6 +176,12 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
     } else if (o.gameDir.empty()) {
         return "missing --game-dir";
     }
+    if (sourceGiven) {
+        if (o.verifyServer) return "--verify-server takes no --source-dir";
+        if (!o.repair && !o.dryRun) return "--source-dir is for a repair: give --repair or --dry-run";
+        if (o.sourceDir.empty()) return "--source-dir is empty";
+        while (o.sourceDir.size() > 1 && (o.sourceDir.back() == '/' || o.sourceDir.back() == '\\')) o.sourceDir.pop_back();
+    }
     // Without a trailing separator, as entry paths begin with one.
     while (o.gameDir.size() > 1 && (o.gameDir.back() == '/' || o.gameDir.back() == '\\')) o.gameDir.pop_back();
     return std::nullopt;
@@ -218,6 +228,7 @@ const char* EventName(EventKind kind) {
     case EventKind::RepairFailed: return "repair-failed";
     case EventKind::Refused: return "refused";
     case EventKind::WouldFetch: return "would-fetch";
+    case EventKind::WouldCopy: return "would-copy";
     }
     return "?";
 }

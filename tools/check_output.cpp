@@ -26,6 +26,7 @@ public:
     ConsoleSink(bool json, bool progressBar) : json_(json), bar_(progressBar) {}
 
     void Started(const CheckSummary& s) override {
+        sourceDir_ = s.sourceDir;
         if (json_) {
             nlohmann::ordered_json line = {{"event", "start"},         {"source", s.source},
                                            {"game", s.game},           {"game_number", s.gameNumber},
@@ -34,7 +35,8 @@ public:
             Print(Dump(line));
         } else {
             Print("checking " + s.game + " / " + s.build + " (checklist " + s.checklist + ", " +
-                  std::to_string(s.listed) + " files) from " + s.source);
+                  std::to_string(s.listed) + " files) from " + s.source +
+                  (s.sourceDir.empty() ? "" : ", copying from " + s.sourceDir + " where it matches"));
         }
     }
 
@@ -50,6 +52,8 @@ public:
         if (!event.reason.empty()) line += "  (" + event.reason + ")";
         if (event.kind == EventKind::WouldFetch)
             line += event.bytes >= 0 ? "  " + std::to_string(event.bytes) + " bytes" : "  size unknown";
+        if (event.copied)
+            line += (event.kind == EventKind::WouldCopy ? "  (from " : "  (copied from ") + sourceDir_ + ")";
         Print(line);
     }
 
@@ -79,6 +83,10 @@ public:
         Print("matching:  " + std::to_string(s.checked));
         Print("differing: " + std::to_string(s.bad) + ", repaired " + std::to_string(s.repaired) + ", failed " +
               std::to_string(s.failed) + " (" + Megabytes(s.bytesFetched) + " fetched)");
+        if (!s.sourceDir.empty())
+            Print(std::string(s.dryRun ? "to copy:   " : "copied:    ") + std::to_string(s.copied) + " files, " +
+                  std::to_string(s.bytesCopied) + " bytes from " + s.sourceDir +
+                  (s.dryRun ? "; " + std::to_string(s.toFetch) + " files to fetch" : ""));
         if (s.refused) Print("refused:   " + std::to_string(s.refused) + " entries outside the game folder");
         if (s.bytesToFetch || s.unknownSizes)
             Print("to fetch:  " + std::to_string(s.bytesToFetch) + " bytes" +
@@ -127,6 +135,7 @@ private:
     const bool bar_;
     bool drawn_ = false;
     std::string bar_text_;
+    std::string sourceDir_;
     std::chrono::steady_clock::time_point lastDraw_{};
     std::chrono::steady_clock::time_point lastFlush_{};
 };
@@ -139,6 +148,7 @@ std::string EventJson(const CheckEvent& e) {
     if (e.size >= 0) line["size"] = e.size;
     if (!e.url.empty()) line["source"] = e.url;
     if (e.bytes >= 0) line["bytes"] = e.bytes;
+    if (e.copied) line["copied"] = true;
     return Dump(line);
 }
 
@@ -152,6 +162,8 @@ std::string SummaryJson(const CheckSummary& s, int exitStatus) {
         {"failed", s.failed},      {"refused", s.refused},
         {"bytes_read", s.bytesChecked}, {"bytes_fetched", s.bytesFetched},
         {"bytes_to_fetch", s.bytesToFetch}, {"unknown_sizes", s.unknownSizes},
+        {"copied", s.copied},      {"bytes_copied", s.bytesCopied},
+        {"files_to_fetch", s.toFetch},
         {"interrupted", s.interrupted}, {"seconds", s.seconds},
         {"exit", exitStatus}};
     return Dump(line);

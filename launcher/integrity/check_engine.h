@@ -55,6 +55,10 @@ struct EngineJob {
     // A signed build's SHA-256 of the unpacked bytes: a replacement that hashes otherwise is not
     // installed (UnpackState::OtherHash). Nothing: size and CRC-32 decide alone.
     std::optional<Sha256Digest> sha256;
+    // A file that may already hold the listed content (a copy of the build on a share): when it
+    // proves to, it is copied to the unpack name and takes the file's place, and nothing is
+    // fetched; otherwise the job goes on to its url. The launcher gives none.
+    std::string copySource;
 };
 
 // How far a job has come. Each stage follows the one before; a job that needs no further stage
@@ -67,6 +71,8 @@ struct JobStatus {
     bool fetching = false;
     int64_t received = 0;     // of the download in progress or done
     std::string lengthText;   // its Content-Length header
+    // The file came from the job's copySource (in a dry run: it would); `unpack` tells of the copy.
+    bool copied = false;
     bool fetched = false;
     FetchResult fetch;
     bool unpacked = false;
@@ -169,6 +175,8 @@ private:
     void CheckLoop();
     void FetchLoop();
     void UnpackLoop();
+    // The copy from the job's copySource; true when it settled the job (nothing to fetch).
+    bool CopyFromSource(uint64_t id, const EngineJob& job, std::vector<char>& buffer);
     // True when a partial download with its record lies beside the place (left there).
     bool RemoveLeftoversBeside(const std::string& place);
     // Keeps or removes such a partial once the file's check is known.

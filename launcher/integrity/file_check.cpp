@@ -101,4 +101,47 @@ UnpackOutcome UnpackChecked(const std::string& input, const std::string& output,
     return outcome;
 }
 
+UnpackOutcome CopyChecked(const std::string& source, const std::string& output, int64_t size,
+                          const std::string& crcText, const std::atomic<bool>& stop,
+                          const std::optional<Sha256Digest>& sha256, std::vector<char>& buffer) {
+    UnpackOutcome outcome;
+    const FileProbe probe = ProbeFile(source);
+    if (!probe.exists || probe.size != size) return outcome;  // NotUnpacked: nothing was written
+    if (buffer.empty()) buffer.resize(FileCheckBlock);
+    try {
+        File in = File::OpenRead(source);
+        std::optional<PendingFile> out;
+        if (!output.empty()) out.emplace(output);
+        uint32_t reg = 0xFFFFFFFFu;
+        std::optional<Sha256> hash;
+        if (sha256) hash.emplace();
+        for (;;) {
+            if (stop) {
+                outcome.state = UnpackState::Stopped;
+                return outcome;
+            }
+            const size_t got = in.ReadOrRaise(buffer.data(), buffer.size());
+            if (got == 0) break;
+            outcome.bytes += got;
+            // A source that grows while it is read is not the file that was probed.
+            if (outcome.bytes > static_cast<uint64_t>(size)) break;
+            if (out) out->Write(buffer.data(), got);
+            reg = Crc32Update(reg, buffer.data(), got);
+            if (hash) hash->Update(buffer.data(), got);
+        }
+        if (outcome.bytes != static_cast<uint64_t>(size) || Crc32Text(reg ^ 0xFFFFFFFFu) != crcText) {
+            outcome.state = UnpackState::OtherContent;
+        } else if (hash && hash->Finish() != *sha256) {
+            outcome.state = UnpackState::OtherHash;
+        } else {
+            if (out) out->Keep();
+            outcome.state = UnpackState::Unpacked;
+        }
+    } catch (const std::exception& e) {
+        outcome.state = UnpackState::FileError;
+        outcome.error = e.what();
+    }
+    return outcome;
+}
+
 }  // namespace orv

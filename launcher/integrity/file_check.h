@@ -66,4 +66,14 @@ UnpackOutcome UnpackChecked(const std::string& input, const std::string& output,
                             const std::string& crcText, const std::atomic<bool>& stop,
                             const std::optional<Sha256Digest>& sha256 = std::nullopt);
 
+// Copies `source` (a file that may already hold the listed content: a copy of the build) to
+// `output`, proving it against the listed size and CRC-32, and the signed SHA-256 when there is one,
+// as it goes, so that a slow source is read once. A source that is missing, a folder or of another
+// size is not opened (NotUnpacked); one that cannot be read is a FileError; OtherContent and
+// OtherHash as for an unpack. An empty `output`: the source is only read and proven. Nothing stays
+// at `output` unless the state is Unpacked. `bytes` of the outcome: what was read.
+UnpackOutcome CopyChecked(const std::string& source, const std::string& output, int64_t size,
+                          const std::string& crcText, const std::atomic<bool>& stop,
+                          const std::optional<Sha256Digest>& sha256, std::vector<char>& buffer);
+
 }  // namespace orv

@@ -172,7 +172,7 @@ TEST_F(CheckEngineTest, ResultsComeInListOrderWhateverOrderTheThreadsFinishIn) {
         if (!good) {
             // Fetched, unpacked beside the file and proven; the walker puts it in place.
             EXPECT_EQ(status.unpack.state, UnpackState::Unpacked);
-            EXPECT_EQ(test::ReadFile(CheckEngine::UnpackedPath(EngineJob{game_ + "/f" + std::to_string(i), 0, "", "", "", {}})),
+            EXPECT_EQ(test::ReadFile(CheckEngine::UnpackedPath(EngineJob{game_ + "/f" + std::to_string(i), 0, "", "", "", {}, ""})),
                       "content " + std::to_string(i));
             EXPECT_FALSE(test::Exists(game_ + "/f" + std::to_string(i) + ".lzma")) << "the download is spent";
         }
