@@ -71,8 +71,8 @@ using MirrorState = std::map<std::string, MirrorRecord>;  // by "/"-separated pa
 std::string WriteState(const MirrorState& state);
 // Lines that do not parse, name a path that would leave the folder, or are longer than
 // kMostStateLine are dropped (their files are then verified by unpacking); a file of more than
-// kMostMirrorFiles records raises Error.
-MirrorState ReadState(std::string_view text);
+// `most` records raises Error.
+MirrorState ReadState(std::string_view text, size_t most = kMostMirrorFiles);
 
 // Whether a "/"-separated path below the mirror folder is one the mirror may write or remove.
 bool IsMirrorPath(std::string_view path);

@@ -61,7 +61,7 @@ std::string WriteState(const MirrorState& state) {
     return text;
 }
 
-MirrorState ReadState(std::string_view text) {
+MirrorState ReadState(std::string_view text, size_t most) {
     MirrorState state;
     size_t pos = 0;
     bool first = true;
@@ -97,9 +97,9 @@ MirrorState ReadState(std::string_view text) {
         r.packedSize = *packed;
         r.mtime = *mtime;
         r.size = *size;
-        if (state.size() >= kMostMirrorFiles && !state.count(std::string(fields[0])))
+        if (state.size() >= most && !state.count(std::string(fields[0])))
             throw Error(std::string("the state file ") + kStateFileName + " holds more than " +
-                        std::to_string(kMostMirrorFiles) + " records: remove it and run again");
+                        std::to_string(most) + " records: remove it and run again");
         state[std::string(fields[0])] = std::move(r);
     }
     return state;
