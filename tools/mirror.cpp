@@ -617,6 +617,10 @@ void Mirror::RemoveLeftovers() {
                 Emit({MirrorEventKind::Failed, path, "cannot remove the file", -1});
                 continue;
             }
+            // A run killed while fetching it left its download beside it.
+            const std::string part = Dir(path) + kPartSuffix;
+            if (FileExists(part)) RemoveFile(part);
+            if (FileExists(ResumeRecordPath(part))) RemoveFile(ResumeRecordPath(part));
             Prune(path);
         }
         std::lock_guard lock(mutex_);

@@ -172,6 +172,34 @@ check "dry run on a complete mirror: nothing to fetch, exit 0, nothing written" 
   "'"$tool"'" mirror --server "'"$origin"'" --to mirror --dry-run || exit 1
   [ "$before" = "$(cd mirror && find . -printf "%p %s %T@\n" | sort)" ]'
 
+check "Ctrl-C mid-run: exit 130, no catalogue, the state saved, nothing half in place" bash -c '
+  "'"$tool"'" mirror --server "'"$origin"'" --to stopped --limit-rate 2M --jobs 2 >/dev/null &
+  pid=$!
+  for _ in $(seq 1 200); do [ "$(find stopped -name "*.bin.lzma" 2>/dev/null | wc -l)" -ge 20 ] && break; sleep 0.05; done
+  kill -INT $pid; wait $pid; status=$?
+  [ $status -eq 130 ] || { echo "exit $status"; exit 1; }
+  [ ! -e stopped/cstrike/inf.ini ] && [ -s stopped/.orvanta-mirror ] && [ ! -e stopped/.orvanta-mirror.staging ] || exit 1
+  python3 - <<PY
+import os, subprocess
+for d, _, fs in os.walk("stopped/cstrike"):
+    for f in fs:
+        assert f.endswith(".lzma") or ".orvanta-part" in f, f
+        if f.endswith(".bin.lzma"):
+            subprocess.run(["'"$tool"'", "lzma", "d", os.path.join(d, f), "/dev/null"], check=True)
+PY'
+
+# A build signed by the publisher, under a game code of its own on the same origin.
+"$tool" publish --build-dir build --server-root www --server-base "$origin" --checklist sk1 --game-code signed \
+  --game-name Signed --build-name v1 --download-path signed/v1 --signing-key "$src/tests/data/signing/key.pem" \
+  >/dev/null || { echo "signed publish failed"; exit 1; }
+check "a signed build mirrored with the key: the mirror verifies as a signed server" bash -c '
+  "'"$tool"'" mirror --server "'"$origin"'" --to signed --game-code signed \
+    --public-key "'"$src"'/tests/data/signing/public.hex" || exit 1
+  "'"$tool"'" check --server-root signed --server-base "'"$origin"'" --game-code signed --verify-server \
+    --public-key "'"$src"'/tests/data/signing/public.hex" >verify.out || { tail -5 verify.out; exit 1; }
+  "'"$tool"'" mirror --server "'"$origin"'" --to signed-other --game-code signed \
+    --public-key "'"$src"'/tests/data/signing/other-public.hex"; [ $? -eq 2 ] && [ ! -e signed-other/signed ]'
+
 check "usage errors: exit 2" bash -c '
   "'"$tool"'" mirror --to x; [ $? -eq 2 ] || exit 1
   "'"$tool"'" mirror --server ftp://x/ --to x; [ $? -eq 2 ]'
