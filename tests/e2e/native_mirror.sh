@@ -167,6 +167,21 @@ check "killed with -9 mid-run, then run again: completes without fetching again"
   [ $((after - before)) -le $((190 - placed + 2)) ] || { echo "placed $placed, fetched $((after - before))"; exit 1; }
   [ -z "$(find mirror -name "*.orvanta-part")" ] && cmp www/cstrike/inf.ini mirror/cstrike/inf.ini'
 
+head -c 300000 /dev/urandom >launcher.exe
+head -c 1000 /dev/urandom >installer.exe
+"$tool" publish-launcher --executable launcher.exe --installer installer.exe --server-root www \
+  --server-base "$origin" --version 2.0 >/dev/null || { echo "publish-launcher failed"; exit 1; }
+: >"$log"
+check "a launcher release: mirrored once, fetched again only when version.txt changed" bash -c '
+  "'"$tool"'" mirror --server "'"$origin"'" --to mirror >release.out || { cat release.out; exit 1; }
+  for f in version.txt upt.exe.lzma; do cmp "www/cstrike/$f" "mirror/cstrike/$f" || exit 1; done
+  exe=$(python3 -c "import json; print(json.load(open(\"www/cstrike/version.txt\"))[\"DownloadURL\"])")
+  exe=${exe#'"$origin"'}
+  cmp "www/$exe" "mirror/$exe" || exit 1
+  [ "$(grep -c "GET /$exe " "'"$log"'")" -eq 1 ] || exit 1
+  "'"$tool"'" mirror --server "'"$origin"'" --to mirror >/dev/null || exit 1
+  [ "$(grep -c "GET /$exe " "'"$log"'")" -eq 1 ] && [ "$(grep -c "GET /cstrike/upt.exe.lzma " "'"$log"'")" -eq 1 ]'
+
 check "dry run on a complete mirror: nothing to fetch, exit 0, nothing written" bash -c '
   before=$(cd mirror && find . -printf "%p %s %T@\n" | sort)
   "'"$tool"'" mirror --server "'"$origin"'" --to mirror --dry-run || exit 1
