@@ -3,6 +3,7 @@
 // or a download go to a few worker threads over a bounded queue, each with its own keep-alive
 // connection. Small resources are staged in a folder inside the mirror (so that placing them is
 // a rename on one volume) and put in place only once every game file they name is there.
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <ctime>
@@ -37,6 +38,7 @@ namespace {
 
 // The small resources: a catalogue or checklist far beyond any real one is a hostile server.
 constexpr uint64_t kMostSmallFile = 256ull << 20;
+constexpr uint64_t kMostChecklistBytes = 4ull << 30;
 // Jobs waiting for a worker: enough to keep them busy, few enough that memory stays put.
 constexpr size_t kQueued = 256;
 // How often the state is written while files come in, so that a killed run loses little.
@@ -105,6 +107,36 @@ std::string VerifyPacked(const std::string& path, const ListedFile& listed, std:
     sha256 = EncodeHex(digest.data(), digest.size());
     if (!listed.sha256.empty() && sha256 != listed.sha256) return "sha256";
     return {};
+}
+
+// Unpacks a checklist with bounds on its length and on its longest line, which the streaming
+// reader holds whole: a hostile server's endless line or list ends the build with a clear error.
+void UnpackChecklist(const std::string& packed, const std::string& unpacked, const std::string& name) {
+    File out = File::Create(unpacked);
+    uint64_t total = 0, line = 0;
+    std::string refused;
+    struct Refused {};
+    bool decoded = false;
+    try {
+        decoded = DecodeLzmaFile(packed, [&](const void* data, size_t n) {
+            const char* bytes = static_cast<const char*>(data);
+            uint64_t longest = 0;
+            for (size_t i = 0; i < n; ++i) {
+                line = bytes[i] == '\n' ? 0 : line + 1;
+                longest = std::max(longest, line);
+            }
+            total += n;
+            if (longest > kMostStateLine) refused = "a line longer than " + std::to_string(kMostStateLine) + " bytes";
+            if (total > kMostChecklistBytes) refused = "more than " + std::to_string(kMostChecklistBytes) + " bytes";
+            if (!refused.empty()) throw Refused{};
+            out.Write(data, n);
+        });
+    } catch (const Refused&) {
+        out.Abandon();
+        throw Error("the checklist " + name + ".dim.lzma unpacks to " + refused + ": refused");
+    }
+    out.Close();
+    if (!decoded) throw Error("the checklist " + name + ".dim.lzma does not unpack");
 }
 
 class Mirror {
@@ -351,13 +383,7 @@ void Mirror::WalkBuild(size_t index) {
     build.staging = staging_ + "/b" + std::to_string(index);
     StageChecklist(build);
     const std::string unpacked = build.staging + "/checklist.dim";
-    bool ok = false;
-    try {
-        ok = TLZMAAlone().Main(build.staging + "/checklist.dim.lzma", unpacked, "d");
-    } catch (const std::exception&) {
-        ok = false;
-    }
-    if (!ok) throw Error("the checklist " + build.checklist + ".dim.lzma does not unpack");
+    UnpackChecklist(build.staging + "/checklist.dim.lzma", unpacked, build.checklist);
     ChecklistReader reader = ChecklistReader::Stream(unpacked, o_.codePage);
     std::optional<HashListReader> hashes;
     if (build.hasHashList) hashes.emplace(HashListReader::Open(build.staging + "/checklist.dim.sha256"));

@@ -215,6 +215,15 @@ check "a signed build mirrored with the key: the mirror verifies as a signed ser
   "'"$tool"'" mirror --server "'"$origin"'" --to signed-other --game-code signed \
     --public-key "'"$src"'/tests/data/signing/other-public.hex"; [ $? -eq 2 ] && [ ! -e signed-other/signed ]'
 
+# A hostile server: the catalogue of the real build, with a checklist holding an endless line.
+mkdir -p www/hostile
+cp www/cstrike/inf.ini www/hostile/inf.ini
+{ printf '10\r\n\\'; head -c 300000 /dev/zero | tr '\0' a; printf '\r\n1\r\n'; } >hostile.dim
+"$tool" lzma e hostile.dim www/hostile/ck1.dim.lzma
+check "a checklist line beyond the bound: refused with a clear error, nothing placed" bash -c '
+  "'"$tool"'" mirror --server "'"$origin"'" --to hostile --game-code hostile >hostile.out; [ $? -eq 1 ] || { cat hostile.out; exit 1; }
+  grep -q "a line longer than" hostile.out && [ ! -e hostile/hostile/inf.ini ]'
+
 check "usage errors: exit 2" bash -c '
   "'"$tool"'" mirror --to x; [ $? -eq 2 ] || exit 1
   "'"$tool"'" mirror --server ftp://x/ --to x; [ $? -eq 2 ]'
