@@ -169,6 +169,7 @@ private:
     void SaveState(bool force);
     void PlaceStaged(const std::string& staged, const std::string& relative, const std::string& owner);
     void PlaceOptional(const std::string& staged, bool present, const std::string& relative, const std::string& owner);
+    void PlaceChecklists(const PlacementPlan& plan);
     void Finish();
     void StageRelease(std::vector<std::pair<std::string, std::string>>& place);
     void RemoveLeftovers();
@@ -382,6 +383,9 @@ void Mirror::WalkBuild(size_t index) {
     Build& build = builds_[index];
     build.staging = staging_ + "/b" + std::to_string(index);
     StageChecklist(build);
+    wanted_.insert(ChecklistPath(build.checklist, o_.gameCode));
+    if (build.hasStatement) wanted_.insert(publish::ChecklistStatementPath(build.checklist, o_.gameCode));
+    if (build.hasHashList) wanted_.insert(publish::HashListPath(build.checklist, o_.gameCode));
     const std::string unpacked = build.staging + "/checklist.dim";
     UnpackChecklist(build.staging + "/checklist.dim.lzma", unpacked, build.checklist);
     ChecklistReader reader = ChecklistReader::Stream(unpacked, o_.codePage);
@@ -658,6 +662,20 @@ void Mirror::RemoveLeftovers() {
     }
 }
 
+void Mirror::PlaceChecklists(const PlacementPlan& plan) {
+    // A signed catalogue pins the version of each checklist's statement: a new checklist beside
+    // the old catalogue would be refused by keyed launchers until the catalogue follows.
+    if (catalogueSigned_ && !plan.finish) return;
+    for (const std::string& name : plan.checklists) {
+        const auto build = std::find_if(builds_.begin(), builds_.end(), [&](const Build& b) { return b.checklist == name; });
+        PlaceStaged(build->staging + "/checklist.dim.lzma", ChecklistPath(name, o_.gameCode), name);
+        PlaceOptional(build->staging + "/checklist.dim.sig", build->hasStatement,
+                      publish::ChecklistStatementPath(name, o_.gameCode), name);
+        PlaceOptional(build->staging + "/checklist.dim.sha256", build->hasHashList,
+                      publish::HashListPath(name, o_.gameCode), name);
+    }
+}
+
 MirrorSummary Mirror::Run() {
     const auto started = std::chrono::steady_clock::now();
     if (o_.dryRun) {
@@ -720,22 +738,16 @@ MirrorSummary Mirror::Run() {
         if (o_.dryRun) {
             RemoveLeftovers();
         } else {
-            for (const Build& build : builds_) {
-                if (build.failed) continue;
-                const std::string& name = build.checklist;
-                PlaceStaged(build.staging + "/checklist.dim.lzma", ChecklistPath(name, o_.gameCode), name);
-                PlaceOptional(build.staging + "/checklist.dim.sig", build.hasStatement,
-                              publish::ChecklistStatementPath(name, o_.gameCode), name);
-                PlaceOptional(build.staging + "/checklist.dim.sha256", build.hasHashList,
-                              publish::HashListPath(name, o_.gameCode), name);
-                wanted_.insert(ChecklistPath(name, o_.gameCode));
-                if (build.hasStatement) wanted_.insert(publish::ChecklistStatementPath(name, o_.gameCode));
-                if (build.hasHashList) wanted_.insert(publish::HashListPath(name, o_.gameCode));
-            }
-            save();
-            if (plan.finish) {
-                Finish();
-                RemoveLeftovers();
+            try {
+                PlaceChecklists(plan);
+                save();
+                if (plan.finish) {
+                    Finish();
+                    RemoveLeftovers();
+                }
+            } catch (...) {
+                save();  // what was placed is recorded, so that it can go once it leaves the server
+                throw;
             }
         }
         summary_.interrupted = stop_.load();
