@@ -70,7 +70,11 @@ TEST(MirrorState, AnotherFormatIsNotTrusted) {
 
 TEST(MirrorState, TooManyRecordsAreRefused) {
     std::string text = "orvanta-mirror-state 1\n";
-    for (size_t i = 0; i < 10; ++i) text += "f" + std::to_string(i) + "\t-\t1\t1\t-1\t-\t-\n";
+    for (char digit = '0'; digit <= '9'; ++digit) {
+        text += 'f';
+        text += digit;
+        text += "\t-\t1\t1\t-1\t-\t-\n";
+    }
     EXPECT_EQ(ReadState(text, 10).size(), 10u);
     EXPECT_EQ(ReadState(text + "f0\t-\t2\t1\t-1\t-\t-\n", 10).at("f0").packedSize, 2);  // the later line wins
     EXPECT_THROW(ReadState(text + "f10\t-\t1\t1\t-1\t-\t-\n", 10), Error);
