@@ -224,6 +224,22 @@ check "a checklist line beyond the bound: refused with a clear error, nothing pl
   "'"$tool"'" mirror --server "'"$origin"'" --to hostile --game-code hostile >hostile.out; [ $? -eq 1 ] || { cat hostile.out; exit 1; }
   grep -q "a line longer than" hostile.out && [ ! -e hostile/hostile/inf.ini ]'
 
+# A second build whose download address lies on another host: not the mirror's to copy.
+"$tool" publish --build-dir build --server-root www --server-base "$origin" --checklist ck2 --game-name Game \
+  --build-name v2 --download-path cstrike/v2 --download-url http://elsewhere.invalid/v2 >/dev/null ||
+  { echo "publish failed"; exit 1; }
+check "a build outside the server base: skipped and reported, exit 1, the rest mirrored" bash -c '
+  "'"$tool"'" mirror --server "'"$origin"'" --to mirror --json >skip.jsonl; [ $? -eq 1 ] || exit 1
+  python3 - <<PY
+import json
+lines = [json.loads(l) for l in open("skip.jsonl")]
+failed = [l for l in lines if l["event"] == "failed"]
+assert len(failed) == 1 and "skipped" in failed[0]["reason"], failed
+s = [l for l in lines if l["event"] == "summary"][0]
+assert s["skipped"] == 1 and s["failed"] == 0 and s["catalogue_written"], s
+PY
+  cmp www/cstrike/inf.ini mirror/cstrike/inf.ini && [ ! -e mirror/cstrike/v2 ]'
+
 check "usage errors: exit 2" bash -c '
   "'"$tool"'" mirror --to x; [ $? -eq 2 ] || exit 1
   "'"$tool"'" mirror --server ftp://x/ --to x; [ $? -eq 2 ]'
