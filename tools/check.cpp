@@ -50,24 +50,6 @@ struct PendingJob {
     std::string copySource;  // in the source folder
 };
 
-// Names outside ASCII, blanks and the characters a URL reserves, percent-encoded as UTF-8 (what
-// WinInet sends for the launcher); `from` leaves the start (the catalogue's address) as it stands.
-std::string EncodeUrlTail(const std::string& url, size_t from) {
-    static const char* const hex = "0123456789ABCDEF";
-    std::string out = url.substr(0, from);
-    for (size_t i = from; i < url.size(); ++i) {
-        const auto c = static_cast<unsigned char>(url[i]);
-        if (c <= 0x20 || c >= 0x7F || std::string_view("\"#%<>[]^`{|}?").find(static_cast<char>(c)) != std::string_view::npos) {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
-
 class Engine {
 public:
     Engine(const CheckOptions& options, const CheckPlatform& platform, CheckSink& sink, const std::atomic<bool>& stop)
@@ -614,6 +596,22 @@ void Engine::EmptyFile(const ChecklistEntry& entry, const std::string& placePath
 }
 
 }  // namespace
+
+std::string EncodeUrlTail(const std::string& url, size_t from) {
+    static const char* const hex = "0123456789ABCDEF";
+    std::string out = url.substr(0, from);
+    for (size_t i = from; i < url.size(); ++i) {
+        const auto c = static_cast<unsigned char>(url[i]);
+        if (c <= 0x20 || c >= 0x7F || std::string_view("\"#%<>[]^`{|}?").find(static_cast<char>(c)) != std::string_view::npos) {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
 
 CheckSummary RunCheck(const CheckOptions& options, const CheckPlatform& platform, CheckSink& sink,
                       const std::atomic<bool>& stop) {

@@ -75,6 +75,10 @@ inline constexpr unsigned DefaultConnections = 4;
 // beside the server root, or fetched from above the mirror's base.
 bool IsDownloadPathBelowBase(std::string_view path);
 
+// Names outside ASCII, blanks and the characters a URL reserves, percent-encoded as UTF-8 (what
+// WinInet sends for the launcher); `from` leaves the start (the catalogue's address) as it stands.
+std::string EncodeUrlTail(const std::string& url, size_t from);
+
 // Fills `options` from the command-line words after "check"; the text of the first problem, or
 // nothing when they are complete and agree.
 std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& args, CheckOptions& options);

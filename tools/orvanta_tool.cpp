@@ -6,8 +6,9 @@
 //   orvanta-tool signing-key --public KEY      the public key a launcher build checks releases with
 //   orvanta-tool sign OPTIONS...     sign a server's statements afresh
 //   orvanta-tool check OPTIONS...    check (and repair) a game folder against a published build
+//   orvanta-tool mirror OPTIONS...   copy an update server into a folder served as its mirror
 // Exit status: 0 on success, 1 on a failure (message on stderr), 2 on bad arguments (usage text);
-// check has its own (check.h).
+// check and mirror have their own (check.h).
 #include <atomic>
 #include <cstdio>
 #include <exception>
@@ -21,6 +22,7 @@
 #include "launcher/integrity/lzma_alone.h"
 #include "launcher/platform/files.h"
 #include "tools/check.h"
+#include "tools/mirror.h"
 #include "tools/publish.h"
 #include "tools/publish_launcher.h"
 #include "tools/release_signing.h"
@@ -159,6 +161,38 @@ int CheckCommand(const Args& args) {
     }
 }
 
+int MirrorCommand(const Args& args) {
+    if (args.size() == 1 && args[0] == "--help") {
+        std::printf("usage: orvanta-tool mirror OPTIONS...\n%s", orv::mirror::MirrorUsage);
+        return 0;
+    }
+    orv::mirror::MirrorOptions options;
+    if (const std::optional<std::string> problem = orv::mirror::ParseMirrorArguments(args, options)) {
+        Fail("mirror: " + *problem);
+        std::fprintf(stderr, "mirror options:\n%s", orv::mirror::MirrorUsage);
+        return orv::check::ExitError;
+    }
+    static std::atomic<bool> interrupted{false};
+    orv::check::StopOnInterrupt(interrupted);
+    const std::unique_ptr<orv::mirror::MirrorSink> sink =
+        orv::mirror::NewMirrorConsoleSink(options.json, orv::check::StderrIsTerminal());
+    int status = orv::check::ExitError;
+    try {
+        const orv::mirror::MirrorSummary summary =
+            orv::mirror::RunMirror(options, orv::check::SystemCheckPlatform(), *sink, interrupted);
+        status = orv::mirror::MirrorExitStatus(summary);
+        sink->Finished(summary, status);
+    } catch (const std::exception& e) {
+        status = interrupted ? orv::check::ExitInterrupted : orv::check::ExitError;
+        if (!interrupted) Fail(std::string("mirror: ") + e.what());
+        if (options.json)
+            std::printf("{\"event\":\"error\",\"message\":%s}\n", orv::check::JsonString(e.what()).c_str());
+    }
+    if (options.json) std::printf("{\"event\":\"exit\",\"status\":%d}\n", status);
+    std::fflush(stdout);
+    return status;
+}
+
 struct Subcommand {
     const char* name;
     const char* arguments;  // as shown in the usage text
@@ -183,6 +217,10 @@ constexpr Subcommand kSubcommands[] = {
      "--server URL|--server-root ROOT --game-dir DIR [--repair] [--dry-run] [--json] [--jobs N]\n"
      "                            [--verify-server] [options: check --help]",
      CheckCommand, true},
+    {"mirror",
+     "--server URL --to DIR [--game-name TEXT] [--build-name TEXT] [--dry-run] [--json]\n"
+     "                            [options: mirror --help]",
+     MirrorCommand, true},
 };
 
 int Usage() {

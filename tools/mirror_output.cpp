@@ -1,0 +1,130 @@
+// What "orvanta-tool mirror" prints: a line per file fetched, removed or failed (a JSON object per
+// event with --json, kept files included), the summary, and a bar on stderr while it is a terminal.
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdio>
+
+#include "tools/mirror.h"
+
+namespace orv::mirror {
+namespace {
+
+std::string Dump(const nlohmann::ordered_json& object) {
+    return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+class ConsoleSink final : public MirrorSink {
+public:
+    ConsoleSink(bool json, bool bar) : json_(json), bar_(bar) {}
+
+    void Started(const MirrorSummary& s) override {
+        if (json_)
+            Print(Dump({{"event", "start"}, {"source", s.source}, {"builds", s.builds}}));
+        else
+            Print("mirroring " + std::to_string(s.builds) + " builds from " + s.source);
+    }
+
+    void Event(const MirrorEvent& e, const MirrorSummary& s) override {
+        if (json_) {
+            Print(MirrorEventJson(e));
+        } else if (e.kind != MirrorEventKind::Kept) {
+            std::string line = MirrorEventName(e.kind);
+            line.resize(14, ' ');
+            line += e.path;
+            if (!e.reason.empty()) line += "  (" + e.reason + ")";
+            if (e.kind == MirrorEventKind::WouldFetch)
+                line += e.bytes >= 0 ? "  " + std::to_string(e.bytes) + " bytes" : "  size unknown";
+            Print(line);
+        }
+        if (!bar_) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastDraw_ < std::chrono::milliseconds(100)) return;
+        lastDraw_ = now;
+        char text[160];
+        std::snprintf(text, sizeof text, "%llu files: %llu fetched, %llu kept, %llu failed, %.1f MB",
+                      static_cast<unsigned long long>(s.files), static_cast<unsigned long long>(s.fetched),
+                      static_cast<unsigned long long>(s.kept), static_cast<unsigned long long>(s.failed),
+                      static_cast<double>(s.bytesFetched) / 1e6);
+        bar_text_ = text;
+        std::fprintf(stderr, "\r\033[K%s", bar_text_.c_str());
+        std::fflush(stderr);
+    }
+
+    void Finished(const MirrorSummary& s, int exitStatus) override {
+        if (!bar_text_.empty()) {
+            std::fputs("\r\033[K", stderr);
+            bar_text_.clear();
+        }
+        if (json_) {
+            Print(MirrorSummaryJson(s, exitStatus));
+        } else {
+            char line[256];
+            std::snprintf(line, sizeof line,
+                          "files:     %llu in %llu builds; fetched %llu (%.1f MB), kept %llu (%llu after unpacking)",
+                          static_cast<unsigned long long>(s.files), static_cast<unsigned long long>(s.builds),
+                          static_cast<unsigned long long>(s.fetched), static_cast<double>(s.bytesFetched) / 1e6,
+                          static_cast<unsigned long long>(s.kept), static_cast<unsigned long long>(s.verified));
+            Print(line);
+            Print("removed:   " + std::to_string(s.removed) + ", failed " + std::to_string(s.failed) +
+                  (s.skipped ? ", builds skipped " + std::to_string(s.skipped) : ""));
+            if (s.toFetch || s.unknownSizes)
+                Print("to fetch:  " + std::to_string(s.toFetch) + " files, " + std::to_string(s.bytesToFetch) +
+                      " bytes" + (s.unknownSizes ? " (" + std::to_string(s.unknownSizes) + " of unknown size)" : ""));
+            if (s.interrupted) Print("interrupted: the mirror is as it was, with what was fetched kept for the next run");
+            else if (!s.catalogueWritten && !s.toFetch && exitStatus != 0)
+                Print("the catalogue was not replaced: the mirror still serves the previous publish");
+            std::snprintf(line, sizeof line, "time:      %.1f s", s.seconds);
+            Print(line);
+        }
+        std::fflush(stdout);
+    }
+
+private:
+    void Print(const std::string& line) {
+        if (!bar_text_.empty()) std::fputs("\r\033[K", stderr);
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fputc('\n', stdout);
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastFlush_ >= std::chrono::milliseconds(100)) {
+            std::fflush(stdout);
+            lastFlush_ = now;
+        }
+        if (!bar_text_.empty()) std::fprintf(stderr, "\r\033[K%s", bar_text_.c_str());
+    }
+
+    const bool json_;
+    const bool bar_;
+    std::string bar_text_;
+    std::chrono::steady_clock::time_point lastDraw_{};
+    std::chrono::steady_clock::time_point lastFlush_{};
+};
+
+}  // namespace
+
+std::string MirrorEventJson(const MirrorEvent& e) {
+    nlohmann::ordered_json line = {{"event", MirrorEventName(e.kind)}, {"path", e.path}};
+    if (!e.reason.empty()) line["reason"] = e.reason;
+    if (e.bytes >= 0) line["bytes"] = e.bytes;
+    return Dump(line);
+}
+
+std::string MirrorSummaryJson(const MirrorSummary& s, int exitStatus) {
+    const nlohmann::ordered_json line = {
+        {"event", "summary"},          {"source", s.source},
+        {"builds", s.builds},          {"files", s.files},
+        {"fetched", s.fetched},        {"kept", s.kept},
+        {"verified", s.verified},      {"failed", s.failed},
+        {"skipped", s.skipped},        {"removed", s.removed},
+        {"bytes_fetched", s.bytesFetched}, {"would_fetch", s.toFetch},
+        {"bytes_to_fetch", s.bytesToFetch}, {"unknown_sizes", s.unknownSizes},
+        {"catalogue_written", s.catalogueWritten}, {"interrupted", s.interrupted},
+        {"seconds", s.seconds},        {"exit", exitStatus}};
+    return Dump(line);
+}
+
+std::unique_ptr<MirrorSink> NewMirrorConsoleSink(bool json, bool progressBar) {
+    return std::make_unique<ConsoleSink>(json, progressBar);
+}
+
+}  // namespace orv::mirror
