@@ -1,16 +1,11 @@
 // The command line of "orvanta-tool check" and what its outcome means as an exit status.
 #include <algorithm>
 #include <charconv>
-#include <map>
 #include <set>
 
-#include "launcher/config/launcher_identity.h"
-#include "launcher/integrity/statement.h"
-#include "launcher/net/rate_limit.h"
 #include "launcher/net/server_paths.h"
 #include "tools/check.h"
-#include "tools/check_trust.h"
-#include "tools/positive_number.h"
+#include "tools/option_words.h"
 
 namespace orv::check {
 
@@ -47,9 +42,6 @@ const char* const CheckUsage =
 
 namespace {
 
-// An hour without a byte is a server that is gone, whatever the line.
-constexpr int kMostReceiveSeconds = 3600;
-
 const std::set<std::string>& Flags() {
     static const std::set<std::string> flags = {"--repair", "--dry-run", "--verify-server", "--json"};
     return flags;
@@ -67,45 +59,9 @@ const std::set<std::string>& Valued() {
 }  // namespace
 
 std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& args, CheckOptions& o) {
-    std::map<std::string, std::string> given;
-    std::set<std::string> flags;
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i], value;
-        if (!name.starts_with("--")) return "unexpected argument \"" + name + "\"";
-        const size_t equals = name.find('=');
-        if (equals != std::string::npos) {
-            value = name.substr(equals + 1);
-            name.resize(equals);
-        }
-        if (Flags().count(name)) {
-            if (equals != std::string::npos) return name + " takes no value";
-            if (!flags.insert(name).second) return name + " is given twice";
-            continue;
-        }
-        if (!Valued().count(name)) return "unknown option " + name;
-        if (equals == std::string::npos) {
-            if (i + 1 >= args.size()) return name + " needs a value";
-            value = args[++i];
-        }
-        if (!given.emplace(name, value).second) return name + " is given twice";
-    }
-
-    auto take = [&](const char* name, std::string& field) {
-        const auto it = given.find(name);
-        if (it == given.end()) return false;
-        field = it->second;
-        return true;
-    };
-    std::optional<std::string> problem;
-    auto takeNumber = [&](const char* name, auto& field, int most = 0) {
-        std::string value;
-        if (!take(name, value)) return;
-        int number = 0;
-        if (std::optional<std::string> wrong = CountOptionProblem(name, value, number, most))
-            problem = std::move(wrong);
-        else
-            field = static_cast<std::remove_reference_t<decltype(field)>>(number);
-    };
+    OptionWords words;
+    if (std::optional<std::string> wrong = words.Read(args, Flags(), Valued())) return wrong;
+    const auto take = [&](const char* name, std::string& field) { return words.Take(name, field); };
     take("--server", o.server);
     take("--server-root", o.serverRoot);
     take("--game-dir", o.gameDir);
@@ -114,34 +70,14 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
     take("--build-name", o.buildName);
     take("--game-code", o.gameCode);
     const bool baseGiven = take("--server-base", o.serverBase);
-    takeNumber("--game-number", o.gameNumber);
-    takeNumber("--build-number", o.buildNumber);
-    takeNumber("--jobs", o.jobs, MostThreads);
-    takeNumber("--connections", o.connections, MostThreads);
-    int receiveSeconds = 0;
-    takeNumber("--receive-timeout", receiveSeconds, kMostReceiveSeconds);
-    if (problem) return problem;
-    if (receiveSeconds) o.receiveTimeLimitMs = static_cast<uint32_t>(receiveSeconds) * 1000;
+    words.TakeNumber("--game-number", o.gameNumber);
+    words.TakeNumber("--build-number", o.buildNumber);
+    words.TakeNumber("--jobs", o.jobs, MostThreads);
+    words.TakeNumber("--connections", o.connections, MostThreads);
+    if (std::optional<std::string> wrong =
+            TakeTransferOptions(words, {o.receiveTimeLimitMs, o.rateLimit, o.codePage, o.publicKey}))
+        return wrong;
     std::string text;
-    if (take("--limit-rate", text)) {
-        const std::optional<uint64_t> rate = ParseRateText(text);
-        if (!rate) return "--limit-rate takes bytes a second with an optional K, M or G, as 500K or 2M, not \"" + text + "\"";
-        o.rateLimit = *rate;
-    }
-    if (take("--codepage", text)) {
-        int number = 0;
-        const std::optional<CodePage> page = ParsePositive(text, number) ? CodePageFromNumber(number) : std::nullopt;
-        if (!page) return "--codepage takes 1251, 1252 or 866, not \"" + text + "\"";
-        o.codePage = *page;
-    }
-    if (take("--public-key", text)) {
-        o.publicKey = PublicKeyArgument(text);
-        if (!o.publicKey) return "--public-key takes 128 hex digits or a file holding them, not \"" + text + "\"";
-    } else if (*UpdatePublicKey) {
-        // A keyed build whose key does not read would otherwise check as an unkeyed one.
-        o.publicKey = PublisherKeyFromHex(UpdatePublicKey);
-        if (!o.publicKey) return "this build's publisher key is not 128 hex digits: give --public-key";
-    }
     if (take("--min-catalogue-version", text)) {
         const char* end = text.data() + text.size();
         const auto [ptr, ec] = std::from_chars(text.data(), end, o.minCatalogueVersion);
@@ -149,18 +85,18 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
             return "--min-catalogue-version takes a version from 1 up, not \"" + text + "\"";
         if (!o.publicKey) return "--min-catalogue-version needs a publisher key: give --public-key";
     }
-    o.repair = flags.count("--repair") > 0;
-    o.dryRun = flags.count("--dry-run") > 0;
-    o.verifyServer = flags.count("--verify-server") > 0;
-    o.json = flags.count("--json") > 0;
+    o.repair = words.Has("--repair");
+    o.dryRun = words.Has("--dry-run");
+    o.verifyServer = words.Has("--verify-server");
+    o.json = words.Has("--json");
 
-    if (given.count("--server") == given.count("--server-root"))
+    if (words.Has("--server") == words.Has("--server-root"))
         return "give one of --server URL and --server-root ROOT";
-    if (given.count("--server")) {
+    if (words.Has("--server")) {
         if (!IsWebAddress(o.server)) return "--server takes an http:// or https:// address, not \"" + o.server + "\"";
         if (!o.server.ends_with("/")) o.server += "/";
     }
-    if (given.count("--server-root") && o.serverRoot.empty()) return "--server-root is empty";
+    if (words.Has("--server-root") && o.serverRoot.empty()) return "--server-root is empty";
     if (baseGiven) {
         if (!IsWebAddress(o.serverBase)) return "--server-base takes an http:// or https:// address";
         if (!o.serverBase.ends_with("/")) o.serverBase += "/";
@@ -172,7 +108,7 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
     if (o.verifyServer) {
         if (o.serverRoot.empty()) return "--verify-server checks a server folder: give --server-root";
         if (o.repair || o.dryRun) return "--verify-server does not repair: leave out --repair and --dry-run";
-        if (given.count("--game-dir")) return "--verify-server checks no game folder: leave out --game-dir";
+        if (words.Has("--game-dir")) return "--verify-server checks no game folder: leave out --game-dir";
     } else if (o.gameDir.empty()) {
         return "missing --game-dir";
     }
