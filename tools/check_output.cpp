@@ -1,19 +1,13 @@
 // What "orvanta-tool check" prints: a line per file that differs (or a JSON object per event with
 // --json) on stdout, the summary at the end, and a progress bar on stderr while it is a terminal.
-#include <nlohmann/json.hpp>
-
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
 
 #include "tools/check.h"
+#include "tools/console_lines.h"
 
 namespace orv::check {
 namespace {
-
-std::string Dump(const nlohmann::ordered_json& object) {
-    // A path the code page gave back with U+FFFD stays valid UTF-8; anything else is replaced.
-    return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
 
 std::string Megabytes(uint64_t bytes) {
     char text[32];
@@ -32,7 +26,7 @@ public:
                                            {"game", s.game},           {"game_number", s.gameNumber},
                                            {"build", s.build},         {"build_number", s.buildNumber},
                                            {"checklist", s.checklist}, {"listed", s.listed}};
-            Print(Dump(line));
+            Print(JsonLine(line));
         } else {
             Print("checking " + s.game + " / " + s.build + " (checklist " + s.checklist + ", " +
                   std::to_string(s.listed) + " files) from " + s.source +
@@ -58,18 +52,13 @@ public:
     }
 
     void Progress(const CheckSummary& s) override {
-        if (!bar_) return;
-        const auto now = std::chrono::steady_clock::now();
-        if (now - lastDraw_ < std::chrono::milliseconds(100)) return;
-        lastDraw_ = now;
-        Draw(s);
+        if (bar_ && lines_.BarDue()) lines_.Bar(BarText(s));
     }
 
     void Finished(const CheckSummary& s, int exitStatus) override {
-        if (bar_ && drawn_) {
-            Draw(s);
-            std::fputs("\n", stderr);
-            drawn_ = false;
+        if (lines_.BarShown()) {
+            lines_.Bar(BarText(s));
+            lines_.EndBar(true);
         }
         if (json_) {
             Print(SummaryJson(s, exitStatus));
@@ -97,21 +86,9 @@ public:
     }
 
 private:
-    void Print(const std::string& line) {
-        if (drawn_) std::fputs("\r\033[K", stderr);
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        std::fputc('\n', stdout);
-        // A script reading the lines as they come sees them within a tenth of a second; flushing
-        // every line would cost a write per file.
-        const auto now = std::chrono::steady_clock::now();
-        if (now - lastFlush_ >= std::chrono::milliseconds(100)) {
-            std::fflush(stdout);
-            lastFlush_ = now;
-        }
-        if (drawn_) Redraw();
-    }
+    void Print(const std::string& line) { lines_.Print(line); }
 
-    void Draw(const CheckSummary& s) {
+    static std::string BarText(const CheckSummary& s) {
         const uint64_t done = s.filesDone;
         const uint64_t total = s.listed > 0 ? static_cast<uint64_t>(s.listed) : 0;
         constexpr int kWidth = 30;
@@ -121,23 +98,13 @@ private:
                       "##############################", kWidth - filled, "..............................",
                       static_cast<unsigned long long>(done), static_cast<unsigned long long>(total),
                       static_cast<unsigned long long>(s.bad), static_cast<unsigned long long>(s.repaired));
-        bar_text_ = text;
-        drawn_ = true;
-        Redraw();
-    }
-
-    void Redraw() {
-        std::fprintf(stderr, "\r\033[K%s", bar_text_.c_str());
-        std::fflush(stderr);
+        return text;
     }
 
     const bool json_;
     const bool bar_;
-    bool drawn_ = false;
-    std::string bar_text_;
+    ConsoleLines lines_;
     std::string sourceDir_;
-    std::chrono::steady_clock::time_point lastDraw_{};
-    std::chrono::steady_clock::time_point lastFlush_{};
 };
 
 }  // namespace
@@ -149,7 +116,7 @@ std::string EventJson(const CheckEvent& e) {
     if (!e.url.empty()) line["source"] = e.url;
     if (e.bytes >= 0) line["bytes"] = e.bytes;
     if (e.copied) line["copied"] = true;
-    return Dump(line);
+    return JsonLine(line);
 }
 
 std::string SummaryJson(const CheckSummary& s, int exitStatus) {
@@ -166,10 +133,10 @@ std::string SummaryJson(const CheckSummary& s, int exitStatus) {
         {"files_to_fetch", s.toFetch},
         {"interrupted", s.interrupted}, {"seconds", s.seconds},
         {"exit", exitStatus}};
-    return Dump(line);
+    return JsonLine(line);
 }
 
-std::string JsonString(const std::string& text) { return Dump(nlohmann::ordered_json(text)); }
+std::string JsonString(const std::string& text) { return JsonLine(nlohmann::ordered_json(text)); }
 
 std::unique_ptr<CheckSink> NewConsoleSink(bool json, bool progressBar) {
     return std::make_unique<ConsoleSink>(json, progressBar);

@@ -1,18 +1,12 @@
 // What "orvanta-tool mirror" prints: a line per file fetched, removed or failed (a JSON object per
 // event with --json, kept files included), the summary, and a bar on stderr while it is a terminal.
-#include <nlohmann/json.hpp>
-
-#include <chrono>
 #include <cstdio>
 
+#include "tools/console_lines.h"
 #include "tools/mirror.h"
 
 namespace orv::mirror {
 namespace {
-
-std::string Dump(const nlohmann::ordered_json& object) {
-    return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
 
 class ConsoleSink final : public MirrorSink {
 public:
@@ -20,7 +14,7 @@ public:
 
     void Started(const MirrorSummary& s) override {
         if (json_)
-            Print(Dump({{"event", "start"}, {"source", s.source}, {"builds", s.builds}}));
+            Print(JsonLine({{"event", "start"}, {"source", s.source}, {"builds", s.builds}}));
         else
             Print("mirroring " + std::to_string(s.builds) + " builds from " + s.source);
     }
@@ -37,25 +31,17 @@ public:
                 line += e.bytes >= 0 ? "  " + std::to_string(e.bytes) + " bytes" : "  size unknown";
             Print(line);
         }
-        if (!bar_) return;
-        const auto now = std::chrono::steady_clock::now();
-        if (now - lastDraw_ < std::chrono::milliseconds(100)) return;
-        lastDraw_ = now;
+        if (!bar_ || !lines_.BarDue()) return;
         char text[160];
         std::snprintf(text, sizeof text, "%llu files: %llu fetched, %llu kept, %llu failed, %.1f MB",
                       static_cast<unsigned long long>(s.files), static_cast<unsigned long long>(s.fetched),
                       static_cast<unsigned long long>(s.kept), static_cast<unsigned long long>(s.failed),
                       static_cast<double>(s.bytesFetched) / 1e6);
-        bar_text_ = text;
-        std::fprintf(stderr, "\r\033[K%s", bar_text_.c_str());
-        std::fflush(stderr);
+        lines_.Bar(text);
     }
 
     void Finished(const MirrorSummary& s, int exitStatus) override {
-        if (!bar_text_.empty()) {
-            std::fputs("\r\033[K", stderr);
-            bar_text_.clear();
-        }
+        lines_.EndBar(false);
         if (json_) {
             Print(MirrorSummaryJson(s, exitStatus));
         } else {
@@ -81,23 +67,11 @@ public:
     }
 
 private:
-    void Print(const std::string& line) {
-        if (!bar_text_.empty()) std::fputs("\r\033[K", stderr);
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        std::fputc('\n', stdout);
-        const auto now = std::chrono::steady_clock::now();
-        if (now - lastFlush_ >= std::chrono::milliseconds(100)) {
-            std::fflush(stdout);
-            lastFlush_ = now;
-        }
-        if (!bar_text_.empty()) std::fprintf(stderr, "\r\033[K%s", bar_text_.c_str());
-    }
+    void Print(const std::string& line) { lines_.Print(line); }
 
     const bool json_;
     const bool bar_;
-    std::string bar_text_;
-    std::chrono::steady_clock::time_point lastDraw_{};
-    std::chrono::steady_clock::time_point lastFlush_{};
+    ConsoleLines lines_;
 };
 
 }  // namespace
@@ -106,7 +80,7 @@ std::string MirrorEventJson(const MirrorEvent& e) {
     nlohmann::ordered_json line = {{"event", MirrorEventName(e.kind)}, {"path", e.path}};
     if (!e.reason.empty()) line["reason"] = e.reason;
     if (e.bytes >= 0) line["bytes"] = e.bytes;
-    return Dump(line);
+    return JsonLine(line);
 }
 
 std::string MirrorSummaryJson(const MirrorSummary& s, int exitStatus) {
@@ -120,7 +94,7 @@ std::string MirrorSummaryJson(const MirrorSummary& s, int exitStatus) {
         {"bytes_to_fetch", s.bytesToFetch}, {"unknown_sizes", s.unknownSizes},
         {"catalogue_written", s.catalogueWritten}, {"interrupted", s.interrupted},
         {"seconds", s.seconds},        {"exit", exitStatus}};
-    return Dump(line);
+    return JsonLine(line);
 }
 
 std::unique_ptr<MirrorSink> NewMirrorConsoleSink(bool json, bool progressBar) {
