@@ -382,29 +382,18 @@ CheckEngine Engine::NewEngine() {
         engine.check = [this](const EngineJob& job, const std::atomic<bool>& stop, std::vector<char>&) {
             FileCheck check;
             if (!FileExists(job.localSource)) return check;  // Missing
-            uint32_t reg = 0xFFFFFFFFu;
-            uint64_t size = 0;
-            std::optional<Sha256> hash;
-            if (job.sha256) hash.emplace();
-            struct Stopped {};
-            bool decoded = false;
-            try {
-                decoded = DecodeLzmaFile(job.localSource, [&](const void* data, size_t n) {
-                    if (stop || abort_) throw Stopped{};
-                    reg = Crc32Update(reg, data, n);
-                    if (hash) hash->Update(data, n);
-                    size += n;
-                });
-            } catch (const Stopped&) {
+            const PackedContent content =
+                ReadPackedContent(job.localSource, [&] { return stop || abort_; }, job.sha256.has_value());
+            if (content.stopped) {
                 check.state = FileState::Stopped;
                 return check;
             }
-            check.bytesRead = size;
-            if (!decoded) check.state = FileState::Unreadable;
-            else if (size != static_cast<uint64_t>(job.size)) check.state = FileState::OtherSize;
-            else if (Crc32Text(reg ^ 0xFFFFFFFFu) != job.crcText) check.state = FileState::OtherCrc;
+            check.bytesRead = content.size;
+            if (!content.decoded) check.state = FileState::Unreadable;
+            else if (content.size != static_cast<uint64_t>(job.size)) check.state = FileState::OtherSize;
+            else if (Crc32Text(content.crc32) != job.crcText) check.state = FileState::OtherCrc;
             else check.state = FileState::Good;
-            if (check.state == FileState::Good && hash && hash->Finish() != *job.sha256) {
+            if (check.state == FileState::Good && content.sha256 && *content.sha256 != *job.sha256) {
                 std::lock_guard lock(otherHashMutex_);
                 otherHash_.insert(job.localSource);
             }

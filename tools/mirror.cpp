@@ -18,6 +18,7 @@
 #include "launcher/integrity/checklist.h"
 #include "launcher/integrity/checklist_trust.h"
 #include "launcher/integrity/crc32.h"
+#include "launcher/integrity/file_check.h"
 #include "launcher/integrity/hash_list.h"
 #include "launcher/integrity/lzma_alone.h"
 #include "launcher/net/resume_rules.h"
@@ -25,7 +26,6 @@
 #include "launcher/net/server_paths.h"
 #include "launcher/platform/file_helpers.h"
 #include "launcher/platform/files.h"
-#include "launcher/platform/sha256.h"
 #include "launcher/selfupdate/hex.h"
 #include "launcher/selfupdate/update_description.h"
 #include "tools/check_trust.h"
@@ -85,26 +85,12 @@ struct Build {
 // Unpacks a ".lzma" to nowhere: does it give the listed content?
 std::string VerifyPacked(const std::string& path, const ListedFile& listed, std::string& sha256,
                          const std::atomic<bool>& stop) {
-    uint32_t reg = 0xFFFFFFFFu;
-    uint64_t size = 0;
-    Sha256 hash;
-    struct Stopped {};
-    bool decoded = false;
-    try {
-        decoded = DecodeLzmaFile(path, [&](const void* data, size_t n) {
-            if (stop) throw Stopped{};
-            reg = Crc32Update(reg, data, n);
-            hash.Update(data, n);
-            size += n;
-        });
-    } catch (const Stopped&) {
-        return "stopped";
-    }
-    if (!decoded) return "does not unpack";
-    if (size != static_cast<uint64_t>(listed.size)) return "unpacks to another size";
-    if (Crc32Text(reg ^ 0xFFFFFFFFu) != listed.crcText) return "unpacks to another CRC-32";
-    const Sha256Digest digest = hash.Finish();
-    sha256 = EncodeHex(digest.data(), digest.size());
+    const PackedContent content = ReadPackedContent(path, [&] { return stop.load(); }, true);
+    if (content.stopped) return "stopped";
+    if (!content.decoded) return "does not unpack";
+    if (content.size != static_cast<uint64_t>(listed.size)) return "unpacks to another size";
+    if (Crc32Text(content.crc32) != listed.crcText) return "unpacks to another CRC-32";
+    sha256 = EncodeHex(content.sha256->data(), content.sha256->size());
     if (!listed.sha256.empty() && sha256 != listed.sha256) return "sha256";
     return {};
 }
@@ -575,10 +561,8 @@ void Mirror::StageRelease(std::vector<std::pair<std::string, std::string>>& plac
     if (executable) {
         const std::string packed = staging_ + "/executable.lzma";
         if (FetchSmall(*executable, packed, false)) {
-            uint32_t reg = 0xFFFFFFFFu;
-            const bool decoded =
-                DecodeLzmaFile(packed, [&](const void* data, size_t n) { reg = Crc32Update(reg, data, n); });
-            if (!decoded || !FileCrc32Matches(reg ^ 0xFFFFFFFFu, description->FileCRC32))
+            const PackedContent content = ReadPackedContent(packed, [this] { return stop_.load(); }, false);
+            if (!content.decoded || !FileCrc32Matches(content.crc32, description->FileCRC32))
                 throw Error("the launcher release " + *executable + " does not unpack to the CRC-32 version.txt gives");
             place.emplace_back(packed, *executable);
             resources_.insert(*executable);

@@ -101,6 +101,28 @@ UnpackOutcome UnpackChecked(const std::string& input, const std::string& output,
     return outcome;
 }
 
+PackedContent ReadPackedContent(const std::string& input, const std::function<bool()>& stopped, bool withSha256) {
+    PackedContent content;
+    uint32_t reg = 0xFFFFFFFFu;
+    std::optional<Sha256> hash;
+    if (withSha256) hash.emplace();
+    try {
+        content.decoded = DecodeLzmaFile(input, [&](const void* data, size_t n) {
+            if (stopped()) throw StopDecoding{};
+            reg = Crc32Update(reg, data, n);
+            if (hash) hash->Update(data, n);
+            content.size += n;
+        });
+    } catch (const StopDecoding&) {
+        content.decoded = false;
+        content.stopped = true;
+        return content;
+    }
+    content.crc32 = reg ^ 0xFFFFFFFFu;
+    if (content.decoded && hash) content.sha256 = hash->Finish();
+    return content;
+}
+
 UnpackOutcome CopyChecked(const std::string& source, const std::string& output, int64_t size,
                           const std::string& crcText, const std::atomic<bool>& stop,
                           const std::optional<Sha256Digest>& sha256, std::vector<char>& buffer) {

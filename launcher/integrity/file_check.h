@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -65,6 +66,19 @@ struct UnpackOutcome {
 UnpackOutcome UnpackChecked(const std::string& input, const std::string& output, int64_t size,
                             const std::string& crcText, const std::atomic<bool>& stop,
                             const std::optional<Sha256Digest>& sha256 = std::nullopt);
+
+// What a ".lzma" file unpacks to, read without writing it anywhere: for proving a server's or a
+// mirror's file in place.
+struct PackedContent {
+    bool decoded = false;  // a whole ".lzma" that unpacked (false also when stopped)
+    bool stopped = false;
+    uint64_t size = 0;
+    uint32_t crc32 = 0;
+    std::optional<Sha256Digest> sha256;  // when asked for and decoded
+};
+
+// `stopped` is asked between blocks; a file that cannot be read raises as the file layer does.
+PackedContent ReadPackedContent(const std::string& input, const std::function<bool()>& stopped, bool withSha256);
 
 // Copies `source` (a file that may already hold the listed content: a copy of the build) to
 // `output`, proving it against the listed size and CRC-32, and the signed SHA-256 when there is one,
