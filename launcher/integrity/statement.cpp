@@ -133,6 +133,10 @@ std::string StatementBody(const Statement& s) {
         line("hashes-sha256", Hex(s.hashesSha256.data(), s.hashesSha256.size()));
         line("hashes-size", std::to_string(s.hashesSize));
         line("entries", std::to_string(s.entries));
+        if (s.chunksSha256) {
+            line("chunks-sha256", Hex(s.chunksSha256->data(), s.chunksSha256->size()));
+            line("chunks-size", std::to_string(s.chunksSize));
+        }
     }
     if (s.kind == StatementKind::Catalogue)
         for (const StatementPin& pin : s.pins) line("pin", std::to_string(pin.version) + " " + pin.checklist);
@@ -184,6 +188,16 @@ std::optional<Statement> ParseStatement(std::string_view text, std::string* erro
         const auto entries = Field(lines.Next(), "entries");
         if (!entries || !ParseCount(*entries)) return bad("no valid entries");
         s.entries = *ParseCount(*entries);
+        // The chunk index is optional: a build published without one signs what it always did.
+        if (const auto chunks = Field(lines.Peek(), "chunks-sha256")) {
+            lines.Next();
+            Sha256Digest digest{};
+            if (!ParseHexInto(*chunks, digest)) return bad("no valid chunks-sha256");
+            const auto chunksSize = Field(lines.Next(), "chunks-size");
+            if (!chunksSize || !ParseCount(*chunksSize)) return bad("no valid chunks-size");
+            s.chunksSha256 = digest;
+            s.chunksSize = *ParseCount(*chunksSize);
+        }
     }
     if (s.kind == StatementKind::Catalogue) {
         while (const auto pin = Field(lines.Peek(), "pin")) {

@@ -18,6 +18,8 @@
 //   hashes-size <bytes>                   checklist only
 //   entries <count>                       checklist only: entries of the checklist (and lines of
 //                                         the hash list)
+//   chunks-sha256 <64 hex>                checklist only, optional, with the next line: the chunk
+//   chunks-size <bytes>                   index <name>.dim.chunks (chunk_index.h)
 //   pin <version> <checklist name>        catalogue only, any number: the version the build's
 //                                         checklist statement must carry (no rollback of one)
 //   signature <16 hex key id> <128 hex r||s>   one to kStatementMaxSignatures
@@ -67,6 +69,9 @@ struct Statement {
     Sha256Digest hashesSha256{};
     uint64_t hashesSize = 0;
     uint64_t entries = 0;
+    // The build's chunk index, when it was published with one.
+    std::optional<Sha256Digest> chunksSha256;
+    uint64_t chunksSize = 0;
     // Catalogue statements only.
     std::vector<StatementPin> pins;
 

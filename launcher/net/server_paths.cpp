@@ -25,6 +25,14 @@ std::string KeepListPath(std::string_view gameCode) { return Join({gameCode, "/"
 
 std::string MonitoringPath(std::string_view gameCode) { return Join({gameCode, "/monitoring/"}); }
 
+std::string ChunkIndexPath(std::string_view checklistName, std::string_view gameCode) {
+    return Join({gameCode, "/", checklistName, ".dim.chunks"});
+}
+
+std::string ChunkPath(std::string_view sha256Hex) {
+    return Join({"chunks/", sha256Hex.substr(0, 2), "/", sha256Hex, ".lzma"});
+}
+
 std::string ServerUrl(std::string_view relativePath, std::string_view base) { return Join({base, relativePath}); }
 
 std::string CatalogueUrl(std::string_view base, std::string_view gameCode) {
@@ -92,5 +100,11 @@ bool IsWebAddress(std::string_view address) {
     }
     return false;
 }
+
+std::string ChunkIndexUrl(std::string_view checklistName, std::string_view base, std::string_view gameCode) {
+    return ServerUrl(ChunkIndexPath(checklistName, gameCode), base);
+}
+
+std::string ChunkUrl(std::string_view sha256Hex, std::string_view base) { return ServerUrl(ChunkPath(sha256Hex), base); }
 
 }  // namespace orv

@@ -31,6 +31,13 @@ std::string KeepListPath(std::string_view gameCode = GameCode);
 // GameCode + "/monitoring/": the game servers' monitoring page.
 std::string MonitoringPath(std::string_view gameCode = GameCode);
 
+// GameCode + "/" + checklist name + ".dim.chunks": a build's chunk index (chunk_index.h), beside
+// its checklist; a build published without chunks has none.
+std::string ChunkIndexPath(std::string_view checklistName, std::string_view gameCode = GameCode);
+// "chunks/" + the first two hex digits + "/" + all 64 + ".lzma": one chunk of the chunk store,
+// which every game and build of the server shares. `sha256Hex` is the chunk's lower-case digest.
+std::string ChunkPath(std::string_view sha256Hex);
+
 // ---- Full addresses: the base followed by the path above.
 
 std::string ServerUrl(std::string_view relativePath, std::string_view base = UpdateServerBase);
@@ -41,6 +48,9 @@ std::string UpdateDescriptionUrl(std::string_view base = UpdateServerBase, std::
 std::string UpdateInstallerUrl(std::string_view base = UpdateServerBase, std::string_view gameCode = GameCode);
 std::string KeepListUrl(std::string_view base = UpdateServerBase, std::string_view gameCode = GameCode);
 std::string MonitoringUrl(std::string_view base = UpdateServerBase, std::string_view gameCode = GameCode);
+std::string ChunkIndexUrl(std::string_view checklistName, std::string_view base = UpdateServerBase,
+                          std::string_view gameCode = GameCode);
+std::string ChunkUrl(std::string_view sha256Hex, std::string_view base = UpdateServerBase);
 
 // ---- A build's files.
 
