@@ -474,10 +474,13 @@ TEST(PublishChunks, ASmallChangeInTheMiddleAddsOnlyTheChunksAroundIt) {
     ASSERT_EQ(index.Files().size(), 1u);
     EXPECT_TRUE(AssembleFromStore(f, index, index.Files()[0]) == data);
 
-    // Nothing changed: the file is cut again, and finds every chunk in place.
+    // Nothing changed: the file is cut again, and finds every chunk in place but an empty one.
+    const IndexedChunk& emptied = index.Chunks()[index.Chunks().size() / 2];
+    const std::string emptiedPlace = f.Server(ChunkPath(DigestHex(emptied.sha256)));
+    test::WriteFile(emptiedPlace, "");
     const PublishSummary unchanged = f.Run(f.Options());
-    EXPECT_EQ(unchanged.chunksWritten, 0u);
-    EXPECT_EQ(unchanged.chunkStoreGrewBy, 0u);
+    EXPECT_EQ(unchanged.chunksWritten, 1u);
+    EXPECT_EQ(fs::file_size(FsPath(emptiedPlace)), emptied.packedSize);
     EXPECT_FALSE(unchanged.chunkIndexWritten);
     EXPECT_EQ(StoreFiles(f), after);
 }
