@@ -128,7 +128,7 @@ struct BuildFile {
     uint64_t size = 0;
     fs::file_time_type modified;
     uint32_t crc = 0;
-    Sha256Digest sha256{};  // only when signing
+    Sha256Digest sha256{};  // only when signing or chunked
     bool packedNow = false;  // compressed by this run
     uint64_t packed = 0;     // size of its ".lzma"
     bool chunked = false;    // cut into the chunk store
@@ -282,8 +282,8 @@ struct Work {
 };
 
 void ProcessFile(Work& work, BuildFile& file) {
-    // Unchanged files are cut as well: the index lists every large file, and a store shared with
-    // other servers' builds may lack their chunks.
+    // Unchanged files are cut as well: the index lists every large file, and the store may lack
+    // their chunks (a build published before with --no-chunks, or a store moved aside).
     const bool chunked = work.store != nullptr && file.size >= kChunkedFileMinSize;
     file.chunks.clear();
     std::optional<ChunkCutter> cutter;

@@ -92,9 +92,10 @@ std::string FromFsPath(const std::filesystem::path& path);
 void CompressFile(const std::filesystem::path& source, const std::filesystem::path& target);
 
 // Publishes the build. Raises Error (std::filesystem's errors for a folder that cannot be listed)
-// with a message naming the file or value at fault; nothing the launcher reads (checklist,
-// catalogue, keep list) has changed by then, though some ".lzma" files may have been written
-// already (the next run keeps them).
+// with a message naming the file or value at fault; the checklist, catalogue and keep list have
+// not changed by then, though some ".lzma" files and chunks may have been written already (the
+// next run keeps them), and the chunk index too when only those last steps failed (a launcher
+// proves what it assembles against the checklist, so an index ahead of it only costs a fallback).
 PublishSummary Publish(const PublishOptions& options, const ProgressSink& progress);
 
 // The file of the manifest kept in the build's download folder: what each ".lzma" there was made
