@@ -45,6 +45,9 @@ struct PublishOptions {
     std::optional<std::string> buildVersion;
     KeepListMode keepList = KeepListMode::Replace;
     unsigned jobs = 0;  // compressing threads; 0 chooses
+    // Files of at least kChunkedFileMinSize also go into the server's chunk store, and the build
+    // gets a chunk index naming them.
+    bool chunks = true;
     // With keys: the hash list and the statements of the checklist and the catalogue too.
     StatementSigning signing;
 };
@@ -58,6 +61,14 @@ struct PublishSummary {
     uint64_t packedBytes = 0;      // the size of what they became
     size_t unchanged = 0;          // files whose earlier ".lzma" was kept
     size_t removed = 0;            // ".lzma" files of an earlier publish whose file has gone
+    // The chunk store (nothing of it with chunks off).
+    size_t chunkedFiles = 0;        // files the index lists
+    size_t chunks = 0;              // chunks it names, repeats included
+    size_t chunksWritten = 0;       // distinct chunks this run added to the store
+    size_t chunksPresent = 0;       // distinct chunks it found there already
+    uint64_t chunkStoreGrewBy = 0;  // the packed bytes it added
+    bool chunkIndexWritten = false;
+    bool chunkIndexRemoved = false;  // an earlier index of the checklist, now without large files
     bool checklistWritten = false;
     bool catalogueWritten = false;
     bool keepListWritten = false;
@@ -81,9 +92,10 @@ std::string FromFsPath(const std::filesystem::path& path);
 void CompressFile(const std::filesystem::path& source, const std::filesystem::path& target);
 
 // Publishes the build. Raises Error (std::filesystem's errors for a folder that cannot be listed)
-// with a message naming the file or value at fault; nothing the launcher reads (checklist,
-// catalogue, keep list) has changed by then, though some ".lzma" files may have been written
-// already (the next run keeps them).
+// with a message naming the file or value at fault; the checklist, catalogue and keep list have
+// not changed by then, though some ".lzma" files and chunks may have been written already (the
+// next run keeps them), and the chunk index too when only those last steps failed (a launcher
+// proves what it assembles against the checklist, so an index ahead of it only costs a fallback).
 PublishSummary Publish(const PublishOptions& options, const ProgressSink& progress);
 
 // The file of the manifest kept in the build's download folder: what each ".lzma" there was made
