@@ -27,7 +27,7 @@ namespace orv {
 
 // Files of at least this many bytes are published in chunks as well as whole.
 inline constexpr uint64_t kChunkedFileMinSize = uint64_t{4} << 20;
-inline constexpr uint32_t kChunkMinSize = 16 * 1024;
+inline constexpr uint32_t kChunkMinSize = 32 * 1024;
 inline constexpr uint32_t kChunkAverageSize = 64 * 1024;
 inline constexpr uint32_t kChunkMaxSize = 256 * 1024;
 // The largest ".lzma" of one chunk that is accepted: a chunk's bytes, what LZMA adds to data that
