@@ -11,12 +11,16 @@
 #include "launcher/platform/utf8.h"
 #include "launcher/catalogue.h"
 #include "launcher/integrity/checklist.h"
+#include "launcher/integrity/chunk_index.h"
+#include "launcher/integrity/statement.h"
 #include "launcher/integrity/crc32.h"
 #include "launcher/integrity/keep_list.h"
 #include "launcher/integrity/lzma_alone.h"
 #include "launcher/net/server_paths.h"
 #include "launcher/platform/files.h"
+#include "signed_statements.h"
 #include "support/test_files.h"
+#include "tools/statement_signing.h"
 #include "tools/sign_server.h"
 
 namespace orv::publish {
@@ -208,7 +212,7 @@ TEST(Publish, ABuildReadsBackWithTheLaunchersOwnCode) {
     EXPECT_TRUE(s.place.newGame);
     EXPECT_EQ(s.downloadUrl, "http://updates.test/base/cstrike/builds/v34");
     ExpectServerMatchesBuild(f, o);
-    EXPECT_EQ(SummaryLines(s, o).size(), 9u);
+    EXPECT_EQ(SummaryLines(s, o).size(), 11u);
 }
 
 TEST(Publish, RepublishingCompressesOnlyWhatChangedAndRemovesWhatWent) {
@@ -341,6 +345,9 @@ TEST(Publish, InconsistentOrUnsafePlacesAreRefused) {
     o.serverRoot = Join(f.build, "www");
     refused(o, "must lie apart");
     o = f.Options();
+    o.downloadPath = "Chunks/ab";
+    refused(o, "lies inside the chunk store chunks/");
+    o = f.Options();
     o.downloadPath = "cstrike";
     f.Put("css34.dim", "a build file that would overwrite the checklist");
     refused(o, "which the server uses for something else");
@@ -367,6 +374,165 @@ TEST(Publish, LinksAndNamesWindowsCannotHoldAreRefused) {
     refusedWith("would not keep that name", [](Fixture& f) { f.Put("trailing.", "x"); });
 }
 #endif
+
+// ---- Chunks
+
+// Pseudo-random bytes: chunk boundaries fall where the content puts them, and the encoder, finding
+// no matches, gets through them fastest.
+std::string VaryingData(size_t size, unsigned seed) { return test::MakeData(size, seed, false); }
+
+// The build's index as the launcher reads it.
+ChunkIndex ReadIndex(const Fixture& f) {
+    const ChunkIndexRead read = ReadChunkIndex(f.Server(ChunkIndexPath("css34", "cstrike")));
+    EXPECT_TRUE(read.index) << read.error;
+    return read.index.value_or(ChunkIndex{});
+}
+
+// Each chunk the index names, unpacked from the store as the launcher unpacks it, joined again.
+std::string AssembleFromStore(const Fixture& f, const ChunkIndex& index, const IndexedFile& file) {
+    std::string assembled;
+    for (const IndexedChunk& chunk : index.ChunksOf(file)) {
+        const std::string place = f.Server(ChunkPath(DigestHex(chunk.sha256)));
+        EXPECT_EQ(fs::file_size(FsPath(place)), chunk.packedSize) << place;
+        std::string bytes;
+        EXPECT_TRUE(DecodeLzmaFile(place, [&](const void* data, size_t size) {
+            bytes.append(static_cast<const char*>(data), size);
+        })) << place;
+        EXPECT_EQ(bytes.size(), chunk.size);
+        EXPECT_EQ(Sha256Of(bytes), chunk.sha256);
+        assembled += bytes;
+    }
+    return assembled;
+}
+
+std::set<std::string> StoreFiles(const Fixture& f) {
+    std::set<std::string> names;
+    if (!test::Exists(f.Server("chunks"))) return names;
+    for (const auto& entry : fs::recursive_directory_iterator(FsPath(f.Server("chunks"))))
+        if (entry.is_regular_file()) names.insert(entry.path().filename().string());
+    return names;
+}
+
+TEST(PublishChunks, LargeFilesGetAnIndexWhoseChunksAllDecodeAndHash) {
+    Fixture f;
+    // At the threshold a file is chunked, a byte below it not.
+    const std::map<std::string, bool> chunked = {{"cstrike\\maps\\exact.bsp", true},
+                                                 {"cstrike\\maps\\below.bsp", false}};
+    f.files["cstrike\\maps\\exact.bsp"] = VaryingData(kChunkedFileMinSize, 8);
+    f.files["cstrike\\maps\\below.bsp"] = VaryingData(kChunkedFileMinSize - 1, 9);
+    for (const auto& [name, isChunked] : chunked) f.Put(name, f.files[name]);
+    const PublishSummary s = f.Run(f.Options());
+
+    const ChunkIndex index = ReadIndex(f);
+    ChecklistReader reader = ChecklistReader::Open(
+        Unpack(f.Server(ChecklistPath("css34", "cstrike")), Join(f.dir.Path(), "list.dim")), CodePage::Windows1251);
+    size_t listed = 0;
+    for (uint64_t entry = 0; !reader.AtEnd(); ++entry) {
+        const std::string path = reader.Next().path.substr(1);
+        const IndexedFile* file = index.FileAt(entry);
+        const auto rule = chunked.find(path);
+        EXPECT_EQ(file != nullptr, rule != chunked.end() && rule->second) << path;
+        if (!file) continue;
+        ++listed;
+        EXPECT_EQ(file->size, f.files[path].size());
+        EXPECT_EQ(file->sha256, Sha256Of(f.files[path]));
+        EXPECT_GT(file->chunkCount, f.files[path].size() / kChunkMaxSize) << path;
+        EXPECT_TRUE(AssembleFromStore(f, index, *file) == f.files[path]) << path;
+    }
+    EXPECT_EQ(listed, 1u);
+    EXPECT_EQ(s.chunkedFiles, 1u);
+    EXPECT_EQ(s.chunks, index.Chunks().size());
+    EXPECT_EQ(s.chunksPresent, 0u);
+    EXPECT_EQ(s.chunksWritten, StoreFiles(f).size());
+    uint64_t stored = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(FsPath(f.Server("chunks"))))
+        stored += entry.is_regular_file() ? entry.file_size() : 0;
+    EXPECT_EQ(s.chunkStoreGrewBy, stored);
+    EXPECT_TRUE(s.chunkIndexWritten);
+}
+
+TEST(PublishChunks, ASmallChangeInTheMiddleAddsOnlyTheChunksAroundIt) {
+    Fixture f;
+    std::string data = VaryingData(5 << 20, 11);
+    f.Put("cstrike\\maps\\big.vpk", data);
+    const PublishSummary first = f.Run(f.Options());
+    const std::set<std::string> before = StoreFiles(f);
+    ASSERT_GT(before.size(), 40u);
+
+    data.insert(data.size() / 2, "a few bytes inserted in the middle move everything after them");
+    f.Put("cstrike\\maps\\big.vpk", data);
+    const PublishSummary again = f.Run(f.Options());
+    EXPECT_GE(again.chunksWritten, 1u);
+    EXPECT_LE(again.chunksWritten, 3u);
+    EXPECT_LE(again.chunkStoreGrewBy, 3 * uint64_t{kChunkPackedMaxSize});
+    EXPECT_GE(again.chunksPresent, first.chunksWritten - 3);
+    EXPECT_TRUE(again.chunkIndexWritten);
+    const std::set<std::string> after = StoreFiles(f);
+    EXPECT_TRUE(std::includes(after.begin(), after.end(), before.begin(), before.end()))
+        << "the store is shared: publish removes no chunk";
+    const ChunkIndex index = ReadIndex(f);
+    ASSERT_EQ(index.Files().size(), 1u);
+    EXPECT_TRUE(AssembleFromStore(f, index, index.Files()[0]) == data);
+
+    // Nothing changed: the file is cut again, and finds every chunk in place.
+    const PublishSummary unchanged = f.Run(f.Options());
+    EXPECT_EQ(unchanged.chunksWritten, 0u);
+    EXPECT_EQ(unchanged.chunkStoreGrewBy, 0u);
+    EXPECT_FALSE(unchanged.chunkIndexWritten);
+    EXPECT_EQ(StoreFiles(f), after);
+}
+
+TEST(PublishChunks, WithoutChunksNothingGoesToTheStoreAndAnOldIndexGoes) {
+    Fixture f;
+    f.Put("cstrike\\maps\\big.vpk", VaryingData(kChunkedFileMinSize + 1000, 5));
+    PublishOptions o = f.Options();
+    o.chunks = false;
+    PublishSummary s = f.Run(o);
+    EXPECT_FALSE(test::Exists(f.Server("chunks")));
+    EXPECT_FALSE(test::Exists(f.Server(ChunkIndexPath("css34", "cstrike"))));
+    EXPECT_EQ(s.chunkedFiles, 0u);
+    EXPECT_TRUE(test::Exists(f.Server("cstrike\\builds\\v34\\cstrike\\maps\\big.vpk.lzma")));
+
+    o.chunks = true;
+    f.Run(o);
+    const std::set<std::string> store = StoreFiles(f);
+    ASSERT_FALSE(store.empty());
+    o.chunks = false;
+    s = f.Run(o);
+    EXPECT_TRUE(s.chunkIndexRemoved);
+    EXPECT_FALSE(test::Exists(f.Server(ChunkIndexPath("css34", "cstrike"))));
+    EXPECT_EQ(StoreFiles(f), store);
+
+    // Nor does a build whose files are all small keep an index.
+    o.chunks = true;
+    f.Run(o);
+    RemoveFile(Join(f.build, "cstrike\\maps\\big.vpk"));
+    s = f.Run(o);
+    EXPECT_TRUE(s.chunkIndexRemoved);
+    EXPECT_FALSE(test::Exists(f.Server(ChunkIndexPath("css34", "cstrike"))));
+}
+
+TEST(PublishChunks, ASignedChecklistNamesItsIndex) {
+    SKIP_WITHOUT_SIGNING();
+    Fixture f;
+    f.Put("cstrike\\maps\\big.vpk", VaryingData(kChunkedFileMinSize + 1, 3));
+    PublishOptions o = f.Options();
+    o.signing.keys = {test::SigningFile("key.pem")};
+    f.Run(o);
+    const std::string statementFile = f.Server(ChecklistStatementPath("css34", "cstrike"));
+    std::optional<Statement> statement = ParseStatement(test::ReadFile(statementFile));
+    ASSERT_TRUE(statement);
+    const std::string index = test::ReadFile(f.Server(ChunkIndexPath("css34", "cstrike")));
+    ASSERT_TRUE(statement->chunksSha256);
+    EXPECT_EQ(*statement->chunksSha256, Sha256Of(index));
+    EXPECT_EQ(statement->chunksSize, index.size());
+
+    o.chunks = false;
+    f.Run(o);
+    statement = ParseStatement(test::ReadFile(statementFile));
+    ASSERT_TRUE(statement);
+    EXPECT_FALSE(statement->chunksSha256) << "no index, none named";
+}
 
 TEST(PublishArguments, OptionsFillTheSettingsAndProblemsAreNamed) {
     PublishOptions o;
@@ -403,6 +569,16 @@ TEST(PublishArguments, OptionsFillTheSettingsAndProblemsAreNamed) {
     EXPECT_EQ(problemWith({"--checklist", "d"}), "--checklist is given twice");
     EXPECT_EQ(problemWith({"--jobs"}), "--jobs needs a value");
     EXPECT_EQ(problemWith({"stray"}), "unexpected argument \"stray\"");
+    EXPECT_EQ(problemWith({"--no-chunks", "--no-chunks"}), "--no-chunks is given twice");
+    EXPECT_EQ(problemWith({"--no-chunks=yes"}), "--no-chunks takes no value");
+    PublishOptions chunkless;
+    std::vector<std::string> words = base;
+    words.insert(words.begin(), "--no-chunks");
+    words.insert(words.end(), {"--appname", "--no-chunks"});
+    EXPECT_FALSE(ParsePublishArguments(words, chunkless));
+    EXPECT_FALSE(chunkless.chunks);
+    EXPECT_EQ(chunkless.appName, "--no-chunks") << "an option's value is not taken for the switch";
+    EXPECT_TRUE(o.chunks);
     PublishOptions options;
     EXPECT_EQ(ParsePublishArguments({"--build-dir", "b", "--server-root", "r", "--checklist", "c", "--build-name", "B",
                                      "--download-path", "p"},
