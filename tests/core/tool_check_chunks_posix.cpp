@@ -69,7 +69,9 @@ struct ChunkedBuild {
     };
     Asked asked;
 
-    explicit ChunkedBuild(const std::vector<std::string>& keys = {}) {
+    // `publisherChunks`: the publisher writes the index and the store itself; otherwise the test
+    // makes them (PublishChunks) or leaves the build without.
+    explicit ChunkedBuild(const std::vector<std::string>& keys = {}, bool publisherChunks = false) {
         for (const auto& [name, bytes] : files) {
             for (const std::string& folder : {build, game}) {
                 const std::string path = Join(folder, name);
@@ -87,6 +89,7 @@ struct ChunkedBuild {
         o.downloadPath = "cstrike/v34";
         o.jobs = 1;
         o.signing.keys = keys;
+        o.chunks = publisherChunks;
         publish::Publish(o, [](const std::string&) {});
     }
 
@@ -192,14 +195,40 @@ TEST(ToolCheckChunks, AGoodFolderAsksForNoIndex) {
     EXPECT_EQ(server.asked.Count("css34.dim.chunks"), 0u);
 }
 
+EcdsaPublicKey PublicKey() {
+    std::string hex = orv::test::ReadFile(Signing("public.hex"));
+    while (!hex.empty() && hex.back() == '\n') hex.pop_back();
+    return PublisherKeyFromHex(hex).value();
+}
+
+TEST(ToolCheckChunks, AKeyedBuildTakesTheIndexItsStatementNames) {
+    ChunkedBuild server({Signing("key.pem")}, true);
+    server.Damage();
+    RecordingSink sink;
+    const CheckSummary summary = server.Repair(sink, PublicKey());
+    EXPECT_EQ(orv::test::ReadFile(Join(server.game, "cstrike\\pak01_dir.vpk")), server.big);
+    EXPECT_TRUE(server.RepairOf(sink).fromChunks) << server.RepairOf(sink).chunkFallback;
+    EXPECT_EQ(server.asked.Count("pak01_dir.vpk.lzma"), 0u);
+    EXPECT_EQ(ExitStatus(summary), ExitMatches);
+
+    // The same index changed by a byte after signing is refused, and the file comes whole.
+    const std::string indexPath = Join(server.root, "cstrike\\css34.dim.chunks");
+    std::string text = orv::test::ReadFile(indexPath);
+    text[text.size() - 2] = text[text.size() - 2] == '1' ? '2' : '1';
+    orv::test::WriteFile(indexPath, text);
+    server.Damage();
+    RecordingSink again;
+    server.Repair(again, PublicKey());
+    EXPECT_EQ(server.RepairOf(again).chunkFallback, "the chunk index is not the one the checklist statement names");
+    EXPECT_EQ(orv::test::ReadFile(Join(server.game, "cstrike\\pak01_dir.vpk")), server.big);
+}
+
 TEST(ToolCheckChunks, AKeyedBuildTakesNoIndexItsStatementDoesNotName) {
     ChunkedBuild server({Signing("key.pem")});
     server.PublishChunks();
     server.Damage();
-    std::string hex = orv::test::ReadFile(Signing("public.hex"));
-    while (!hex.empty() && hex.back() == '\n') hex.pop_back();
     RecordingSink sink;
-    const CheckSummary summary = server.Repair(sink, PublisherKeyFromHex(hex));
+    const CheckSummary summary = server.Repair(sink, PublicKey());
 
     EXPECT_EQ(orv::test::ReadFile(Join(server.game, "cstrike\\pak01_dir.vpk")), server.big);
     EXPECT_EQ(server.RepairOf(sink).chunkFallback, "the checklist statement names no chunk index");
