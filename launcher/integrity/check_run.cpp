@@ -21,6 +21,8 @@
 #include "launcher/config/launcher_settings.h"
 #include "launcher/integrity/checklist.h"
 #include "launcher/integrity/checklist_trust.h"
+#include "launcher/integrity/chunking.h"
+#include "launcher/integrity/run_chunks.h"
 #include "launcher/integrity/crc32.h"
 #include "launcher/integrity/entry_rules.h"
 #include "launcher/integrity/lzma_alone.h"
@@ -161,6 +163,9 @@ private:
     Statement signed_;
     std::optional<HashListReader> hashes_;
     uint64_t hashLines_ = 0;
+    // The build's chunk index, for the large files that differ; entries counted as it counts them.
+    std::shared_ptr<RunChunks> chunks_;
+    uint64_t entryNumber_ = 0;
     // A download at the run's start was ended by a stop.
     bool stopped_ = false;
     // The file being downloaded: its status text and its path as shown; the seconds left of a retry
@@ -298,6 +303,20 @@ CheckRunResult Run::Execute() {
         options.fetchAhead = kDownloadsAhead;
         EnginePlatform engine = platform_.engine;
         if (!earlierRunCutOff) engine.listFolder = nullptr;
+        if (engine.newFetcher) {
+            // Asked for only once a large file differs; a keyed build takes only the index its
+            // checklist statement names.
+            ChunkIndexSource source;
+            source.url = ChunkIndexUrl(checklistName, platform_.serverBase);
+            source.path = FilePath(GameFolder + "\\" + ChecklistFileName(checklistName) + ".chunks");
+            source.storeBase = platform_.serverBase;
+            source.keyed = keyed;
+            source.sha256 = signed_.chunksSha256;
+            source.size = signed_.chunksSize;
+            // Only a run that was cut off can have left one (its checklist stays beside it).
+            if (earlierRunCutOff && FileExists(source.path)) platform_.removeFile(source.path);
+            chunks_ = std::make_shared<RunChunks>(std::move(source));
+        }
         engine_ = std::make_unique<CheckEngine>(options, std::move(engine));
         const FinishEngine finish{engine_, result_.partialsKept};
         for (;;) {
@@ -466,6 +485,7 @@ void Run::ReadAhead(ChecklistReader& reader) {
     while (ahead_.size() < kEntriesAhead && engine_->HasRoom() && !reader.AtEnd()) {
         AheadEntry ahead;
         ahead.entry = reader.Next();
+        const uint64_t number = entryNumber_++;
         ahead.target = ResolveEntry(ahead.entry);
         const ChecklistEntry& entry = ahead.entry;
         std::optional<HashListEntry> line;
@@ -486,6 +506,11 @@ void Run::ReadAhead(ChecklistReader& reader) {
             job.crcText = entry.crcText;
             job.url = GameFileUrl(downloadAddress_, entry.path);
             if (line) job.sha256 = line->sha256;
+            if (chunks_ && static_cast<uint64_t>(job.size) >= kChunkedFileMinSize) {
+                chunks_->NotePlace(number, job.place);
+                job.chunks = chunks_;
+                job.entry = number;
+            }
             ahead.job = engine_->Submit(std::move(job));
         }
         ahead_.push_back(std::move(ahead));

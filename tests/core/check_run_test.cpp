@@ -23,12 +23,14 @@
 #include "launcher/base/events.h"
 #include "launcher/base/texts.h"
 #include "launcher/config/launcher_settings.h"
+#include "launcher/integrity/checklist.h"
 #include "launcher/integrity/crc32.h"
 #include "launcher/integrity/lzma_alone.h"
 #include "launcher/net/server_paths.h"
 #include "launcher/platform/files.h"
 #include "launcher/platform/long_path.h"
 #include "launcher/startup_sequence.h"
+#include "support/chunk_store.h"
 #include "support/process_state.h"
 #include "support/small_disk_posix.h"
 #include "support/test_files.h"
@@ -317,6 +319,7 @@ protected:
             }
             result.ok = test_.Fetch(test_.sourceFor ? test_.sourceFor(url) : url, path);
             if (!result.ok) result.failed = FetchStep::Request;
+            else result.status = 200;
             return result;
         }
         FetchResult Head(const std::string&) override { return FetchResult{}; }
@@ -796,6 +799,37 @@ TEST_F(CheckRunTest, AChecklistOfFoldersOnlyCreatesThemAndCountsNothing) {
     EXPECT_EQ(result.checked, 0);
     EXPECT_TRUE(view.widths.empty()) << "the overall image keeps its width";
     EXPECT_TRUE(result.completed);
+}
+
+TEST_F(CheckRunTest, ALargeFileThatDiffersIsBuiltFromTheChunksItLacks) {
+    const std::string big = test::MakeData((4 << 20) + 5000, 51, false);
+    PutBuild("cstrike\\pak01_dir.vpk", big);
+    Publish();
+    // The index, as a publisher in chunks writes it beside the checklist.
+    const std::string plain = dir_.File("css77.dim");
+    ASSERT_TRUE(TLZMAAlone().Main(Native(Server(ChecklistPath("css77"))), plain, "d"));
+    ChecklistReader entries = ChecklistReader::Open(plain, CodePage::Windows1251);
+    ChunkIndex index;
+    for (uint64_t entry = 0; !entries.AtEnd(); ++entry)
+        if (entries.Next().path == "\\cstrike\\pak01_dir.vpk") test::AddChunked(index, Native(Root()), entry, big);
+    index.Seal();
+    WriteFile(Native(Server(ChunkIndexPath("css77"))), ChunkIndexText(index));
+    for (const auto& [name, bytes] : files_) PutGame(name, bytes);
+    std::string damaged = big;
+    damaged[3 << 20] ^= 1;
+    PutGame("cstrike\\pak01_dir.vpk", damaged);
+
+    const CheckRunResult result = Run();
+
+    EXPECT_TRUE(ReadFile(Native(Game("cstrike\\pak01_dir.vpk"))) == big);
+    EXPECT_TRUE(result.completed);
+    EXPECT_EQ(result.downloaded, 1);
+    ASSERT_GE(downloads.size(), 2u);
+    EXPECT_EQ(downloads[0], ChunkIndexUrl("css77", kBase));
+    for (size_t i = 1; i < downloads.size(); ++i) EXPECT_EQ(downloads[i].rfind(std::string(kBase) + "chunks/", 0), 0u) << downloads[i];
+    EXPECT_LE(downloads.size(), 6u) << "one changed byte changes a chunk or two";
+    EXPECT_FALSE(Exists(Native(Game("css77.dim.chunks"))));
+    ExpectNoUnpackLeft();
 }
 
 }  // namespace
