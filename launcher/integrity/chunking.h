@@ -7,9 +7,10 @@
 //
 // The rule is a gear hash with normalised chunking: from a chunk's start, the first kChunkMinSize
 // bytes are skipped; then h = (h << 1) + Gear[byte] for each byte, and the chunk ends after the
-// first byte where h & mask == 0, using the stricter mask (more bits) until kChunkAverageSize bytes
-// and the looser one after; at kChunkMaxSize bytes it ends regardless. h starts at 0 for every chunk,
-// so a boundary depends only on the bytes since the previous one.
+// first byte where h & mask == 0, using the stricter mask 0xFFFF800000000000 until
+// kChunkAverageSize bytes and the looser 0xFFF8000000000000 after; at kChunkMaxSize bytes it ends
+// regardless. h (64 bits, wrapping) starts at 0 for every chunk, so a boundary depends only on the
+// bytes since the previous one.
 #pragma once
 
 #include <array>

@@ -83,6 +83,34 @@ TEST(StatementTest, AKeepListStatementReadsBackAsWritten) {
     EXPECT_EQ(StatementBody(*read), body);
 }
 
+TEST(StatementTest, AChecklistStatementNamesItsChunkIndexOnlyWhenItHasOne) {
+    Statement s;
+    s.kind = StatementKind::Checklist;
+    s.game = "cstrike";
+    s.name = "css34";
+    s.version = 2;
+    s.expires = *ParseUtcTime("2099-12-31T23:59:59Z");
+    s.entries = 3;
+    const std::string signature = "signature " + std::string(16, '0') + " " + std::string(128, '0') + "\n";
+    const std::string plain = StatementBody(s);
+    EXPECT_EQ(plain.find("chunks-"), std::string::npos);
+    ASSERT_TRUE(ParseStatement(plain + signature));
+    EXPECT_FALSE(ParseStatement(plain + signature)->chunksSha256);
+
+    s.chunksSha256 = Sha256Of("index");
+    s.chunksSize = 5;
+    const std::string chunked = StatementBody(s);
+    const auto read = ParseStatement(chunked + signature);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->chunksSha256, s.chunksSha256);
+    EXPECT_EQ(read->chunksSize, 5u);
+    EXPECT_EQ(StatementBody(*read), chunked);
+    // The size line belongs to the digest line: one without the other is no statement.
+    const size_t sizeLine = chunked.find("chunks-size");
+    EXPECT_FALSE(ParseStatement(chunked.substr(0, sizeLine) + signature));
+    EXPECT_FALSE(ParseStatement(chunked.substr(0, chunked.find("chunks-sha256")) + chunked.substr(sizeLine) + signature));
+}
+
 TEST(StatementTest, RefusesEveryMalformedForm) {
     const std::string good = test::ReadFile(Fixture("statement.txt"));
     const auto replaced = [&good](const std::string& from, const std::string& to) {
