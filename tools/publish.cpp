@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <system_error>
@@ -23,6 +24,7 @@
 #include "launcher/net/server_paths.h"
 #include "launcher/platform/files.h"
 #include "launcher/platform/sha256.h"
+#include "tools/publish_chunks.h"
 
 namespace orv::publish {
 namespace fs = std::filesystem;
@@ -129,6 +131,8 @@ struct BuildFile {
     Sha256Digest sha256{};  // only when signing
     bool packedNow = false;  // compressed by this run
     uint64_t packed = 0;     // size of its ".lzma"
+    bool chunked = false;    // cut into the chunk store
+    std::vector<IndexedChunk> chunks;
 };
 
 struct Build {
@@ -228,8 +232,9 @@ struct Sum {
     Sha256Digest sha256;
 };
 
-// The SHA-256 comes from the same pass as the CRC-32, so signing reads no file twice.
-Sum SumFile(const fs::path& path, bool hash) {
+// The SHA-256 and the chunks come from the same pass as the CRC-32, so signing and cutting read
+// no file twice, and the chunks are those of the bytes the checklist's CRC-32 describes.
+Sum SumFile(const fs::path& path, bool hash, ChunkCutter* cutter) {
     File file = File::OpenRead(FromFsPath(path));
     std::vector<char> buffer(size_t{1} << 20);
     std::optional<Sha256> sha;
@@ -241,8 +246,10 @@ Sum SumFile(const fs::path& path, bool hash) {
         if (got == 0) break;
         reg = Crc32Update(reg, buffer.data(), got);
         if (sha) sha->Update(buffer.data(), got);
+        if (cutter) cutter->Feed(buffer.data(), got);
         total += got;
     }
+    if (cutter) cutter->Finish();
     return {reg ^ 0xFFFFFFFFu, total, sha ? sha->Finish() : Sha256Digest{}};
 }
 
@@ -264,6 +271,7 @@ struct Work {
     fs::path root;
     std::string downloadPath;
     bool hash = false;
+    ChunkStoreWriter* store = nullptr;  // none: no chunks
     std::atomic<size_t> next{0};
     std::atomic<bool> failed{false};
     std::mutex lock;
@@ -274,11 +282,21 @@ struct Work {
 };
 
 void ProcessFile(Work& work, BuildFile& file) {
-    const Sum sum = SumFile(file.source, work.hash);
+    // Unchanged files are cut as well: the index lists every large file, and a store shared with
+    // other servers' builds may lack their chunks.
+    const bool chunked = work.store != nullptr && file.size >= kChunkedFileMinSize;
+    file.chunks.clear();
+    std::optional<ChunkCutter> cutter;
+    if (chunked)
+        cutter.emplace([&](const ChunkPiece& piece, const uint8_t* bytes) {
+            file.chunks.push_back({piece.sha256, piece.size, work.store->Put(piece, bytes), piece.offset});
+        });
+    const Sum sum = SumFile(file.source, work.hash || chunked, cutter ? &*cutter : nullptr);
     if (sum.bytes != file.size)
         throw Error(FromFsPath(file.source) + " changed or could not be read while it was being published");
     file.crc = sum.crc;
     file.sha256 = sum.sha256;
+    file.chunked = chunked;
     if (file.size == 0) return;  // the launcher makes empty files itself and never fetches them
 
     const fs::path target = GameFilePlace(work.root, work.downloadPath, file.relative);
@@ -328,9 +346,11 @@ std::string Megabytes(uint64_t bytes) {
 }
 
 void PackFiles(Build& build, const Manifest& manifest, const fs::path& root, const std::string& downloadPath,
-               unsigned jobs, bool hash, const ProgressSink& progress, const fs::path& manifestPath) {
+               unsigned jobs, bool hash, ChunkStoreWriter* store, const ProgressSink& progress,
+               const fs::path& manifestPath) {
     Work work;
     work.hash = hash;
+    work.store = store;
     work.files = &build.files;
     work.manifest = &manifest;
     work.root = root;
@@ -536,6 +556,32 @@ uint64_t SignPublishedChecklist(const StatementSigner& signer, const Build& buil
     return SignChecklist(signer, root, o.gameCode, o.checklistName, entries);
 }
 
+// The index of the chunked files, or none (and an earlier one gone) when there are none.
+void PlaceBuildChunkIndex(Build& build, const std::string& checklistBytes, const PublishOptions& o,
+                          const fs::path& root, const ChunkStoreWriter* store, PublishSummary& summary) {
+    std::vector<ChunkedFile> chunked;
+    for (BuildFile& f : build.files) {
+        if (!f.chunked) continue;
+        summary.chunks += f.chunks.size();
+        chunked.push_back({ListedPath(f.relative), f.size, f.sha256, std::move(f.chunks)});
+    }
+    summary.chunkedFiles = chunked.size();
+    std::optional<std::string> text;
+    if (!chunked.empty()) {
+        std::vector<const ChunkedFile*> files;
+        for (const ChunkedFile& f : chunked) files.push_back(&f);
+        text = ChunkIndexText(BuildChunkIndex(checklistBytes, o.codePage, files));
+    }
+    const bool changed = PlaceChunkIndex(Below(root, ChunkIndexPath(o.checklistName, o.gameCode)), text);
+    (text ? summary.chunkIndexWritten : summary.chunkIndexRemoved) = changed;
+    if (store) {
+        const ChunkStoreTally tally = store->Tally();
+        summary.chunksWritten = tally.written;
+        summary.chunksPresent = tally.present;
+        summary.chunkStoreGrewBy = tally.grewBy;
+    }
+}
+
 }  // namespace
 
 void CompressFile(const fs::path& source, const fs::path& target) {
@@ -603,7 +649,8 @@ PublishSummary Publish(const PublishOptions& o, const ProgressSink& progress) {
     std::map<std::u16string, std::string> reserved;
     for (const std::string& path :
          {CataloguePath(o.gameCode), ChecklistPath(o.checklistName, o.gameCode), KeepListPath(o.gameCode),
-          UpdateDescriptionPath(o.gameCode), UpdateInstallerPath(o.gameCode)})
+          UpdateDescriptionPath(o.gameCode), UpdateInstallerPath(o.gameCode),
+          ChunkIndexPath(o.checklistName, o.gameCode)})
         reserved[FoldCase(path)] = path;
     for (const BuildFile& f : build.files) {
         const auto clash = reserved.find(FoldCase(GameFileUrl(places.downloadPath, ListedPath(f.relative))));
@@ -611,6 +658,13 @@ PublishSummary Publish(const PublishOptions& o, const ProgressSink& progress) {
             throw Error("\"" + f.relative + "\" would be published as " + clash->second +
                         ", which the server uses for something else: choose another download path");
     }
+
+    // The chunk store is every build's: game files inside it could take a chunk's name.
+    const std::string anyChunk = ChunkPath(std::string(64, '0'));
+    const std::string storeFolder = anyChunk.substr(0, anyChunk.find('/') + 1);
+    if (o.chunks && FoldCase(places.downloadPath + "/").starts_with(FoldCase(storeFolder)))
+        throw Error("The download path " + places.downloadPath + " lies inside the chunk store " + storeFolder +
+                    ": choose another download path");
 
     // The catalogue and the keep list are prepared now, so that a catalogue or keep list that cannot
     // be updated stops the run before the long part.
@@ -636,7 +690,10 @@ PublishSummary Publish(const PublishOptions& o, const ProgressSink& progress) {
     const Manifest manifest = LoadManifest(manifestFile);
     const unsigned jobs = o.jobs != 0 ? o.jobs : std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
     fs::create_directories(downloadFolder);
-    PackFiles(build, manifest, root, places.downloadPath, jobs, o.signing.Enabled(), progress, manifestFile);
+    std::optional<ChunkStoreWriter> store;
+    if (o.chunks) store.emplace(root);
+    PackFiles(build, manifest, root, places.downloadPath, jobs, o.signing.Enabled(), store ? &*store : nullptr,
+              progress, manifestFile);
 
     Manifest published;
     for (const BuildFile& f : build.files) {
@@ -657,6 +714,8 @@ PublishSummary Publish(const PublishOptions& o, const ProgressSink& progress) {
     for (const std::string& d : build.folders) items.push_back({Backslashed(d), true, 0, 0});
     for (const BuildFile& f : build.files) items.push_back({Backslashed(f.relative), false, f.size, f.crc});
     const std::string checklistBytes = WriteChecklist(items, page);
+    // The chunk index before the checklist: every chunk it names is in the store by now.
+    PlaceBuildChunkIndex(build, checklistBytes, o, root, store ? &*store : nullptr, summary);
     summary.checklistWritten = PutCompressedText(checklistFile, checklistBytes);
     if (signer) summary.checklistStatement = SignPublishedChecklist(*signer, build, checklistBytes, o, root);
     summary.catalogueWritten = PutFile(catalogueFile, catalogue.Bytes());

@@ -45,6 +45,9 @@ struct PublishOptions {
     std::optional<std::string> buildVersion;
     KeepListMode keepList = KeepListMode::Replace;
     unsigned jobs = 0;  // compressing threads; 0 chooses
+    // Files of at least kChunkedFileMinSize also go into the server's chunk store, and the build
+    // gets a chunk index naming them.
+    bool chunks = true;
     // With keys: the hash list and the statements of the checklist and the catalogue too.
     StatementSigning signing;
 };
@@ -58,6 +61,14 @@ struct PublishSummary {
     uint64_t packedBytes = 0;      // the size of what they became
     size_t unchanged = 0;          // files whose earlier ".lzma" was kept
     size_t removed = 0;            // ".lzma" files of an earlier publish whose file has gone
+    // The chunk store (nothing of it with chunks off).
+    size_t chunkedFiles = 0;        // files the index lists
+    size_t chunks = 0;              // chunks it names, repeats included
+    size_t chunksWritten = 0;       // distinct chunks this run added to the store
+    size_t chunksPresent = 0;       // distinct chunks it found there already
+    uint64_t chunkStoreGrewBy = 0;  // the packed bytes it added
+    bool chunkIndexWritten = false;
+    bool chunkIndexRemoved = false;  // an earlier index of the checklist, now without large files
     bool checklistWritten = false;
     bool catalogueWritten = false;
     bool keepListWritten = false;

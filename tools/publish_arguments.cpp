@@ -6,6 +6,7 @@
 
 #include "tools/publish.h"
 #include "tools/positive_number.h"
+#include "launcher/integrity/chunking.h"
 
 namespace orv::publish {
 
@@ -28,6 +29,8 @@ const char* const PublishUsage =
     "  --build-version Y       the game's build version on the server\n"
     "  --keep-list replace|merge|leave  what becomes of the game's keep list (replace)\n"
     "  --jobs N                files compressed at once, up to 64 (default: up to 4)\n"
+    "  --no-chunks             publish no file in chunks: no chunk index, nothing added to the\n"
+    "                          chunk store (an earlier index of the checklist is removed)\n"
     "  --signing-key KEY.pem   PEM EC P-256 private key: also write the hash list and the signed\n"
     "                          statements of the checklist and the catalogue (native tool only);\n"
     "                          give it again for each further key, e.g. while keys change\n"
@@ -35,10 +38,33 @@ const char* const PublishUsage =
 
 namespace {
 
+// Takes the options that have no value out of the words, leaving the values of the others alone
+// (a game name may read "--no-chunks").
+std::optional<std::string> TakeSwitches(std::vector<std::string>& args, PublishOptions& o) {
+    std::vector<std::string> rest;
+    bool noChunks = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& word = args[i];
+        if (word == "--no-chunks") {
+            if (noChunks) return std::string("--no-chunks is given twice");
+            noChunks = true;
+            continue;
+        }
+        if (word.starts_with("--no-chunks=")) return std::string("--no-chunks takes no value");
+        rest.push_back(word);
+        if (word.starts_with("--") && word.find('=') == std::string::npos && i + 1 < args.size())
+            rest.push_back(args[++i]);
+    }
+    if (noChunks) o.chunks = false;
+    args = std::move(rest);
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::string> ParsePublishArguments(const std::vector<std::string>& words, PublishOptions& o) {
     std::vector<std::string> args = words;
+    if (std::optional<std::string> problem = TakeSwitches(args, o)) return problem;
     if (std::optional<std::string> problem = TakeSigningArguments(args, o.signing)) return problem;
     std::map<std::string, std::string> given;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -120,6 +146,21 @@ std::optional<std::string> ParsePublishArguments(const std::vector<std::string>&
     return std::nullopt;
 }
 
+namespace {
+
+std::string ChunkLine(const PublishSummary& s, const PublishOptions& o) {
+    const std::string index = o.checklistName + ".dim.chunks";
+    if (!o.chunks || s.chunkedFiles == 0)
+        return "chunked:    none (" +
+               std::string(!o.chunks ? "--no-chunks"
+                                     : "no file of " + std::to_string(kChunkedFileMinSize) + " bytes or more") +
+               ")" + (s.chunkIndexRemoved ? ", the old " + index + " removed" : std::string());
+    return "chunked:    " + std::to_string(s.chunkedFiles) + " files in " + std::to_string(s.chunks) + " chunks, " +
+           index + " (" + (s.chunkIndexWritten ? "written" : "unchanged") + ")";
+}
+
+}  // namespace
+
 std::vector<std::string> SummaryLines(const PublishSummary& s, const PublishOptions& o) {
     auto state = [](bool written, const char* yes) { return std::string(written ? yes : "unchanged"); };
     char seconds[32];
@@ -140,6 +181,13 @@ std::vector<std::string> SummaryLines(const PublishSummary& s, const PublishOpti
             (o.keepList == KeepListMode::Leave ? std::string("left as it was") : state(s.keepListWritten, "written")),
         std::string("time:       ") + seconds,
     };
+    // After "removed": what the run added to the server.
+    std::vector<std::string> chunkLines = {ChunkLine(s, o)};
+    if (o.chunks)
+        chunkLines.push_back("chunk store: " + std::to_string(s.chunksWritten) + " chunks written, " +
+                             std::to_string(s.chunksPresent) + " already in the store; the chunk store grew by " +
+                             std::to_string(s.chunkStoreGrewBy) + " bytes");
+    lines.insert(lines.begin() + 4, chunkLines.begin(), chunkLines.end());
     if (o.signing.Enabled())
         lines.insert(lines.end() - 1, "signed:     " + o.checklistName + ".dim.sig version " +
                                           std::to_string(s.checklistStatement) + ", inf.ini.sig version " +

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "launcher/base/errors.h"
+#include "launcher/integrity/chunk_index.h"
 #include "launcher/integrity/hash_list.h"
 #include "launcher/net/server_paths.h"
 #include "launcher/platform/files.h"
@@ -233,6 +234,28 @@ uint64_t SignChecklist(const StatementSigner& signer, const fs::path& root, cons
     s.hashesSha256 = hashes.sha256;
     s.hashesSize = hashes.size;
     s.entries = entries;
+    // The build's chunk index, when it has one: a keyed launcher uses no index the key did not name.
+    const fs::path index = Below(root, ChunkIndexPath(checklist, gameCode));
+    std::error_code ec;
+    if (fs::exists(index, ec)) {
+        const uintmax_t size = fs::file_size(index, ec);
+        if (ec || size > kChunkIndexMaxBytes)
+            throw Error("The chunk index " + FromFsPath(index) + " cannot be read or exceeds " +
+                        std::to_string(kChunkIndexMaxBytes) + " bytes");
+        std::string text;
+        try {
+            text = ReadFileBytes(FromFsPath(index));
+        } catch (const Error& e) {
+            throw Error("Cannot read the chunk index " + FromFsPath(index) + ": " + e.what());
+        }
+        // One read gives both the digest and the parse, so what is signed is what was checked.
+        const ChunkIndexRead read = ParseChunkIndex(text);
+        if (!read.index)
+            throw Error("The chunk index " + FromFsPath(index) + " is not usable (" + read.error +
+                        "): publish the build again");
+        s.chunksSha256 = Sha256Of(text);
+        s.chunksSize = text.size();
+    }
     return signer.Write(Below(root, ChecklistStatementPath(checklist, gameCode)), std::move(s));
 }
 

@@ -79,7 +79,8 @@ uint64_t SignCatalogue(const StatementSigner& signer, const std::filesystem::pat
 uint64_t WriteHashList(const std::filesystem::path& target, ChecklistReader& reader,
                        const std::function<FileDigest(const ChecklistEntry& entry)>& fileDigest);
 
-// The statement of a checklist whose ".dim.lzma" and hash list lie on the server already.
+// The statement of a checklist whose ".dim.lzma" and hash list lie on the server already; it names
+// the build's chunk index too when one lies beside them (an unusable one is an Error).
 uint64_t SignChecklist(const StatementSigner& signer, const std::filesystem::path& root, const std::string& gameCode,
                        const std::string& checklist, uint64_t entries);
 
