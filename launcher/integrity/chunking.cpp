@@ -29,16 +29,23 @@ constexpr uint64_t kStrictMask = 0xFFFF800000000000ull;  // 17 bits, before the 
 constexpr uint64_t kLooseMask = 0xFFF8000000000000ull;   // 13 bits, after it
 
 // Rolls from `from` to `to` with `mask`; the position after the boundary, or `to` when none.
-// Two bytes a round: the hash after the second byte is worked out from the one before the first,
-// so the dependency chain is one shift and one add per two bytes.
+// Four bytes a round: the hash after each of them is worked out from the one before the first, so
+// the dependency chain is one shift and one add per four bytes, and one branch covers all four.
 inline size_t Roll(const uint8_t* data, size_t from, size_t to, uint64_t mask, uint64_t& h) {
     size_t i = from;
-    for (; i + 2 <= to; i += 2) {
-        const uint64_t first = (h << 1) + kGear[data[i]];
-        const uint64_t second = (h << 2) + ((kGear[data[i]] << 1) + kGear[data[i + 1]]);
-        if (((first & mask) == 0) | ((second & mask) == 0)) [[unlikely]]
-            return (first & mask) == 0 ? i + 1 : i + 2;
-        h = second;
+    for (; i + 4 <= to; i += 4) {
+        const uint64_t g0 = kGear[data[i]], g1 = kGear[data[i + 1]], g2 = kGear[data[i + 2]], g3 = kGear[data[i + 3]];
+        const uint64_t h1 = (h << 1) + g0;
+        const uint64_t h2 = (h << 2) + ((g0 << 1) + g1);
+        const uint64_t h3 = (h << 3) + ((g0 << 2) + (g1 << 1) + g2);
+        const uint64_t h4 = (h << 4) + ((g0 << 3) + (g1 << 2) + (g2 << 1) + g3);
+        if (((h1 & mask) == 0) | ((h2 & mask) == 0) | ((h3 & mask) == 0) | ((h4 & mask) == 0)) [[unlikely]] {
+            if ((h1 & mask) == 0) return i + 1;
+            if ((h2 & mask) == 0) return i + 2;
+            if ((h3 & mask) == 0) return i + 3;
+            return i + 4;
+        }
+        h = h4;
     }
     for (; i < to; ++i) {
         h = (h << 1) + kGear[data[i]];
