@@ -22,8 +22,11 @@
 #include "launcher/integrity/crc32.h"
 #include "launcher/integrity/entry_rules.h"
 #include "launcher/integrity/checklist_trust.h"
+#include "launcher/integrity/chunking.h"
+#include "launcher/integrity/run_chunks.h"
 #include "launcher/integrity/hash_list.h"
 #include "launcher/integrity/lzma_alone.h"
+#include "launcher/net/folder_fetcher.h"
 #include "launcher/net/resume_rules.h"
 #include "launcher/net/resuming_fetcher.h"
 #include "launcher/net/server_paths.h"
@@ -40,6 +43,9 @@ namespace {
 // Jobs held by the engine: a few hundred bytes each, so memory stays put however long the checklist
 // is, and wide enough that the download threads find files to fetch where few files differ.
 constexpr size_t kJobsHeld = 1024;
+
+// The address a server folder's files are asked for by when its chunk store is read where it lies.
+constexpr const char* kRootAddress = "http://server-root.invalid/";
 
 // A file entry handed to the engine, as the report names it.
 struct PendingJob {
@@ -92,6 +98,10 @@ private:
     // in step with its checklist ends the run before the game folder is touched.
     void ProveHashList(const std::string& checklist);
     std::string FileSource(const std::string& entryPath) const;
+    // The run's chunk index, for a repair of a build that may be published in chunks.
+    void PrepareChunks(const std::string& temporary);
+    // What the chunk path did for a job, into its event.
+    static void AddChunkPath(CheckEvent& event, const JobStatus& status);
 
     void Emit(CheckEvent event);
     void Count(uint64_t CheckSummary::*field) {
@@ -124,6 +134,8 @@ private:
     Statement catalogueStatement_;
     std::string hashList_;
     uint64_t signedEntries_ = 0;
+    Statement checklistStatement_;
+    std::shared_ptr<RunChunks> chunks_;
     // --verify-server, keyed: server files that unpack to the listed size and CRC-32 but another
     // SHA-256 (their sources).
     std::mutex otherHashMutex_;
@@ -155,6 +167,13 @@ void Engine::Emit(CheckEvent event) {
         ++summary_.copied;
         summary_.bytesCopied += static_cast<uint64_t>(std::max<int64_t>(event.bytes, 0));
         break;
+    }
+    if (event.chunkTried) {
+        if (event.fromChunks) ++summary_.fromChunks;
+        else ++summary_.chunkFallbacks;
+        summary_.chunkBytesReused += event.chunkBytesReused;
+        summary_.chunkBytesFetched += event.chunkBytesFetched;
+        summary_.chunksFetched += event.chunksFetched;
     }
     const bool fileChecked = (event.kind == EventKind::Checked || event.kind == EventKind::Bad) && event.size >= 0;
     if (fileChecked) ++summary_.filesDone;
@@ -301,6 +320,7 @@ CheckSummary Engine::Run() {
         packedSource = trusted.packed;
         hashList_ = trusted.hashList;
         signedEntries_ = trusted.statement.entries;
+        checklistStatement_ = trusted.statement;
         if (o_.verifyServer) VerifyServerStatements(temporary);
     } else if (FromRoot()) {
         packedSource = RootFile(ChecklistPath(checklistName_, o_.gameCode));
@@ -321,12 +341,43 @@ CheckSummary Engine::Run() {
     if (!unpacked) throw Error("the checklist " + checklistName_ + ".dim.lzma does not unpack");
     RemoveFile(packed);
     if (Keyed()) ProveHashList(checklist);
+    if (o_.repair && !o_.dryRun && !o_.verifyServer && o_.chunks) PrepareChunks(temporary);
     sink_.Started(summary_);
 
     Walk(checklist);
     summary_.interrupted = interrupt_.load();
     summary_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return summary_;
+}
+
+void Engine::PrepareChunks(const std::string& temporary) {
+    ChunkIndexSource source;
+    source.path = temporary + "/checklist.dim.chunks";
+    source.keyed = Keyed();
+    source.sha256 = checklistStatement_.chunksSha256;
+    source.size = checklistStatement_.chunksSize;
+    if (FromRoot()) {
+        // The store is read where it lies, as a server would serve it.
+        const std::string root = o_.serverRoot;
+        source.newFetcher = [root] { return NewFolderFetcher(root, kRootAddress); };
+        source.storeBase = kRootAddress;
+    } else {
+        // The chunks come from where the checklist came from: a mirror serves its own store.
+        source.storeBase = o_.server;
+    }
+    source.url = ChunkIndexUrl(checklistName_, source.storeBase, o_.gameCode);
+    chunks_ = std::make_shared<RunChunks>(std::move(source));
+}
+
+void Engine::AddChunkPath(CheckEvent& event, const JobStatus& status) {
+    const ChunkPathStatus& path = status.chunkPath;
+    if (!path.tried) return;
+    event.chunkTried = true;
+    event.fromChunks = path.taken;
+    event.chunkFallback = path.fallback;
+    event.chunkBytesReused = path.bytesReused;
+    event.chunkBytesFetched = path.bytesFetched;
+    event.chunksFetched = path.chunksFetched;
 }
 
 void Engine::VerifyServerStatements(const std::string& temporary) {
@@ -410,6 +461,7 @@ void Engine::Walk(const std::string& checklist) {
     std::optional<HashListReader> hashes;
     if (Keyed()) hashes.emplace(HashListReader::Open(hashList_));
     uint64_t index = 0;
+    uint64_t entryNumber = 0;  // counting every entry, as the chunk index does
     const auto consumeOldest = [&] {
         const PendingJob job = std::move(pending.front());
         pending.pop_front();
@@ -419,6 +471,7 @@ void Engine::Walk(const std::string& checklist) {
     try {
         while (!interrupt_ && !reader.AtEnd()) {
             const ChecklistEntry entry = reader.Next();
+            const uint64_t number = entryNumber++;
             Count(&CheckSummary::entries);
             if (entry.sizeText != "0" && !entry.size) throw Error(ConversionErrorText(entry.sizeText));
             // Every entry has its line, refused ones and folders included, so that the two stay in step.
@@ -456,6 +509,11 @@ void Engine::Walk(const std::string& checklist) {
             if (o_.verifyServer) job.place = source;  // nothing is written beside it: no fetching
             // The same entry rules as in the game folder: nothing outside the source folder is read.
             if (!o_.sourceDir.empty()) job.copySource = EntryPlace(o_.sourceDir, target.path);
+            if (chunks_ && static_cast<uint64_t>(job.size) >= kChunkedFileMinSize) {
+                chunks_->NotePlace(number, job.place);
+                job.chunks = chunks_;
+                job.entry = number;
+            }
             std::string copySource = job.copySource;
             const uint64_t id = engine.Submit(std::move(job));
             pending.push_back(PendingJob{id, entry.path, *entry.size, source, std::move(copySource)});
@@ -531,7 +589,10 @@ void Engine::ConsumeRepair(const PendingJob& job, const JobStatus& status) {
         return;
     }
     if (!fetch.ok) {
-        if (!interrupt_ && !fetch.stopped) Emit({EventKind::RepairFailed, job.path, fetch.error, job.source, job.size, -1});
+        if (interrupt_ || fetch.stopped) return;
+        CheckEvent event{EventKind::RepairFailed, job.path, fetch.error, job.source, job.size, -1};
+        AddChunkPath(event, status);
+        Emit(std::move(event));
         return;
     }
     // The new content was checked against the list before it took the file's place, so that a
@@ -549,10 +610,13 @@ void Engine::ConsumeRepair(const PendingJob& job, const JobStatus& status) {
     case UnpackState::Stopped: return;
     }
     if (status.unpack.state == UnpackState::Unpacked && !status.replaced) return;  // interrupted before
-    if (failure.empty())
-        Emit({EventKind::Repaired, job.path, "", job.source, job.size, status.received});
-    else if (!interrupt_)
-        Emit({EventKind::RepairFailed, job.path, failure, job.source, job.size, -1});
+    if (!failure.empty() && interrupt_) return;
+    CheckEvent event = failure.empty() ? CheckEvent{EventKind::Repaired, job.path, "", job.source, job.size, status.received}
+                                       : CheckEvent{EventKind::RepairFailed, job.path, failure, job.source, job.size, -1};
+    AddChunkPath(event, status);
+    // Built from chunks: what came over the network is the chunks' packed bytes.
+    if (event.fromChunks && failure.empty()) event.bytes = static_cast<int64_t>(event.chunkBytesFetched);
+    Emit(std::move(event));
 }
 
 void Engine::Folder(const ChecklistEntry& entry, const std::string& placePath) {

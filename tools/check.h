@@ -53,6 +53,9 @@ struct CheckOptions {
     // is copied from there when the copy has the listed size and CRC-32 (and SHA-256, keyed), and
     // fetched otherwise. Empty: everything is fetched.
     std::string sourceDir;
+    // A large file that differs is built from the chunks of a build published with them (and its
+    // copy's own), fetching only the chunks it lacks; false: every file is fetched whole.
+    bool chunks = true;
     bool json = false;
     unsigned jobs = 0;         // checking threads; 0: one per core
     unsigned connections = 0;  // download connections; 0: DefaultConnections
@@ -106,6 +109,14 @@ struct CheckEvent {
     int64_t size = -1;   // the listed size (files)
     int64_t bytes = -1;  // compressed bytes fetched or to fetch; -1 when unknown
     bool copied = false; // Repaired: from the source folder (`url` is the file there)
+    // Repaired, RepairFailed: a large file for which the chunk path was tried, and how it went:
+    // built from chunks (with what was reused and fetched), or why the whole file was fetched.
+    bool chunkTried = false;
+    bool fromChunks = false;
+    std::string chunkFallback{};
+    uint64_t chunkBytesReused = 0;
+    uint64_t chunkBytesFetched = 0;
+    uint64_t chunksFetched = 0;
 };
 
 struct CheckSummary {
@@ -134,6 +145,11 @@ struct CheckSummary {
     uint64_t copied = 0;           // repaired from the source folder (dry run: would be)
     uint64_t bytesCopied = 0;      // their bytes
     uint64_t toFetch = 0;          // dry run: files a repair would download
+    uint64_t fromChunks = 0;       // repaired from chunks
+    uint64_t chunkFallbacks = 0;   // large files fetched whole after the chunk path failed
+    uint64_t chunkBytesReused = 0; // taken from files of the game folder
+    uint64_t chunkBytesFetched = 0;  // packed chunk bytes downloaded (also by fallen-back tries)
+    uint64_t chunksFetched = 0;
     bool interrupted = false;
     double seconds = 0;
 };

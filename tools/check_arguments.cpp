@@ -20,6 +20,7 @@ const char* const CheckUsage =
     "                          also every statement and each file's SHA-256\n"
     "  --source-dir DIR        with --repair or --dry-run: take a file that differs from DIR, a folder\n"
     "                          holding the build, when its size and CRC-32 match; fetch the rest\n"
+    "  --no-chunks             fetch every file that differs whole, even where the build has chunks\n"
     "  --json                  one JSON object per line: each file checked, bad, repaired or refused,\n"
     "                          then the summary\n"
     "  --game-name TEXT        the game in the catalogue (default: the first)\n"
@@ -43,7 +44,7 @@ const char* const CheckUsage =
 namespace {
 
 const std::set<std::string>& Flags() {
-    static const std::set<std::string> flags = {"--repair", "--dry-run", "--verify-server", "--json"};
+    static const std::set<std::string> flags = {"--repair", "--dry-run", "--verify-server", "--json", "--no-chunks"};
     return flags;
 }
 
@@ -89,6 +90,7 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
     o.dryRun = words.Has("--dry-run");
     o.verifyServer = words.Has("--verify-server");
     o.json = words.Has("--json");
+    o.chunks = !words.Has("--no-chunks");
 
     if (words.Has("--server") == words.Has("--server-root"))
         return "give one of --server URL and --server-root ROOT";

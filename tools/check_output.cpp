@@ -48,6 +48,12 @@ public:
             line += event.bytes >= 0 ? "  " + std::to_string(event.bytes) + " bytes" : "  size unknown";
         if (event.copied)
             line += (event.kind == EventKind::WouldCopy ? "  (from " : "  (copied from ") + sourceDir_ + ")";
+        if (event.fromChunks)
+            line += "  (from chunks: " + std::to_string(event.chunkBytesReused) + " bytes reused, " +
+                    std::to_string(event.chunkBytesFetched) + " fetched in " + std::to_string(event.chunksFetched) +
+                    " chunks)";
+        else if (event.chunkTried && event.kind == EventKind::Repaired)
+            line += "  (whole file: " + event.chunkFallback + ")";
         Print(line);
     }
 
@@ -76,6 +82,11 @@ public:
             Print(std::string(s.dryRun ? "to copy:   " : "copied:    ") + std::to_string(s.copied) + " files, " +
                   std::to_string(s.bytesCopied) + " bytes from " + s.sourceDir +
                   (s.dryRun ? "; " + std::to_string(s.toFetch) + " files to fetch" : ""));
+        if (s.fromChunks || s.chunkFallbacks)
+            Print("chunks:    " + std::to_string(s.fromChunks) + " files from chunks, " +
+                  std::to_string(s.chunkBytesReused) + " bytes reused, " + std::to_string(s.chunkBytesFetched) +
+                  " fetched in " + std::to_string(s.chunksFetched) + " chunks; " + std::to_string(s.chunkFallbacks) +
+                  " fetched whole instead");
         if (s.refused) Print("refused:   " + std::to_string(s.refused) + " entries outside the game folder");
         if (s.bytesToFetch || s.unknownSizes)
             Print("to fetch:  " + std::to_string(s.bytesToFetch) + " bytes" +
@@ -116,6 +127,11 @@ std::string EventJson(const CheckEvent& e) {
     if (!e.url.empty()) line["source"] = e.url;
     if (e.bytes >= 0) line["bytes"] = e.bytes;
     if (e.copied) line["copied"] = true;
+    if (e.fromChunks) {
+        line["chunks"] = {{"reused", e.chunkBytesReused}, {"fetched", e.chunkBytesFetched}, {"chunks_fetched", e.chunksFetched}};
+    } else if (e.chunkTried) {
+        line["chunks_fallback"] = e.chunkFallback;
+    }
     return JsonLine(line);
 }
 
@@ -131,6 +147,9 @@ std::string SummaryJson(const CheckSummary& s, int exitStatus) {
         {"bytes_to_fetch", s.bytesToFetch}, {"unknown_sizes", s.unknownSizes},
         {"copied", s.copied},      {"bytes_copied", s.bytesCopied},
         {"files_to_fetch", s.toFetch},
+        {"from_chunks", s.fromChunks}, {"chunk_fallbacks", s.chunkFallbacks},
+        {"chunk_bytes_reused", s.chunkBytesReused}, {"chunk_bytes_fetched", s.chunkBytesFetched},
+        {"chunks_fetched", s.chunksFetched},
         {"interrupted", s.interrupted}, {"seconds", s.seconds},
         {"exit", exitStatus}};
     return JsonLine(line);

@@ -323,6 +323,12 @@ bool CheckEngine::CopyFromSource(uint64_t id, const EngineJob& job, std::vector<
     const UnpackOutcome copy =
         CopyChecked(job.copySource, write ? UnpackedPath(job) : std::string(), job.size, job.crcText, stop_, job.sha256, buffer);
     if (copy.state != UnpackState::Unpacked) return false;
+    SettleUnpacked(id, job, copy, true);
+    return true;
+}
+
+void CheckEngine::SettleUnpacked(uint64_t id, const EngineJob& job, const UnpackOutcome& outcome, bool copied) {
+    const bool write = !options_.headOnly;
     bool replaced = false, replaceOk = false;
     if (write && options_.replace && !stop_) {
         if (platform_.makeNormal) platform_.makeNormal(job.place);
@@ -339,11 +345,12 @@ bool CheckEngine::CopyFromSource(uint64_t id, const EngineJob& job, std::vector<
     {
         std::lock_guard lock(mutex_);
         Slot& slot = At(id);
-        slot.status.copied = true;
+        slot.status.copied = copied;
         slot.status.fetched = true;
         slot.status.fetch.ok = true;
+        if (!copied) slot.status.fetch.status = 200;
         slot.status.unpacked = true;
-        slot.status.unpack = copy;
+        slot.status.unpack = outcome;
         slot.status.replaced = replaced;
         slot.status.replaceOk = replaceOk;
         slot.status.done = true;
@@ -352,6 +359,58 @@ bool CheckEngine::CopyFromSource(uint64_t id, const EngineJob& job, std::vector<
         done = CollectReleased();
     }
     CleanUp(done);
+}
+
+bool CheckEngine::BuildFromChunks(uint64_t id, const EngineJob& job, std::unique_ptr<Fetcher>& fetcher) {
+    ChunkPathStatus path;
+    path.tried = true;
+    const auto fallBack = [&](std::string why) {
+        path.fallback = std::move(why);
+        std::lock_guard lock(mutex_);
+        At(id).status.chunkPath = path;
+        return false;
+    };
+    const ChunkIndexSource& source = job.chunks->Source();
+    if (!fetcher && platform_.newFetcher && !source.newFetcher) fetcher = platform_.newFetcher();
+    const ChunkIndex* index = job.chunks->Index(fetcher.get(), stop_);
+    if (!index) return fallBack(job.chunks->Why());
+    const IndexedFile* file = IndexedFileFor(*index, job.entry, job.size, job.sha256);
+    if (!file) return fallBack("the chunk index does not list this file as the checklist does");
+    ChunkAssemblyRequest request;
+    request.index = index;
+    request.file = file;
+    request.place = job.place;
+    request.placeOf = [chunks = job.chunks](uint64_t entry) { return chunks->PlaceOf(entry); };
+    request.output = UnpackedPath(job);
+    request.fetchStem = ChunkFetchStem(job.place);
+    request.size = job.size;
+    request.crcText = job.crcText;
+    request.sha256 = job.sha256;
+    request.newFetcher = source.newFetcher ? source.newFetcher : platform_.newFetcher;
+    request.storeBase = source.storeBase;
+    request.connections = source.connections;
+    request.progress = [this, id](uint64_t written) {
+        std::lock_guard lock(mutex_);
+        if (InRange(id)) At(id).status.received = static_cast<int64_t>(written);
+    };
+    const ChunkAssemblyResult built = AssembleFromChunks(request, stop_);
+    path.bytesReused = built.bytesReused;
+    path.bytesFetched = built.bytesFetched;
+    path.chunksFetched = built.chunksFetched;
+    if (!built.ok()) {
+        std::string why = ChunkFailureReason(built.failure);
+        if (!built.detail.empty() && built.detail != why) why += ": " + built.detail;
+        return fallBack(std::move(why));
+    }
+    path.taken = true;
+    {
+        std::lock_guard lock(mutex_);
+        At(id).status.chunkPath = path;
+    }
+    UnpackOutcome outcome;
+    outcome.state = UnpackState::Unpacked;
+    outcome.bytes = static_cast<uint64_t>(job.size);
+    SettleUnpacked(id, job, outcome, false);
     return true;
 }
 
@@ -391,6 +450,15 @@ void CheckEngine::FetchLoop() {
         } catch (const std::exception&) {
             // The copy is only a shortcut: the download below stands in for it.
             Remove(UnpackedPath(job));
+        }
+        try {
+            if (job.chunks && !options_.headOnly && !stop_ && BuildFromChunks(id, job, fetcher)) continue;
+        } catch (const std::exception& e) {
+            // As any failure of the chunk path: the whole file is fetched.
+            Remove(UnpackedPath(job));
+            std::lock_guard lock(mutex_);
+            At(id).status.chunkPath.tried = true;
+            At(id).status.chunkPath.fallback = e.what();
         }
         FetchResult result;
         try {

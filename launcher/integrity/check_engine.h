@@ -9,7 +9,9 @@
 //                     and read its CRC-32 (file_check.h), several files at once;
 //   fetching threads  take the jobs in checklist order, and download each one that differs to its
 //                     download name beside it, each over its own connection (fetcher.h), never more
-//                     than a few files ahead of the walker;
+//                     than a few files ahead of the walker; a large file of a build published in
+//                     chunks is first built from chunks there (chunk_assembly.h), which also
+//                     stands for its unpack;
 //   unpacking threads unpack each download beside its file and prove it against the list; where
 //                     asked, put it in the file's place as well.
 // Every thread touches only the files of the job in hand, and every handle stays with the thread
@@ -37,6 +39,7 @@
 #include <vector>
 
 #include "launcher/integrity/file_check.h"
+#include "launcher/integrity/run_chunks.h"
 #include "launcher/platform/sha256.h"
 #include "launcher/net/fetcher.h"
 #include "launcher/platform/folder_tree.h"
@@ -59,6 +62,22 @@ struct EngineJob {
     // proves to, it is copied to the unpack name and takes the file's place, and nothing is
     // fetched; otherwise the job goes on to its url. The launcher gives none.
     std::string copySource;
+    // A large file of a build that may be published in chunks: the run's chunk index and the
+    // file's 0-based entry in the checklist. When it differs, it is first built from chunks (the
+    // old file's, other listed files', the rest fetched) on its fetching thread; on any failure
+    // there it is fetched whole. Unset: only the whole file.
+    std::shared_ptr<RunChunks> chunks;
+    uint64_t entry = 0;
+};
+
+// How a job fared on the chunk path.
+struct ChunkPathStatus {
+    bool tried = false;     // the job was one for it (and not settled by a copy)
+    bool taken = false;     // its new content was built from chunks
+    std::string fallback;   // tried, not taken: why (then the whole file is fetched)
+    uint64_t bytesReused = 0;
+    uint64_t bytesFetched = 0;  // packed chunk bytes over the network
+    uint64_t chunksFetched = 0;
 };
 
 // How far a job has come. Each stage follows the one before; a job that needs no further stage
@@ -73,6 +92,7 @@ struct JobStatus {
     std::string lengthText;   // its Content-Length header
     // The file came from the job's copySource (in a dry run: it would); `unpack` tells of the copy.
     bool copied = false;
+    ChunkPathStatus chunkPath;
     bool fetched = false;
     FetchResult fetch;
     bool unpacked = false;
@@ -177,6 +197,11 @@ private:
     void UnpackLoop();
     // The copy from the job's copySource; true when it settled the job (nothing to fetch).
     bool CopyFromSource(uint64_t id, const EngineJob& job, std::vector<char>& buffer);
+    // The chunk path (EngineJob::chunks); true when it settled the job (nothing to fetch whole).
+    bool BuildFromChunks(uint64_t id, const EngineJob& job, std::unique_ptr<Fetcher>& fetcher);
+    // The job's new content lies at its unpack name: it takes the file's place where asked, and
+    // the job is done.
+    void SettleUnpacked(uint64_t id, const EngineJob& job, const UnpackOutcome& outcome, bool copied);
     // True when a partial download with its record lies beside the place (left there).
     bool RemoveLeftoversBeside(const std::string& place);
     // Keeps or removes such a partial once the file's check is known.

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "launcher/integrity/checklist.h"
+#include "launcher/integrity/chunk_assembly.h"
 #include "launcher/net/resume_rules.h"
 
 namespace orv {
@@ -11,6 +12,7 @@ namespace {
 // Beside the file, under a name no build ships, so that an unpack that breaks off never touches
 // the file it is meant to replace.
 constexpr const char* kUnpackSuffix = ".orvanta-unpack";
+constexpr const char* kChunkSuffix = ".orvanta-chunk";
 constexpr std::string_view kFolderMarker = "\\.";
 
 }  // namespace
@@ -51,10 +53,14 @@ std::string UnpackTemporaryPath(const std::string& place) { return place + kUnpa
 
 bool IsUnpackTemporaryPath(const std::string& path) { return path.ends_with(kUnpackSuffix); }
 
+std::string ChunkFetchStem(const std::string& place) { return place + kChunkSuffix; }
+
 std::string PartialRecordPath(const std::string& place) { return ResumeRecordPath(DownloadTargetPath(place)); }
 
 std::vector<std::string> LeftoversBeside(const std::string& place) {
-    return {DownloadTargetPath(place), UnpackTemporaryPath(place), PartialRecordPath(place)};
+    std::vector<std::string> names = {DownloadTargetPath(place), UnpackTemporaryPath(place), PartialRecordPath(place)};
+    for (unsigned n = 1; n <= kMostChunkConnections; ++n) names.push_back(ChunkFetchStem(place) + std::to_string(n));
+    return names;
 }
 
 bool IsLeftoverName(std::string_view name) {
@@ -68,7 +74,11 @@ bool IsLeftoverName(std::string_view name) {
         return true;
     };
     static const std::string kRecordSuffix = ResumeRecordPath("");
-    return endsWith(".lzma") || endsWith(kUnpackSuffix) || endsWith(kRecordSuffix);
+    if (endsWith(".lzma") || endsWith(kUnpackSuffix) || endsWith(kRecordSuffix)) return true;
+    // A chunk's fetch name: the suffix and a connection's number.
+    size_t digits = 0;
+    while (digits < name.size() && name[name.size() - 1 - digits] >= '0' && name[name.size() - 1 - digits] <= '9') ++digits;
+    return digits > 0 && digits <= 2 && endsWith(std::string(kChunkSuffix) + std::string(name.substr(name.size() - digits)));
 }
 
 bool UnpackIntoPlace(const std::string& target, const std::string& place,

@@ -40,13 +40,17 @@ std::string EntryPlace(const std::string& gameFolder, const std::string& entryPa
 std::string DownloadTargetPath(const std::string& place);
 // The name beside a file that its new content is unpacked to before it takes the file's place.
 std::string UnpackTemporaryPath(const std::string& place);
+// The names beside a file that the chunks of its new content are fetched to: this followed by a
+// connection's number (chunk_assembly.h).
+std::string ChunkFetchStem(const std::string& place);
 // True for a name that only these steps create (a leftover of a run that was cut off).
 bool IsUnpackTemporaryPath(const std::string& path);
 // The record beside a partial download of the file at `place` (resume_rules.h): with it, the
 // download is kept for a later run to go on with.
 std::string PartialRecordPath(const std::string& place);
 // What a run cut off while repairing the file at `place` may have left beside it: the download,
-// the unpacked content that had not yet taken the file's place, and the download's record.
+// the unpacked content that had not yet taken the file's place, the download's record and the
+// chunks being fetched.
 std::vector<std::string> LeftoversBeside(const std::string& place);
 // Whether a file name found in a folder may be such a leftover of a file beside it (its ending
 // compared without regard to letter case, as the platform compares names).

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "launcher/integrity/checklist.h"
+#include "launcher/integrity/chunk_assembly.h"
 
 namespace orv {
 namespace {
@@ -85,10 +86,13 @@ TEST(EntryRules, AHugeLineIsRefusedWithoutGrowing) {
     EXPECT_EQ(ResolveEntry("\\" + std::string(LongestEntryPath - 1, 'a') + "...", false).kind, TargetKind::File);
 }
 
-TEST(EntryRules, LeftoversBesideAFileAreItsDownloadItsUnpackedContentAndTheDownloadsRecord) {
+TEST(EntryRules, LeftoversBesideAFileAreItsDownloadItsUnpackedContentTheDownloadsRecordAndChunks) {
     const std::vector<std::string> leftovers = LeftoversBeside("C:\\g\\hl2.exe");
-    EXPECT_EQ(leftovers, (std::vector<std::string>{"C:\\g\\hl2.exe.lzma", "C:\\g\\hl2.exe.orvanta-unpack",
-                                                   "C:\\g\\hl2.exe.lzma.orvanta-partial"}));
+    std::vector<std::string> expected = {"C:\\g\\hl2.exe.lzma", "C:\\g\\hl2.exe.orvanta-unpack",
+                                         "C:\\g\\hl2.exe.lzma.orvanta-partial"};
+    for (unsigned n = 1; n <= kMostChunkConnections; ++n) expected.push_back("C:\\g\\hl2.exe.orvanta-chunk" + std::to_string(n));
+    EXPECT_EQ(leftovers, expected);
+    EXPECT_EQ(ChunkFetchStem("C:\\g\\hl2.exe") + "1", leftovers[3]);
     EXPECT_EQ(PartialRecordPath("C:\\g\\hl2.exe"), leftovers[2]);
     for (const std::string& path : leftovers) EXPECT_NE(path, "C:\\g\\hl2.exe");
     EXPECT_TRUE(IsUnpackTemporaryPath(leftovers[1]));
@@ -97,7 +101,9 @@ TEST(EntryRules, LeftoversBesideAFileAreItsDownloadItsUnpackedContentAndTheDownl
              {"hl2.exe.lzma", true}, {"HL2.EXE.LZMA", true}, {"a.Orvanta-Unpack", true}, {"x.lzma.txt", false},
              {".lzma", false}, {"lzma", false}, {"hl2.exe", false}, {"a.orvanta-unpac", false},
              {"hl2.exe.lzma.orvanta-partial", true}, {"HL2.EXE.LZMA.ORVANTA-PARTIAL", true},
-             {".orvanta-partial", false}, {"a.orvanta-partial.txt", false}})
+             {".orvanta-partial", false}, {"a.orvanta-partial.txt", false},
+             {"pak01.vpk.orvanta-chunk3", true}, {"PAK01.VPK.ORVANTA-CHUNK12", true}, {"a.orvanta-chunk", false},
+             {".orvanta-chunk1", false}, {"a.orvanta-chunk123", false}, {"a.orvanta-chunk1.txt", false}})
         EXPECT_EQ(IsLeftoverName(name), leftover) << name;
 }
 

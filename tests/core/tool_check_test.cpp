@@ -306,6 +306,9 @@ TEST(CheckJson, EveryEventIsOneObjectAScriptCanRead) {
         {EventKind::Bad, "\\bad\xFF utf8", "missing", "", 1, -1},
         {EventKind::Repaired, "\\z", "", "/srv/share\\z", 5, 5, true},
         {EventKind::WouldCopy, "\\w", "", "/srv/share\\w", 8, 8, true},
+        {EventKind::Repaired, "\\pak01.vpk", "", "http://x/pak01.vpk.lzma", 5 << 20, 9000, false, true, true, "", 5000000, 9000, 2},
+        {EventKind::Repaired, "\\pak02.vpk", "", "http://x/pak02.vpk.lzma", 5 << 20, 4000000, false, true, false,
+         "the build has no chunk index"},
     };
     std::set<std::string> names;
     for (const CheckEvent& e : events) {
@@ -323,6 +326,13 @@ TEST(CheckJson, EveryEventIsOneObjectAScriptCanRead) {
         if (e.copied) {
             EXPECT_EQ(j.at("source"), e.url) << line;
         }
+        EXPECT_EQ(j.contains("chunks"), e.fromChunks) << line;
+        EXPECT_EQ(j.contains("chunks_fallback"), e.chunkTried && !e.fromChunks) << line;
+        if (e.fromChunks) {
+            EXPECT_EQ(j.at("chunks").at("reused"), e.chunkBytesReused);
+            EXPECT_EQ(j.at("chunks").at("fetched"), e.chunkBytesFetched);
+            EXPECT_EQ(j.at("chunks").at("chunks_fetched"), e.chunksFetched);
+        }
     }
     EXPECT_EQ(names.size(), 7u);
     CheckSummary s;
@@ -333,6 +343,7 @@ TEST(CheckJson, EveryEventIsOneObjectAScriptCanRead) {
     EXPECT_EQ(j.at("event"), "summary");
     EXPECT_EQ(j.at("differing"), 2);
     EXPECT_EQ(j.at("exit"), 0);
+    EXPECT_EQ(j.at("chunk_bytes_fetched"), 0);
     EXPECT_EQ(nlohmann::json::parse(JsonString("a\"b\\c")), "a\"b\\c");
 }
 

@@ -1,0 +1,123 @@
+#include "launcher/integrity/run_chunks.h"
+
+#include <charconv>
+#include <exception>
+
+#include "launcher/platform/file_helpers.h"
+#include "launcher/platform/files.h"
+
+namespace orv {
+namespace {
+
+void RemoveIfThere(const std::string& path) {
+    try {
+        if (!path.empty() && FileExists(path)) RemoveFile(path);
+    } catch (...) {
+        // Removed by the next run, which removes the same name first.
+    }
+}
+
+}  // namespace
+
+RunChunks::~RunChunks() { RemoveIfThere(source_.path); }
+
+const ChunkIndex* RunChunks::Index(Fetcher* fetcher, const std::atomic<bool>& stop) {
+    {
+        std::lock_guard lock(mutex_);
+        asked_ = true;
+        if (tried_) return index_ ? &*index_ : nullptr;
+    }
+    std::lock_guard loading(loading_);
+    {
+        std::lock_guard lock(mutex_);
+        if (tried_) return index_ ? &*index_ : nullptr;
+    }
+    std::unique_ptr<Fetcher> own;
+    try {
+        if (source_.newFetcher) {
+            own = source_.newFetcher();
+            fetcher = own.get();
+        }
+        if (fetcher) {
+            Load(*fetcher, stop);
+        } else {
+            std::lock_guard lock(mutex_);
+            why_ = "no connection to fetch the chunk index with";
+        }
+    } catch (const std::exception& e) {
+        std::lock_guard lock(mutex_);
+        index_.reset();
+        why_ = std::string("the chunk index could not be read: ") + e.what();
+    }
+    RemoveIfThere(source_.path);
+    std::lock_guard lock(mutex_);
+    tried_ = true;
+    return index_ ? &*index_ : nullptr;
+}
+
+void RunChunks::Load(Fetcher& fetcher, const std::atomic<bool>& stop) {
+    const auto refuse = [this](std::string why) {
+        std::lock_guard lock(mutex_);
+        why_ = std::move(why);
+    };
+    if (source_.keyed && !source_.sha256) return refuse("the checklist statement names no chunk index");
+    const uint64_t most = source_.keyed ? source_.size : kChunkIndexMaxBytes;
+    // The bound ends the transfer as soon as the body passes it: an endless answer costs a block.
+    std::atomic<bool> halt{false};
+    bool tooLarge = false;
+    const FetchProgress progress = [&](int64_t written, const std::string& lengthText) {
+        uint64_t announced = 0;
+        const char* end = lengthText.data() + lengthText.size();
+        const auto [ptr, ec] = std::from_chars(lengthText.data(), end, announced);
+        const bool announcedTooMuch =
+            !lengthText.empty() && (ec == std::errc::result_out_of_range || (ec == std::errc() && ptr == end && announced > most));
+        if (static_cast<uint64_t>(written) > most || announcedTooMuch) tooLarge = true;
+        if (tooLarge || stop) halt = true;
+    };
+    RemoveIfThere(source_.path);
+    const FetchResult result = fetcher.Get(source_.url, source_.path, halt, progress);
+    if (tooLarge) return refuse("the chunk index is larger than " + std::to_string(most) + " bytes");
+    if (result.status == 404) return refuse("the build has no chunk index");
+    if (!result.ok || result.stopped) return refuse("the chunk index could not be fetched: " + result.error);
+    if (result.status != 200) return refuse("the chunk index could not be fetched: HTTP status " + std::to_string(result.status));
+    if (source_.keyed) {
+        const FileDigest digest = Sha256OfFile(source_.path);
+        if (digest.size != source_.size || digest.sha256 != *source_.sha256)
+            return refuse("the chunk index is not the one the checklist statement names");
+    }
+    ChunkIndexRead read = ReadChunkIndex(source_.path, most);
+    if (!read.index) return refuse("the chunk index is refused: " + read.error);
+    std::lock_guard lock(mutex_);
+    index_ = std::move(read.index);
+}
+
+std::string RunChunks::Why() const {
+    std::lock_guard lock(mutex_);
+    return why_;
+}
+
+bool RunChunks::Asked() const {
+    std::lock_guard lock(mutex_);
+    return asked_;
+}
+
+void RunChunks::NotePlace(uint64_t entry, const std::string& place) {
+    std::lock_guard lock(mutex_);
+    places_[entry] = place;
+}
+
+std::string RunChunks::PlaceOf(uint64_t entry) const {
+    std::lock_guard lock(mutex_);
+    const auto found = places_.find(entry);
+    return found == places_.end() ? std::string() : found->second;
+}
+
+const IndexedFile* IndexedFileFor(const ChunkIndex& index, uint64_t entry, int64_t size,
+                                  const std::optional<Sha256Digest>& sha256) {
+    const IndexedFile* file = index.FileAt(entry);
+    if (!file || size < 0 || file->size != static_cast<uint64_t>(size)) return nullptr;
+    if (sha256 && file->sha256 != *sha256) return nullptr;
+    return file;
+}
+
+}  // namespace orv
