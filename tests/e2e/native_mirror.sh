@@ -228,7 +228,12 @@ PY
 check "the mirror serves a chunked repair of the large file" bash -c '
   "'"$tool"'" check --repair --server "'"$site"'" --server-base "'"$origin"'" --game-dir game3 --json >chunk-repair.jsonl ||
     { tail -3 chunk-repair.jsonl; exit 1; }
-  diff -r build game3 && [ ! -s "'"$log"'" ]'
+  diff -r build game3 && [ ! -s "'"$log"'" ] || exit 1
+  python3 -c "
+import json
+done = [e for e in map(json.loads, open(\"chunk-repair.jsonl\")) if e[\"event\"] == \"repaired\"]
+# One chunk, or two where the damaged byte moved a boundary of the local cut.
+assert len(done) == 1 and 1 <= done[0][\"chunks\"][\"chunks_fetched\"] <= 2, done"'
 check "a second run fetches no chunk" bash -c '
   "'"$tool"'" mirror --server "'"$origin"'" --to mirror --json >chunked2.jsonl || exit 1
   ! grep -q "GET /chunks/" "'"$log"'" || exit 1
