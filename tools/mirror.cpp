@@ -30,14 +30,15 @@
 #include "launcher/selfupdate/update_description.h"
 #include "tools/check_trust.h"
 #include "tools/mirror.h"
+#include "tools/mirror_chunks.h"
+#include "tools/mirror_run.h"
 #include "tools/publish.h"
 #include "tools/statement_signing.h"
 
 namespace orv::mirror {
 namespace {
 
-// The small resources: a catalogue or checklist far beyond any real one is a hostile server.
-constexpr uint64_t kMostSmallFile = 256ull << 20;
+// A checklist far beyond any real one is a hostile server.
 constexpr uint64_t kMostChecklistBytes = 4ull << 30;
 // Jobs waiting for a worker: enough to keep them busy, few enough that memory stays put.
 constexpr size_t kQueued = 256;
@@ -49,6 +50,8 @@ int64_t ModificationTime(const std::string& path) {
     const auto time = std::filesystem::last_write_time(publish::ToFsPath(path), ec);
     return ec ? 0 : static_cast<int64_t>(time.time_since_epoch().count());
 }
+
+}  // namespace
 
 DiskFile Probe(const std::string& path) {
     const FileProbe probe = ProbeFile(path);
@@ -64,23 +67,7 @@ std::string ParentOf(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-struct Job {
-    size_t build = 0;
-    std::string path;  // below the mirror folder
-    std::string url;
-    ListedFile listed;
-    Decision decision = Decision::Fetch;
-};
-
-// A build as the run handles it.
-struct Build {
-    std::string checklist;
-    std::string downloadAddress;
-    std::string staging;  // its staged small files
-    bool failed = false;
-    bool hasStatement = false;
-    bool hasHashList = false;
-};
+namespace {
 
 // Unpacks a ".lzma" to nowhere: does it give the listed content?
 std::string VerifyPacked(const std::string& path, const ListedFile& listed, std::string& sha256,
@@ -125,70 +112,10 @@ void UnpackChecklist(const std::string& packed, const std::string& unpacked, con
     if (!decoded) throw Error("the checklist " + name + ".dim.lzma does not unpack");
 }
 
-class Mirror {
-public:
-    Mirror(const MirrorOptions& o, const CheckPlatform& platform, MirrorSink& sink, const std::atomic<bool>& stop)
-        : o_(o), platform_(platform), sink_(sink), stop_(stop) {
-        if (o.rateLimit) limits_.rate = std::make_shared<RateLimiter>(o.rateLimit);
-        limits_.receiveMs = o.receiveTimeLimitMs;
-    }
+}  // namespace
 
-    MirrorSummary Run();
 
-private:
-    std::string Dir(const std::string& relative) const { return o_.to + "/" + relative; }
-    std::unique_ptr<Fetcher> NewFetcher(bool large) const;
-    // A small resource into `path`: false when the server has none (404); raises Error otherwise.
-    bool FetchSmall(const std::string& relative, const std::string& path, bool required);
-    check::TrustAnchor Anchor() const;
-    check::ServerFileSource Source();
-    void ReadCatalogue();
-    void Choose(const Catalogue& catalogue);
-    void WalkBuild(size_t index);
-    void StageChecklist(Build& build);
-    void Submit(Job job);
-    void Worker();
-    void Work(const Job& job, Fetcher& fetcher);
-    void Emit(const MirrorEvent& event);
-    void Fail(size_t build, const std::string& path, const std::string& why);
-    void Record(const std::string& path, MirrorRecord record);
-    void SaveState(bool force);
-    void PlaceStaged(const std::string& staged, const std::string& relative, const std::string& owner);
-    void PlaceOptional(const std::string& staged, bool present, const std::string& relative, const std::string& owner);
-    void PlaceChecklists(const PlacementPlan& plan);
-    void Finish();
-    void StageRelease(std::vector<std::pair<std::string, std::string>>& place);
-    void RemoveLeftovers();
-    void Prune(std::string relative);
-
-    const MirrorOptions& o_;
-    const CheckPlatform& platform_;
-    MirrorSink& sink_;
-    const std::atomic<bool>& stop_;
-    check::ConnectionLimits limits_;
-
-    std::string staging_;
-    std::string catalogueFile_;
-    bool catalogueSigned_ = false;
-    Statement catalogueStatement_;  // keyed
-    std::set<std::string> catalogueChecklists_;  // every build's, chosen or not
-    std::vector<Build> builds_;
-    std::set<std::string> wanted_;  // every path this run means the mirror to hold
-    std::set<std::string> resources_;  // the server's small resources placed or kept this run
-
-    std::mutex mutex_;  // summary_, state_, sink_, builds_[].failed
-    MirrorSummary summary_;
-    MirrorState state_;
-    bool stateChanged_ = false;
-    std::chrono::steady_clock::time_point lastSave_ = std::chrono::steady_clock::now();
-
-    std::mutex queueMutex_;
-    std::condition_variable queueChanged_;
-    std::deque<Job> queue_;
-    bool closed_ = false;
-};
-
-std::unique_ptr<Fetcher> Mirror::NewFetcher(bool large) const {
+std::unique_ptr<Fetcher> MirrorRun::NewFetcher(bool large) const {
     if (platform_.newFetcher) return platform_.newFetcher();
     RetryPolicy policy;
     if (large) {
@@ -200,18 +127,18 @@ std::unique_ptr<Fetcher> Mirror::NewFetcher(bool large) const {
     return NewResumingFetcher(platform_.newPartFetcher(limits_), std::move(policy));
 }
 
-bool Mirror::FetchSmall(const std::string& relative, const std::string& path, bool required) {
+bool MirrorRun::FetchSmall(const std::string& relative, const std::string& path, bool required, uint64_t most) {
     const std::string url = ServerUrl(relative, o_.server);
     const std::unique_ptr<Fetcher> fetcher = NewFetcher(false);
     std::atomic<bool> cut{false};
     bool tooLarge = false;
     const FetchResult result = fetcher->Get(url, path, cut, [&](int64_t written, const std::string&) {
-        if (static_cast<uint64_t>(written) > kMostSmallFile) tooLarge = true;
+        if (static_cast<uint64_t>(written) > most) tooLarge = true;
         if (tooLarge || stop_) cut = true;
     });
     if (tooLarge) {
         RemoveFile(path);
-        throw Error(url + " is larger than " + std::to_string(kMostSmallFile) + " bytes: refused");
+        throw Error(url + " is larger than " + std::to_string(most) + " bytes: refused");
     }
     if (result.ok) return true;
     if (stop_) throw Error("interrupted");
@@ -219,7 +146,7 @@ bool Mirror::FetchSmall(const std::string& relative, const std::string& path, bo
     throw Error("cannot fetch " + url + ": " + result.error);
 }
 
-void Mirror::Emit(const MirrorEvent& event) {
+void MirrorRun::Emit(const MirrorEvent& event) {
     switch (event.kind) {
     case MirrorEventKind::Fetched:
         ++summary_.fetched;
@@ -238,18 +165,18 @@ void Mirror::Emit(const MirrorEvent& event) {
     sink_.Event(event, summary_);
 }
 
-void Mirror::Fail(size_t build, const std::string& path, const std::string& why) {
+void MirrorRun::Fail(size_t build, const std::string& path, const std::string& why) {
     std::lock_guard lock(mutex_);
     if (build < builds_.size()) builds_[build].failed = true;
     Emit({MirrorEventKind::Failed, path, why, -1});
 }
 
-void Mirror::Record(const std::string& path, MirrorRecord record) {
+void MirrorRun::Record(const std::string& path, MirrorRecord record) {
     state_[path] = std::move(record);
     stateChanged_ = true;
 }
 
-void Mirror::SaveState(bool force) {
+void MirrorRun::SaveState(bool force) {
     if (o_.dryRun || (!stateChanged_ && !force)) return;
     const auto now = std::chrono::steady_clock::now();
     if (!force && now - lastSave_ < kSaveEvery) return;
@@ -258,7 +185,7 @@ void Mirror::SaveState(bool force) {
     WriteFileReplacing(Dir(kStateFileName), WriteState(state_));
 }
 
-check::TrustAnchor Mirror::Anchor() const {
+check::TrustAnchor MirrorRun::Anchor() const {
     check::TrustAnchor anchor;
     anchor.key = *o_.publicKey;
     anchor.game = o_.gameCode;
@@ -266,7 +193,7 @@ check::TrustAnchor Mirror::Anchor() const {
     return anchor;
 }
 
-check::ServerFileSource Mirror::Source() {
+check::ServerFileSource MirrorRun::Source() {
     return [this](const std::string& relative, const std::string& temporary, uint64_t most) {
         const std::unique_ptr<Fetcher> fetcher = NewFetcher(false);
         check::FetchBounded(*fetcher, ServerUrl(relative, o_.server), temporary, most, stop_);
@@ -274,7 +201,7 @@ check::ServerFileSource Mirror::Source() {
     };
 }
 
-void Mirror::ReadCatalogue() {
+void MirrorRun::ReadCatalogue() {
     const std::string relative = CataloguePath(o_.gameCode);
     if (o_.publicKey) {
         catalogueStatement_ = check::TrustedCatalogue(Source(), Anchor(), staging_, catalogueFile_);
@@ -288,7 +215,7 @@ void Mirror::ReadCatalogue() {
     Choose(catalogue);
 }
 
-void Mirror::Choose(const Catalogue& catalogue) {
+void MirrorRun::Choose(const Catalogue& catalogue) {
     const int games = catalogue.GameCount();
     const auto findGame = [&]() -> int {
         if (o_.gameNumber) return o_.gameNumber;
@@ -349,11 +276,13 @@ void Mirror::Choose(const Catalogue& catalogue) {
     summary_.builds = builds_.size();
 }
 
-void Mirror::StageChecklist(Build& build) {
+void MirrorRun::StageChecklist(Build& build) {
     CreateDirectories(build.staging);
     if (o_.publicKey) {
-        check::TrustChecklist(Source(), Anchor(), build.checklist,
-                              check::PinnedVersion(catalogueStatement_, build.checklist), build.staging);
+        build.statement = check::TrustChecklist(Source(), Anchor(), build.checklist,
+                                                check::PinnedVersion(catalogueStatement_, build.checklist),
+                                                build.staging)
+                              .statement;
         build.hasStatement = true;
         build.hasHashList = true;
         return;
@@ -365,13 +294,16 @@ void Mirror::StageChecklist(Build& build) {
                                    build.staging + "/checklist.dim.sha256", false);
 }
 
-void Mirror::WalkBuild(size_t index) {
+void MirrorRun::WalkBuild(size_t index) {
     Build& build = builds_[index];
     build.staging = staging_ + "/b" + std::to_string(index);
     StageChecklist(build);
     wanted_.insert(ChecklistPath(build.checklist, o_.gameCode));
     if (build.hasStatement) wanted_.insert(publish::ChecklistStatementPath(build.checklist, o_.gameCode));
     if (build.hasHashList) wanted_.insert(publish::HashListPath(build.checklist, o_.gameCode));
+    StageChunkIndex(build);
+    if (build.chunks) wanted_.insert(ChunkIndexPath(build.checklist, o_.gameCode));
+    size_t indexedSeen = 0;
     const std::string unpacked = build.staging + "/checklist.dim";
     UnpackChecklist(build.staging + "/checklist.dim.lzma", unpacked, build.checklist);
     ChecklistReader reader = ChecklistReader::Stream(unpacked, o_.codePage);
@@ -390,10 +322,17 @@ void Mirror::WalkBuild(size_t index) {
                 throw Error("the hash list of " + build.checklist + " does not hold: " + matched.detail);
             listed.sha256 = EncodeHex(line->sha256.data(), line->sha256.size());
         }
-        ++entryIndex;
+        const uint64_t position = entryIndex++;
         if (entry.sizeText == "0") continue;  // folders and empty files: nothing to fetch
         listed.size = *entry.size;
         listed.crcText = entry.crcText;
+        // An index that does not describe this checklist would only send launchers the long way.
+        if (const IndexedFile* indexed = build.chunks ? build.chunks->FileAt(position) : nullptr) {
+            ++indexedSeen;
+            if (static_cast<int64_t>(indexed->size) != listed.size ||
+                (!listed.sha256.empty() && DigestHex(indexed->sha256) != listed.sha256))
+                throw Error("the chunk index of " + build.checklist + " does not match its checklist at " + entry.path);
+        }
         const std::optional<std::string> path = MirrorFilePath(build.downloadAddress, o_.serverBase, entry.path);
         if (!path) {
             Fail(index, entry.path, "the entry's path leaves the game folder");
@@ -425,9 +364,12 @@ void Mirror::WalkBuild(size_t index) {
     }
     if (hashes && !stop_ && !hashes->AtEnd())
         throw Error("the hash list of " + build.checklist + " has more lines than the checklist entries");
+    if (build.chunks && !stop_ && indexedSeen != build.chunks->Files().size())
+        throw Error("the chunk index of " + build.checklist + " names entries its checklist does not list as files");
+    if (build.chunks) SubmitChunks(index);
 }
 
-void Mirror::Submit(Job job) {
+void MirrorRun::Submit(Job job) {
     std::unique_lock lock(queueMutex_);
     queueChanged_.wait(lock, [this] { return queue_.size() < kQueued || stop_; });
     if (stop_) return;
@@ -435,7 +377,7 @@ void Mirror::Submit(Job job) {
     queueChanged_.notify_all();
 }
 
-void Mirror::Worker() {
+void MirrorRun::Worker() {
     std::unique_ptr<Fetcher> fetcher;
     for (;;) {
         Job job;
@@ -455,13 +397,19 @@ void Mirror::Worker() {
             if (!fetcher) fetcher = NewFetcher(true);
             Work(job, *fetcher);
         } catch (const std::exception& e) {
-            if (!stop_) Fail(job.build, job.path, e.what());
+            if (stop_) continue;
+            if (job.chunk) {
+                std::lock_guard lock(mutex_);
+                failedChunks_.insert(job.path);
+            }
+            Fail(job.build, job.path, e.what());
         }
     }
 }
 
-void Mirror::Work(const Job& job, Fetcher& fetcher) {
+void MirrorRun::Work(const Job& job, Fetcher& fetcher) {
     const std::string place = Dir(job.path);
+    if (job.chunk) return WorkChunk(job, fetcher);
     std::string sha256;
     if (job.decision == Decision::Verify) {
         if (VerifyPacked(place, job.listed, sha256, stop_).empty()) {
@@ -511,7 +459,7 @@ void Mirror::Work(const Job& job, Fetcher& fetcher) {
     SaveState(false);
 }
 
-void Mirror::PlaceStaged(const std::string& staged, const std::string& relative, const std::string& owner) {
+void MirrorRun::PlaceStaged(const std::string& staged, const std::string& relative, const std::string& owner) {
     CreateDirectories(Dir(ParentOf(relative)));
     platform_.makeNormal(Dir(relative));
     if (!platform_.replaceFile(staged, Dir(relative))) throw Error("cannot put " + Dir(relative) + " in place");
@@ -521,7 +469,7 @@ void Mirror::PlaceStaged(const std::string& staged, const std::string& relative,
 }
 
 // An optional resource the server no longer has goes from the mirror too, when the mirror put it there.
-void Mirror::PlaceOptional(const std::string& staged, bool present, const std::string& relative,
+void MirrorRun::PlaceOptional(const std::string& staged, bool present, const std::string& relative,
                            const std::string& owner) {
     if (present) return PlaceStaged(staged, relative, owner);
     std::lock_guard lock(mutex_);
@@ -535,7 +483,7 @@ void Mirror::PlaceOptional(const std::string& staged, bool present, const std::s
 
 // The release is fetched again only when its description changed: its executable is large and its
 // name changes with each release.
-void Mirror::StageRelease(std::vector<std::pair<std::string, std::string>>& place) {
+void MirrorRun::StageRelease(std::vector<std::pair<std::string, std::string>>& place) {
     const std::string descriptionPath = UpdateDescriptionPath(o_.gameCode);
     const std::string staged = staging_ + "/version.txt";
     if (!FetchSmall(descriptionPath, staged, false)) return;  // no release: what the mirror had goes
@@ -577,7 +525,7 @@ void Mirror::StageRelease(std::vector<std::pair<std::string, std::string>>& plac
     place.emplace_back(staged, descriptionPath);  // after what it names
 }
 
-void Mirror::Finish() {
+void MirrorRun::Finish() {
     std::vector<std::pair<std::string, std::string>> place;
     const std::vector<std::string> keepList = {KeepListPath(o_.gameCode), publish::KeepListStatementPath(o_.gameCode)};
     for (size_t i = 0; i < keepList.size(); ++i) {
@@ -598,7 +546,7 @@ void Mirror::Finish() {
     summary_.catalogueWritten = true;
 }
 
-void Mirror::Prune(std::string relative) {
+void MirrorRun::Prune(std::string relative) {
     for (relative = ParentOf(relative); !relative.empty(); relative = ParentOf(relative)) {
         std::error_code ec;
         const std::filesystem::path folder = publish::ToFsPath(Dir(relative));
@@ -609,20 +557,25 @@ void Mirror::Prune(std::string relative) {
 
 // Only what the state says the mirror wrote, and only once the catalogue that no longer names it
 // is in place: the old catalogue and checklists still point at every file until then.
-void Mirror::RemoveLeftovers() {
+void MirrorRun::RemoveLeftovers() {
     std::set<std::string> processed;
     for (const Build& build : builds_) processed.insert(build.checklist);
-    std::vector<std::string> leaving;
+    std::vector<std::string> leaving, chunks;
     {
         std::lock_guard lock(mutex_);
         for (const auto& [path, record] : state_) {
             if (wanted_.count(path)) continue;
+            if (IsChunkStorePath(path)) {
+                chunks.push_back(path);
+                continue;
+            }
             const bool gone = record.owner.empty() ? !o_.dryRun && !resources_.count(path)
                                                    : processed.count(record.owner) ||
                                                          !catalogueChecklists_.count(record.owner);
             if (gone) leaving.push_back(path);
         }
     }
+    if (!chunks.empty()) AddLeavingChunks(leaving, chunks);
     for (const std::string& path : leaving) {
         if (stop_) return;
         if (!o_.dryRun) {
@@ -642,11 +595,12 @@ void Mirror::RemoveLeftovers() {
             state_.erase(path);
             stateChanged_ = true;
         }
-        Emit({o_.dryRun ? MirrorEventKind::WouldRemove : MirrorEventKind::Removed, path, "", -1});
+        if (IsChunkStorePath(path)) ++summary_.chunksRemoved;
+        else Emit({o_.dryRun ? MirrorEventKind::WouldRemove : MirrorEventKind::Removed, path, "", -1});
     }
 }
 
-void Mirror::PlaceChecklists(const PlacementPlan& plan) {
+void MirrorRun::PlaceChecklists(const PlacementPlan& plan) {
     // A signed catalogue pins the version of each checklist's statement: a new checklist beside
     // the old catalogue would be refused by keyed launchers until the catalogue follows.
     if (catalogueSigned_ && !plan.finish) return;
@@ -657,10 +611,12 @@ void Mirror::PlaceChecklists(const PlacementPlan& plan) {
                       publish::ChecklistStatementPath(name, o_.gameCode), name);
         PlaceOptional(build->staging + "/checklist.dim.sha256", build->hasHashList,
                       publish::HashListPath(name, o_.gameCode), name);
+        PlaceOptional(build->staging + "/checklist.dim.chunks", build->chunks.has_value(),
+                      ChunkIndexPath(name, o_.gameCode), name);
     }
 }
 
-MirrorSummary Mirror::Run() {
+MirrorSummary MirrorRun::Run() {
     const auto started = std::chrono::steady_clock::now();
     if (o_.dryRun) {
         staging_ = platform_.temporaryFolder();
@@ -685,7 +641,7 @@ MirrorSummary Mirror::Run() {
 
     std::vector<std::thread> workers;
     struct Join {
-        Mirror& m;
+        MirrorRun& m;
         std::vector<std::thread>& workers;
         ~Join() {
             {
@@ -714,6 +670,7 @@ MirrorSummary Mirror::Run() {
         SaveState(true);
     };
     summary_.interrupted = stop_.load();
+    FailBuildsOfFailedChunks();
     save();
     if (!summary_.interrupted) {
         std::vector<BuildOutcome> outcomes;
@@ -741,11 +698,9 @@ MirrorSummary Mirror::Run() {
     return summary_;
 }
 
-}  // namespace
-
 MirrorSummary RunMirror(const MirrorOptions& options, const CheckPlatform& platform, MirrorSink& sink,
                         const std::atomic<bool>& stop) {
-    Mirror mirror(options, platform, sink, stop);
+    MirrorRun mirror(options, platform, sink, stop);
     return mirror.Run();
 }
 

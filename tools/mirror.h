@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "launcher/integrity/chunk_index.h"
 #include "tools/check.h"
 
 namespace orv::mirror {
@@ -104,6 +105,16 @@ Decision Decide(const MirrorRecord* record, const DiskFile& disk, const ListedFi
 std::optional<std::string> MirrorFilePath(const std::string& downloadAddress, const std::string& serverBase,
                                           const std::string& entryPath);
 
+// ---- The chunk store (chunk_index.h): chunks under their digest at the server base, shared by
+// every build, each named by one or more builds' chunk indexes.
+
+// Whether a path below the mirror folder is a chunk of the store: "chunks/ab/ab...(64 hex).lzma".
+bool IsChunkStorePath(std::string_view path);
+
+// A chunk present with the indexed packed size and a record of the same digest and size is kept
+// unread: its name is its content. Missing, or of another packed size: fetched. Else unpacked.
+Decision DecideChunk(const MirrorRecord* record, const DiskFile& disk, const IndexedChunk& chunk);
+
 // ---- The order of what is put in place last.
 
 struct BuildOutcome {
@@ -145,6 +156,15 @@ struct MirrorSummary {
     uint64_t toFetch = 0;   // dry run
     uint64_t bytesToFetch = 0;
     uint64_t unknownSizes = 0;
+    // The chunk store: counted apart from the files, one event per chunk would drown them.
+    uint64_t chunkIndexes = 0;  // builds published with chunks
+    uint64_t chunks = 0;        // distinct chunks their indexes name
+    uint64_t chunksFetched = 0;
+    uint64_t chunkBytesFetched = 0;
+    uint64_t chunksKept = 0;
+    uint64_t chunksRemoved = 0;
+    uint64_t chunksToFetch = 0;  // dry run, packed bytes from the index
+    uint64_t chunkBytesToFetch = 0;
     bool catalogueWritten = false;
     bool interrupted = false;
     double seconds = 0;

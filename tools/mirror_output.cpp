@@ -52,13 +52,27 @@ public:
                           static_cast<unsigned long long>(s.fetched), static_cast<double>(s.bytesFetched) / 1e6,
                           static_cast<unsigned long long>(s.kept), static_cast<unsigned long long>(s.verified));
             Print(line);
+            if (s.chunkIndexes || s.chunksRemoved) {
+                std::snprintf(line, sizeof line,
+                              "chunks:    %llu in %llu indexes; fetched %llu (%.1f MB), kept %llu, removed %llu",
+                              static_cast<unsigned long long>(s.chunks),
+                              static_cast<unsigned long long>(s.chunkIndexes),
+                              static_cast<unsigned long long>(s.chunksFetched),
+                              static_cast<double>(s.chunkBytesFetched) / 1e6,
+                              static_cast<unsigned long long>(s.chunksKept),
+                              static_cast<unsigned long long>(s.chunksRemoved));
+                Print(line);
+            }
             Print("removed:   " + std::to_string(s.removed) + ", failed " + std::to_string(s.failed) +
                   (s.skipped ? ", builds skipped " + std::to_string(s.skipped) : ""));
             if (s.toFetch || s.unknownSizes)
                 Print("to fetch:  " + std::to_string(s.toFetch) + " files, " + std::to_string(s.bytesToFetch) +
                       " bytes" + (s.unknownSizes ? " (" + std::to_string(s.unknownSizes) + " of unknown size)" : ""));
+            if (s.chunksToFetch)
+                Print("to fetch:  " + std::to_string(s.chunksToFetch) + " chunks, " +
+                      std::to_string(s.chunkBytesToFetch) + " bytes");
             if (s.interrupted) Print("interrupted: the mirror is as it was, with what was fetched kept for the next run");
-            else if (!s.catalogueWritten && !s.toFetch && exitStatus != 0)
+            else if (!s.catalogueWritten && !s.toFetch && !s.chunksToFetch && exitStatus != 0)
                 Print("the catalogue was not replaced: the mirror still serves the previous publish");
             std::snprintf(line, sizeof line, "time:      %.1f s", s.seconds);
             Print(line);
@@ -92,6 +106,10 @@ std::string MirrorSummaryJson(const MirrorSummary& s, int exitStatus) {
         {"skipped", s.skipped},        {"removed", s.removed},
         {"bytes_fetched", s.bytesFetched}, {"would_fetch", s.toFetch},
         {"bytes_to_fetch", s.bytesToFetch}, {"unknown_sizes", s.unknownSizes},
+        {"chunk_indexes", s.chunkIndexes},  {"chunks", s.chunks},
+        {"chunks_fetched", s.chunksFetched}, {"chunk_bytes_fetched", s.chunkBytesFetched},
+        {"chunks_kept", s.chunksKept},      {"chunks_removed", s.chunksRemoved},
+        {"chunks_to_fetch", s.chunksToFetch}, {"chunk_bytes_to_fetch", s.chunkBytesToFetch},
         {"catalogue_written", s.catalogueWritten}, {"interrupted", s.interrupted},
         {"seconds", s.seconds},        {"exit", exitStatus}};
     return JsonLine(line);

@@ -114,6 +114,21 @@ Decision Decide(const MirrorRecord* record, const DiskFile& disk, const ListedFi
     return record->sha256.empty() ? Decision::Verify : Decision::Fetch;
 }
 
+bool IsChunkStorePath(std::string_view path) {
+    // "chunks/" + 2 + "/" + 64 + ".lzma"
+    if (path.size() != 7 + 2 + 1 + 64 + 5 || !path.starts_with("chunks/") || !path.ends_with(".lzma")) return false;
+    const std::string_view folder = path.substr(7, 2), name = path.substr(10, 64);
+    return path[9] == '/' && IsShaText(name) && name.substr(0, 2) == folder;
+}
+
+Decision DecideChunk(const MirrorRecord* record, const DiskFile& disk, const IndexedChunk& chunk) {
+    if (!disk.exists || disk.size != static_cast<int64_t>(chunk.packedSize)) return Decision::Fetch;
+    if (record && record->packedSize == disk.size && record->mtime == disk.mtime &&
+        record->size == static_cast<int64_t>(chunk.size) && record->sha256 == DigestHex(chunk.sha256))
+        return Decision::Keep;
+    return Decision::Verify;
+}
+
 std::optional<std::string> MirrorFilePath(const std::string& downloadAddress, const std::string& serverBase,
                                           const std::string& entryPath) {
     const std::optional<std::string> below = DownloadPathOf(downloadAddress, serverBase);
@@ -138,7 +153,7 @@ PlacementPlan PlanPlacement(const std::vector<BuildOutcome>& builds, bool anyFai
 
 int MirrorExitStatus(const MirrorSummary& s) {
     if (s.interrupted) return check::ExitInterrupted;
-    return s.failed || s.skipped || s.toFetch || s.unknownSizes ? check::ExitDifferences : check::ExitMatches;
+    return s.failed || s.skipped || s.toFetch || s.unknownSizes || s.chunksToFetch ? check::ExitDifferences : check::ExitMatches;
 }
 
 const char* MirrorEventName(MirrorEventKind kind) {

@@ -111,6 +111,43 @@ TEST(MirrorDecision, FromRecordDiskAndListing) {
     for (const Case& c : cases) EXPECT_EQ(Decide(c.record, c.disk, c.listed), c.want) << c.what;
 }
 
+// A chunk's name is its content: the record counts only with the indexed packed size on disk.
+TEST(MirrorDecision, ChunksFromRecordAndDisk) {
+    IndexedChunk chunk;
+    chunk.sha256.fill(0xaa);
+    chunk.size = 65536;
+    chunk.packedSize = 66000;
+    const MirrorRecord record = Record("ck", 66000, 5, 65536, "1", kSha);
+    const MirrorRecord otherDigest = Record("ck", 66000, 5, 65536, "1", std::string(64, 'b'));
+    const MirrorRecord otherSize = Record("ck", 66000, 5, 65535, "1", kSha);
+    const DiskFile same{true, 66000, 5};
+    struct Case {
+        const char* what;
+        const MirrorRecord* record;
+        DiskFile disk;
+        Decision want;
+    };
+    const Case cases[] = {
+        {"missing", &record, {false, -1, 0}, Decision::Fetch},
+        {"recorded, same packed size", &record, same, Decision::Keep},
+        {"another packed size on disk", &record, {true, 65999, 5}, Decision::Fetch},
+        {"present without a record", nullptr, same, Decision::Verify},
+        {"touched since it was recorded", &record, {true, 66000, 6}, Decision::Verify},
+        {"a record of another digest", &otherDigest, same, Decision::Verify},
+        {"a record of another size", &otherSize, same, Decision::Verify},
+    };
+    for (const Case& c : cases) EXPECT_EQ(DecideChunk(c.record, c.disk, chunk), c.want) << c.what;
+}
+
+TEST(MirrorPaths, ChunkStorePathsAreExact) {
+    const std::string hex(64, 'a');
+    EXPECT_TRUE(IsChunkStorePath("chunks/aa/" + hex + ".lzma"));
+    for (const std::string& path : {"chunks/ab/" + hex + ".lzma", "chunks/aa/" + hex + ".lzma.orvanta-part",
+                                    "chunks/aa/" + std::string(63, 'a') + "A.lzma", "chunks/aa/" + hex + ".bin",
+                                    "chunk/aaa/" + hex + ".lzma", "cstrike/aa/" + hex + ".lzma"})
+        EXPECT_FALSE(IsChunkStorePath(path)) << path;
+}
+
 TEST(MirrorPaths, BelowTheBaseOnly) {
     const std::string base = "http://origin.example/up/";
     struct Case {

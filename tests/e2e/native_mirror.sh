@@ -203,6 +203,56 @@ for d, _, fs in os.walk("stopped/cstrike"):
             subprocess.run(["'"$tool"'", "lzma", "d", os.path.join(d, f), "/dev/null"], check=True)
 PY'
 
+# A large file: published in chunks too, and the mirror copies the chunk store and the index.
+python3 - <<'PY'
+import random
+open("build/d3/big.bsp", "wb").write(random.Random(29).randbytes(6 << 20))
+PY
+publish || { echo "publish failed"; exit 1; }
+: >"$log"
+check "a chunked build: every chunk and the index mirrored, chunks served as immutable" bash -c '
+  "'"$tool"'" mirror --server "'"$origin"'" --to mirror --json >chunked.jsonl || { tail -3 chunked.jsonl; exit 1; }
+  cmp www/cstrike/ck1.dim.chunks mirror/cstrike/ck1.dim.chunks || exit 1
+  diff -r www/chunks mirror/chunks || exit 1
+  [ "$(grep -c "GET /chunks/" "'"$log"'")" -eq "$(find www/chunks -type f | wc -l)" ] || exit 1
+  one=$(cd mirror && find chunks -type f | head -1)
+  curl -sI "'"$site"'$one" | grep -qi "^cache-control: public, max-age=31536000, immutable" || exit 1
+  curl -sI "'"$site"'cstrike/ck1.dim.chunks" | grep -qi "^cache-control: no-cache"'
+# The repair's own fetches go to the mirror: the origin sees none of them.
+cp -a build game3
+python3 - <<'PY'
+with open("game3/d3/big.bsp", "r+b") as f:
+    f.seek(3 << 20); b = f.read(1); f.seek(3 << 20); f.write(bytes([b[0] ^ 1]))
+PY
+: >"$log"
+check "the mirror serves a chunked repair of the large file" bash -c '
+  "'"$tool"'" check --repair --server "'"$site"'" --server-base "'"$origin"'" --game-dir game3 --json >chunk-repair.jsonl ||
+    { tail -3 chunk-repair.jsonl; exit 1; }
+  diff -r build game3 && [ ! -s "'"$log"'" ] || exit 1
+  python3 -c "
+import json
+done = [e for e in map(json.loads, open(\"chunk-repair.jsonl\")) if e[\"event\"] == \"repaired\"]
+# One chunk, or two where the damaged byte moved a boundary of the local cut.
+assert len(done) == 1 and 1 <= done[0][\"chunks\"][\"chunks_fetched\"] <= 2, done"'
+check "a second run fetches no chunk" bash -c '
+  "'"$tool"'" mirror --server "'"$origin"'" --to mirror --json >chunked2.jsonl || exit 1
+  ! grep -q "GET /chunks/" "'"$log"'" || exit 1
+  python3 -c "
+import json
+s = [json.loads(l) for l in open(\"chunked2.jsonl\") if \"summary\" in l][0]
+assert s[\"chunks_fetched\"] == 0 and s[\"chunks_kept\"] == s[\"chunks\"] > 0, s"'
+check "dry run after a chunk is lost: counted from the index, no request for it" bash -c '
+  lost=$(cd mirror && find chunks -type f | head -1)
+  rm "mirror/$lost"
+  : >"'"$log"'"
+  "'"$tool"'" mirror --server "'"$origin"'" --to mirror --dry-run --json >chunk-dry.jsonl; [ $? -eq 1 ] || exit 1
+  ! grep -q "/chunks/" "'"$log"'" || exit 1
+  python3 -c "
+import json, os
+s = [json.loads(l) for l in open(\"chunk-dry.jsonl\") if \"summary\" in l][0]
+assert s[\"chunks_to_fetch\"] == 1 and s[\"chunk_bytes_to_fetch\"] == os.path.getsize(\"www/$lost\"), s"
+  "'"$tool"'" mirror --server "'"$origin"'" --to mirror >/dev/null && cmp "www/$lost" "mirror/$lost"'
+
 # A build signed by the publisher, under a game code of its own on the same origin.
 "$tool" publish --build-dir build --server-root www --server-base "$origin" --checklist sk1 --game-code signed \
   --game-name Signed --build-name v1 --download-path signed/v1 --signing-key "$src/tests/data/signing/key.pem" \
@@ -210,6 +260,7 @@ PY'
 check "a signed build mirrored with the key: the mirror verifies as a signed server" bash -c '
   "'"$tool"'" mirror --server "'"$origin"'" --to signed --game-code signed \
     --public-key "'"$src"'/tests/data/signing/public.hex" || exit 1
+  cmp www/signed/sk1.dim.chunks signed/signed/sk1.dim.chunks || exit 1
   "'"$tool"'" check --server-root signed --server-base "'"$origin"'" --game-code signed --verify-server \
     --public-key "'"$src"'/tests/data/signing/public.hex" >verify.out || { tail -5 verify.out; exit 1; }
   "'"$tool"'" mirror --server "'"$origin"'" --to signed-other --game-code signed \

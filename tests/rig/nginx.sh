@@ -21,7 +21,8 @@
 #
 # With NGINX_RIG_ACCESS_LOG=1 every request is logged to $ORVANTA_NGINX_ACCESS_LOG as the client's
 # user agent, " | " and the request line (the launchers name their version there), then " | ", the
-# status, " | " and the Range header ("-" without one).
+# status, " | ", the Range header ("-" without one), " | " and the body bytes sent (what a test sums
+# to tell how much a run fetched).
 #
 # A caching proxy in front of an origin, configured as a LAN cache is: it keeps every answer for a
 # day whatever the origin's Cache-Control or Expires say, so a file once fetched through it is what
@@ -60,7 +61,7 @@ _nginx_rig_write_conf() {  # state root port [origin [site file]]
     [ "$(id -u)" -eq 0 ] && user_line="user $(id -un) $(id -gn);"
     local access="access_log off;"
     [ "${NGINX_RIG_ACCESS_LOG:-}" = 1 ] &&
-        access="log_format agents '\$http_user_agent | \$request | \$status | \$http_range'; access_log $1/access.log agents;"
+        access="log_format agents '\$http_user_agent | \$request | \$status | \$http_range | \$body_bytes_sent'; access_log $1/access.log agents;"
     cat >"$1/nginx.conf" <<EOF
 daemon off;
 worker_processes 1;
