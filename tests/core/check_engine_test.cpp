@@ -172,7 +172,9 @@ TEST_F(CheckEngineTest, ResultsComeInListOrderWhateverOrderTheThreadsFinishIn) {
         if (!good) {
             // Fetched, unpacked beside the file and proven; the walker puts it in place.
             EXPECT_EQ(status.unpack.state, UnpackState::Unpacked);
-            EXPECT_EQ(test::ReadFile(CheckEngine::UnpackedPath(EngineJob{game_ + "/f" + std::to_string(i), 0, "", "", "", {}, ""})),
+            EngineJob placed;
+            placed.place = game_ + "/f" + std::to_string(i);
+            EXPECT_EQ(test::ReadFile(CheckEngine::UnpackedPath(placed)),
                       "content " + std::to_string(i));
             EXPECT_FALSE(test::Exists(game_ + "/f" + std::to_string(i) + ".lzma")) << "the download is spent";
         }
