@@ -2,6 +2,7 @@
 // bounds, verified under the pinned key, and only then is the file it covers read, no larger than
 // the statement says.
 #include "tools/check_trust.h"
+#include "launcher/net/fetch_rules.h"
 
 #include <charconv>
 #include <fstream>
@@ -165,12 +166,7 @@ void FetchBounded(Fetcher& fetcher, const std::string& url, const std::string& p
     std::atomic<bool> stop{false};
     bool tooLarge = false;
     const FetchProgress progress = [&](int64_t written, const std::string& lengthText) {
-        uint64_t announced = 0;
-        const char* end = lengthText.data() + lengthText.size();
-        const auto [ptr, ec] = std::from_chars(lengthText.data(), end, announced);
-        const bool announcedTooMuch = !lengthText.empty() && (ec == std::errc::result_out_of_range ||
-                                                              (ec == std::errc() && ptr == end && announced > most));
-        if (static_cast<uint64_t>(written) > most || announcedTooMuch) tooLarge = true;
+        if (BodyBeyond(written, lengthText, most)) tooLarge = true;
         if (tooLarge || interrupt) stop = true;
     };
     const FetchResult result = fetcher.Get(url, path, stop, progress);

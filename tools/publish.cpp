@@ -49,16 +49,7 @@ std::string FromFsPath(const fs::path& path) {
 #endif
 }
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// Files in progress get this suffix until they are complete, so that the server never serves half
-// of one under its real name.
-constexpr const char* kPartSuffix = ".publishing";
-
-// A "/"-separated relative path below `dir`.
-fs::path Below(const fs::path& dir, std::string_view relative) {
+fs::path BelowFolder(const fs::path& dir, std::string_view relative) {
     fs::path result = dir;
     size_t start = 0;
     while (start <= relative.size()) {
@@ -68,6 +59,14 @@ fs::path Below(const fs::path& dir, std::string_view relative) {
     }
     return result;
 }
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Files in progress get this suffix until they are complete, so that the server never serves half
+// of one under its real name.
+constexpr const char* kPartSuffix = ".publishing";
 
 std::string Backslashed(std::string text) {
     std::replace(text.begin(), text.end(), '/', '\\');
@@ -117,7 +116,7 @@ std::string Encode(std::string_view what, const std::string& text, CodePage page
 
 // Where the launcher will look for a build file's ".lzma", below the server root.
 fs::path GameFilePlace(const fs::path& root, const std::string& downloadPath, const std::string& relative) {
-    return Below(root, GameFileUrl(downloadPath, ListedPath(relative)));
+    return BelowFolder(root, GameFileUrl(downloadPath, ListedPath(relative)));
 }
 
 // ---- The build as found on disk.
@@ -480,7 +479,7 @@ std::string KeepListBytes(const Build& build, KeepListMode mode, const fs::path&
 
 // Deletes the ".lzma" files of an earlier publish whose source has gone, and folders left empty.
 size_t RemoveStale(const Manifest& old, const Build& build, const fs::path& root, const std::string& downloadPath) {
-    const fs::path downloadFolder = Below(root, downloadPath);
+    const fs::path downloadFolder = BelowFolder(root, downloadPath);
     std::set<std::string> current;
     for (const BuildFile& f : build.files)
         if (f.size > 0) current.insert(f.relative);
@@ -548,7 +547,7 @@ uint64_t SignPublishedChecklist(const StatementSigner& signer, const Build& buil
     for (const BuildFile& f : build.files) digests[ListedPath(f.relative)] = {f.sha256, f.size};
     ChecklistReader reader(checklistBytes, AnsiTextDecoder(o.codePage));
     const uint64_t entries =
-        WriteHashList(Below(root, HashListPath(o.checklistName, o.gameCode)), reader, [&](const ChecklistEntry& e) {
+        WriteHashList(BelowFolder(root, HashListPath(o.checklistName, o.gameCode)), reader, [&](const ChecklistEntry& e) {
             const auto it = digests.find(e.path);
             if (it == digests.end()) throw Error("The checklist lists " + e.path + ", which is not in the build");
             return it->second;
@@ -572,7 +571,7 @@ void PlaceBuildChunkIndex(Build& build, const std::string& checklistBytes, const
         for (const ChunkedFile& f : chunked) files.push_back(&f);
         text = ChunkIndexText(BuildChunkIndex(checklistBytes, o.codePage, files));
     }
-    const bool changed = PlaceChunkIndex(Below(root, ChunkIndexPath(o.checklistName, o.gameCode)), text);
+    const bool changed = PlaceChunkIndex(BelowFolder(root, ChunkIndexPath(o.checklistName, o.gameCode)), text);
     (text ? summary.chunkIndexWritten : summary.chunkIndexRemoved) = changed;
     if (store) {
         const ChunkStoreTally tally = store->Tally();
@@ -628,10 +627,10 @@ PublishSummary Publish(const PublishOptions& o, const ProgressSink& progress) {
 
     const fs::path root = ToFsPath(o.serverRoot);
     const fs::path buildDir = ToFsPath(o.buildDir);
-    const fs::path downloadFolder = Below(root, places.downloadPath);
-    const fs::path catalogueFile = Below(root, CataloguePath(o.gameCode));
-    const fs::path checklistFile = Below(root, ChecklistPath(o.checklistName, o.gameCode));
-    const fs::path keepListFile = Below(root, KeepListPath(o.gameCode));
+    const fs::path downloadFolder = BelowFolder(root, places.downloadPath);
+    const fs::path catalogueFile = BelowFolder(root, CataloguePath(o.gameCode));
+    const fs::path checklistFile = BelowFolder(root, ChecklistPath(o.checklistName, o.gameCode));
+    const fs::path keepListFile = BelowFolder(root, KeepListPath(o.gameCode));
     const fs::path manifestFile = downloadFolder / ManifestFileName;
     // Either inside the other would publish the server's files as part of the build, or serve the
     // build's raw files next to their compressed copies.

@@ -86,6 +86,8 @@ using ProgressSink = std::function<void(const std::string& line)>;
 // The tool speaks UTF-8, the file system its own encoding.
 std::filesystem::path ToFsPath(const std::string& utf8);
 std::string FromFsPath(const std::filesystem::path& path);
+// A "/"-separated relative path below `dir`, each part in the file system's encoding.
+std::filesystem::path BelowFolder(const std::filesystem::path& dir, std::string_view relative);
 
 // Compresses `source` into the ".lzma" container at `target`, through a part file beside it, so
 // a failure never leaves a half-written target; creates the target's folder. Raises Error.

@@ -28,17 +28,6 @@ void* SzAlloc(void*, size_t size) { return size == 0 ? nullptr : std::malloc(siz
 void SzFree(void*, void* address) { std::free(address); }
 ISzAlloc g_alloc = {SzAlloc, SzFree};
 
-fs::path Below(const fs::path& root, const std::string& relative) {
-    fs::path result = root;
-    size_t start = 0;
-    while (start <= relative.size()) {
-        const size_t slash = std::min(relative.find('/', start), relative.size());
-        result /= ToFsPath(relative.substr(start, slash - start));
-        start = slash + 1;
-    }
-    return result;
-}
-
 }  // namespace
 
 std::string PackChunk(const uint8_t* bytes, size_t size) {
@@ -83,7 +72,7 @@ uint32_t ChunkStoreWriter::Put(const ChunkPiece& piece, const uint8_t* bytes) {
         const auto it = known_.find(piece.sha256);
         if (it != known_.end()) return it->second.packed;
     }
-    const fs::path target = Below(root_, ChunkPath(DigestHex(piece.sha256)));
+    const fs::path target = BelowFolder(root_, ChunkPath(DigestHex(piece.sha256)));
     std::error_code ec;
     const uintmax_t existing = fs::file_size(target, ec);
     // The store is content-addressed: a chunk of a plausible size under this name holds these bytes.

@@ -18,17 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path Below(const fs::path& root, const std::string& relative) {
-    fs::path result = root;
-    size_t start = 0;
-    while (start <= relative.size()) {
-        const size_t slash = std::min(relative.find('/', start), relative.size());
-        result /= ToFsPath(relative.substr(start, slash - start));
-        start = slash + 1;
-    }
-    return result;
-}
-
 FileDigest DigestOf(const fs::path& file, const char* what) {
     try {
         return Sha256OfFile(FromFsPath(file));
@@ -167,7 +156,7 @@ std::vector<StatementPin> CataloguePins(const Catalogue& catalogue, CodePage pag
             pins.push_back({0, name});
             continue;
         }
-        const fs::path file = Below(root, ChecklistStatementPath(name, gameCode));
+        const fs::path file = BelowFolder(root, ChecklistStatementPath(name, gameCode));
         const uint64_t version = StatementVersion(file);
         if (version == 0)
             throw Error("The checklist " + name + " has no signed statement (" + FromFsPath(file) +
@@ -178,7 +167,7 @@ std::vector<StatementPin> CataloguePins(const Catalogue& catalogue, CodePage pag
 }
 
 uint64_t SignCatalogue(const StatementSigner& signer, const fs::path& root, const std::string& gameCode, CodePage page) {
-    const fs::path file = Below(root, CataloguePath(gameCode));
+    const fs::path file = BelowFolder(root, CataloguePath(gameCode));
     Statement s;
     s.kind = StatementKind::Catalogue;
     s.game = gameCode;
@@ -187,7 +176,7 @@ uint64_t SignCatalogue(const StatementSigner& signer, const fs::path& root, cons
     s.sha256 = digest.sha256;
     s.size = digest.size;
     s.pins = CataloguePins(Catalogue::Load(FromFsPath(file)), page, root, gameCode);
-    return signer.Write(Below(root, CatalogueStatementPath(gameCode)), std::move(s));
+    return signer.Write(BelowFolder(root, CatalogueStatementPath(gameCode)), std::move(s));
 }
 
 uint64_t WriteHashList(const fs::path& target, ChecklistReader& reader,
@@ -227,15 +216,15 @@ uint64_t SignChecklist(const StatementSigner& signer, const fs::path& root, cons
     s.kind = StatementKind::Checklist;
     s.game = gameCode;
     s.name = checklist;
-    const FileDigest packed = DigestOf(Below(root, ChecklistPath(checklist, gameCode)), "checklist");
+    const FileDigest packed = DigestOf(BelowFolder(root, ChecklistPath(checklist, gameCode)), "checklist");
     s.sha256 = packed.sha256;
     s.size = packed.size;
-    const FileDigest hashes = DigestOf(Below(root, HashListPath(checklist, gameCode)), "hash list");
+    const FileDigest hashes = DigestOf(BelowFolder(root, HashListPath(checklist, gameCode)), "hash list");
     s.hashesSha256 = hashes.sha256;
     s.hashesSize = hashes.size;
     s.entries = entries;
     // The build's chunk index, when it has one: a keyed launcher uses no index the key did not name.
-    const fs::path index = Below(root, ChunkIndexPath(checklist, gameCode));
+    const fs::path index = BelowFolder(root, ChunkIndexPath(checklist, gameCode));
     std::error_code ec;
     if (fs::exists(index, ec)) {
         const uintmax_t size = fs::file_size(index, ec);
@@ -256,7 +245,7 @@ uint64_t SignChecklist(const StatementSigner& signer, const fs::path& root, cons
         s.chunksSha256 = Sha256Of(text);
         s.chunksSize = text.size();
     }
-    return signer.Write(Below(root, ChecklistStatementPath(checklist, gameCode)), std::move(s));
+    return signer.Write(BelowFolder(root, ChecklistStatementPath(checklist, gameCode)), std::move(s));
 }
 
 uint64_t SignInstaller(const StatementSigner& signer, const fs::path& root, const std::string& gameCode,
@@ -267,7 +256,7 @@ uint64_t SignInstaller(const StatementSigner& signer, const fs::path& root, cons
     s.name = "upt.exe";
     s.sha256 = unpacked.sha256;
     s.size = unpacked.size;
-    return signer.Write(Below(root, InstallerStatementPath(gameCode)), std::move(s));
+    return signer.Write(BelowFolder(root, InstallerStatementPath(gameCode)), std::move(s));
 }
 
 uint64_t SignKeepList(const StatementSigner& signer, const fs::path& root, const std::string& gameCode) {
@@ -275,10 +264,10 @@ uint64_t SignKeepList(const StatementSigner& signer, const fs::path& root, const
     s.kind = StatementKind::KeepList;
     s.game = gameCode;
     s.name = gameCode + "clean.json";
-    const FileDigest digest = DigestOf(Below(root, KeepListPath(gameCode)), "keep list");
+    const FileDigest digest = DigestOf(BelowFolder(root, KeepListPath(gameCode)), "keep list");
     s.sha256 = digest.sha256;
     s.size = digest.size;
-    return signer.Write(Below(root, KeepListStatementPath(gameCode)), std::move(s));
+    return signer.Write(BelowFolder(root, KeepListStatementPath(gameCode)), std::move(s));
 }
 
 }  // namespace orv::publish

@@ -1,4 +1,5 @@
 #include "launcher/integrity/chunk_assembly.h"
+#include "launcher/net/fetch_rules.h"
 
 #include <algorithm>
 #include <charconv>
@@ -92,14 +93,9 @@ ChunkFailure FetchOne(Fetcher& fetcher, const IndexedChunk& chunk, const std::st
     const std::string url = ChunkUrl(ChunkName(chunk), storeBase);
     bool tooLarge = false;
     const FetchProgress progress = [&](int64_t written, const std::string& lengthText) {
-        uint64_t announced = 0;
-        const char* end = lengthText.data() + lengthText.size();
-        const auto [ptr, ec] = std::from_chars(lengthText.data(), end, announced);
-        const bool announcedTooMuch = !lengthText.empty() && (ec == std::errc::result_out_of_range ||
-                                                              (ec == std::errc() && ptr == end && announced > kChunkPackedMaxSize));
         // A body larger than any chunk's ends the whole assembly: the server is not to be trusted
         // with the rest either.
-        if (static_cast<uint64_t>(written) > kChunkPackedMaxSize || announcedTooMuch) {
+        if (BodyBeyond(written, lengthText, kChunkPackedMaxSize)) {
             tooLarge = true;
             shared.halt = true;
         }

@@ -1,4 +1,5 @@
 #include "launcher/integrity/run_chunks.h"
+#include "launcher/net/fetch_rules.h"
 
 #include <charconv>
 #include <exception>
@@ -66,12 +67,7 @@ void RunChunks::Load(Fetcher& fetcher, const std::atomic<bool>& stop) {
     std::atomic<bool> halt{false};
     bool tooLarge = false;
     const FetchProgress progress = [&](int64_t written, const std::string& lengthText) {
-        uint64_t announced = 0;
-        const char* end = lengthText.data() + lengthText.size();
-        const auto [ptr, ec] = std::from_chars(lengthText.data(), end, announced);
-        const bool announcedTooMuch =
-            !lengthText.empty() && (ec == std::errc::result_out_of_range || (ec == std::errc() && ptr == end && announced > most));
-        if (static_cast<uint64_t>(written) > most || announcedTooMuch) tooLarge = true;
+        if (BodyBeyond(written, lengthText, most)) tooLarge = true;
         if (tooLarge || stop) halt = true;
     };
     RemoveIfThere(source_.path);

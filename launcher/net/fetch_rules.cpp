@@ -1,5 +1,7 @@
 #include "launcher/net/fetch_rules.h"
 
+#include <charconv>
+
 #include <limits>
 
 namespace orv {
@@ -21,6 +23,15 @@ std::string StatusFailureText(int status) { return "HTTP status " + std::to_stri
 
 std::string ShortBodyText(int64_t written, int64_t length) {
     return "the body ended after " + std::to_string(written) + " of " + std::to_string(length) + " bytes";
+}
+
+bool BodyBeyond(int64_t written, const std::string& lengthText, uint64_t most) {
+    if (written > 0 && static_cast<uint64_t>(written) > most) return true;
+    if (lengthText.empty()) return false;
+    uint64_t announced = 0;
+    const char* end = lengthText.data() + lengthText.size();
+    const auto [ptr, ec] = std::from_chars(lengthText.data(), end, announced);
+    return ec == std::errc::result_out_of_range || (ec == std::errc() && ptr == end && announced > most);
 }
 
 }  // namespace orv

@@ -16,6 +16,10 @@ std::string StatusFailureText(int status);
 
 // The error of a body that ended before its length: "the body ended after 9000 of 20000 bytes".
 std::string ShortBodyText(int64_t written, int64_t length);
+// Whether a body that a download bounds to `most` bytes has passed them: `written` so far, or a
+// Content-Length header (`lengthText`, as it came) that announces more, or a number too large to
+// read. What a bounded download's progress asks after each block, to end the transfer early.
+bool BodyBeyond(int64_t written, const std::string& lengthText, uint64_t most);
 
 // The error of a transfer that its stop flag ended.
 inline constexpr const char* kFetchStoppedText = "interrupted";

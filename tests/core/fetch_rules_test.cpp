@@ -32,6 +32,23 @@ TEST(FetchRules, ContentLengthIsANumberOnlyWhenAllDigitsAndInRange) {
     for (const auto& c : cases) EXPECT_EQ(ContentLengthValue(c.text), c.value) << '"' << c.text << '"';
 }
 
+TEST(FetchRules, ABoundedBodyEndsWhenItOrItsLengthPassesTheBound) {
+    const struct {
+        int64_t written;
+        const char* length;
+        bool beyond;
+    } cases[] = {
+        {100, "", false},
+        {101, "", true},
+        {0, "100", false},
+        {0, "101", true},
+        {0, "99999999999999999999999", true},  // too large to read is too large
+        {0, "12ab", false},                    // not a number: the bytes written decide
+        {0, "-5", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(BodyBeyond(c.written, c.length, 100), c.beyond) << c.written << " " << c.length;
+}
+
 TEST(FetchRules, FailureTextsNameTheNumbers) {
     EXPECT_EQ(StatusFailureText(404), "HTTP status 404");
     EXPECT_EQ(StatusFailureText(0), "HTTP status 0");
