@@ -1,8 +1,11 @@
 #include "launcher/integrity/run_chunks.h"
-#include "launcher/net/fetch_rules.h"
 
-#include <charconv>
+#include <chrono>
+#include <condition_variable>
 #include <exception>
+#include <thread>
+
+#include "launcher/net/fetch_rules.h"
 
 #include "launcher/platform/file_helpers.h"
 #include "launcher/platform/files.h"
@@ -71,6 +74,31 @@ void RunChunks::Load(Fetcher& fetcher, const std::atomic<bool>& stop) {
         if (tooLarge || stop) halt = true;
     };
     RemoveIfThere(source_.path);
+    // The progress above is told nothing while the server is silent, so a stop would wait for the
+    // receive time-out: a watcher passes the run's stop on to the transfer's flag meanwhile. It
+    // touches no handle; the fetching thread alone ends its own request on the flag.
+    std::mutex watchMutex;
+    std::condition_variable watchWake;
+    bool fetched = false;
+    std::thread watcher([&] {
+        std::unique_lock lock(watchMutex);
+        while (!fetched && !stop) watchWake.wait_for(lock, std::chrono::milliseconds(20));
+        if (stop) halt = true;
+    });
+    struct EndWatch {
+        std::mutex& mutex;
+        std::condition_variable& wake;
+        bool& fetched;
+        std::thread& watcher;
+        ~EndWatch() {
+            {
+                std::lock_guard lock(mutex);
+                fetched = true;
+            }
+            wake.notify_all();
+            watcher.join();
+        }
+    } endWatch{watchMutex, watchWake, fetched, watcher};
     const FetchResult result = fetcher.Get(source_.url, source_.path, halt, progress);
     if (tooLarge) return refuse("the chunk index is larger than " + std::to_string(most) + " bytes");
     if (result.status == 404) return refuse("the build has no chunk index");

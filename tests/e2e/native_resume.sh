@@ -44,7 +44,7 @@ put("build/hl2.exe", rng.randbytes(65521))
 put("build/cstrike/cfg/autoexec.cfg", b"bind w +forward\r\n")
 PY
 "$tool" publish --build-dir build --server-root "$root" --server-base "$base" --checklist css34 \
-  --game-name G --build-name v34 --download-path cstrike/v34 >/dev/null || { echo "publish failed"; exit 1; }
+  --game-name G --build-name v34 --download-path cstrike/v34 --no-chunks >/dev/null || { echo "publish failed"; exit 1; }
 packed=$(stat -c %s "$root/cstrike/v34/cstrike/maps/big.bsp.lzma")
 partial=game/cstrike/maps/big.bsp.lzma
 
