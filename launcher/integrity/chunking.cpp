@@ -54,6 +54,15 @@ inline size_t Roll(const uint8_t* data, size_t from, size_t to, uint64_t mask, u
     return to;
 }
 
+// The chunk at the start of `data`, hashed and told to `sink`; its length.
+size_t CutOne(const uint8_t* data, size_t available, uint64_t offset, const ChunkCutter::Sink& sink) {
+    const size_t length = ChunkLength(data, available);
+    const ChunkPiece piece{offset, static_cast<uint32_t>(length),
+                           Sha256Of(std::string_view(reinterpret_cast<const char*>(data), length))};
+    sink(piece, data);
+    return length;
+}
+
 }  // namespace
 
 const std::array<uint64_t, 256>& GearTable() { return kGear; }
@@ -90,10 +99,7 @@ void ChunkCutter::Feed(const void* data, size_t size) {
 
 void ChunkCutter::CutWhileFull() {
     while (end_ - start_ >= kChunkMaxSize) {
-        const size_t length = ChunkLength(buffer_.data() + start_, end_ - start_);
-        ChunkPiece piece{offset_, static_cast<uint32_t>(length),
-                         Sha256Of(std::string_view(reinterpret_cast<const char*>(buffer_.data() + start_), length))};
-        sink_(piece, buffer_.data() + start_);
+        const size_t length = CutOne(buffer_.data() + start_, end_ - start_, offset_, sink_);
         start_ += length;
         offset_ += length;
     }
@@ -101,10 +107,7 @@ void ChunkCutter::CutWhileFull() {
 
 void ChunkCutter::Finish() {
     while (end_ > start_) {
-        const size_t length = ChunkLength(buffer_.data() + start_, end_ - start_);
-        ChunkPiece piece{offset_, static_cast<uint32_t>(length),
-                         Sha256Of(std::string_view(reinterpret_cast<const char*>(buffer_.data() + start_), length))};
-        sink_(piece, buffer_.data() + start_);
+        const size_t length = CutOne(buffer_.data() + start_, end_ - start_, offset_, sink_);
         start_ += length;
         offset_ += length;
     }
@@ -132,10 +135,7 @@ bool CutFile(const std::string& path, const std::atomic<bool>& stop, const Chunk
             end += got;
         }
         while (end - start >= kChunkMaxSize || (atEnd && end > start)) {
-            const size_t length = ChunkLength(buffer.data() + start, end - start);
-            const ChunkPiece piece{offset, static_cast<uint32_t>(length),
-                                   Sha256Of(std::string_view(reinterpret_cast<const char*>(buffer.data() + start), length))};
-            sink(piece, buffer.data() + start);
+            const size_t length = CutOne(buffer.data() + start, end - start, offset, sink);
             start += length;
             offset += length;
         }
